@@ -1,0 +1,43 @@
+# The two commands a newcomer needs:
+#   make run   builds Rousel and starts it in this terminal
+#   make test  builds everything and runs every test
+# Both install missing Debian packages first when run as root, and otherwise
+# say exactly what is missing.
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: run build test deps-run deps-test format format-check tidy clean
+
+run: deps-run
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target rousel -j $(JOBS)
+	./build/release/rousel
+
+build: deps-run
+	cmake --preset dev >/dev/null
+	cmake --build --preset dev -j $(JOBS)
+
+test: deps-test
+	cmake --preset ci >/dev/null
+	cmake --build --preset ci -j $(JOBS)
+	ctest --preset ci -j $(JOBS)
+
+deps-run:
+	@scripts/deps.sh run
+
+deps-test:
+	@scripts/deps.sh test
+
+SOURCES = $(shell git ls-files '*.cpp' '*.h' '*.c' 2>/dev/null)
+
+format:
+	clang-format -i $(SOURCES)
+
+format-check:
+	clang-format --dry-run --Werror $(SOURCES)
+
+tidy: build
+	clang-tidy -p build/dev --quiet $(filter %.cpp,$(SOURCES))
+
+clean:
+	rm -rf build

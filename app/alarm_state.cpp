@@ -1,0 +1,1 @@
+// The alarm application state.

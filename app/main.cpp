@@ -1,0 +1,2 @@
+// Placeholder until the alarm application lands.
+int main() { return 0; }

@@ -1,0 +1,1 @@
+// console_output.cpp

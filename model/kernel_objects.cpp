@@ -1,0 +1,122 @@
+#include "model/kernel_objects.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <mutex>
+#include <thread>
+
+namespace model {
+namespace {
+
+struct Object {
+  explicit Object(ObjectKind kind) : Kind(kind) {}
+  const ObjectKind Kind;
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  bool Signalled = false;
+  bool ManualReset = false;
+  std::thread Thread;
+};
+
+// Objects live until the process ends: handles are never closed by the
+// program, and a stale handle must not point at freed memory.
+std::mutex registryMutex;
+std::list<Object>& Registry() {
+  static std::list<Object> objects;
+  return objects;
+}
+
+Object inputObject(ObjectKind::ConsoleInput);
+Object outputObject(ObjectKind::ConsoleOutput);
+
+Object* AsObject(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == &inputObject || handle == &outputObject) return static_cast<Object*>(handle);
+  std::lock_guard lock(registryMutex);
+  for (Object& object : Registry())
+    if (&object == handle) return &object;
+  return nullptr;
+}
+
+std::atomic<DWORD> nextThreadId{1000};
+
+}  // namespace
+
+HANDLE ConsoleInputHandle() { return &inputObject; }
+HANDLE ConsoleOutputHandle() { return &outputObject; }
+HANDLE CurrentProcessHandle() { return INVALID_HANDLE_VALUE; }
+
+ObjectKind KindOf(HANDLE handle) {
+  if (handle == INVALID_HANDLE_VALUE) return ObjectKind::Process;
+  const Object* object = AsObject(handle);
+  return object != nullptr ? object->Kind : ObjectKind::Unknown;
+}
+
+HANDLE NewEvent(bool manualReset, bool initiallySignalled) {
+  std::lock_guard lock(registryMutex);
+  Object& event = Registry().emplace_back(ObjectKind::Event);
+  event.ManualReset = manualReset;
+  event.Signalled = initiallySignalled;
+  return &event;
+}
+
+bool SignalEvent(HANDLE handle) {
+  Object* event = AsObject(handle);
+  if (event == nullptr || event->Kind != ObjectKind::Event) return false;
+  {
+    std::lock_guard lock(event->Mutex);
+    event->Signalled = true;
+  }
+  event->Changed.notify_all();
+  return true;
+}
+
+DWORD WaitObject(HANDLE handle, DWORD milliseconds) {
+  Object* object = AsObject(handle);
+  if (object == nullptr || (object->Kind != ObjectKind::Event && object->Kind != ObjectKind::Thread))
+    return WAIT_FAILED;
+  std::unique_lock lock(object->Mutex);
+  const auto ready = [object] { return object->Signalled; };
+  if (milliseconds == INFINITE) {
+    object->Changed.wait(lock, ready);
+  } else if (!object->Changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
+    return WAIT_TIMEOUT;
+  }
+  // An auto-reset event lets exactly one waiter through per signal.
+  if (object->Kind == ObjectKind::Event && !object->ManualReset) object->Signalled = false;
+  return WAIT_OBJECT_0;
+}
+
+HANDLE StartThread(LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD* threadId) {
+  Object* thread = nullptr;
+  {
+    std::lock_guard lock(registryMutex);
+    thread = &Registry().emplace_back(ObjectKind::Thread);
+  }
+  const DWORD id = nextThreadId++;
+  if (threadId != nullptr) *threadId = id;
+  thread->Thread = std::thread([thread, routine, parameter] {
+    routine(parameter);
+    {
+      std::lock_guard lock(thread->Mutex);
+      thread->Signalled = true;
+    }
+    thread->Changed.notify_all();
+  });
+  return thread;
+}
+
+void JoinThreads() {
+  // Join outside the registry lock: the threads look handles up while ending.
+  std::list<Object*> threads;
+  {
+    std::lock_guard lock(registryMutex);
+    for (Object& object : Registry())
+      if (object.Kind == ObjectKind::Thread && object.Thread.joinable()) threads.push_back(&object);
+  }
+  for (Object* thread : threads) thread->Thread.join();
+}
+
+}  // namespace model
