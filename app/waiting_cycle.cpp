@@ -1,0 +1,220 @@
+#include "app/waiting_cycle.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/alarm_state.h"
+#include "app/status_screen.h"
+#include "console/clock.h"
+#include "console/console_output.h"
+#include "console/keyboard.h"
+#include "console/text.h"
+
+namespace {
+
+constexpr uint16_t AlarmFrequency = 2000;
+constexpr uint16_t AlarmToneLength = 100;
+constexpr uint16_t RingingSleepTime = 50;
+constexpr int32_t SecondsPerDay = 86400;
+constexpr uint8_t PromptRow = 3;
+constexpr uint8_t PromptFieldColumn = 47;
+
+// The sleep times the "T" key steps through, and the one each of the keys
+// "1".."5" picks.
+constexpr uint16_t SleepTimes[] = {100, 500, 1000, 10000, 30000};
+
+// PC speaker hardware: the 8253/8254 interval timer's channel 2 feeds the
+// speaker; port 0x61 bit 0 gates the channel, bit 1 connects its output.
+constexpr uint16_t TimerChannel2Port = 0x42;
+constexpr uint16_t TimerCommandPort = 0x43;
+constexpr uint16_t SpeakerPort = 0x61;
+constexpr uint8_t SpeakerBits = 0x03;
+// Channel 2, low byte then high byte, mode 3 (square wave), binary.
+constexpr uint8_t Channel2SquareWave = 0xB6;
+constexpr uint32_t TimerClockHz = 1193181;
+// Below 19 Hz the divisor does not fit the timer's 16 bits.
+constexpr uint16_t LowestTimerFrequency = 19;
+
+// Cyrillic letters of code page 866 on the same keys of the Russian layout:
+// small and capital IE on T, YERU on S, ZE on P.
+bool IsSleepTimeKey(uint8_t key) {
+  return key == 't' || key == 'T' || key == 0xA5 || key == 0x85;
+}
+bool IsScreenOutputKey(uint8_t key) {
+  return key == 's' || key == 'S' || key == 0xEB || key == 0x9B;
+}
+bool IsPasswordCheckingKey(uint8_t key) {
+  return key == 'p' || key == 'P' || key == 0xA7 || key == 0x87;
+}
+
+uint16_t NextSleepTime(uint16_t current) {
+  const auto* found = std::find(std::begin(SleepTimes), std::end(SleepTimes), current);
+  if (found == std::end(SleepTimes)) return current;
+  ++found;
+  return found == std::end(SleepTimes) ? SleepTimes[0] : *found;
+}
+
+void StartRinging() {
+  SetTitle("ringing...");
+  SetPriorityClass(AlarmState.ProcessHandle, HighPriorityClass);
+  ClrScr();
+  WriteLn("Come on, sleepy head! Get up!");
+  WriteLn();
+  TextColor(7);
+  Write("Press ESC to abort");
+  AlarmState.Ringing = true;
+  AlarmState.PromptOpen = false;
+  AlarmState.SleepTime = RingingSleepTime;
+}
+
+// Reads the clock, redraws the times on a new second, and starts ringing in
+// the alarm minute whether or not the screen is being updated.
+void FollowClock() {
+  AlarmState.PrevSecond = AlarmState.CurSecond;
+  GetTime(AlarmState.CurHour, AlarmState.CurMinute, AlarmState.CurSecond);
+  if (AlarmState.ScreenOutput && AlarmState.CurSecond != AlarmState.PrevSecond) {
+    AlarmState.CurSeconds =
+        SecondsOfDay(AlarmState.CurHour, AlarmState.CurMinute, AlarmState.CurSecond);
+    AlarmState.DayOffset = AlarmState.AlarmSeconds > AlarmState.CurSeconds ? 0 : SecondsPerDay;
+    AlarmState.RemainingSeconds =
+        AlarmState.DayOffset + AlarmState.AlarmSeconds - AlarmState.CurSeconds;
+    ShowTimes();
+  }
+  if (AlarmState.CurHour == AlarmState.AlarmHour &&
+      AlarmState.CurMinute == AlarmState.AlarmMinute) {
+    StartRinging();
+  }
+}
+
+void OpenPrompt() {
+  AlarmState.PromptOpen = true;
+  std::fill(std::begin(AlarmState.TypedPassword), std::end(AlarmState.TypedPassword), FillerChar);
+  AlarmState.EntryIndex = 0;
+  GotoXY(1, PromptRow);
+  ClrEol();
+  Write("I'll shut up only if you enter the password: [                ]");
+  GotoXY(PromptFieldColumn, PromptRow);
+}
+
+void RejectPassword() {
+  AlarmState.PromptOpen = false;
+  GotoXY(1, PromptRow);
+  ClrEol();
+  TextColor(7);
+  Write("Sorry, fella. Reset will help ya ;) Joking.. Press ESC.");
+}
+
+}  // namespace
+
+bool PasswordMatches() {
+  return std::memcmp(AlarmState.TypedPassword, AlarmState.Password, PasswordLength) == 0;
+}
+
+void HandleWaitingKey(uint8_t key) {
+  if (AlarmState.PrevKey == 0) {
+    // The scan code of a key without a character.
+    if (key == ScanAltX) ExitProgram(0);
+    return;
+  }
+  if (IsSleepTimeKey(key)) {
+    AlarmState.SleepTime = NextSleepTime(AlarmState.SleepTime);
+    ShowSleepTime();
+  } else if (IsScreenOutputKey(key)) {
+    AlarmState.ScreenOutput = !AlarmState.ScreenOutput;
+    ShowScreenOutput();
+  } else if (IsPasswordCheckingKey(key)) {
+    if (!AlarmState.PasswordSet) return;
+    AlarmState.PasswordChecking = !AlarmState.PasswordChecking;
+    ShowPasswordChecking();
+  } else if (key >= '1' && key <= '5') {
+    AlarmState.SleepTime = SleepTimes[key - '1'];
+    ShowSleepTime();
+  } else if (key == KeyEsc) {
+    AlarmState.AbortWait = true;
+  }
+}
+
+void HandleRingingKey(uint8_t key) {
+  // No scan code counts while ringing, Alt+X included: the alarm cannot be
+  // quit, only stopped.
+  if (AlarmState.PrevKey == 0) return;
+  if (key == KeyEsc) {
+    if (!AlarmState.PasswordChecking) {
+      AlarmState.AbortWait = true;
+    } else if (!AlarmState.PromptOpen) {
+      OpenPrompt();
+    }
+    return;
+  }
+  if (!AlarmState.PromptOpen) return;
+  if (key == KeyEnter) {
+    if (PasswordMatches()) {
+      AlarmState.AbortWait = true;
+    } else {
+      RejectPassword();
+    }
+  } else if (key == KeyBackspace) {
+    if (AlarmState.EntryIndex == 0) return;
+    AlarmState.TypedPassword[AlarmState.EntryIndex - 1] = FillerChar;
+    Write(static_cast<uint8_t>(KeyBackspace), ' ', static_cast<uint8_t>(KeyBackspace));
+    AlarmState.EntryIndex--;
+  } else if (key >= 32) {
+    if (AlarmState.EntryIndex >= PasswordLength) return;
+    AlarmState.EntryIndex++;
+    TextColor(15);
+    Write(key == ' ' ? static_cast<uint8_t>('_') : key);
+    AlarmState.TypedPassword[AlarmState.EntryIndex - 1] = key;
+  }
+}
+
+void WaitingPass() {
+  if (AlarmState.Ringing) {
+    Tone(AlarmFrequency, AlarmToneLength, AlarmState.Platform);
+  } else {
+    FollowClock();
+  }
+  Delay(AlarmState.SleepTime);
+  // Every key that came in during the sleep is handled now, in order, even
+  // after one of them has finished the alarm.
+  while (KeyPressed()) {
+    AlarmState.Key = ReadKey();
+    if (AlarmState.Ringing) {
+      HandleRingingKey(AlarmState.Key);
+    } else {
+      HandleWaitingKey(AlarmState.Key);
+    }
+    AlarmState.PrevKey = AlarmState.Key;
+  }
+}
+
+void RunWaitingPhase() {
+  DrawStatusScreen();
+  SetTitle("waiting...");
+  SetPriorityClass(AlarmState.ProcessHandle, IdlePriorityClass);
+  AlarmState.AbortWait = false;
+  AlarmState.ScreenOutput = true;
+  AlarmState.Ringing = false;
+  TextColor(15);
+  do {
+    WaitingPass();
+  } while (!AlarmState.AbortWait);
+}
+
+void Tone(uint16_t frequency, uint16_t duration, uint8_t platform) {
+  if (platform != VER_PLATFORM_WIN32_WINDOWS) {
+    Beep(frequency, duration);
+    return;
+  }
+  if (frequency >= LowestTimerFrequency) {
+    const auto divisor = static_cast<uint16_t>(TimerClockHz / frequency);
+    const uint8_t gate = PortReadByte(SpeakerPort);
+    if ((gate & SpeakerBits) == 0) {
+      PortWriteByte(SpeakerPort, static_cast<uint8_t>(gate | SpeakerBits));
+      PortWriteByte(TimerCommandPort, Channel2SquareWave);
+    }
+    PortWriteByte(TimerChannel2Port, static_cast<uint8_t>(divisor & 0xFF));
+    PortWriteByte(TimerChannel2Port, static_cast<uint8_t>(divisor >> 8));
+  }
+  Delay(duration);
+  PortWriteByte(SpeakerPort, static_cast<uint8_t>(PortReadByte(SpeakerPort) & ~SpeakerBits));
+}

@@ -1,0 +1,24 @@
+// The waiting and ringing cycle: the polling loop that follows the clock,
+// rings at the alarm minute and takes the keyboard commands of both states,
+// including the password that stops a ringing alarm.
+#pragma once
+
+#include <cstdint>
+
+// Draws the waiting screen and runs passes until the alarm is finished
+// (AbortWait); Alt+X while waiting ends the process instead.
+void RunWaitingPhase();
+
+// One pass of the loop: a tone or a clock reading, the sleep, then every
+// key waiting in the queue.
+void WaitingPass();
+void HandleWaitingKey(uint8_t key);
+void HandleRingingKey(uint8_t key);
+// Whether the sixteen positions typed at the prompt, fillers included, are
+// the password's.
+bool PasswordMatches();
+
+// Sounds the speaker for `duration` ms and returns when it has ended.  On the
+// Windows 95 family (platform 1) through the interval timer's channel 2 and
+// the speaker gate; elsewhere through Beep.
+void Tone(uint16_t frequency, uint16_t duration, uint8_t platform);
