@@ -1,1 +1,409 @@
-// console_output.cpp
+#include "console/console_output.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <streambuf>
+#include <vector>
+
+#include "console/keyboard.h"
+
+uint8_t TextAttr = 7;
+int16_t ScreenWidth = 0;
+int16_t ScreenHeight = 0;
+HANDLE OutputHandle = nullptr;
+HANDLE InputHandle = nullptr;
+std::atomic<int32_t> CursorUpdaterState{-1};
+HANDLE CursorEvent = nullptr;
+uint16_t SavedCursorShape = 0;
+
+namespace {
+
+// Both coordinates in one word, so the updater never sees a new column with
+// an old row.
+std::atomic<uint64_t> packedCursor{0xFFFFFFFFFFFFFFFFull};
+
+uint64_t Pack(int32_t x, int32_t y) {
+  return (static_cast<uint64_t>(static_cast<uint32_t>(y)) << 32) | static_cast<uint32_t>(x);
+}
+
+HANDLE cursorThread = nullptr;
+bool exitStepRegistered = false;
+bool scrollPlatformKnown = false;
+uint32_t scrollPlatform = 0;
+std::vector<ExitHandler> exitHandlers;
+
+constexpr int16_t kMaxScreenWidth = 256;
+
+void StoreCursor(int32_t x, int32_t y) { packedCursor.store(Pack(x, y)); }
+
+void ConsoleExitStep();
+
+DWORD WINAPI CursorUpdater(LPVOID /*unused*/) {
+  CursorPosition applied{-1, -1};
+  do {
+    WaitForSingleObject(CursorEvent, 300);
+    const CursorPosition now = GetCursorPosition();
+    if (now.X != applied.X || now.Y != applied.Y) {
+      SetConsoleCursorPosition(OutputHandle,
+                               COORD{static_cast<SHORT>(now.X), static_cast<SHORT>(now.Y)});
+      applied = now;
+    }
+  } while (CursorUpdaterState.load() != -2);
+  CursorUpdaterState.store(-1);
+  return 0;
+}
+
+// The first time the layer needs its cursor: read it from the console and
+// start the thread that moves the console's cursor after the fact.
+void ReadCursorFromConsole() {
+  if (CursorUpdaterState.load() != -1) return;
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(OutputHandle, &info) != FALSE) {
+    StoreCursor(info.dwCursorPosition.X, info.dwCursorPosition.Y);
+  } else {
+    StoreCursor(0, 0);
+  }
+  CursorEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  DWORD threadId = 0;
+  cursorThread = CreateThread(nullptr, 16384, CursorUpdater, nullptr, 0, &threadId);
+  if (cursorThread != nullptr) CursorUpdaterState.store(static_cast<int32_t>(threadId));
+  SetEvent(CursorEvent);
+  if (!exitStepRegistered) {
+    exitStepRegistered = true;
+    AddExitHandler(ConsoleExitStep);
+  }
+}
+
+void EnsureCursor() {
+  const CursorPosition now = GetCursorPosition();
+  if (now.X == -1 && now.Y == -1) ReadCursorFromConsole();
+}
+
+void SetCursor(int32_t x, int32_t y) {
+  StoreCursor(x, y);
+  if (CursorUpdaterState.load() == -1) {
+    SetConsoleCursorPosition(OutputHandle, COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)});
+  } else {
+    SetEvent(CursorEvent);
+  }
+}
+
+void ConsoleExitStep() {
+  CursorUpdaterState.store(-2);
+  SetEvent(CursorEvent);
+  const CursorPosition now = GetCursorPosition();
+  SetConsoleCursorPosition(OutputHandle,
+                           COORD{static_cast<SHORT>(now.X), static_cast<SHORT>(now.Y)});
+}
+
+// The console cursor's shape as a scan-line pair of an 8-line cell.
+struct ShapePair {
+  int Start;
+  int End;
+  bool Visible;
+};
+
+ShapePair ReadShape() {
+  CONSOLE_CURSOR_INFO info{};
+  GetConsoleCursorInfo(OutputHandle, &info);
+  const bool thin = info.dwSize <= 25;
+  return ShapePair{thin ? 6 : 1, 7, info.bVisible != FALSE};
+}
+
+void SetShape(int start, int end) {
+  const int absStart = start < 0 ? -start : start;
+  const int absEnd = end < 0 ? -end : end;
+  const bool hidden = absStart > absEnd && (start & 32) != 0;
+  const int spread = start - end < 0 ? end - start : start - end;
+  CONSOLE_CURSOR_INFO info{};
+  info.dwSize = spread <= 1 ? 15 : 99;
+  info.bVisible = hidden ? FALSE : TRUE;
+  SetConsoleCursorInfo(OutputHandle, &info);
+}
+
+// std::cout bound to the console writer, with the 128-byte buffer the
+// writer is allowed to collect before handing text over.
+class ConsoleStreamBuffer : public std::streambuf {
+ public:
+  ConsoleStreamBuffer() { setp(buffer_, buffer_ + sizeof buffer_); }
+
+ protected:
+  int overflow(int ch) override {
+    Hand();
+    if (ch != traits_type::eof()) {
+      *pptr() = static_cast<char>(ch);
+      pbump(1);
+    }
+    return ch == traits_type::eof() ? 0 : ch;
+  }
+  int sync() override {
+    Hand();
+    return 0;
+  }
+
+ private:
+  void Hand() {
+    const auto n = static_cast<size_t>(pptr() - pbase());
+    if (n > 0) ConsoleWrite(reinterpret_cast<const uint8_t*>(pbase()), n);
+    setp(buffer_, buffer_ + sizeof buffer_);
+  }
+  char buffer_[128] = {};
+};
+
+ConsoleStreamBuffer consoleStream;
+std::streambuf* originalCoutBuffer = nullptr;
+
+void StandardOutputExitStep() {
+  // Write out what is still buffered, then give the streams their own
+  // buffers back.  The file descriptors stay open: the terminal stand-in
+  // still restores the user's terminal through them when the process ends.
+  std::cout.flush();
+  if (originalCoutBuffer != nullptr) {
+    std::cout.rdbuf(originalCoutBuffer);
+    originalCoutBuffer = nullptr;
+  }
+  std::cout.flush();
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+CursorPosition GetCursorPosition() {
+  const uint64_t packed = packedCursor.load();
+  return CursorPosition{static_cast<int32_t>(static_cast<uint32_t>(packed)),
+                        static_cast<int32_t>(static_cast<uint32_t>(packed >> 32))};
+}
+
+int32_t CursorX() { return GetCursorPosition().X; }
+int32_t CursorY() { return GetCursorPosition().Y; }
+
+void InitStandardOutput() { AddExitHandler(StandardOutputExitStep); }
+
+void InitConsole() {
+  InputHandle = GetStdHandle(STD_INPUT_HANDLE);
+  OutputHandle = GetStdHandle(STD_OUTPUT_HANDLE);
+  InitKeyboard();
+
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(OutputHandle, &info) != FALSE) {
+    ScreenWidth = std::min<int16_t>(info.dwSize.X, kMaxScreenWidth);
+    ScreenHeight = std::min<int16_t>(info.dwSize.Y, MaxScreenHeight);
+  }
+  // A console that cannot tell its size still gets a usable area.
+  if (ScreenWidth <= 0) ScreenWidth = 80;
+  if (ScreenHeight <= 0) ScreenHeight = 25;
+
+  EnsureCursor();
+
+  const CursorPosition at = GetCursorPosition();
+  WORD attribute = 0;
+  DWORD read = 0;
+  if (ReadConsoleOutputAttribute(OutputHandle, &attribute, 1,
+                                 COORD{static_cast<SHORT>(at.X), static_cast<SHORT>(at.Y)},
+                                 &read) != FALSE &&
+      read == 1) {
+    TextAttr = static_cast<uint8_t>(attribute & 0xFF);
+  }
+
+  if (originalCoutBuffer == nullptr) originalCoutBuffer = std::cout.rdbuf(&consoleStream);
+
+  SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
+}
+
+void TextColor(uint8_t color) {
+  if (color > 15) color = static_cast<uint8_t>((color & 15) | 128);
+  TextAttr = static_cast<uint8_t>((TextAttr & 112) | color);
+}
+
+void GotoXY(uint8_t x, uint8_t y) {
+  if (x >= 1 && y >= 1 && x <= ScreenWidth && y <= ScreenHeight) {
+    EnsureCursor();
+    SetCursor(x - 1, y - 1);
+  }
+}
+
+uint8_t WhereX() {
+  EnsureCursor();
+  return static_cast<uint8_t>(CursorX() + 1);
+}
+
+uint8_t WhereY() {
+  EnsureCursor();
+  return static_cast<uint8_t>(CursorY() + 1);
+}
+
+void WriteCells(const uint8_t* run, size_t n, int column, int row, uint8_t attribute) {
+  if (n == 0) return;
+  n = std::min<size_t>(n, MaxRunLength);
+  CHAR_INFO cells[MaxRunLength];
+  for (size_t i = 0; i < n; ++i) {
+    cells[i].Char.UnicodeChar = static_cast<WCHAR>(run[i]);
+    cells[i].Attributes = attribute;
+  }
+  SMALL_RECT region{static_cast<SHORT>(column), static_cast<SHORT>(row),
+                    static_cast<SHORT>(column + static_cast<int>(n) - 1), static_cast<SHORT>(row)};
+  WriteConsoleOutputA(OutputHandle, cells, COORD{static_cast<SHORT>(n), 1}, COORD{0, 0}, &region);
+}
+
+void ScrollUp(int rows) {
+  if (rows <= 0) return;
+  if (!scrollPlatformKnown) {
+    scrollPlatform = GetPlatform();
+    scrollPlatformKnown = true;
+  }
+  const SMALL_RECT area{0, 0, static_cast<SHORT>(ScreenWidth - 1),
+                        static_cast<SHORT>(ScreenHeight - 1)};
+  CHAR_INFO fill{};
+  fill.Char.UnicodeChar = u' ';
+  fill.Attributes = TextAttr;
+  const auto move = [&](int k) {
+    ScrollConsoleScreenBufferA(OutputHandle, &area, &area, COORD{0, static_cast<SHORT>(-k)},
+                               &fill);
+  };
+  if (scrollPlatform == VER_PLATFORM_WIN32_NT) {
+    move(rows);
+    return;
+  }
+  // Windows 95 family consoles are moved in halves and a last single row.
+  if (rows > 1) {
+    move(rows / 2);
+    move(rows / 2);
+  }
+  if (rows % 2 == 1) move(1);
+}
+
+void ClrScr() {
+  ScrollUp(ScreenHeight);
+  GotoXY(1, 1);
+}
+
+void ClrEol() {
+  EnsureCursor();
+  const CursorPosition at = GetCursorPosition();
+  const int count = std::clamp(ScreenWidth - at.X, 0, MaxRunLength);
+  uint8_t blanks[MaxRunLength];
+  std::memset(blanks, ' ', sizeof blanks);
+  WriteCells(blanks, static_cast<size_t>(count), at.X, at.Y, TextAttr);
+}
+
+void ConsoleWrite(const uint8_t* bytes, size_t count) {
+  EnsureCursor();
+  const CursorPosition start = GetCursorPosition();
+  int column = start.X;
+  int row = start.Y;
+  uint8_t run[MaxRunLength];
+  size_t runLength = 0;
+  int runColumn = column;
+  int runRow = row;
+
+  const auto flush = [&] {
+    if (runLength > 0) WriteCells(run, runLength, runColumn, runRow, TextAttr);
+    runLength = 0;
+  };
+  const auto nextRow = [&] {
+    if (row < ScreenHeight - 1) {
+      ++row;
+    } else {
+      ScrollUp(1);
+      row = ScreenHeight - 1;
+    }
+  };
+
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t byte = bytes[i];
+    switch (byte) {
+      case 7:
+        MessageBeep(0);
+        break;
+      case 8:
+        flush();
+        if (column > 0) --column;
+        break;
+      case 10:
+        flush();
+        nextRow();
+        break;
+      case 13:
+        flush();
+        column = 0;
+        break;
+      default:
+        if (runLength == 0) {
+          runColumn = column;
+          runRow = row;
+        }
+        run[runLength++] = byte;
+        ++column;
+        if (column > ScreenWidth - 1) {
+          // The wrap is immediate: after the last column the cursor already
+          // stands at the start of the next row.
+          flush();
+          column = 0;
+          nextRow();
+        } else if (runLength == MaxRunLength) {
+          flush();
+        }
+        break;
+    }
+  }
+  flush();
+  SetCursor(column, row);
+}
+
+void HideCursor() {
+  const ShapePair shape = ReadShape();
+  if (shape.Visible) SavedCursorShape = static_cast<uint16_t>(shape.Start * 256 + shape.End);
+  SetShape(32, 0);
+}
+
+void RestoreCursor() {
+  const ShapePair shape = ReadShape();
+  if (!shape.Visible) SetShape(SavedCursorShape / 256, SavedCursorShape % 256);
+}
+
+uint32_t GetPlatform() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+  GetVersionExA(&info);
+  return info.dwPlatformId;
+}
+
+void AddExitHandler(ExitHandler handler) { exitHandlers.push_back(handler); }
+
+void EndProcess(uint32_t code) {
+  while (!exitHandlers.empty()) {
+    const ExitHandler handler = exitHandlers.back();
+    exitHandlers.pop_back();
+    handler();
+  }
+  ExitProcess(code);
+}
+
+void ResetConsoleServices() {
+  if (CursorUpdaterState.load() != -1) {
+    CursorUpdaterState.store(-2);
+    SetEvent(CursorEvent);
+    if (cursorThread != nullptr) WaitForSingleObject(cursorThread, 2000);
+  }
+  CursorUpdaterState.store(-1);
+  cursorThread = nullptr;
+  CursorEvent = nullptr;
+  packedCursor.store(Pack(-1, -1));
+  TextAttr = 7;
+  ScreenWidth = 0;
+  ScreenHeight = 0;
+  OutputHandle = nullptr;
+  InputHandle = nullptr;
+  SavedCursorShape = 0;
+  exitStepRegistered = false;
+  scrollPlatformKnown = false;
+  scrollPlatform = 0;
+  exitHandlers.clear();
+  if (originalCoutBuffer != nullptr) {
+    std::cout.rdbuf(originalCoutBuffer);
+    originalCoutBuffer = nullptr;
+  }
+  ResetKeyboard();
+}

@@ -25,6 +25,9 @@ extern std::bitset<256> ExtendedPrefixes;
 extern std::atomic<bool> CheckBreak;
 
 void InitKeyboard();
+// Empties the queue and forgets the code page (test fixtures; see
+// ResetConsoleServices).
+void ResetKeyboard();
 void UpdateKeyQueue();
 uint16_t TranslateKey(DWORD state, uint8_t ch, uint8_t scan);
 bool KeyPressed();

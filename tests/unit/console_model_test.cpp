@@ -1,0 +1,91 @@
+// The console model's Win32 semantics that the console services rely on:
+// clipping of writes and scrolls, and the fill of what a scroll leaves.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "model/console_model.h"
+
+namespace {
+
+CHAR_INFO Blank(uint8_t attr) {
+  CHAR_INFO fill{};
+  fill.Char.AsciiChar = ' ';
+  fill.Attributes = attr;
+  return fill;
+}
+
+// A 4x4 buffer whose rows read "aaaa", "bbbb", "cccc", "dddd".
+model::ScreenBuffer Lettered() {
+  model::ScreenBuffer screen(4, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) screen.At(x, y).Char = static_cast<uint8_t>('a' + y);
+  return screen;
+}
+
+std::vector<std::string> Rows(const model::ScreenBuffer& screen) {
+  std::vector<std::string> rows;
+  for (int y = 0; y < screen.Height(); ++y) rows.push_back(screen.RowText(y));
+  return rows;
+}
+
+struct ScrollCase {
+  const char* name;
+  SMALL_RECT scroll;
+  bool clipToScroll;
+  SMALL_RECT clip;
+  COORD destination;
+  std::vector<std::string> rows;
+};
+
+class ScrollTest : public ::testing::TestWithParam<ScrollCase> {};
+
+TEST_P(ScrollTest, MovesClipsAndFills) {
+  const ScrollCase& c = GetParam();
+  model::ScreenBuffer screen = Lettered();
+  const SMALL_RECT* clip = c.clipToScroll ? &c.scroll : &c.clip;
+  ASSERT_TRUE(screen.Scroll(c.scroll, clip, c.destination, Blank(0x1E)));
+  EXPECT_EQ(Rows(screen), c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Model, ScrollTest,
+    ::testing::Values(
+        ScrollCase{"UpOneRowOutOfTheTop", {0, 0, 3, 3}, true, {}, {0, -1}, {"bbbb", "cccc", "dddd", ""}},
+        ScrollCase{"UpTwoRows", {0, 0, 3, 3}, true, {}, {0, -2}, {"cccc", "dddd", "", ""}},
+        ScrollCase{"WholeHeightBlanksAll", {0, 0, 3, 3}, true, {}, {0, -4}, {"", "", "", ""}},
+        ScrollCase{"FarAboveBlanksAll", {0, 0, 3, 3}, true, {}, {0, -100}, {"", "", "", ""}},
+        ScrollCase{"ClipKeepsRowsOutside", {0, 0, 3, 3}, false, {0, 1, 3, 2}, {0, -1},
+                   {"aaaa", "cccc", "dddd", "dddd"}},
+        ScrollCase{"DownOneRow", {0, 0, 3, 2}, true, {}, {0, 1}, {"", "aaaa", "bbbb", "dddd"}},
+        ScrollCase{"SidewaysInsideClip", {0, 0, 1, 3}, false, {0, 0, 3, 3}, {2, 0},
+                   {"  aa", "  bb", "  cc", "  dd"}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(ModelTest, ScrollFillUsesTheFillAttribute) {
+  model::ScreenBuffer screen = Lettered();
+  const SMALL_RECT all{0, 0, 3, 3};
+  screen.Scroll(all, &all, COORD{0, -1}, Blank(0x1E));
+  EXPECT_EQ(screen.At(0, 3).Attr, 0x1E);
+  EXPECT_EQ(screen.At(0, 0).Attr, 7);
+}
+
+TEST(ModelTest, WriteIsClippedToTheBufferAndReportsWhatItWrote) {
+  model::ScreenBuffer screen(4, 2);
+  CHAR_INFO cells[6];
+  for (int i = 0; i < 6; ++i) {
+    cells[i].Char.AsciiChar = static_cast<CHAR>('0' + i);
+    cells[i].Attributes = 0x0F;
+  }
+  SMALL_RECT region{2, 1, 7, 1};
+  ASSERT_TRUE(screen.WriteOutput(cells, COORD{6, 1}, COORD{0, 0}, &region));
+  EXPECT_EQ(screen.RowText(1), "  01");
+  EXPECT_EQ(region.Right, 3);
+  EXPECT_EQ(screen.At(2, 1).Attr, 0x0F);
+  // A region starting left of the buffer takes its cells from further in.
+  SMALL_RECT left{-2, 0, 1, 0};
+  ASSERT_TRUE(screen.WriteOutput(cells, COORD{6, 1}, COORD{0, 0}, &left));
+  EXPECT_EQ(screen.RowText(0), "23");
+}
+}  // namespace

@@ -1,0 +1,264 @@
+// The console writer, cursor, colours, scrolling and exit of the console
+// services, on the in-memory console.
+#include <chrono>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/unit/console_test_support.h"
+
+namespace {
+
+struct WriteCase {
+  const char* name;
+  int width;
+  int height;
+  COORD start;  // 0-based cursor before writing
+  std::string bytes;
+  std::vector<std::pair<int, std::string>> rows;  // 1-based row, expected text
+  int endX;                                       // 1-based cursor after writing
+  int endY;
+};
+
+class ConsoleWriteTest : public ConsoleServicesTest,
+                         public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(ConsoleWriteTest, LeavesScreenAndCursor) {
+  const WriteCase& c = GetParam();
+  fake::Options options;
+  options.Width = c.width;
+  options.Height = c.height;
+  options.Cursor = c.start;
+  Start(options);
+  // Something on the first row so scrolling shows.
+  if (c.start.Y == c.height - 1) fake::Screen().At(0, 0).Char = '#';
+  Put(c.bytes);
+  for (const auto& [row, text] : c.rows) EXPECT_EQ(fake::Row(row), text) << "row " << row;
+  EXPECT_EQ(WhereX(), c.endX);
+  EXPECT_EQ(WhereY(), c.endY);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writer, ConsoleWriteTest,
+    ::testing::Values(
+        WriteCase{"BackspaceLetsNextGlyphOverwrite", 80, 25, {0, 0}, "AB\bC", {{1, "AC"}}, 3, 1},
+        WriteCase{"BackspaceAtColumnOneStays", 80, 25, {0, 2}, "\b", {}, 1, 3},
+        WriteCase{"EraseAtColumnOne", 80, 25, {0, 0}, "X\r\b \b", {{1, ""}}, 1, 1},
+        WriteCase{"BackspaceNeverGoesUpARow", 10, 5, {0, 1}, "\b\bZ", {{1, ""}, {2, "Z"}}, 2, 2},
+        WriteCase{"LineFeedKeepsColumn", 80, 25, {0, 0}, "ab\ncd", {{1, "ab"}, {2, "  cd"}}, 5, 2},
+        WriteCase{"CarriageReturnLineFeed", 80, 25, {0, 0}, "ab\r\ncd", {{2, "cd"}}, 3, 2},
+        WriteCase{"ControlBytesAreGlyphs", 80, 25, {0, 0}, std::string("a\0\t\x1b" "b", 5),
+                  {{1, std::string("a\0\t\x1b" "b", 5)}}, 6, 1},
+        WriteCase{"WrapIsImmediate", 4, 3, {2, 0}, "xy", {{1, "  xy"}}, 1, 2},
+        WriteCase{"WrapContinuesOnNextRow", 4, 3, {2, 0}, "xyz", {{1, "  xy"}, {2, "z"}}, 2, 2},
+        WriteCase{"LastCellOfLastRowScrolls", 4, 3, {3, 2}, "q", {{1, ""}, {2, "   q"}, {3, ""}},
+                  1, 3},
+        WriteCase{"LineFeedOnLastRowScrollsKeepingColumn", 4, 3, {2, 2}, "\n", {{1, ""}}, 3, 3},
+        WriteCase{"CrLfOnLastRowGivesFreshRow", 4, 3, {2, 2}, "k\r\n", {{2, "  k"}, {3, ""}}, 1,
+                  3},
+        WriteCase{"FullLineAndLineEndLeaveEmptyRow", 80, 25, {0, 0},
+                  std::string(80, '=') + "\r\n" + "next", {{1, std::string(80, '=')}, {2, ""},
+                  {3, "next"}}, 5, 3}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(ConsoleServicesTest, BellBeepsAndChangesNothing) {
+  Start();
+  Put("ab\a");
+  EXPECT_EQ(fake::MessageBeeps(), 1);
+  EXPECT_EQ(fake::Row(1), "ab");
+  EXPECT_EQ(WhereX(), 3);
+}
+
+TEST_F(ConsoleServicesTest, OneCellWritePerRunNotPerCharacter) {
+  Start();
+  fake::ClearCalls();
+  Put("Hello, world");
+  EXPECT_EQ(fake::CallsStarting("WriteConsoleOutputA").size(), 1u);
+  GotoXY(1, 1);
+  fake::ClearCalls();
+  Put("ab\rcd\r\n");
+  EXPECT_EQ(fake::CallsStarting("WriteConsoleOutputA"),
+            (std::vector<std::string>{"WriteConsoleOutputA 0,0,1,0", "WriteConsoleOutputA 0,0,1,0"}));
+}
+
+TEST_F(ConsoleServicesTest, GotoXYIgnoresPositionsOutsideTheArea) {
+  Start();
+  GotoXY(3, 4);
+  struct {
+    int x, y;
+  } const outside[] = {{0, 5}, {5, 0}, {81, 1}, {1, 26}};
+  for (const auto& p : outside) {
+    GotoXY(static_cast<uint8_t>(p.x), static_cast<uint8_t>(p.y));
+    EXPECT_EQ(WhereX(), 3) << p.x << "," << p.y;
+    EXPECT_EQ(WhereY(), 4) << p.x << "," << p.y;
+  }
+  GotoXY(80, 25);
+  EXPECT_EQ(WhereX(), 80);
+  EXPECT_EQ(WhereY(), 25);
+}
+
+TEST_F(ConsoleServicesTest, TextColorKeepsBackgroundAndSetsBlinkOnlyAbove15) {
+  fake::Options options;
+  options.Fill = model::Cell{' ', 0x1E};  // yellow on blue under the cursor
+  Start(options);
+  EXPECT_EQ(TextAttr, 0x1E);
+  Put("x");
+  EXPECT_EQ(fake::AttrAt(1, 1), 0x1E);
+  struct {
+    uint8_t color, attr;
+  } const steps[] = {{7, 0x17}, {31, 0x9F}, {15, 0x1F}, {0, 0x10}, {16 + 4, 0x94}};
+  for (const auto& step : steps) {
+    TextColor(step.color);
+    EXPECT_EQ(TextAttr, step.attr) << int{step.color};
+  }
+}
+
+TEST_F(ConsoleServicesTest, ClrScrBlanksOnlyTheFirst234RowsOfATallBuffer) {
+  fake::Options options;
+  options.Height = 300;
+  Start(options);
+  for (int y = 0; y < 300; ++y) fake::Screen().At(5, y).Char = 'o';
+  GotoXY(10, 10);
+  ClrScr();
+  EXPECT_EQ(ScreenHeight, 234);
+  EXPECT_EQ(fake::Screen().At(5, 0).Char, ' ');
+  EXPECT_EQ(fake::Screen().At(5, 233).Char, ' ');
+  EXPECT_EQ(fake::Screen().At(5, 234).Char, 'o');
+  EXPECT_EQ(fake::Screen().At(5, 299).Char, 'o');
+  EXPECT_EQ(WhereX(), 1);
+  EXPECT_EQ(WhereY(), 1);
+}
+
+TEST_F(ConsoleServicesTest, ScrollMovesAreSplitExceptOnNt) {
+  struct {
+    DWORD platform;
+    std::vector<std::string> moves;
+  } const cases[] = {
+      {VER_PLATFORM_WIN32_NT, {"ScrollConsoleScreenBufferA 0,0,79,24 to 0,-25"}},
+      {VER_PLATFORM_WIN32_WINDOWS,
+       {"ScrollConsoleScreenBufferA 0,0,79,24 to 0,-12",
+        "ScrollConsoleScreenBufferA 0,0,79,24 to 0,-12",
+        "ScrollConsoleScreenBufferA 0,0,79,24 to 0,-1"}},
+      {VER_PLATFORM_WIN32s,
+       {"ScrollConsoleScreenBufferA 0,0,79,24 to 0,-12",
+        "ScrollConsoleScreenBufferA 0,0,79,24 to 0,-12",
+        "ScrollConsoleScreenBufferA 0,0,79,24 to 0,-1"}},
+  };
+  for (const auto& c : cases) {
+    fake::Options options;
+    options.Platform = c.platform;
+    Start(options);
+    Put("text");
+    fake::ClearCalls();
+    ClrScr();
+    EXPECT_EQ(fake::CallsStarting("Scroll"), c.moves) << c.platform;
+    EXPECT_EQ(fake::Row(1), "");
+  }
+}
+
+TEST_F(ConsoleServicesTest, ClrEolBlanksFromCursorToEdge) {
+  Start();
+  Put(std::string(80, 'x'));
+  GotoXY(80, 1);
+  ClrEol();
+  EXPECT_EQ(fake::Row(1), std::string(79, 'x'));
+  GotoXY(1, 1);
+  ClrEol();
+  EXPECT_EQ(fake::Row(1), "");
+  EXPECT_EQ(WhereX(), 1);
+}
+
+TEST_F(ConsoleServicesTest, CursorShapeRoundTrip) {
+  struct {
+    CONSOLE_CURSOR_INFO before;
+    DWORD restoredSize;
+  } const cases[] = {{{25, TRUE}, 15}, {{50, TRUE}, 99}, {{100, TRUE}, 99}, {{25, FALSE}, 15},
+                     {{80, FALSE}, 15}};
+  for (const auto& c : cases) {
+    fake::Options options;
+    options.CursorInfo = c.before;
+    Start(options);
+    HideCursor();
+    EXPECT_EQ(fake::Console().CursorInfo.bVisible, FALSE);
+    EXPECT_EQ(fake::Console().CursorInfo.dwSize, 99u);
+    RestoreCursor();
+    EXPECT_EQ(fake::Console().CursorInfo.bVisible, TRUE) << c.before.dwSize;
+    EXPECT_EQ(fake::Console().CursorInfo.dwSize, c.restoredSize) << c.before.dwSize;
+  }
+}
+
+TEST_F(ConsoleServicesTest, RestoreLeavesAVisibleCursorAlone) {
+  Start();
+  fake::ClearCalls();
+  RestoreCursor();
+  EXPECT_TRUE(fake::CallsStarting("SetConsoleCursorInfo").empty());
+}
+
+std::vector<int> handlerOrder;
+
+TEST_F(ConsoleServicesTest, ExitHandlersRunLastRegisteredFirstThenTheProcessEnds) {
+  Start();
+  handlerOrder.clear();
+  AddExitHandler([] { handlerOrder.push_back(1); });
+  AddExitHandler([] { handlerOrder.push_back(2); });
+  GotoXY(7, 3);
+  fake::ClearCalls();
+  try {
+    EndProcess(0);
+    FAIL() << "EndProcess returned";
+  } catch (const fake::ProcessExit& exit) {
+    EXPECT_EQ(exit.Code, 0u);
+  }
+  EXPECT_EQ(handlerOrder, (std::vector<int>{2, 1}));
+  // The console's own step puts the cursor where the layer last put it.
+  EXPECT_EQ(fake::Calls().back(), "ExitProcess 0");
+  EXPECT_EQ(fake::Console().Cursor.X, 6);
+  EXPECT_EQ(fake::Console().Cursor.Y, 2);
+}
+
+TEST_F(ConsoleServicesTest, StandardOutputGoesThroughTheWriter) {
+  Start();
+  std::cout << "via cout " << 42 << std::flush;
+  EXPECT_EQ(fake::Row(1), "via cout 42");
+}
+
+TEST_F(ConsoleServicesTest, PlatformComesFromGetVersionEx) {
+  for (DWORD platform : {0u, 1u, 2u}) {
+    fake::Options options;
+    options.Platform = platform;
+    Start(options);
+    EXPECT_EQ(GetPlatform(), platform);
+  }
+}
+
+TEST_F(ConsoleServicesTest, CursorThreadAppliesTheLastPositionAndStopsAtExit) {
+  fake::Options options;
+  options.Threads = true;
+  Start(options);
+  ASSERT_GT(CursorUpdaterState.load(), 0);
+  for (uint8_t x = 1; x <= 20; ++x) GotoXY(x, 5);
+  // The updater runs on real time: give it up to two seconds.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < deadline &&
+         (fake::Console().Cursor.X != 19 || fake::Console().Cursor.Y != 4)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(fake::Console().Cursor.X, 19);
+  EXPECT_EQ(fake::Console().Cursor.Y, 4);
+  EXPECT_THROW(EndProcess(0), fake::ProcessExit);
+  const auto stopBy = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < stopBy && CursorUpdaterState.load() != -1)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(CursorUpdaterState.load(), -1);
+}
+
+TEST_F(ConsoleServicesTest, WithoutThreadEveryCursorSettingMovesAtOnce) {
+  Start();
+  EXPECT_EQ(CursorUpdaterState.load(), -1);
+  fake::ClearCalls();
+  GotoXY(4, 2);
+  EXPECT_EQ(fake::Calls(), (std::vector<std::string>{"SetConsoleCursorPosition 3,1"}));
+}
+
+}  // namespace
