@@ -15,7 +15,9 @@ void GetTime(int32_t& hour, int32_t& minute, int32_t& second) {
   second = now.wSecond;
 }
 
-void Delay(uint32_t milliseconds) { Sleep(milliseconds); }
+void Delay(uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
 
 namespace {
 

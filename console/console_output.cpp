@@ -36,7 +36,9 @@ std::vector<ExitHandler> exitHandlers;
 
 constexpr int16_t kMaxScreenWidth = 256;
 
-void StoreCursor(int32_t x, int32_t y) { packedCursor.store(Pack(x, y)); }
+void StoreCursor(int32_t x, int32_t y) {
+  packedCursor.store(Pack(x, y));
+}
 
 void ConsoleExitStep();
 
@@ -176,10 +178,16 @@ CursorPosition GetCursorPosition() {
                         static_cast<int32_t>(static_cast<uint32_t>(packed >> 32))};
 }
 
-int32_t CursorX() { return GetCursorPosition().X; }
-int32_t CursorY() { return GetCursorPosition().Y; }
+int32_t CursorX() {
+  return GetCursorPosition().X;
+}
+int32_t CursorY() {
+  return GetCursorPosition().Y;
+}
 
-void InitStandardOutput() { AddExitHandler(StandardOutputExitStep); }
+void InitStandardOutput() {
+  AddExitHandler(StandardOutputExitStep);
+}
 
 void InitConsole() {
   InputHandle = GetStdHandle(STD_INPUT_HANDLE);
@@ -259,8 +267,23 @@ void ScrollUp(int rows) {
   fill.Char.UnicodeChar = u' ';
   fill.Attributes = TextAttr;
   const auto move = [&](int k) {
-    ScrollConsoleScreenBufferA(OutputHandle, &area, &area, COORD{0, static_cast<SHORT>(-k)},
-                               &fill);
+    if (ScrollConsoleScreenBufferA(OutputHandle, &area, &area, COORD{0, static_cast<SHORT>(-k)},
+                                   &fill) != FALSE) {
+      return;
+    }
+    // Some consoles (Wine's) refuse a destination above the buffer with
+    // ERROR_INVALID_PARAMETER.  The same move in a form they take: rows k
+    // and below to the top, the freed rows filled; or all blank.
+    if (k < ScreenHeight) {
+      const SMALL_RECT below{0, static_cast<SHORT>(k), static_cast<SHORT>(ScreenWidth - 1),
+                             static_cast<SHORT>(ScreenHeight - 1)};
+      ScrollConsoleScreenBufferA(OutputHandle, &below, &area, COORD{0, 0}, &fill);
+    } else {
+      uint8_t blanks[MaxRunLength];
+      std::memset(blanks, ' ', sizeof blanks);
+      for (int row = 0; row < ScreenHeight; ++row)
+        WriteCells(blanks, static_cast<size_t>(ScreenWidth), 0, row, TextAttr);
+    }
   };
   if (scrollPlatform == VER_PLATFORM_WIN32_NT) {
     move(rows);
@@ -370,7 +393,9 @@ uint32_t GetPlatform() {
   return info.dwPlatformId;
 }
 
-void AddExitHandler(ExitHandler handler) { exitHandlers.push_back(handler); }
+void AddExitHandler(ExitHandler handler) {
+  exitHandlers.push_back(handler);
+}
 
 void EndProcess(uint32_t code) {
   while (!exitHandlers.empty()) {

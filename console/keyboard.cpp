@@ -31,7 +31,9 @@ struct AltDigit {
 constexpr AltDigit kAltDigits[10] = {{151, 7}, {152, 8}, {153, 9}, {155, 4}, {76, 5},
                                      {157, 6}, {159, 1}, {160, 2}, {161, 3}, {162, 0}};
 
-uint16_t Code(int scan, int ch = 0) { return static_cast<uint16_t>(scan * 256 + ch); }
+uint16_t Code(int scan, int ch = 0) {
+  return static_cast<uint16_t>(scan * 256 + ch);
+}
 
 void Append(uint16_t code) {
   if (KeyCount < KeyQueueSize) KeyQueue[KeyCount++] = code;
@@ -145,9 +147,15 @@ void UpdateKeyQueue() {
         key.wVirtualKeyCode == VK_MENU) {
       continue;
     }
+    auto ch = static_cast<uint8_t>(key.uChar.AsciiChar);
+    // Wine's console reports a plain Esc key without its character; Windows
+    // gives 27, which is what every phase of the program waits for.
+    if (key.wVirtualKeyCode == VK_ESCAPE && ch == 0 &&
+        (key.dwControlKeyState & (kAlt | kCtrl | SHIFT_PRESSED)) == 0) {
+      ch = 27;
+    }
     const uint16_t code =
-        TranslateKey(key.dwControlKeyState, static_cast<uint8_t>(key.uChar.AsciiChar),
-                     static_cast<uint8_t>(key.wVirtualScanCode & 0xFF));
+        TranslateKey(key.dwControlKeyState, ch, static_cast<uint8_t>(key.wVirtualScanCode & 0xFF));
     // A key that gives nothing ends this call; the rest waits for the next.
     if (code == 0) return;
     if ((key.dwControlKeyState & kAlt) != 0 && (key.dwControlKeyState & ENHANCED_KEY) == 0) {
@@ -190,4 +198,6 @@ uint8_t ReadKey() {
   return character;
 }
 
-BOOL WINAPI ConsoleCtrlHandler(DWORD /*eventType*/) { return CheckBreak.load() ? FALSE : TRUE; }
+BOOL WINAPI ConsoleCtrlHandler(DWORD /*eventType*/) {
+  return CheckBreak.load() ? FALSE : TRUE;
+}

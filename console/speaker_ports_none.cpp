@@ -2,5 +2,7 @@
 // gives 0 and writing does nothing.
 #include "console/speaker_ports.h"
 
-uint8_t PortReadByte(uint16_t /*port*/) { return 0; }
+uint8_t PortReadByte(uint16_t /*port*/) {
+  return 0;
+}
 void PortWriteByte(uint16_t /*port*/, uint8_t /*value*/) {}

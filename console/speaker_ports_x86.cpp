@@ -6,5 +6,9 @@
 
 #include "console/speaker_ports.h"
 
-uint8_t PortReadByte(uint16_t port) { return __inbyte(port); }
-void PortWriteByte(uint16_t port, uint8_t value) { __outbyte(port, value); }
+uint8_t PortReadByte(uint16_t port) {
+  return __inbyte(port);
+}
+void PortWriteByte(uint16_t port, uint8_t value) {
+  __outbyte(port, value);
+}

@@ -13,15 +13,25 @@
 
 namespace text_detail {
 
-inline void Append(std::string& out, std::string_view text) { out.append(text); }
-inline void Append(std::string& out, const char* text) { out.append(text); }
-inline void Append(std::string& out, const std::string& text) { out.append(text); }
-inline void Append(std::string& out, char c) { out.push_back(c); }
+inline void Append(std::string& out, std::string_view text) {
+  out.append(text);
+}
+inline void Append(std::string& out, const char* text) {
+  out.append(text);
+}
+inline void Append(std::string& out, const std::string& text) {
+  out.append(text);
+}
+inline void Append(std::string& out, char c) {
+  out.push_back(c);
+}
 // A byte is a character in the console's code page (a key echoed, 250 ...).
-inline void Append(std::string& out, uint8_t c) { out.push_back(static_cast<char>(c)); }
+inline void Append(std::string& out, uint8_t c) {
+  out.push_back(static_cast<char>(c));
+}
 template <std::integral T>
-  requires(!std::same_as<T, char> && !std::same_as<T, uint8_t> && !std::same_as<T, bool>)
-void Append(std::string& out, T value) {
+requires(!std::same_as<T, char> && !std::same_as<T, uint8_t> &&
+         !std::same_as<T, bool>) void Append(std::string& out, T value) {
   out += FormatInteger(static_cast<int32_t>(value), 0);
 }
 

@@ -231,15 +231,12 @@ BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE hConsoleOutput,
 BOOL WINAPI ReadConsoleOutputAttribute(HANDLE hConsoleOutput, LPWORD lpAttribute, DWORD nLength,
                                        COORD dwReadCoord, LPDWORD lpNumberOfAttrsRead);
 BOOL WINAPI WriteConsoleOutputA(HANDLE hConsoleOutput, const CHAR_INFO* lpBuffer,
-                                COORD dwBufferSize, COORD dwBufferCoord,
-                                PSMALL_RECT lpWriteRegion);
-BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput,
-                                       const SMALL_RECT* lpScrollRectangle,
-                                       const SMALL_RECT* lpClipRectangle,
-                                       COORD dwDestinationOrigin, const CHAR_INFO* lpFill);
+                                COORD dwBufferSize, COORD dwBufferCoord, PSMALL_RECT lpWriteRegion);
+BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput, const SMALL_RECT* lpScrollRectangle,
+                                       const SMALL_RECT* lpClipRectangle, COORD dwDestinationOrigin,
+                                       const CHAR_INFO* lpFill);
 BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput, COORD dwCursorPosition);
-BOOL WINAPI GetConsoleCursorInfo(HANDLE hConsoleOutput,
-                                 PCONSOLE_CURSOR_INFO lpConsoleCursorInfo);
+BOOL WINAPI GetConsoleCursorInfo(HANDLE hConsoleOutput, PCONSOLE_CURSOR_INFO lpConsoleCursorInfo);
 BOOL WINAPI SetConsoleCursorInfo(HANDLE hConsoleOutput,
                                  const CONSOLE_CURSOR_INFO* lpConsoleCursorInfo);
 BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle);

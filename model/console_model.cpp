@@ -18,7 +18,9 @@ Rect Union(const Rect& a, const Rect& b) {
 }
 
 namespace {
-Rect FromSmall(const SMALL_RECT& r) { return {r.Left, r.Top, r.Right, r.Bottom}; }
+Rect FromSmall(const SMALL_RECT& r) {
+  return {r.Left, r.Top, r.Right, r.Bottom};
+}
 }  // namespace
 
 ScreenBuffer::ScreenBuffer(int width, int height, Cell fill)

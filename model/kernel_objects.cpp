@@ -44,9 +44,15 @@ std::atomic<DWORD> nextThreadId{1000};
 
 }  // namespace
 
-HANDLE ConsoleInputHandle() { return &inputObject; }
-HANDLE ConsoleOutputHandle() { return &outputObject; }
-HANDLE CurrentProcessHandle() { return INVALID_HANDLE_VALUE; }
+HANDLE ConsoleInputHandle() {
+  return &inputObject;
+}
+HANDLE ConsoleOutputHandle() {
+  return &outputObject;
+}
+HANDLE CurrentProcessHandle() {
+  return INVALID_HANDLE_VALUE;
+}
 
 ObjectKind KindOf(HANDLE handle) {
   if (handle == INVALID_HANDLE_VALUE) return ObjectKind::Process;
@@ -75,7 +81,8 @@ bool SignalEvent(HANDLE handle) {
 
 DWORD WaitObject(HANDLE handle, DWORD milliseconds) {
   Object* object = AsObject(handle);
-  if (object == nullptr || (object->Kind != ObjectKind::Event && object->Kind != ObjectKind::Thread))
+  if (object == nullptr ||
+      (object->Kind != ObjectKind::Event && object->Kind != ObjectKind::Thread))
     return WAIT_FAILED;
   std::unique_lock lock(object->Mutex);
   const auto ready = [object] { return object->Signalled; };

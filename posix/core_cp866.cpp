@@ -43,7 +43,9 @@ constexpr std::array<char32_t, 256> kTable = BuildTable();
 
 }  // namespace
 
-char32_t Cp866ToUnicode(uint8_t byte) { return kTable[byte]; }
+char32_t Cp866ToUnicode(uint8_t byte) {
+  return kTable[byte];
+}
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -63,7 +65,9 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-void AppendCp866AsUtf8(std::string& out, uint8_t byte) { AppendUtf8(out, kTable[byte]); }
+void AppendCp866AsUtf8(std::string& out, uint8_t byte) {
+  AppendUtf8(out, kTable[byte]);
+}
 
 int UnicodeToCp866(char32_t cp) {
   if (cp < 0x80) return static_cast<int>(cp);
@@ -78,7 +82,9 @@ constexpr std::array<char32_t, 256> kTable = BuildTable();
 
 }  // namespace
 
-char32_t Cp866ToUnicode(uint8_t byte) { return kTable[byte]; }
+char32_t Cp866ToUnicode(uint8_t byte) {
+  return kTable[byte];
+}
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -98,13 +104,15 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-void AppendCp866AsUtf8(std::string& out, uint8_t byte) { AppendUtf8(out, kTable[byte]); }
+void AppendCp866AsUtf8(std::string& out, uint8_t byte) {
+  AppendUtf8(out, kTable[byte]);
+}
 
 int UnicodeToCp866(char32_t cp) {
-  if (cp < 0x80) return cp >= 32 || cp == 0 || cp == 8 || cp == 9 || cp == 10 || cp == 13 ||
-                                cp == 27
-                            ? static_cast<int>(cp)
-                            : static_cast<int>(cp);
+  if (cp < 0x80)
+    return cp >= 32 || cp == 0 || cp == 8 || cp == 9 || cp == 10 || cp == 13 || cp == 27
+               ? static_cast<int>(cp)
+               : static_cast<int>(cp);
   for (int b = 0x80; b < 256; ++b)
     if (kTable[b] == cp) return b;
   return -1;

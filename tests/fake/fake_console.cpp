@@ -35,7 +35,9 @@ State& S() {
   return state;
 }
 
-void Log(std::string line) { S().calls.push_back(std::move(line)); }
+void Log(std::string line) {
+  S().calls.push_back(std::move(line));
+}
 
 std::string Format(const char* format, auto... args) {
   char buffer[256];
@@ -71,7 +73,9 @@ void Advance(uint64_t ms) {
   DeliverDue();
 }
 
-UINT WINAPI FakeGetKBCodePage() { return S().options.KeyboardCodePage; }
+UINT WINAPI FakeGetKBCodePage() {
+  return S().options.KeyboardCodePage;
+}
 
 int user32Module = 0;
 
@@ -83,7 +87,8 @@ struct KeyOfByte {
 
 // The US PC keyboard: which key and shift state types an ASCII byte.
 KeyOfByte KeyForAscii(uint8_t byte) {
-  static const char* const kRows[] = {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'`", "\\zxcvbnm,./"};
+  static const char* const kRows[] = {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'`",
+                                      "\\zxcvbnm,./"};
   static const char* const kShiftedRows[] = {"!@#$%^&*()_+", "QWERTYUIOP{}", "ASDFGHJKL:\"~",
                                              "|ZXCVBNM<>?"};
   static const int kFirstScan[] = {2, 16, 30, 43};
@@ -178,9 +183,15 @@ void Reset(const Options& options) {
   s.ctrlHandler = nullptr;
 }
 
-const Options& CurrentOptions() { return S().options; }
-model::Console& Console() { return *S().console; }
-model::ScreenBuffer& Screen() { return S().console->Screen; }
+const Options& CurrentOptions() {
+  return S().options;
+}
+model::Console& Console() {
+  return *S().console;
+}
+model::ScreenBuffer& Screen() {
+  return S().console->Screen;
+}
 
 void PushRecord(const INPUT_RECORD& record) {
   std::lock_guard lock(stateMutex);
@@ -211,17 +222,25 @@ void PushAt(uint64_t atMs, std::function<void()> push) {
   S().scheduled.emplace(atMs, std::move(push));
 }
 
-uint64_t NowMs() { return S().nowMs; }
+uint64_t NowMs() {
+  return S().nowMs;
+}
 
 void AdvanceMs(uint64_t ms) {
   std::lock_guard lock(stateMutex);
   Advance(ms);
 }
 
-void StepClock(int64_t deltaMs) { S().clockOffsetMs += deltaMs; }
-void StopAt(uint64_t ms) { S().stopAtMs = ms; }
+void StepClock(int64_t deltaMs) {
+  S().clockOffsetMs += deltaMs;
+}
+void StopAt(uint64_t ms) {
+  S().stopAtMs = ms;
+}
 
-const std::vector<std::string>& Calls() { return S().calls; }
+const std::vector<std::string>& Calls() {
+  return S().calls;
+}
 void ClearCalls() {
   std::lock_guard lock(stateMutex);
   S().calls.clear();
@@ -235,16 +254,34 @@ std::vector<std::string> CallsStarting(std::string_view prefix) {
   return found;
 }
 
-const std::vector<Tone>& Beeps() { return S().beeps; }
-int MessageBeeps() { return S().messageBeeps; }
-const std::vector<DWORD>& PriorityClasses() { return S().priorities; }
-const std::vector<std::string>& Titles() { return S().titles; }
-const std::vector<std::string>& PortLog() { return S().portLog; }
-void SetPort61(uint8_t value) { S().port61 = value; }
-PHANDLER_ROUTINE CtrlHandler() { return S().ctrlHandler; }
+const std::vector<Tone>& Beeps() {
+  return S().beeps;
+}
+int MessageBeeps() {
+  return S().messageBeeps;
+}
+const std::vector<DWORD>& PriorityClasses() {
+  return S().priorities;
+}
+const std::vector<std::string>& Titles() {
+  return S().titles;
+}
+const std::vector<std::string>& PortLog() {
+  return S().portLog;
+}
+void SetPort61(uint8_t value) {
+  S().port61 = value;
+}
+PHANDLER_ROUTINE CtrlHandler() {
+  return S().ctrlHandler;
+}
 
-std::string Row(int row) { return Screen().RowText(row - 1, true); }
-uint8_t AttrAt(int column, int row) { return Screen().At(column - 1, row - 1).Attr; }
+std::string Row(int row) {
+  return Screen().RowText(row - 1, true);
+}
+uint8_t AttrAt(int column, int row) {
+  return Screen().At(column - 1, row - 1).Attr;
+}
 
 }  // namespace fake
 
@@ -272,8 +309,7 @@ BOOL WINAPI ReadConsoleOutputAttribute(HANDLE hConsoleOutput, LPWORD lpAttribute
                                        COORD dwReadCoord, LPDWORD lpNumberOfAttrsRead) {
   std::lock_guard lock(stateMutex);
   if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
-  return S().console->Screen.ReadAttributes(lpAttribute, nLength, dwReadCoord,
-                                            lpNumberOfAttrsRead)
+  return S().console->Screen.ReadAttributes(lpAttribute, nLength, dwReadCoord, lpNumberOfAttrsRead)
              ? TRUE
              : FALSE;
 }
@@ -290,15 +326,15 @@ BOOL WINAPI WriteConsoleOutputA(HANDLE hConsoleOutput, const CHAR_INFO* lpBuffer
              : FALSE;
 }
 
-BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput,
-                                       const SMALL_RECT* lpScrollRectangle,
-                                       const SMALL_RECT* lpClipRectangle,
-                                       COORD dwDestinationOrigin, const CHAR_INFO* lpFill) {
+BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput, const SMALL_RECT* lpScrollRectangle,
+                                       const SMALL_RECT* lpClipRectangle, COORD dwDestinationOrigin,
+                                       const CHAR_INFO* lpFill) {
   std::lock_guard lock(stateMutex);
   Log(Format("ScrollConsoleScreenBufferA %d,%d,%d,%d to %d,%d", lpScrollRectangle->Left,
              lpScrollRectangle->Top, lpScrollRectangle->Right, lpScrollRectangle->Bottom,
              dwDestinationOrigin.X, dwDestinationOrigin.Y));
   if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
+  if (S().options.RefuseDestinationAboveBuffer && dwDestinationOrigin.Y < 0) return FALSE;
   return S().console->Screen.Scroll(*lpScrollRectangle, lpClipRectangle, dwDestinationOrigin,
                                     *lpFill)
              ? TRUE
@@ -312,8 +348,7 @@ BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput, COORD dwCursorPositi
   return S().console->SetCursorPosition(dwCursorPosition) ? TRUE : FALSE;
 }
 
-BOOL WINAPI GetConsoleCursorInfo(HANDLE hConsoleOutput,
-                                 PCONSOLE_CURSOR_INFO lpConsoleCursorInfo) {
+BOOL WINAPI GetConsoleCursorInfo(HANDLE hConsoleOutput, PCONSOLE_CURSOR_INFO lpConsoleCursorInfo) {
   std::lock_guard lock(stateMutex);
   if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
   *lpConsoleCursorInfo = S().console->CursorInfo;
@@ -380,7 +415,9 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*lpEventAttributes*/, BOOL bMa
   return model::NewEvent(bManualReset != FALSE, bInitialState != FALSE);
 }
 
-BOOL WINAPI SetEvent(HANDLE hEvent) { return model::SignalEvent(hEvent) ? TRUE : FALSE; }
+BOOL WINAPI SetEvent(HANDLE hEvent) {
+  return model::SignalEvent(hEvent) ? TRUE : FALSE;
+}
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   if (model::KindOf(hHandle) != model::ObjectKind::ConsoleInput)
@@ -402,7 +439,9 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   return WAIT_TIMEOUT;
 }
 
-BOOL WINAPI CloseHandle(HANDLE /*hObject*/) { return TRUE; }
+BOOL WINAPI CloseHandle(HANDLE /*hObject*/) {
+  return TRUE;
+}
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
   if (lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return FALSE;
@@ -423,7 +462,9 @@ void WINAPI ExitProcess(UINT uExitCode) {
   throw fake::ProcessExit{uExitCode};
 }
 
-HANDLE WINAPI GetCurrentProcess() { return model::CurrentProcessHandle(); }
+HANDLE WINAPI GetCurrentProcess() {
+  return model::CurrentProcessHandle();
+}
 
 BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
   std::lock_guard lock(stateMutex);

@@ -29,6 +29,9 @@ struct Options {
   // CreateThread really starts threads; off, it fails, and the console
   // services then move the cursor at once (deterministic call logs).
   bool Threads = false;
+  // ScrollConsoleScreenBufferA fails for a destination above the buffer, as
+  // Wine's console does.
+  bool RefuseDestinationAboveBuffer = false;
   // Local time at virtual millisecond 0.
   int Hour = 12;
   int Minute = 0;

@@ -52,14 +52,23 @@ TEST_P(ScrollTest, MovesClipsAndFills) {
 INSTANTIATE_TEST_SUITE_P(
     Model, ScrollTest,
     ::testing::Values(
-        ScrollCase{"UpOneRowOutOfTheTop", {0, 0, 3, 3}, true, {}, {0, -1}, {"bbbb", "cccc", "dddd", ""}},
+        ScrollCase{
+            "UpOneRowOutOfTheTop", {0, 0, 3, 3}, true, {}, {0, -1}, {"bbbb", "cccc", "dddd", ""}},
         ScrollCase{"UpTwoRows", {0, 0, 3, 3}, true, {}, {0, -2}, {"cccc", "dddd", "", ""}},
         ScrollCase{"WholeHeightBlanksAll", {0, 0, 3, 3}, true, {}, {0, -4}, {"", "", "", ""}},
         ScrollCase{"FarAboveBlanksAll", {0, 0, 3, 3}, true, {}, {0, -100}, {"", "", "", ""}},
-        ScrollCase{"ClipKeepsRowsOutside", {0, 0, 3, 3}, false, {0, 1, 3, 2}, {0, -1},
+        ScrollCase{"ClipKeepsRowsOutside",
+                   {0, 0, 3, 3},
+                   false,
+                   {0, 1, 3, 2},
+                   {0, -1},
                    {"aaaa", "cccc", "dddd", "dddd"}},
         ScrollCase{"DownOneRow", {0, 0, 3, 2}, true, {}, {0, 1}, {"", "aaaa", "bbbb", "dddd"}},
-        ScrollCase{"SidewaysInsideClip", {0, 0, 1, 3}, false, {0, 0, 3, 3}, {2, 0},
+        ScrollCase{"SidewaysInsideClip",
+                   {0, 0, 1, 3},
+                   false,
+                   {0, 0, 3, 3},
+                   {2, 0},
                    {"  aa", "  bb", "  cc", "  dd"}}),
     [](const auto& test) { return std::string(test.param.name); });
 

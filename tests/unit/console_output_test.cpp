@@ -48,18 +48,32 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"BackspaceNeverGoesUpARow", 10, 5, {0, 1}, "\b\bZ", {{1, ""}, {2, "Z"}}, 2, 2},
         WriteCase{"LineFeedKeepsColumn", 80, 25, {0, 0}, "ab\ncd", {{1, "ab"}, {2, "  cd"}}, 5, 2},
         WriteCase{"CarriageReturnLineFeed", 80, 25, {0, 0}, "ab\r\ncd", {{2, "cd"}}, 3, 2},
-        WriteCase{"ControlBytesAreGlyphs", 80, 25, {0, 0}, std::string("a\0\t\x1b" "b", 5),
-                  {{1, std::string("a\0\t\x1b" "b", 5)}}, 6, 1},
+        WriteCase{"ControlBytesAreGlyphs",
+                  80,
+                  25,
+                  {0, 0},
+                  std::string("a\0\t\x1b"
+                              "b",
+                              5),
+                  {{1, std::string("a\0\t\x1b"
+                                   "b",
+                                   5)}},
+                  6,
+                  1},
         WriteCase{"WrapIsImmediate", 4, 3, {2, 0}, "xy", {{1, "  xy"}}, 1, 2},
         WriteCase{"WrapContinuesOnNextRow", 4, 3, {2, 0}, "xyz", {{1, "  xy"}, {2, "z"}}, 2, 2},
-        WriteCase{"LastCellOfLastRowScrolls", 4, 3, {3, 2}, "q", {{1, ""}, {2, "   q"}, {3, ""}},
-                  1, 3},
+        WriteCase{
+            "LastCellOfLastRowScrolls", 4, 3, {3, 2}, "q", {{1, ""}, {2, "   q"}, {3, ""}}, 1, 3},
         WriteCase{"LineFeedOnLastRowScrollsKeepingColumn", 4, 3, {2, 2}, "\n", {{1, ""}}, 3, 3},
-        WriteCase{"CrLfOnLastRowGivesFreshRow", 4, 3, {2, 2}, "k\r\n", {{2, "  k"}, {3, ""}}, 1,
-                  3},
-        WriteCase{"FullLineAndLineEndLeaveEmptyRow", 80, 25, {0, 0},
-                  std::string(80, '=') + "\r\n" + "next", {{1, std::string(80, '=')}, {2, ""},
-                  {3, "next"}}, 5, 3}),
+        WriteCase{"CrLfOnLastRowGivesFreshRow", 4, 3, {2, 2}, "k\r\n", {{2, "  k"}, {3, ""}}, 1, 3},
+        WriteCase{"FullLineAndLineEndLeaveEmptyRow",
+                  80,
+                  25,
+                  {0, 0},
+                  std::string(80, '=') + "\r\n" + "next",
+                  {{1, std::string(80, '=')}, {2, ""}, {3, "next"}},
+                  5,
+                  3}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(ConsoleServicesTest, BellBeepsAndChangesNothing) {
@@ -78,8 +92,9 @@ TEST_F(ConsoleServicesTest, OneCellWritePerRunNotPerCharacter) {
   GotoXY(1, 1);
   fake::ClearCalls();
   Put("ab\rcd\r\n");
-  EXPECT_EQ(fake::CallsStarting("WriteConsoleOutputA"),
-            (std::vector<std::string>{"WriteConsoleOutputA 0,0,1,0", "WriteConsoleOutputA 0,0,1,0"}));
+  EXPECT_EQ(
+      fake::CallsStarting("WriteConsoleOutputA"),
+      (std::vector<std::string>{"WriteConsoleOutputA 0,0,1,0", "WriteConsoleOutputA 0,0,1,0"}));
 }
 
 TEST_F(ConsoleServicesTest, GotoXYIgnoresPositionsOutsideTheArea) {
@@ -157,6 +172,27 @@ TEST_F(ConsoleServicesTest, ScrollMovesAreSplitExceptOnNt) {
   }
 }
 
+TEST_F(ConsoleServicesTest, ScrollingWorksWhereDestinationsAboveTheBufferAreRefused) {
+  for (const DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
+    fake::Options options;
+    options.Width = 10;
+    options.Height = 5;
+    options.Platform = platform;
+    options.RefuseDestinationAboveBuffer = true;
+    Start(options);
+    Put("r1\r\nr2\r\nr3\r\nr4\r\nr5\r\n");
+    EXPECT_EQ(fake::Row(1), "r2") << platform;
+    EXPECT_EQ(fake::Row(4), "r5") << platform;
+    EXPECT_EQ(fake::Row(5), "") << platform;
+    TextColor(15);
+    ClrScr();
+    for (int row = 1; row <= 5; ++row) {
+      EXPECT_EQ(fake::Row(row), "") << platform << " row " << row;
+      EXPECT_EQ(fake::AttrAt(10, row), 0x0F) << platform << " row " << row;
+    }
+  }
+}
+
 TEST_F(ConsoleServicesTest, ClrEolBlanksFromCursorToEdge) {
   Start();
   Put(std::string(80, 'x'));
@@ -173,8 +209,8 @@ TEST_F(ConsoleServicesTest, CursorShapeRoundTrip) {
   struct {
     CONSOLE_CURSOR_INFO before;
     DWORD restoredSize;
-  } const cases[] = {{{25, TRUE}, 15}, {{50, TRUE}, 99}, {{100, TRUE}, 99}, {{25, FALSE}, 15},
-                     {{80, FALSE}, 15}};
+  } const cases[] = {
+      {{25, TRUE}, 15}, {{50, TRUE}, 99}, {{100, TRUE}, 99}, {{25, FALSE}, 15}, {{80, FALSE}, 15}};
   for (const auto& c : cases) {
     fake::Options options;
     options.CursorInfo = c.before;

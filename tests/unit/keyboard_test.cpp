@@ -71,9 +71,12 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"Enter", {{VK_RETURN, 28, 13, 0}}, {13}},
         KeyCase{"KeypadEnter", {{VK_RETURN, 28, 13, kEnh}}, {13}},
         KeyCase{"AltEnter", {{VK_RETURN, 28, 13, kLAlt}}, {0, 166}},
-        KeyCase{"EscBackspaceTab", {{VK_ESCAPE, 1, 27, 0}, {VK_BACK, 14, 8, 0}, {VK_TAB, 15, 9, 0}},
+        KeyCase{"EscBackspaceTab",
+                {{VK_ESCAPE, 1, 27, 0}, {VK_BACK, 14, 8, 0}, {VK_TAB, 15, 9, 0}},
                 {27, 8, 9}},
         KeyCase{"ShiftTab", {{VK_TAB, 15, 9, kShift}}, {0, 15}},
+        KeyCase{"EscWithoutCharacterIsStillEsc", {{VK_ESCAPE, 1, 0, NUMLOCK_ON}}, {27}},
+        KeyCase{"AltEscWithoutCharacterIsNotEsc", {{VK_ESCAPE, 1, 0, kLAlt}}, {}},
         KeyCase{"CtrlA", {{'A', 30, 1, kCtrl}}, {1}},
         KeyCase{"AltOne", {{'1', 2, '1', kLAlt}}, {0, 120}},
         KeyCase{"AltEquals", {{0xBB, 13, '=', kLAlt}}, {0, 131}},
@@ -90,10 +93,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {{VK_SHIFT, 42, 0, kShift}, {VK_CONTROL, 29, 0, kCtrl}, {VK_MENU, 56, 0, kLAlt}},
                 {}},
         KeyCase{"AltSpaceGivesNothingButTheNextKeyComes",
-                {{VK_SPACE, 57, ' ', kLAlt}, {'A', 30, 'a', 0}}, {'a'}},
-        KeyCase{"CyrillicErIs224AndGivesNothingUnder866", {{'H', 35, 224, 0}, {'T', 20, 0xA5, 0}},
+                {{VK_SPACE, 57, ' ', kLAlt}, {'A', 30, 'a', 0}},
+                {'a'}},
+        KeyCase{"CyrillicErIs224AndGivesNothingUnder866",
+                {{'H', 35, 224, 0}, {'T', 20, 0xA5, 0}},
                 {0xA5}},
-        KeyCase{"CyrillicLettersArriveAsTyped", {{'S', 31, 0xEB, 0}, {'P', 25, 0x87, kShift}},
+        KeyCase{"CyrillicLettersArriveAsTyped",
+                {{'S', 31, 0xEB, 0}, {'P', 25, 0x87, kShift}},
                 {0xEB, 0x87}}),
     [](const auto& test) { return std::string(test.param.name); });
 
@@ -119,7 +125,7 @@ TEST_F(ConsoleServicesTest, AltNumbersOnBothPlatformFamilies) {
   } const cases[] = {
       {VER_PLATFORM_WIN32_NT, 866, {6, 5}, {65}},
       {VER_PLATFORM_WIN32_WINDOWS, 866, {6, 5}, {65}},
-      {VER_PLATFORM_WIN32_NT, 866, {2, 5, 6}, {}},   // 256 mod 256 is 0: nothing
+      {VER_PLATFORM_WIN32_NT, 866, {2, 5, 6}, {}},  // 256 mod 256 is 0: nothing
       {VER_PLATFORM_WIN32_NT, 866, {2, 2, 4}, {224}},
       {VER_PLATFORM_WIN32_NT, 437, {2, 2, 4}, {0}},  // 224 is a prefix here
       {VER_PLATFORM_WIN32_NT, 0, {2, 2, 4}, {0}},    // no GetKBCodePage at all
