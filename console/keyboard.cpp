@@ -13,6 +13,9 @@ namespace {
 
 uint32_t keyboardPlatform = 0;
 
+// user32's GetKBCodePage, looked up by name since a system may lack it.
+using GetKBCodePageProc = UINT(WINAPI*)();
+
 constexpr DWORD kAlt = RIGHT_ALT_PRESSED | LEFT_ALT_PRESSED;
 constexpr DWORD kCtrl = RIGHT_CTRL_PRESSED | LEFT_CTRL_PRESSED;
 

@@ -269,6 +269,5 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 // user32
 BOOL WINAPI MessageBeep(UINT uType);
 // GetKBCodePage is never called by name: the keyboard looks it up with
-// GetProcAddress(LoadLibraryA("user32.dll"), "GetKBCodePage"), as on Windows
-// 95 family systems where it may be missing.  Its type:
-using GetKBCodePageProc = UINT(WINAPI*)();
+// GetProcAddress(LoadLibraryA("user32.dll"), "GetKBCodePage"), since a
+// system may lack it.
