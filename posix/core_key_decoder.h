@@ -17,8 +17,8 @@ namespace term {
 // One key as the Windows console would report it.
 struct KeyEvent {
   WORD VirtualKey = 0;
-  WORD ScanCode = 0;   // PC keyboard scan code (set 1)
-  uint8_t Char = 0;    // code page 866 byte, 0 for keys without a character
+  WORD ScanCode = 0;  // PC keyboard scan code (set 1)
+  uint8_t Char = 0;   // code page 866 byte, 0 for keys without a character
   DWORD ControlState = 0;
   bool operator==(const KeyEvent&) const = default;
 };
@@ -31,11 +31,19 @@ enum class DecodeStatus {
 
 // Decodes one key from the start of bytes[0..n).  With timedOut, a prefix
 // that could still grow is taken as it stands (a lone ESC is the Esc key).
+// A Complete result always fills *key; NotAKey and Partial leave it alone.
+// Without timedOut, Partial consumes nothing; with it, the result is never
+// Partial while n > 0.
 DecodeStatus DecodeKey(const uint8_t* bytes, size_t n, bool timedOut, KeyEvent* key,
                        size_t* consumed);
 
 // Milliseconds a lone ESC (or an unfinished sequence) waits for the rest.
 extern const int EscapeTimeoutMs;
+
+// Longest escape sequence held while its end is awaited.  A longer one is
+// dropped, and the rest of it skipped as it arrives, so that its parameter
+// bytes never turn into typed digits.
+inline constexpr size_t kMaxSequenceBytes = 32;
 
 // Streaming wrapper: holds a partial sequence between reads, and at most a
 // small bounded number of bytes.
@@ -50,14 +58,28 @@ class KeyDecoder {
   [[nodiscard]] size_t PendingBytes() const { return pending_.size(); }
   [[nodiscard]] size_t QueuedKeys() const { return keys_.size(); }
 
+  // Memory bounds whatever arrives: bytes held between reads, and keys held
+  // until popped (keys beyond that are dropped, as a full keyboard buffer
+  // drops them).
+  static constexpr size_t kMaxPendingBytes = 2 * kMaxSequenceBytes;
+  static constexpr size_t kMaxQueuedKeys = 256;
+
  private:
   void Drain(bool timedOut);
   std::vector<uint8_t> pending_;
   uint64_t pendingSinceMs_ = 0;
   std::deque<KeyEvent> keys_;
+  uint64_t nowMs_ = 0;  // arrival time of the bytes being drained
+  // Skipping the tail of a sequence that was too long or cut off by the
+  // timeout; ends at its final byte, or when nothing arrives for a timeout.
+  bool skipping_ = false;
+  uint64_t skipSinceMs_ = 0;
 };
 
 // The records a Windows console queues for one key: press and release.
+// A key with Shift, Ctrl or Alt in its state comes between the press and
+// the release of those modifier keys (VK_SHIFT, VK_CONTROL, VK_MENU), as on
+// Windows, so that a reader that watches the Alt release sees one.
 void AppendKeyRecords(const KeyEvent& key, std::vector<INPUT_RECORD>* records);
 
 }  // namespace term
