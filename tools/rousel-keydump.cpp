@@ -1,0 +1,218 @@
+// rousel-keydump: shows what this terminal sends for each key and which key
+// Rousel makes of it.  For users whose terminal sends sequences the program
+// does not know: run it, press the key, and the line shows the raw bytes and
+// the decoded key (virtual key, scan code, character, control-key state).
+// Quits on q typed three times in a row, or Ctrl+C.
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "posix/core_cp866.h"
+#include "posix/core_key_decoder.h"
+
+namespace {
+
+termios gSavedMode{};
+volatile sig_atomic_t gModeChanged = 0;
+
+// tcsetattr is async-signal-safe, so the signal handler may use this too.
+void RestoreTerminal() {
+  if (gModeChanged != 0) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &gSavedMode);
+    gModeChanged = 0;
+  }
+}
+
+void OnSignal(int sig) {
+  RestoreTerminal();
+  // Die of the signal as if it had not been caught: the parent sees why.
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
+}
+
+// Non-canonical, no echo; ISIG, IXON and IEXTEN off as well, so that Ctrl+C,
+// Ctrl+Z, Ctrl+S, Ctrl+Q and Ctrl+V arrive as bytes to be shown; ICRNL off,
+// so that Enter shows as the CR the terminal sends.
+bool EnterKeyMode() {
+  if (tcgetattr(STDIN_FILENO, &gSavedMode) != 0) return false;
+  termios mode = gSavedMode;
+  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
+  mode.c_cc[VMIN] = 1;
+  mode.c_cc[VTIME] = 0;
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, OnSignal);
+  gModeChanged = 1;
+  if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) != 0) {
+    gModeChanged = 0;
+    return false;
+  }
+  return true;
+}
+
+uint64_t NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000U + static_cast<uint64_t>(ts.tv_nsec) / 1000000U;
+}
+
+void Print(const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(STDOUT_FILENO, text.data() + done, text.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      return;
+    }
+  }
+}
+
+std::string Format(const char* format, unsigned value) {
+  std::array<char, 32> buffer{};
+  std::snprintf(buffer.data(), buffer.size(), format, value);
+  return buffer.data();
+}
+
+// The bytes in hex, then spelt out: ESC, ^X for other controls, printable
+// ASCII as itself, anything else as its hex value again.  Never a raw
+// control byte on the screen.
+std::string DescribeBytes(const uint8_t* bytes, size_t n) {
+  std::string hex;
+  std::string text;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = bytes[i];
+    hex += Format("%02x ", b);
+    if (!text.empty()) text += ' ';
+    if (b == 0x1B) {
+      text += "ESC";
+    } else if (b < 0x20) {
+      text += '^';
+      text += static_cast<char>(b + 0x40);
+    } else if (b == 0x7F) {
+      text += "DEL";
+    } else if (b < 0x7F) {
+      text += static_cast<char>(b);
+    } else {
+      text += Format("\\x%02x", b);
+    }
+  }
+  return "bytes " + hex + "  " + text + "\r\n";
+}
+
+const char* KeyName(WORD vk) {
+  struct Name {
+    WORD vk;
+    const char* name;
+  };
+  static constexpr Name kNames[] = {
+      {VK_BACK, "Backspace"}, {VK_TAB, "Tab"},     {VK_CLEAR, "Clear"},    {VK_RETURN, "Enter"},
+      {VK_ESCAPE, "Esc"},     {VK_SPACE, "Space"}, {VK_PRIOR, "PgUp"},     {VK_NEXT, "PgDn"},
+      {VK_END, "End"},        {VK_HOME, "Home"},   {VK_LEFT, "Left"},      {VK_UP, "Up"},
+      {VK_RIGHT, "Right"},    {VK_DOWN, "Down"},   {VK_INSERT, "Insert"},  {VK_DELETE, "Delete"},
+      {VK_MULTIPLY, "Num *"}, {VK_ADD, "Num +"},   {VK_SUBTRACT, "Num -"}, {0x6E, "Num ."},
+      {VK_DIVIDE, "Num /"},   {0xE7, "character"},
+  };
+  for (const Name& n : kNames) {
+    if (n.vk == vk) return n.name;
+  }
+  return nullptr;
+}
+
+std::string DescribeKey(const term::KeyEvent& key) {
+  std::string line = "  key  VK " + Format("0x%02x", key.VirtualKey);
+  if (const char* name = KeyName(key.VirtualKey)) {
+    line += std::string(" (") + name + ")";
+  } else if (key.VirtualKey >= VK_F1 && key.VirtualKey <= VK_F12) {
+    line += Format(" (F%u)", key.VirtualKey - VK_F1 + 1U);
+  } else if (key.VirtualKey >= VK_NUMPAD0 && key.VirtualKey <= VK_NUMPAD9) {
+    line += Format(" (Num %u)", key.VirtualKey - VK_NUMPAD0);
+  } else if ((key.VirtualKey >= '0' && key.VirtualKey <= '9') ||
+             (key.VirtualKey >= 'A' && key.VirtualKey <= 'Z')) {
+    line += std::string(" (") + static_cast<char>(key.VirtualKey) + ")";
+  }
+  line += Format("  scan %u", key.ScanCode);
+  line += Format("  char 0x%02x", key.Char);
+  // The character as the console shows code page 866, when it is one.
+  if (key.Char >= 0x20 && key.Char != 0x7F) {
+    line += " '";
+    term::AppendCp866AsUtf8(line, key.Char);
+    line += "'";
+  }
+  line += "  state";
+  struct Flag {
+    DWORD bit;
+    const char* name;
+  };
+  static constexpr Flag kFlags[] = {
+      {SHIFT_PRESSED, "SHIFT_PRESSED"},           {LEFT_CTRL_PRESSED, "LEFT_CTRL_PRESSED"},
+      {RIGHT_CTRL_PRESSED, "RIGHT_CTRL_PRESSED"}, {LEFT_ALT_PRESSED, "LEFT_ALT_PRESSED"},
+      {RIGHT_ALT_PRESSED, "RIGHT_ALT_PRESSED"},   {ENHANCED_KEY, "ENHANCED_KEY"},
+  };
+  bool any = false;
+  for (const Flag& f : kFlags) {
+    if ((key.ControlState & f.bit) == 0) continue;
+    line += any ? "|" : " ";
+    line += f.name;
+    any = true;
+  }
+  if (!any) line += " 0";
+  return line + "\r\n";
+}
+
+// Prints the decoded keys; true when the user asked to quit.
+bool PrintKeys(term::KeyDecoder& decoder, int* qCount) {
+  term::KeyEvent key;
+  bool quit = false;
+  while (decoder.Pop(&key)) {
+    Print(DescribeKey(key));
+    if (key.Char == 3 && (key.ControlState & LEFT_CTRL_PRESSED) != 0) quit = true;
+    *qCount = key.Char == 'q' && key.ControlState == 0 ? *qCount + 1 : 0;
+    if (*qCount >= 3) quit = true;
+  }
+  return quit;
+}
+
+}  // namespace
+
+int main() {
+  const bool keyMode = EnterKeyMode();
+  if (keyMode) {
+    Print("Press keys to see what the terminal sends. q three times, or Ctrl+C, quits.\r\n");
+  }
+  term::KeyDecoder decoder;
+  int qCount = 0;
+  bool quit = false;
+  std::array<uint8_t, 256> buffer{};
+  while (!quit) {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    const int ready = poll(&input, 1, decoder.PendingTimeoutMs(NowMs()));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (ready == 0) {  // the wait for the rest of a sequence ran out
+      decoder.Tick(NowMs());
+      quit = PrintKeys(decoder, &qCount);
+      continue;
+    }
+    const ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // end of input
+    Print(DescribeBytes(buffer.data(), static_cast<size_t>(n)));
+    decoder.Feed(buffer.data(), static_cast<size_t>(n), NowMs());
+    quit = PrintKeys(decoder, &qCount);
+  }
+  // Piped input may end in the middle of a sequence: take it as it stands.
+  decoder.Tick(NowMs() + static_cast<uint64_t>(term::EscapeTimeoutMs));
+  PrintKeys(decoder, &qCount);
+  RestoreTerminal();
+  return 0;
+}
