@@ -85,7 +85,7 @@ std::string FormatFixed(long double value, int width, int decimals) {
       digits.resize(kSignificantDigits);
       if (first > '5' || (first == '5' && (restNonZero || odd))) {
         if (IncrementDigits(digits)) {
-          digits = "1";
+          digits.assign(1, '1');
           ++exponent;
         }
       }
@@ -101,7 +101,7 @@ std::string FormatFixed(long double value, int width, int decimals) {
     const bool up = digits[static_cast<size_t>(keep)] >= '5';
     digits.resize(static_cast<size_t>(keep));
     if (up && IncrementDigits(digits)) {
-      digits = "1";
+      digits.assign(1, '1');
       ++exponent;
     }
   }
