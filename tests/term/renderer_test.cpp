@@ -1,0 +1,568 @@
+// The renderer checked by what a terminal would show: a tiny VT interpreter
+// applies its bytes (CUP and the relative moves, CR, SGR colours, ED, the
+// DEC modes, OSC 2, UTF-8 text) to a grid, and the grid must match the
+// model.  Anything a terminal would take as a control byte fails the test.
+#include "posix/core_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "posix/core_cp866.h"
+
+namespace {
+
+struct VtCell {
+  char32_t Glyph = U' ';
+  int Fg = 0;  // SGR number, 0 for the terminal's default
+  int Bg = 0;
+};
+
+class Vt {
+ public:
+  Vt(int columns, int rows)
+      : columns_(columns), rows_(rows), cells_(static_cast<size_t>(columns * rows)) {}
+
+  void Feed(const std::string& bytes) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+      const auto b = static_cast<uint8_t>(bytes[i]);
+      if (b == 0x1b) {
+        i = Escape(bytes, i);
+      } else if (b == '\r') {
+        X = 0;
+        ++i;
+      } else if (b == '\a') {
+        ++Bells;
+        ++i;
+      } else if (b < 0x20 || b == 0x7f) {
+        Errors.push_back("raw control byte " + std::to_string(b));
+        ++i;
+      } else {
+        i = Text(bytes, i);
+      }
+    }
+  }
+
+  [[nodiscard]] const VtCell& At(int x, int y) const {
+    return cells_[static_cast<size_t>(y * columns_ + x)];
+  }
+  // Scribbles over the grid, as a terminal that lost its contents would.
+  void Garble() {
+    for (VtCell& cell : cells_) cell = VtCell{U'#', 35, 42};
+  }
+
+  int X = 0;
+  int Y = 0;
+  bool CursorVisible = true;
+  bool Autowrap = true;
+  bool Alternate = false;
+  int Bells = 0;
+  int SgrSequences = 0;
+  int Sequences = 0;
+  std::string Title;
+  std::vector<std::string> Errors;
+
+ private:
+  size_t Escape(const std::string& s, size_t i) {
+    ++Sequences;
+    if (i + 1 >= s.size()) {
+      Errors.push_back("ESC at the end");
+      return s.size();
+    }
+    if (s[i + 1] == ']') {
+      const size_t end = s.find('\a', i);
+      if (end == std::string::npos) {
+        Errors.push_back("unterminated OSC");
+        return s.size();
+      }
+      const std::string body = s.substr(i + 2, end - i - 2);
+      if (body.rfind("2;", 0) == 0) Title = body.substr(2);
+      return end + 1;
+    }
+    if (s[i + 1] != '[') {
+      Errors.push_back("unknown escape");
+      return i + 2;
+    }
+    size_t j = i + 2;
+    const bool priv = j < s.size() && s[j] == '?';
+    if (priv) ++j;
+    std::vector<int> params;
+    std::string number;
+    while (j < s.size() && ((s[j] >= '0' && s[j] <= '9') || s[j] == ';')) {
+      if (s[j] == ';') {
+        params.push_back(number.empty() ? -1 : std::stoi(number));
+        number.clear();
+      } else {
+        number += s[j];
+      }
+      ++j;
+    }
+    params.push_back(number.empty() ? -1 : std::stoi(number));
+    if (j >= s.size()) {
+      Errors.push_back("unterminated CSI");
+      return s.size();
+    }
+    Csi(priv, params, s[j]);
+    return j + 1;
+  }
+
+  static int Param(const std::vector<int>& p, size_t i, int fallback) {
+    return i < p.size() && p[i] > 0 ? p[i] : fallback;
+  }
+
+  void Csi(bool priv, const std::vector<int>& p, char final) {
+    if (priv) {
+      const bool set = final == 'h';
+      if (final != 'h' && final != 'l') Errors.push_back("private CSI");
+      if (p[0] == 25) CursorVisible = set;
+      if (p[0] == 7) Autowrap = set;
+      if (p[0] == 1049) Alternate = set;
+      return;
+    }
+    switch (final) {
+      case 'H':
+        Y = Clamp(Param(p, 0, 1) - 1, rows_);
+        X = Clamp(Param(p, 1, 1) - 1, columns_);
+        break;
+      case 'A':
+        Y = Clamp(Y - Param(p, 0, 1), rows_);
+        break;
+      case 'B':
+        Y = Clamp(Y + Param(p, 0, 1), rows_);
+        break;
+      case 'C':
+        X = Clamp(X + Param(p, 0, 1), columns_);
+        break;
+      case 'D':
+        X = Clamp(X - Param(p, 0, 1), columns_);
+        break;
+      case 'G':
+        X = Clamp(Param(p, 0, 1) - 1, columns_);
+        break;
+      case 'J':
+        for (VtCell& cell : cells_) cell = VtCell{U' ', fg_, bg_};
+        break;
+      case 'm':
+        ++SgrSequences;
+        for (const int code : p) Sgr(code);
+        break;
+      case 't':
+        break;  // title stack
+      default:
+        Errors.push_back(std::string("unexpected CSI ") + final);
+    }
+  }
+
+  void Sgr(int code) {
+    if (code <= 0) {
+      fg_ = bg_ = 0;
+    } else if ((code >= 30 && code <= 37) || (code >= 90 && code <= 97)) {
+      fg_ = code;
+    } else if ((code >= 40 && code <= 47) || (code >= 100 && code <= 107)) {
+      bg_ = code;
+    } else {
+      Errors.push_back("unexpected SGR " + std::to_string(code));
+    }
+  }
+
+  size_t Text(const std::string& s, size_t i) {
+    const auto b = static_cast<uint8_t>(s[i]);
+    int length = 1;
+    char32_t cp = b;
+    if (b >= 0xF0) {
+      length = 4;
+      cp = b & 0x07;
+    } else if (b >= 0xE0) {
+      length = 3;
+      cp = b & 0x0F;
+    } else if (b >= 0xC0) {
+      length = 2;
+      cp = b & 0x1F;
+    } else if (b >= 0x80) {
+      Errors.push_back("stray UTF-8 continuation byte");
+      return i + 1;
+    }
+    for (int k = 1; k < length; ++k) {
+      if (i + static_cast<size_t>(k) >= s.size()) {
+        Errors.push_back("cut UTF-8");
+        return s.size();
+      }
+      cp = (cp << 6) | (static_cast<uint8_t>(s[i + static_cast<size_t>(k)]) & 0x3F);
+    }
+    if (cp >= 0x80 && cp < 0xA0) Errors.push_back("C1 control");
+    cells_[static_cast<size_t>(Y * columns_ + X)] = VtCell{cp, fg_, bg_};
+    if (X < columns_ - 1) {
+      ++X;
+    } else if (Autowrap) {
+      Errors.push_back("relied on autowrap");
+    }
+    return i + static_cast<size_t>(length);
+  }
+
+  static int Clamp(int v, int size) { return v < 0 ? 0 : (v >= size ? size - 1 : v); }
+
+  int columns_;
+  int rows_;
+  std::vector<VtCell> cells_;
+  int fg_ = 0;
+  int bg_ = 0;
+};
+
+char32_t Shown(uint8_t byte, term::Charset charset) {
+  return charset == term::Charset::Utf8 ? term::Cp866ToUnicode(byte)
+                                        : static_cast<char32_t>(term::AsciiGlyph(byte));
+}
+
+// The terminal shows the model: every cell within the viewport, the cursor.
+::testing::AssertionResult ShowsModel(const Vt& vt, const model::Console& console, int columns,
+                                      int rows, term::Charset charset = term::Charset::Utf8) {
+  if (!vt.Errors.empty()) return ::testing::AssertionFailure() << vt.Errors.front();
+  for (int y = 0; y < rows; ++y) {
+    for (int x = 0; x < columns; ++x) {
+      const model::Cell& want = console.Screen.At(x, y);
+      const VtCell& got = vt.At(x, y);
+      if (got.Glyph != Shown(want.Char, charset) || got.Fg != term::ForegroundSgr(want.Attr) ||
+          got.Bg != term::BackgroundSgr(want.Attr)) {
+        return ::testing::AssertionFailure()
+               << "cell " << x << "," << y << " shows U+" << std::hex
+               << static_cast<uint32_t>(got.Glyph) << " " << std::dec << got.Fg << "/" << got.Bg
+               << " for byte " << int{want.Char} << " attr " << int{want.Attr};
+      }
+    }
+  }
+  const bool visible =
+      console.CursorInfo.bVisible != FALSE && console.Cursor.X < columns && console.Cursor.Y < rows;
+  if (vt.CursorVisible != visible) return ::testing::AssertionFailure() << "cursor visibility";
+  if (visible && (vt.X != console.Cursor.X || vt.Y != console.Cursor.Y))
+    return ::testing::AssertionFailure() << "cursor at " << vt.X << "," << vt.Y;
+  return ::testing::AssertionSuccess();
+}
+
+void Put(model::Console& console, int x, int y, std::string_view text, uint8_t attr) {
+  std::vector<CHAR_INFO> cells(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    cells[i].Char.UnicodeChar = 0;
+    cells[i].Char.AsciiChar = text[i];
+    cells[i].Attributes = attr;
+  }
+  SMALL_RECT region{static_cast<SHORT>(x), static_cast<SHORT>(y),
+                    static_cast<SHORT>(x + static_cast<int>(text.size()) - 1),
+                    static_cast<SHORT>(y)};
+  console.Screen.WriteOutput(cells.data(), COORD{static_cast<SHORT>(text.size()), 1}, COORD{0, 0},
+                             &region);
+}
+
+struct Fixture {
+  explicit Fixture(int w = 80, int h = 25, term::Charset charset = term::Charset::Utf8)
+      : console(w, h, model::Cell{' ', 7}), renderer(w, h, charset), vt(w, h), width(w), height(h) {
+    vt.Feed(std::string(term::EnterSequence()));
+    vt.Feed(renderer.Render(console));
+  }
+  std::string Step() {
+    std::string out = renderer.Render(console);
+    vt.Feed(out);
+    return out;
+  }
+  model::Console console;
+  term::Renderer renderer;
+  Vt vt;
+  int width;
+  int height;
+};
+
+TEST(RendererColours, AttributesMapToSgrColours) {
+  struct Case {
+    uint8_t Attr;
+    int Fg;
+    int Bg;
+  };
+  const Case cases[] = {
+      {0x07, 37, 40}, {0x0F, 97, 40},  {0x00, 30, 40},  {0x01, 34, 40},
+      {0x02, 32, 40}, {0x04, 31, 40},  {0x06, 33, 40},  {0x08, 90, 40},
+      {0x0C, 91, 40}, {0x09, 94, 40},  {0x1E, 93, 44},  {0x4E, 93, 41},
+      {0x70, 30, 47}, {0x87, 37, 100}, {0xF0, 30, 107}, {0xCF, 97, 101},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(term::ForegroundSgr(c.Attr), c.Fg) << int{c.Attr};
+    EXPECT_EQ(term::BackgroundSgr(c.Attr), c.Bg) << int{c.Attr};
+  }
+}
+
+TEST(Renderer, FirstRenderPaintsTheWholeConsole) {
+  Fixture f;
+  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
+  EXPECT_TRUE(f.vt.CursorVisible);
+}
+
+TEST(Renderer, NothingChangedSendsNothing) {
+  Fixture f;
+  Put(f.console, 3, 4, "Enter alarm time", 7);
+  f.Step();
+  EXPECT_EQ(f.renderer.Render(f.console), "");
+  // Writing the same cells again changes nothing either.
+  Put(f.console, 3, 4, "Enter alarm time", 7);
+  EXPECT_EQ(f.renderer.Render(f.console), "");
+  f.console.CursorInfo.bVisible = FALSE;
+  f.Step();
+  EXPECT_EQ(f.renderer.Render(f.console), "");
+}
+
+TEST(Renderer, OneCellCostsOneShortMoveAndOneGlyph) {
+  Fixture f;
+  f.console.CursorInfo.bVisible = FALSE;
+  f.Step();
+  struct Case {
+    int X;
+    int Y;
+    std::string Expected;  // after the previous case
+  };
+  const Case cases[] = {
+      {42, 0, "\x1b[42CX"},      // right of where the cursor was left: CUF
+      {44, 0, " X"},             // one unchanged cell in between: written again
+      {60, 0, "\x1b[15CX"},      // further right on the row: CUF
+      {5, 0, "\x1b[6GX"},        // back on the row: CHA
+      {6, 3, "\x1b[3BX"},        // straight below the cursor: CUD
+      {30, 9, "\x1b[10;31HX"},   // anywhere else: CUP
+      {0, 15, "\x1b[16HX"},      // column 1 of another row: CUP without a column
+      {0, 16, "\r\x1b[BX"},      // the row below, column 1: CR and CUD
+      {2, 17, "\x1b[B\x1b[CX"},  // one down, one right: CUD and CUF
+  };
+  for (const Case& c : cases) {
+    Put(f.console, c.X, c.Y, "X", 7);
+    const std::string out = f.Step();
+    EXPECT_EQ(out, c.Expected) << c.X << "," << c.Y;
+    EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
+  }
+}
+
+TEST(Renderer, ColourCodesAreSentOnlyWhenTheyChange) {
+  Fixture f;
+  f.console.CursorInfo.bVisible = FALSE;
+  f.Step();
+  struct Case {
+    const char* Name;
+    uint8_t Attr;
+    int Sgrs;
+    std::string Code;  // the one SGR sequence expected
+  };
+  const Case cases[] = {
+      {"same colours as the screen", 0x07, 0, ""},
+      {"foreground only", 0x0F, 1, "\x1b[97m"},
+      {"background only", 0x1F, 1, "\x1b[44m"},
+      {"both", 0x70, 1, "\x1b[30;47m"},
+  };
+  int row = 2;
+  for (const Case& c : cases) {
+    Put(f.console, 0, row, "0123456789", c.Attr);
+    const int before = f.vt.SgrSequences;
+    const std::string out = f.Step();
+    EXPECT_EQ(f.vt.SgrSequences - before, c.Sgrs) << c.Name;
+    if (!c.Code.empty()) {
+      EXPECT_NE(out.find(c.Code), std::string::npos) << c.Name;
+    }
+    ++row;
+  }
+  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
+}
+
+TEST(Renderer, NoControlByteReachesTheTerminalRaw) {
+  for (const term::Charset charset : {term::Charset::Utf8, term::Charset::Ascii}) {
+    Fixture f(64, 8, charset);
+    std::string all(256, '\0');
+    for (int b = 0; b < 256; ++b) all[static_cast<size_t>(b)] = static_cast<char>(b);
+    for (int row = 0; row < 4; ++row) Put(f.console, 0, row, all.substr(row * 64u, 64), 0x1F);
+    const std::string out = f.Step();
+    EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height, charset));
+    if (charset == term::Charset::Ascii) {
+      // Only escape sequences and CR besides printable ASCII.
+      for (size_t i = 0; i < out.size(); ++i) {
+        const auto b = static_cast<uint8_t>(out[i]);
+        EXPECT_TRUE((b >= 0x20 && b < 0x7f) || b == 0x1b || b == '\r') << int{b};
+      }
+    }
+  }
+}
+
+TEST(Renderer, CursorFollowsTheModelOnlyWhileVisible) {
+  Fixture f;
+  struct Case {
+    const char* Name;
+    bool Visible;
+    SHORT X;
+    SHORT Y;
+    bool ExpectOutput;
+  };
+  const Case cases[] = {
+      {"hide", false, 0, 0, true},
+      {"move while hidden", false, 10, 3, false},
+      {"move again while hidden", false, 42, 0, false},
+      {"show: moved into place", true, 42, 0, true},
+      {"move while shown", true, 7, 24, true},
+      {"last cell", true, 79, 24, true},
+  };
+  for (const Case& c : cases) {
+    f.console.CursorInfo.bVisible = c.Visible ? TRUE : FALSE;
+    f.console.SetCursorPosition(COORD{c.X, c.Y});
+    const std::string out = f.Step();
+    EXPECT_EQ(!out.empty(), c.ExpectOutput) << c.Name;
+    EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height)) << c.Name;
+  }
+}
+
+TEST(Renderer, AGlyphInTheLastColumnIsNeverTrustedForTheNextMove) {
+  Fixture f(20, 4);
+  f.console.CursorInfo.bVisible = FALSE;
+  f.Step();
+  Put(f.console, 19, 1, "A", 7);
+  Put(f.console, 0, 2, "B", 7);
+  f.Step();
+  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
+  Put(f.console, 19, 2, "C", 7);
+  Put(f.console, 0, 3, "D", 7);
+  f.Step();
+  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
+}
+
+TEST(Renderer, ScrollingTheWholeAreaRepaintsWhatMoved) {
+  Fixture f(30, 6);
+  for (int y = 0; y < 6; ++y) Put(f.console, y, y, "row " + std::to_string(y), 0x0F);
+  f.Step();
+  const SMALL_RECT all{0, 0, 29, 5};
+  CHAR_INFO fill{};
+  fill.Char.AsciiChar = ' ';
+  fill.Attributes = 0x17;
+  f.console.Screen.Scroll(all, &all, COORD{0, -2}, fill);
+  f.Step();
+  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
+  f.console.Screen.Scroll(all, &all, COORD{0, -6}, fill);  // ClrScr
+  f.Step();
+  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
+}
+
+TEST(Renderer, ASmallerTerminalShowsWhatFitsAndInvalidateRepaints) {
+  Fixture f(80, 25);
+  Put(f.console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
+  Put(f.console, 70, 20, "far away", 0x0F);
+  f.Step();
+  // The terminal shrinks to 50x10: a fresh interpreter of that size.
+  Vt small(50, 10);
+  small.Feed(std::string(term::EnterSequence()));
+  small.Garble();
+  f.renderer.SetViewport(50, 10);
+  f.console.SetCursorPosition(COORD{60, 5});  // outside: not shown
+  small.Feed(f.renderer.Render(f.console));
+  EXPECT_TRUE(ShowsModel(small, f.console, 50, 10));
+  EXPECT_FALSE(small.CursorVisible);
+  // Back to full size: everything again, the cursor too.
+  Vt full(80, 25);
+  full.Feed(std::string(term::EnterSequence()));
+  full.Garble();
+  f.renderer.SetViewport(80, 25);
+  full.Feed(f.renderer.Render(f.console));
+  EXPECT_TRUE(ShowsModel(full, f.console, 80, 25));
+}
+
+TEST(Renderer, RandomChangesAlwaysEndAsTheModel) {
+  for (const term::Charset charset : {term::Charset::Utf8, term::Charset::Ascii}) {
+    std::mt19937 random(20010525);
+    Fixture f(40, 12, charset);
+    const auto pick = [&random](int n) {
+      return static_cast<int>(random() % static_cast<unsigned>(n));
+    };
+    for (int step = 0; step < 400; ++step) {
+      switch (pick(5)) {
+        case 0:
+        case 1: {
+          std::string text(static_cast<size_t>(1 + pick(12)), ' ');
+          for (char& ch : text) ch = static_cast<char>(pick(3) == 0 ? pick(256) : 'a' + pick(3));
+          Put(f.console, pick(40), pick(12), text, static_cast<uint8_t>(pick(256)));
+          break;
+        }
+        case 2: {
+          const SMALL_RECT all{0, 0, 39, 11};
+          CHAR_INFO fill{};
+          fill.Char.AsciiChar = ' ';
+          fill.Attributes = static_cast<WORD>(pick(256));
+          f.console.Screen.Scroll(all, &all, COORD{0, static_cast<SHORT>(-pick(13))}, fill);
+          break;
+        }
+        case 3:
+          f.console.SetCursorPosition(
+              COORD{static_cast<SHORT>(pick(40)), static_cast<SHORT>(pick(12))});
+          break;
+        default:
+          f.console.CursorInfo.bVisible = pick(2) != 0 ? TRUE : FALSE;
+          break;
+      }
+      f.Step();
+      ASSERT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height, charset)) << "step " << step;
+    }
+  }
+}
+
+TEST(RendererTitle, TitleSequences) {
+  struct Case {
+    std::string Title;
+    term::Charset Charset;
+    std::string Expected;
+  };
+  const Case cases[] = {
+      {"Rousel - time input", term::Charset::Utf8, "\x1b]2;Rousel - time input\a"},
+      {"a\x07"
+       "b\x1b]c\x7f",
+       term::Charset::Utf8, "\x1b]2;ab]c\a"},
+      {std::string("cut\0here", 8), term::Charset::Utf8, "\x1b]2;cut\a"},
+      {"\x80\xa5\xfa", term::Charset::Utf8, "\x1b]2;\xd0\x90\xd0\xb5\xc2\xb7\a"},
+      {"\x80\xa5\xfa", term::Charset::Ascii, "\x1b]2;Ae.\a"},
+      {"", term::Charset::Utf8, "\x1b]2;\a"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(term::TitleSequence(c.Title, c.Charset), c.Expected);
+}
+
+TEST(RendererText, AsciiStandIns) {
+  struct Case {
+    uint8_t Byte;
+    char Shown;
+  };
+  const Case cases[] = {{'A', 'A'},  {' ', ' '},  {0x00, ' '}, {0x01, '?'},
+                        {0x80, 'A'}, {0x9F, 'A'}, {0xA0, 'a'}, {0xEF, 'a'},
+                        {0x96, 'C'}, {0xFA, '.'}, {0xC4, '-'}, {0xB3, '|'},
+                        {0xC5, '+'}, {0xDB, '#'}, {0xF0, 'E'}, {0x7F, '?'}};
+  for (const Case& c : cases) EXPECT_EQ(term::AsciiGlyph(c.Byte), c.Shown) << int{c.Byte};
+  for (int b = 0; b < 256; ++b) {
+    const char shown = term::AsciiGlyph(static_cast<uint8_t>(b));
+    EXPECT_TRUE(shown >= 0x20 && shown < 0x7f) << b;
+  }
+}
+
+TEST(RendererText, ScreenTextLeavesTheLastScreenAsLines) {
+  model::Console console(20, 6, model::Cell{' ', 7});
+  Put(console, 0, 0, "Rousel", 7);
+  Put(console, 0, 2,
+      "\xfa"
+      "compiled",
+      7);
+  struct Case {
+    int CursorRow;
+    std::string Expected;
+  };
+  const Case cases[] = {
+      {3,
+       "Rousel\r\n\r\n\xc2\xb7"
+       "compiled\r\n"},
+      {5,
+       "Rousel\r\n\r\n\xc2\xb7"
+       "compiled\r\n\r\n\r\n"},
+      {0,
+       "Rousel\r\n\r\n\xc2\xb7"
+       "compiled\r\n"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(term::ScreenText(console.Screen, c.CursorRow, term::Charset::Utf8), c.Expected);
+  EXPECT_EQ(term::ScreenText(model::Console(5, 3).Screen, 0, term::Charset::Utf8), "");
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+// The terminal mode the program runs in, and the priority classes' plans.
+#include <gtest/gtest.h>
+
+#include "posix/core_priority.h"
+#include "posix/core_tty_mode.h"
+
+namespace {
+
+TEST(RawMode, KeysArriveAtOnceWithSignalsKept) {
+  termios user{};
+  user.c_iflag = ICRNL | IXON | IXOFF | BRKINT | IUTF8;
+  user.c_oflag = OPOST | ONLCR;
+  user.c_lflag = ICANON | ECHO | ECHOE | ECHOK | ISIG | IEXTEN;
+  user.c_cc[VMIN] = 0;
+  user.c_cc[VTIME] = 5;
+  user.c_cc[VINTR] = 3;
+  const termios raw = term::RawMode(user);
+  struct Case {
+    const char* Name;
+    bool Value;
+    bool Expected;
+  };
+  const Case cases[] = {
+      {"no line editing (ICANON)", (raw.c_lflag & ICANON) != 0, false},
+      {"no echo (ECHO)", (raw.c_lflag & ECHO) != 0, false},
+      {"Ctrl+V and Ctrl+O are keys (IEXTEN)", (raw.c_lflag & IEXTEN) != 0, false},
+      {"Ctrl+C, Ctrl+Backslash, Ctrl+Z stay signals (ISIG)", (raw.c_lflag & ISIG) != 0, true},
+      {"Ctrl+S and Ctrl+Q are keys (IXON)", (raw.c_iflag & IXON) != 0, false},
+      {"Enter stays CR (ICRNL)", (raw.c_iflag & ICRNL) != 0, false},
+      {"the user's break handling kept (BRKINT)", (raw.c_iflag & BRKINT) != 0, true},
+      {"the user's UTF-8 flag kept (IUTF8)", (raw.c_iflag & IUTF8) != 0, true},
+      {"output processing as the user had it (OPOST)", (raw.c_oflag & OPOST) != 0, true},
+      {"one byte is enough (VMIN 1)", raw.c_cc[VMIN] == 1, true},
+      {"no read timer (VTIME 0)", raw.c_cc[VTIME] == 0, true},
+      {"the interrupt key kept", raw.c_cc[VINTR] == 3, true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.Value, c.Expected) << c.Name;
+}
+
+TEST(Priority, LowestPermittedNice) {
+  struct Case {
+    bool Cap;
+    long long Rlimit;
+    int Lowest;
+  };
+  const Case cases[] = {{true, 0, -20},  {false, 0, 20},  {false, 20, 0},    {false, 40, -20},
+                        {false, 25, -5}, {false, -3, 20}, {false, 1000, -20}};
+  for (const Case& c : cases)
+    EXPECT_EQ(term::LowestPermittedNice(c.Cap, c.Rlimit), c.Lowest) << c.Cap << " " << c.Rlimit;
+}
+
+TEST(Priority, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
+  using term::SchedPolicy;
+  struct Case {
+    const char* Name;
+    DWORD Class;
+    int Base;
+    int Lowest;
+    SchedPolicy Policy;
+    int Nice;
+  };
+  const Case cases[] = {
+      {"normal", NORMAL_PRIORITY_CLASS, 0, 20, SchedPolicy::Other, 0},
+      {"normal keeps the nice value the user started with", NORMAL_PRIORITY_CLASS, 5, 20,
+       SchedPolicy::Other, 5},
+      {"idle, privileged: SCHED_IDLE", IDLE_PRIORITY_CLASS, 0, -20, SchedPolicy::Idle, 0},
+      {"idle, unprivileged: SCHED_BATCH, since SCHED_IDLE counts as nice 20", IDLE_PRIORITY_CLASS,
+       0, 20, SchedPolicy::Batch, 0},
+      {"idle, RLIMIT_NICE allowing the way back", IDLE_PRIORITY_CLASS, 0, 0, SchedPolicy::Idle, 0},
+      {"idle, RLIMIT_NICE one short", IDLE_PRIORITY_CLASS, 0, 1, SchedPolicy::Batch, 0},
+      {"high, privileged", HIGH_PRIORITY_CLASS, 0, -20, SchedPolicy::Other,
+       -term::HighPriorityBoost},
+      {"high, unprivileged: stays normal", HIGH_PRIORITY_CLASS, 0, 20, SchedPolicy::Other, 0},
+      {"high, as far as RLIMIT_NICE allows", HIGH_PRIORITY_CLASS, 0, -4, SchedPolicy::Other, -4},
+      {"high from a niced start", HIGH_PRIORITY_CLASS, 10, 20, SchedPolicy::Other, 10},
+      {"high never below -20", HIGH_PRIORITY_CLASS, -15, -20, SchedPolicy::Other, -20},
+  };
+  for (const Case& c : cases) {
+    term::PriorityPlan plan{SchedPolicy::Idle, 99};
+    ASSERT_TRUE(term::PlanPriority(c.Class, term::PriorityLimits{c.Base, c.Lowest}, &plan))
+        << c.Name;
+    EXPECT_EQ(plan.Policy, c.Policy) << c.Name;
+    EXPECT_EQ(plan.Nice, c.Nice) << c.Name;
+    // Whatever the plan, normal must be reachable from it: a nice value at or
+    // above the lowest permitted, and SCHED_IDLE only when leaving it is.
+    EXPECT_TRUE(plan.Nice >= c.Base || plan.Nice >= c.Lowest) << c.Name;
+    if (plan.Policy == SchedPolicy::Idle) {
+      EXPECT_LE(c.Lowest, c.Base) << c.Name;
+    }
+  }
+}
+
+TEST(Priority, OtherClassesAreRefused) {
+  term::PriorityPlan plan;
+  for (const DWORD cls : {0u, 0x100u, 0x4000u, 0x8000u, 0x20u | 0x40u})
+    EXPECT_FALSE(term::PlanPriority(cls, term::PriorityLimits{}, &plan)) << cls;
+}
+
+}  // namespace
