@@ -71,48 +71,6 @@ void AppendCp866AsUtf8(std::string& out, uint8_t byte) {
 
 int UnicodeToCp866(char32_t cp) {
   if (cp < 0x80) return static_cast<int>(cp);
-  for (int b = 0x80; b <= 0xAF; ++b) table[b] = static_cast<char32_t>(0x0410 + (b - 0x80));
-  for (int b = 0xB0; b <= 0xDF; ++b) table[b] = kBoxGlyphs[b - 0xB0];
-  for (int b = 0xE0; b <= 0xEF; ++b) table[b] = static_cast<char32_t>(0x0440 + (b - 0xE0));
-  for (int b = 0xF0; b <= 0xFF; ++b) table[b] = kHighGlyphs[b - 0xF0];
-  return table;
-}
-
-constexpr std::array<char32_t, 256> kTable = BuildTable();
-
-}  // namespace
-
-char32_t Cp866ToUnicode(uint8_t byte) {
-  return kTable[byte];
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-void AppendCp866AsUtf8(std::string& out, uint8_t byte) {
-  AppendUtf8(out, kTable[byte]);
-}
-
-int UnicodeToCp866(char32_t cp) {
-  if (cp < 0x80)
-    return cp >= 32 || cp == 0 || cp == 8 || cp == 9 || cp == 10 || cp == 13 || cp == 27
-               ? static_cast<int>(cp)
-               : static_cast<int>(cp);
   for (int b = 0x80; b < 256; ++b)
     if (kTable[b] == cp) return b;
   return -1;
