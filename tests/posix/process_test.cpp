@@ -1,0 +1,253 @@
+// The process services of the terminal stand-in, and its key input on a
+// plain pipe.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <future>
+#include <vector>
+
+#include "console/win32.h"
+#include "model/kernel_objects.h"
+#include "posix/terminal_input.h"
+
+namespace {
+
+int Nice() {
+  errno = 0;
+  return getpriority(PRIO_PROCESS, 0);
+}
+
+// Runs body in a child process and returns its exit code (or -1).
+int InChild(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Every sequence of classes ends at the policy and nice value the process
+// started with, whatever it is permitted to do.  Returns 0 or the step that
+// failed.
+int ClassesComeBackToNormal() {
+  const int base = Nice();
+  const DWORD sequences[][3] = {
+      {IDLE_PRIORITY_CLASS, HIGH_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS},
+      {HIGH_PRIORITY_CLASS, IDLE_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS},
+      {IDLE_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS},
+      {HIGH_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS, IDLE_PRIORITY_CLASS},
+  };
+  int step = 0;
+  for (const auto& sequence : sequences) {
+    for (const DWORD cls : sequence) {
+      ++step;
+      if (SetPriorityClass(GetCurrentProcess(), cls) == FALSE) return step;
+      const int policy = sched_getscheduler(0);
+      if (cls == IDLE_PRIORITY_CLASS && policy != SCHED_IDLE && policy != SCHED_BATCH) return step;
+      if (cls == HIGH_PRIORITY_CLASS && (policy != SCHED_OTHER || Nice() > base)) return step;
+    }
+    if (SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS) == FALSE) return 100 + step;
+    if (sched_getscheduler(0) != SCHED_OTHER || Nice() != base) return 200 + step;
+  }
+  return 0;
+}
+
+TEST(Priority, ClassesAlwaysComeBackToNormal) {
+  EXPECT_EQ(InChild(ClassesComeBackToNormal), 0) << "as the user the tests run as";
+}
+
+TEST(Priority, UnprivilegedClassesAlwaysComeBackToNormal) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
+  // SCHED_IDLE is a one-way street for such a process: the plan must avoid it.
+  EXPECT_EQ(InChild([] {
+              if (setgid(65534) != 0 || setuid(65534) != 0) return 99;
+              return ClassesComeBackToNormal();
+            }),
+            0);
+}
+
+TEST(Priority, ReachesEveryThread) {
+  EXPECT_EQ(InChild([] {
+              std::promise<void> go;
+              std::promise<int> seen;
+              std::thread other([&] {
+                go.get_future().wait();
+                seen.set_value(sched_getscheduler(0));
+              });
+              SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
+              go.set_value();
+              const int policy = seen.get_future().get();
+              other.join();
+              return policy == SCHED_IDLE || policy == SCHED_BATCH ? 0 : 1;
+            }),
+            0);
+}
+
+TEST(Priority, RefusesOtherClassesAndHandles) {
+  EXPECT_EQ(SetPriorityClass(GetCurrentProcess(), 0x100), FALSE);  // realtime: not offered
+  EXPECT_EQ(SetPriorityClass(GetCurrentProcess(), 0), FALSE);
+  EXPECT_EQ(SetPriorityClass(nullptr, NORMAL_PRIORITY_CLASS), FALSE);
+}
+
+TEST(Process, VersionAndKeyboardCodePage) {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  ASSERT_EQ(GetVersionExA(&info), TRUE);
+  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+  OSVERSIONINFOA unsized{};
+  EXPECT_EQ(GetVersionExA(&unsized), FALSE);
+
+  struct Case {
+    const char* Library;
+    const char* Function;
+    bool Found;
+  };
+  const Case cases[] = {{"user32.dll", "GetKBCodePage", true},
+                        {"USER32.DLL", "GetKBCodePage", true},
+                        {"user32.dll", "getkbcodepage", false},
+                        {"user32.dll", "MessageBoxA", false},
+                        {"kernel32.dll", "GetKBCodePage", false}};
+  for (const Case& c : cases) {
+    const HMODULE module = LoadLibraryA(c.Library);
+    const FARPROC found = module != nullptr ? GetProcAddress(module, c.Function) : nullptr;
+    EXPECT_EQ(found != nullptr, c.Found) << c.Library << " " << c.Function;
+    if (found != nullptr) {
+      const auto codePage = reinterpret_cast<UINT(WINAPI*)()>(reinterpret_cast<void (*)()>(found));
+      EXPECT_EQ(codePage(), 866u);
+    }
+  }
+}
+
+TEST(Process, LocalTimeIsTheSystemsLocalTime) {
+  SYSTEMTIME now{};
+  tm before{};
+  tm after{};
+  time_t t = time(nullptr);
+  localtime_r(&t, &before);
+  GetLocalTime(&now);
+  t = time(nullptr);
+  localtime_r(&t, &after);
+  const int seconds = now.wHour * 3600 + now.wMinute * 60 + now.wSecond;
+  const int from = before.tm_hour * 3600 + before.tm_min * 60 + before.tm_sec;
+  const int to = after.tm_hour * 3600 + after.tm_min * 60 + after.tm_sec;
+  if (to >= from) {  // not across midnight
+    EXPECT_GE(seconds, from);
+    EXPECT_LE(seconds, to);
+  }
+  EXPECT_EQ(now.wYear, after.tm_year + 1900);
+  EXPECT_LT(now.wMilliseconds, 1000);
+}
+
+TEST(Process, EventsAndThreads) {
+  const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(SetEvent(event), TRUE);
+  EXPECT_EQ(SetEvent(event), TRUE);  // two signals before a wait make one wake-up
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  DWORD id = 0;
+  const HANDLE thread = CreateThread(
+      nullptr, 16384, [](LPVOID e) -> DWORD { return SetEvent(static_cast<HANDLE>(e)) ? 0 : 1; },
+      event, 0, &id);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_NE(id, 0u);
+  EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(CloseHandle(thread), TRUE);
+  EXPECT_EQ(SetEvent(nullptr), FALSE);
+  // A joinable thread object left behind would end every later child that
+  // calls exit() in std::terminate.
+  model::JoinThreads();
+}
+
+// --- Key input on a pipe ---
+
+struct Pipe {
+  Pipe() {
+    if (pipe(fds) != 0) fds[0] = fds[1] = -1;
+  }
+  ~Pipe() {
+    for (const int fd : fds)
+      if (fd >= 0) close(fd);
+  }
+  void Write(std::string_view bytes) const {
+    if (write(fds[1], bytes.data(), bytes.size()) < 0) ADD_FAILURE() << "pipe write";
+  }
+  void CloseWriter() {
+    close(fds[1]);
+    fds[1] = -1;
+  }
+  int fds[2] = {-1, -1};
+};
+
+std::vector<WORD> KeyDowns(const std::vector<INPUT_RECORD>& records) {
+  std::vector<WORD> keys;
+  for (const INPUT_RECORD& r : records)
+    if (r.EventType == KEY_EVENT && r.Event.KeyEvent.bKeyDown != FALSE)
+      keys.push_back(r.Event.KeyEvent.wVirtualKeyCode);
+  return keys;
+}
+
+TEST(InputSource, PumpsWhatIsWaitingWithoutBlocking) {
+  Pipe pipe;
+  term::InputSource input(pipe.fds[0]);
+  std::vector<INPUT_RECORD> records;
+  EXPECT_EQ(input.Pump(&records), term::InputSource::Status::Ok);
+  EXPECT_TRUE(records.empty());
+  pipe.Write("ab\r");
+  EXPECT_EQ(input.Pump(&records), term::InputSource::Status::Ok);
+  EXPECT_EQ(KeyDowns(records), (std::vector<WORD>{'A', 'B', VK_RETURN}));
+}
+
+TEST(InputSource, ReadsNoMoreThanAskedForAtOnce) {
+  Pipe pipe;
+  term::InputSource input(pipe.fds[0]);
+  pipe.Write("abcdef");
+  std::vector<INPUT_RECORD> records;
+  input.Pump(&records, 2);
+  EXPECT_EQ(KeyDowns(records).size(), 2u);
+  input.Pump(&records);
+  EXPECT_EQ(KeyDowns(records).size(), 6u);
+}
+
+TEST(InputSource, ALoneEscapeWakesTheWaitWhenItsTimeoutRunsOut) {
+  Pipe pipe;
+  term::InputSource input(pipe.fds[0]);
+  pipe.Write("\x1b");
+  std::vector<INPUT_RECORD> records;
+  input.Pump(&records);
+  EXPECT_TRUE(records.empty()) << "could still be the start of a sequence";
+  // Without a limit of its own the wait must still end, bounded by the
+  // escape timeout; the deadline only keeps a broken build from hanging.
+  auto waited = std::async(std::launch::async, [&input] { return input.Wait(-1); });
+  if (waited.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    pipe.Write("x");
+    FAIL() << "the wait ignored the pending escape";
+  }
+  EXPECT_EQ(waited.get(), term::InputSource::Status::Ok);
+  for (int tries = 0; tries < 1000 && records.empty(); ++tries) {
+    input.Pump(&records);
+    if (records.empty()) input.Wait(-1);
+  }
+  EXPECT_EQ(KeyDowns(records), (std::vector<WORD>{VK_ESCAPE}));
+}
+
+TEST(InputSource, TheEndOfInputIsTheTerminalGoingAway) {
+  Pipe pipe;
+  term::InputSource input(pipe.fds[0]);
+  pipe.Write("a");
+  pipe.CloseWriter();
+  std::vector<INPUT_RECORD> records;
+  EXPECT_EQ(input.Pump(&records), term::InputSource::Status::Gone);
+  EXPECT_EQ(KeyDowns(records), (std::vector<WORD>{'A'})) << "what came before still counts";
+  EXPECT_EQ(input.Wait(-1), term::InputSource::Status::Gone) << "and the wait does not sleep";
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// Runs a piece of the program in a child process on a pseudo-terminal of its
+// own, as a user's shell would start it, and lets a test type into it, read
+// what it sends the terminal and see how it ended.  Every wait has a
+// deadline only so that a broken build fails instead of hanging; no test
+// asserts how long anything took.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace ptytest {
+
+class PtyChild {
+ public:
+  // Starts body() in a child whose standard input, output and error are the
+  // slave side of a new pseudo-terminal of columns x rows, its controlling
+  // terminal, in the foreground.  The child ends with _exit(0) if body returns.
+  PtyChild(const std::function<void()>& body, int columns = 80, int rows = 25);
+  ~PtyChild();
+  PtyChild(const PtyChild&) = delete;
+  PtyChild& operator=(const PtyChild&) = delete;
+
+  // Types bytes as the terminal's keyboard would.
+  void Type(std::string_view bytes);
+  // Reads until what the child sent since `from` contains needle; false on
+  // the deadline.
+  bool WaitFor(std::string_view needle, size_t from = 0);
+  // Reads until the child ends; its wait status, or -1 on the deadline
+  // (the child is then killed).
+  int WaitExit();
+  // Reads until the child stops (job control); false on the deadline.
+  bool WaitStopped();
+  void Resize(int columns, int rows);
+  // Closes the terminal's master side: the terminal goes away.
+  void HangUp();
+
+  [[nodiscard]] pid_t Pid() const { return pid_; }
+  [[nodiscard]] const std::string& Output() const { return output_; }
+  // The terminal mode as the user had it before the child started, and now.
+  [[nodiscard]] const termios& ModeBefore() const { return before_; }
+  [[nodiscard]] termios ModeNow() const;
+
+ private:
+  bool ReadSome(int timeoutMs);
+  pid_t pid_ = -1;
+  int master_ = -1;
+  int slave_ = -1;  // kept open so the mode can still be read after the child
+  termios before_{};
+  std::string output_;
+  bool reaped_ = false;
+};
+
+// The parts of a terminal mode a program must give back.
+bool SameMode(const termios& a, const termios& b);
+
+}  // namespace ptytest

@@ -1,0 +1,377 @@
+// The terminal stand-in on a real pseudo-terminal: every way out hands the
+// terminal back, keys arrive as console records, control events reach the
+// handler, job control and resizing repaint, a vanished terminal ends the
+// program, and a program without a terminal stops at once.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "console/win32.h"
+#include "posix/core_renderer.h"
+#include "tests/posix/pty_child.h"
+
+namespace {
+
+using ptytest::PtyChild;
+
+const std::string kEnter(term::EnterSequence());
+const std::string kLeave(term::LeaveSequence());
+
+HANDLE Out() {
+  return GetStdHandle(STD_OUTPUT_HANDLE);
+}
+HANDLE In() {
+  return GetStdHandle(STD_INPUT_HANDLE);
+}
+
+void Text(int x, int y, const std::string& text) {
+  std::vector<CHAR_INFO> cells(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    cells[i].Char.UnicodeChar = static_cast<unsigned char>(text[i]);
+    cells[i].Attributes = 7;
+  }
+  SMALL_RECT region{static_cast<SHORT>(x), static_cast<SHORT>(y),
+                    static_cast<SHORT>(x + static_cast<int>(text.size()) - 1),
+                    static_cast<SHORT>(y)};
+  WriteConsoleOutputA(Out(), cells.data(), COORD{static_cast<SHORT>(text.size()), 1}, COORD{0, 0},
+                      &region);
+}
+
+// The child tells the test what it saw through the window title.
+void Report(const std::string& what) {
+  SetConsoleTitleA(what.c_str());
+}
+std::string Reported(const std::string& what) {
+  return "\x1b]2;" + what + "\a";
+}
+
+// Reads key presses until q, reporting each (modifier keys alone left out);
+// `onKey` may react to a key first.
+void KeyLoop(const std::function<void(const KEY_EVENT_RECORD&)>& onKey = {}) {
+  In();
+  Report("ready");
+  for (;;) {
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    ReadConsoleInputA(In(), &record, 1, &read);
+    if (read != 1 || record.EventType != KEY_EVENT || record.Event.KeyEvent.bKeyDown == FALSE)
+      continue;
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    if (key.wVirtualKeyCode >= VK_SHIFT && key.wVirtualKeyCode <= VK_MENU) continue;
+    if (onKey) onKey(key);
+    if (key.uChar.AsciiChar == 'q') ExitProcess(7);
+    Report("key " + std::to_string(key.wVirtualKeyCode) + " " +
+           std::to_string(key.wVirtualScanCode) + " " +
+           std::to_string(static_cast<unsigned char>(key.uChar.AsciiChar)) + " " +
+           std::to_string(key.dwControlKeyState));
+  }
+}
+
+[[noreturn]] void Idle() {
+  for (;;) pause();
+}
+
+// What the terminal saw after the program last took it over.
+std::string AfterLastEnter(const std::string& output) {
+  const size_t at = output.rfind(kEnter);
+  return at == std::string::npos ? std::string() : output.substr(at);
+}
+
+TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
+  struct Case {
+    const char* Name;
+    std::function<void()> Body;
+    int ExitCode;  // -1: ends by Signal
+    int Signal;    // 0 with ExitCode -1: any abnormal end
+    bool LeavesScreen;
+  };
+  const Case cases[] = {
+      {"ExitProcess",
+       [] {
+         Text(0, 0, "hello");
+         ExitProcess(3);
+       },
+       3, 0, true},
+      {"exit()",
+       [] {
+         Text(0, 0, "hello");
+         std::exit(5);
+       },
+       5, 0, true},
+      {"SIGTERM",
+       [] {
+         Text(0, 0, "hello");
+         kill(getpid(), SIGTERM);
+         Idle();
+       },
+       -1, SIGTERM, false},
+      {"SIGHUP",
+       [] {
+         Text(0, 0, "hello");
+         kill(getpid(), SIGHUP);
+         Idle();
+       },
+       -1, SIGHUP, false},
+      {"Ctrl+C, no handler",
+       [] {
+         Text(0, 0, "hello");
+         kill(getpid(), SIGINT);
+         Idle();
+       },
+       -1, SIGINT, false},
+      {"Ctrl+Backslash, a handler that declines",
+       [] {
+         SetConsoleCtrlHandler([](DWORD) -> BOOL { return FALSE; }, TRUE);
+         Text(0, 0, "hello");
+         kill(getpid(), SIGQUIT);
+         Idle();
+       },
+       -1, SIGQUIT, false},
+      {"abort()",
+       [] {
+         Text(0, 0, "hello");
+         std::abort();
+       },
+       -1, SIGABRT, false},
+      {"uncaught exception",
+       [] {
+         Text(0, 0, "hello");
+         std::thread([] { throw std::runtime_error("nobody catches this"); }).join();
+       },
+       -1, SIGABRT, false},
+      {"SIGSEGV",
+       [] {
+         Text(0, 0, "hello");
+         raise(SIGSEGV);
+         Idle();
+       },
+       -1, 0, false},
+  };
+  for (const Case& c : cases) {
+    PtyChild child(c.Body);
+    const int status = child.WaitExit();
+    ASSERT_NE(status, -1) << c.Name << ": did not end";
+    if (c.ExitCode >= 0) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.ExitCode)
+          << c.Name << " " << status << child.Output();
+    } else if (c.Signal != 0) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.Signal) << c.Name << " " << status;
+    } else {
+      EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.Name;
+    }
+    const std::string last = AfterLastEnter(child.Output());
+    ASSERT_FALSE(last.empty()) << c.Name << ": never took the terminal";
+    EXPECT_NE(last.find("hello"), std::string::npos) << c.Name;
+    const size_t leave = last.find(kLeave);
+    ASSERT_NE(leave, std::string::npos) << c.Name << ": terminal not handed back";
+    EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore())) << c.Name;
+    const std::string after = last.substr(leave + kLeave.size());
+    if (c.LeavesScreen) {
+      // Lines end in CR LF (the user's output processing may add a CR).
+      EXPECT_EQ(after.rfind("hello\r", 0), 0u) << c.Name << ": " << after;
+    } else {
+      EXPECT_EQ(after.find("hello"), std::string::npos) << c.Name;
+    }
+  }
+}
+
+TEST(TerminalSession, TheStartTakesTheTerminalOver) {
+  PtyChild child([] { KeyLoop(); });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  const std::string& out = child.Output();
+  EXPECT_EQ(out.rfind(kEnter, 0), 0u) << "title saved, alternate screen, no autowrap first";
+  EXPECT_NE(out.find("\x1b[2J"), std::string::npos);
+  const termios mode = child.ModeNow();
+  EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_NE(mode.c_lflag & ISIG, 0u);
+  EXPECT_EQ(mode.c_iflag & IXON, 0u);
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
+TEST(TerminalSession, KeysArriveAsConsoleRecords) {
+  struct Case {
+    std::string Typed;
+    std::string Seen;  // virtual key, scan code, character, control state
+  };
+  const Case cases[] = {
+      {"a", "key 65 30 97 0"},       {"\r", "key 13 28 13 0"},
+      {"\x1b[A", "key 38 72 0 256"},  // Up: an enhanced key
+      {"\x1bx", "key 88 45 120 2"},   // Alt+X: LEFT_ALT_PRESSED
+      {"\x1b", "key 27 1 27 0"},      // a lone Esc, after the escape timeout
+      {"\x13", "key 83 31 19 8"},     // Ctrl+S is a key, not flow control
+  };
+  PtyChild child([] { KeyLoop(); });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  for (const Case& c : cases) {
+    const size_t mark = child.Output().size();
+    child.Type(c.Typed);
+    EXPECT_TRUE(child.WaitFor(Reported(c.Seen), mark)) << c.Seen;
+  }
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
+TEST(TerminalSession, PollingForKeysNeverWaits) {
+  PtyChild child([] {
+    DWORD count = 99;
+    const BOOL ok = GetNumberOfConsoleInputEvents(In(), &count);
+    const DWORD waited = WaitForSingleObject(In(), 0);
+    Report(std::to_string(ok) + " " + std::to_string(count) + " " + std::to_string(waited));
+    KeyLoop();
+  });
+  EXPECT_TRUE(child.WaitFor(Reported("1 0 258")));  // WAIT_TIMEOUT
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
+TEST(TerminalSession, ControlEventsGoToTheHandler) {
+  PtyChild child([] {
+    SetConsoleCtrlHandler(
+        [](DWORD event) -> BOOL {
+          Report("ctrl " + std::to_string(event));
+          return TRUE;
+        },
+        TRUE);
+    KeyLoop();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  child.Type("\x03");  // Ctrl+C, turned into SIGINT by the terminal
+  EXPECT_TRUE(child.WaitFor(Reported("ctrl 0")));
+  child.Type("\x1c");  // Ctrl+Backslash, SIGQUIT
+  EXPECT_TRUE(child.WaitFor(Reported("ctrl 1")));
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8) << "a handler's TRUE keeps the program running";
+}
+
+TEST(TerminalSession, StoppingHandsTheTerminalBackAndContinuingRepaints) {
+  PtyChild child([] {
+    In();
+    Text(2, 3, "still here");
+    KeyLoop();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  const size_t beforeStop = child.Output().size();
+  child.Type("\x1a");  // Ctrl+Z
+  ASSERT_TRUE(child.WaitStopped());
+  EXPECT_NE(child.Output().find(kLeave, beforeStop), std::string::npos);
+  EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore()));
+
+  const size_t beforeContinue = child.Output().size();
+  kill(child.Pid(), SIGCONT);
+  ASSERT_TRUE(child.WaitFor(kEnter, beforeContinue));
+  EXPECT_TRUE(child.WaitFor("still here", beforeContinue)) << "repainted from the model";
+  EXPECT_TRUE(child.WaitFor(Reported("ready"), beforeContinue)) << "title sent again";
+  EXPECT_EQ(child.ModeNow().c_lflag & ICANON, 0u);
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
+TEST(TerminalSession, AResizeRepaintsButTheConsoleKeepsItsSize) {
+  PtyChild child([] {
+    In();
+    Text(0, 0, "resize me");
+    KeyLoop([](const KEY_EVENT_RECORD& key) {
+      if (key.uChar.AsciiChar != 'i') return;
+      CONSOLE_SCREEN_BUFFER_INFO info{};
+      GetConsoleScreenBufferInfo(Out(), &info);
+      Report("size " + std::to_string(info.dwSize.X) + " " + std::to_string(info.dwSize.Y));
+    });
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  const size_t mark = child.Output().size();
+  child.Resize(40, 10);
+  EXPECT_TRUE(child.WaitFor("\x1b[2J", mark));
+  EXPECT_TRUE(child.WaitFor("resize me", mark));
+  child.Type("i");
+  EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark));
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
+TEST(TerminalSession, ATerminalThatGoesAwayEndsTheProgram) {
+  struct Case {
+    const char* Name;
+    std::function<void()> Body;
+  };
+  const Case cases[] = {
+      {"waiting for a key", [] { KeyLoop(); }},
+      {"polling for keys",
+       [] {
+         In();
+         Report("ready");
+         for (;;) {
+           DWORD count = 0;
+           GetNumberOfConsoleInputEvents(In(), &count);
+           Sleep(20);
+         }
+       }},
+  };
+  for (const Case& c : cases) {
+    PtyChild child(c.Body);
+    ASSERT_TRUE(child.WaitFor(Reported("ready"))) << c.Name;
+    child.HangUp();
+    EXPECT_NE(child.WaitExit(), -1) << c.Name << ": still running";
+  }
+}
+
+TEST(TerminalSession, WithoutATerminalTheProgramStopsAtOnce) {
+  struct Case {
+    const char* Name;
+    bool InputIsTerminal;
+    bool OutputIsTerminal;
+  };
+  const Case cases[] = {
+      {"input and output piped", false, false},
+      {"input piped", false, true},
+      {"output piped", true, false},
+  };
+  for (const Case& c : cases) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios before{};
+    tcgetattr(slave, &before);
+    int outPipe[2];
+    int errPipe[2];
+    ASSERT_EQ(pipe(outPipe), 0);
+    ASSERT_EQ(pipe(errPipe), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int devNull = open("/dev/null", O_RDONLY);
+      dup2(c.InputIsTerminal ? slave : devNull, STDIN_FILENO);
+      dup2(c.OutputIsTerminal ? slave : outPipe[1], STDOUT_FILENO);
+      dup2(errPipe[1], STDERR_FILENO);
+      GetStdHandle(STD_OUTPUT_HANDLE);
+      _exit(0);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.Name;
+    char buffer[256] = {};
+    const ssize_t errors = read(errPipe[0], buffer, sizeof buffer - 1);
+    EXPECT_EQ(std::string(buffer, errors > 0 ? static_cast<size_t>(errors) : 0),
+              "rousel: standard input and output must be a terminal\n")
+        << c.Name;
+    EXPECT_EQ(read(outPipe[0], buffer, sizeof buffer), 0) << c.Name << ": wrote to the output";
+    pollfd ready{master, POLLIN, 0};
+    EXPECT_EQ(poll(&ready, 1, 0), 0) << c.Name << ": wrote to the terminal";
+    termios after{};
+    tcgetattr(slave, &after);
+    EXPECT_TRUE(ptytest::SameMode(before, after)) << c.Name;
+    for (const int fd : {master, slave, outPipe[0], errPipe[0]}) close(fd);
+  }
+}
+
+}  // namespace
