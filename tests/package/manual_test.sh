@@ -61,9 +61,9 @@ for section in "${sections[@]}"; do
   grep -qx -- "$section" "$scratch/rendered" || problem "no section $section"
 done
 
-# The screens the page quotes (its example blocks) against the program's
-# string literals, each up to its first "[" where a value follows.  The
-# titles the program sets against the page.
+# The screens the KEYS section quotes (its example blocks) against the
+# program's string literals, each up to its first "[" where a value follows.
+# The titles the program sets against the page.
 app_sources=("$source"/app/*.cpp)
 unroff() { sed -e 's/\\-/-/g' -e "s/\\\\(aq/'/g" -e 's/\\e/\\/g'; }
 unroff <"$scratch/rousel.1" >"$scratch/plain"
@@ -76,7 +76,8 @@ while IFS= read -r line; do
   esac
   quoted=$((quoted + 1))
   grep -qF -- "\"$text" "${app_sources[@]}" || problem "the page shows \"$line\", the program has no such text"
-done < <(sed -n '/^\.EX$/,/^\.EE$/{/^\.E[XE]$/d;p}' "$scratch/rousel.1" | unroff)
+done < <(sed -n '/^\.SH KEYS$/,/^\.SH /p' "$scratch/rousel.1" |
+  sed -n '/^\.EX$/,/^\.EE$/{/^\.E[XE]$/d;p}' | unroff)
 [ $quoted -ge 8 ] || problem "only $quoted example lines found in the page"
 
 titles=0
