@@ -140,9 +140,8 @@ if [ -e /usr/bin/rousel-keydump ]; then
 fi
 
 # --- Run it from the PATH in an 80x25 terminal ----------------------------
-# The pane stays after the program ends, for its exit status, and draws the
-# alternate screen into the main one, so that the exit banner can be read
-# afterwards whether or not the program leaves the alternate screen.
+# The pane stays after the program ends, for its exit status and for what
+# the user is left with on the screen: the exit banner.
 screen=
 capture() { screen=$(tmux -L "$socket" capture-pane -p -t rousel 2>/dev/null); }
 wait_for_text() {
@@ -158,7 +157,7 @@ pane() { tmux -L "$socket" display-message -p -t rousel "$1" 2>/dev/null; }
 
 tmux -L "$socket" -f /dev/null new-session -d -s rousel -x 80 -y 25 \
   "env PATH=$system_path LC_ALL=C.UTF-8 rousel" \; \
-  set-option -wg remain-on-exit on \; set-option -wg alternate-screen off ||
+  set-option -wg remain-on-exit on ||
   die "tmux could not start a session"
 
 prompt="Enter alarm time or press ALT-X to exit:"
