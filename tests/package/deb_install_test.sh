@@ -4,8 +4,9 @@
 # the installed program from the PATH in a terminal (tmux), leaves it with
 # Alt+X, and removes the package again, also when a check fails.
 #   deb_install_test.sh <source dir> <work dir>
-# Needs root; skips (status 77) where it cannot run.  ROUSEL_PACKAGE_JOBS
-# sets the build's parallelism (default: the number of processors).
+# Tests and benchmarks are left out of that build.  Needs root; skips
+# (status 77) where it cannot run.  ROUSEL_PACKAGE_JOBS sets the build's
+# parallelism (default: the number of processors).
 set -uo pipefail
 
 source_dir=${1:?source dir}
@@ -64,7 +65,7 @@ rm -f "$build"/rousel_*.deb
 jobs=${ROUSEL_PACKAGE_JOBS:-$(nproc 2>/dev/null || echo 1)}
 echo "building the package in $build (-j$jobs)"
 if ! { cmake -S "$source_dir" -B "$build" -DCMAKE_BUILD_TYPE=Release -DROUSEL_TESTS=OFF \
-         -DROUSEL_SANITIZE=OFF -DROUSEL_WERROR=OFF &&
+         -DROUSEL_BENCH=OFF -DROUSEL_SANITIZE=OFF -DROUSEL_WERROR=OFF &&
        cmake --build "$build" --target package -j "$jobs"; } >"$log" 2>&1; then
   tail -n 40 "$log" >&2
   die "the package did not build (whole log: $log)"
