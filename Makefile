@@ -6,7 +6,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run build test deps-run deps-test format format-check tidy clean
+.PHONY: run build test package deps-run deps-test deps-package format format-check tidy clean
 
 run: deps-run
 	cmake --preset release >/dev/null
@@ -21,6 +21,14 @@ test: deps-test
 	cmake --preset ci >/dev/null
 	cmake --build --preset ci -j $(JOBS)
 	ctest --preset ci -j $(JOBS)
+
+# The Debian package (on Windows builds, the zip) in build/package/.
+package: deps-package
+	cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DROUSEL_WERROR=ON -DROUSEL_TESTS=OFF -DROUSEL_BENCH=OFF >/dev/null
+	cmake --build build/package --target package -j $(JOBS)
+
+deps-package:
+	@scripts/deps.sh package
 
 deps-run:
 	@scripts/deps.sh run

@@ -2,17 +2,19 @@
 # Makes sure the Debian packages a make target needs are installed.
 # As root it installs what is missing with apt-get; otherwise it names the
 # missing packages and the command that installs them, and fails.
-#   scripts/deps.sh run|test
+#   scripts/deps.sh run|test|package
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libasound2-dev)
 test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux faketime
-               clang-format)
+               clang-format dpkg-dev file man-db)
+package_packages=("${run_packages[@]}" dpkg-dev file)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  package) wanted=("${package_packages[@]}") ;;
+  *) echo "usage: $0 run|test|package" >&2; exit 2 ;;
 esac
 # Extra packages a caller asks for (for instance the Windows cross build).
 if [ -n "${ROUSEL_EXTRA_PACKAGES:-}" ]; then
