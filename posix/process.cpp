@@ -130,9 +130,10 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   return model::WaitObject(hHandle, dwMilliseconds);
 }
 
-// Kernel objects live as long as the process (see model/kernel_objects.h).
+// Kernel objects live as long as the process (see model/kernel_objects.h);
+// closing the pseudo handles is a no-op on Windows too.
 BOOL WINAPI CloseHandle(HANDLE hObject) {
-  return hObject != nullptr && hObject != INVALID_HANDLE_VALUE ? TRUE : FALSE;
+  return hObject != nullptr ? TRUE : FALSE;
 }
 
 // --- Process and system ---

@@ -35,7 +35,7 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
       term::StartTerminal();
       return model::ConsoleOutputHandle();
     default:
-      return INVALID_HANDLE_VALUE;
+      return INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr): the Win32 value
   }
 }
 

@@ -244,7 +244,8 @@ void InstallCrashHandlers() {
   // A stack overflow needs a stack of its own to be handled on.
   stack_t current{};
   if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) != 0) {
-    static std::vector<char> alternate(64 * 1024);
+    constexpr size_t kAlternateStack = 65536;
+    static std::vector<char> alternate(kAlternateStack);
     stack_t mine{};
     mine.ss_sp = alternate.data();
     mine.ss_size = alternate.size();

@@ -23,7 +23,9 @@ struct VtCell {
 class Vt {
  public:
   Vt(int columns, int rows)
-      : columns_(columns), rows_(rows), cells_(static_cast<size_t>(columns * rows)) {}
+      : columns_(columns),
+        rows_(rows),
+        cells_(static_cast<size_t>(columns) * static_cast<size_t>(rows)) {}
 
   void Feed(const std::string& bytes) {
     size_t i = 0;
@@ -46,9 +48,7 @@ class Vt {
     }
   }
 
-  [[nodiscard]] const VtCell& At(int x, int y) const {
-    return cells_[static_cast<size_t>(y * columns_ + x)];
-  }
+  [[nodiscard]] const VtCell& At(int x, int y) const { return cells_[Index(x, y)]; }
   // Scribbles over the grid, as a terminal that lost its contents would.
   void Garble() {
     for (VtCell& cell : cells_) cell = VtCell{U'#', 35, 42};
@@ -193,7 +193,7 @@ class Vt {
       cp = (cp << 6) | (static_cast<uint8_t>(s[i + static_cast<size_t>(k)]) & 0x3F);
     }
     if (cp >= 0x80 && cp < 0xA0) Errors.push_back("C1 control");
-    cells_[static_cast<size_t>(Y * columns_ + X)] = VtCell{cp, fg_, bg_};
+    cells_[Index(X, Y)] = VtCell{cp, fg_, bg_};
     if (X < columns_ - 1) {
       ++X;
     } else if (Autowrap) {
@@ -202,6 +202,9 @@ class Vt {
     return i + static_cast<size_t>(length);
   }
 
+  [[nodiscard]] size_t Index(int x, int y) const {
+    return static_cast<size_t>(y) * static_cast<size_t>(columns_) + static_cast<size_t>(x);
+  }
   static int Clamp(int v, int size) { return v < 0 ? 0 : (v >= size ? size - 1 : v); }
 
   int columns_;
@@ -373,7 +376,8 @@ TEST(Renderer, NoControlByteReachesTheTerminalRaw) {
     Fixture f(64, 8, charset);
     std::string all(256, '\0');
     for (int b = 0; b < 256; ++b) all[static_cast<size_t>(b)] = static_cast<char>(b);
-    for (int row = 0; row < 4; ++row) Put(f.console, 0, row, all.substr(row * 64u, 64), 0x1F);
+    for (int row = 0; row < 4; ++row)
+      Put(f.console, 0, row, all.substr(static_cast<size_t>(row) * 64, 64), 0x1F);
     const std::string out = f.Step();
     EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height, charset));
     if (charset == term::Charset::Ascii) {

@@ -39,12 +39,12 @@ TEST(RawMode, KeysArriveAtOnceWithSignalsKept) {
 
 TEST(Priority, LowestPermittedNice) {
   struct Case {
-    bool Cap;
     long long Rlimit;
     int Lowest;
+    bool Cap;
   };
-  const Case cases[] = {{true, 0, -20},  {false, 0, 20},  {false, 20, 0},    {false, 40, -20},
-                        {false, 25, -5}, {false, -3, 20}, {false, 1000, -20}};
+  const Case cases[] = {{0, -20, true},  {0, 20, false},  {20, 0, false},    {40, -20, false},
+                        {25, -5, false}, {-3, 20, false}, {1000, -20, false}};
   for (const Case& c : cases)
     EXPECT_EQ(term::LowestPermittedNice(c.Cap, c.Rlimit), c.Lowest) << c.Cap << " " << c.Rlimit;
 }
