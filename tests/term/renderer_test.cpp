@@ -294,12 +294,6 @@ TEST(RendererColours, AttributesMapToSgrColours) {
   }
 }
 
-TEST(Renderer, FirstRenderPaintsTheWholeConsole) {
-  Fixture f;
-  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
-  EXPECT_TRUE(f.vt.CursorVisible);
-}
-
 TEST(Renderer, NothingChangedSendsNothing) {
   Fixture f;
   Put(f.console, 3, 4, "Enter alarm time", 7);
@@ -426,22 +420,6 @@ TEST(Renderer, AGlyphInTheLastColumnIsNeverTrustedForTheNextMove) {
   EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
   Put(f.console, 19, 2, "C", 7);
   Put(f.console, 0, 3, "D", 7);
-  f.Step();
-  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
-}
-
-TEST(Renderer, ScrollingTheWholeAreaRepaintsWhatMoved) {
-  Fixture f(30, 6);
-  for (int y = 0; y < 6; ++y) Put(f.console, y, y, "row " + std::to_string(y), 0x0F);
-  f.Step();
-  const SMALL_RECT all{0, 0, 29, 5};
-  CHAR_INFO fill{};
-  fill.Char.AsciiChar = ' ';
-  fill.Attributes = 0x17;
-  f.console.Screen.Scroll(all, &all, COORD{0, -2}, fill);
-  f.Step();
-  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
-  f.console.Screen.Scroll(all, &all, COORD{0, -6}, fill);  // ClrScr
   f.Step();
   EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
 }

@@ -1,41 +1,9 @@
-// The terminal mode the program runs in, and the priority classes' plans.
+// The priority classes' plans.
 #include <gtest/gtest.h>
 
 #include "posix/core_priority.h"
-#include "posix/core_tty_mode.h"
 
 namespace {
-
-TEST(RawMode, KeysArriveAtOnceWithSignalsKept) {
-  termios user{};
-  user.c_iflag = ICRNL | IXON | IXOFF | BRKINT | IUTF8;
-  user.c_oflag = OPOST | ONLCR;
-  user.c_lflag = ICANON | ECHO | ECHOE | ECHOK | ISIG | IEXTEN;
-  user.c_cc[VMIN] = 0;
-  user.c_cc[VTIME] = 5;
-  user.c_cc[VINTR] = 3;
-  const termios raw = term::RawMode(user);
-  struct Case {
-    const char* Name;
-    bool Value;
-    bool Expected;
-  };
-  const Case cases[] = {
-      {"no line editing (ICANON)", (raw.c_lflag & ICANON) != 0, false},
-      {"no echo (ECHO)", (raw.c_lflag & ECHO) != 0, false},
-      {"Ctrl+V and Ctrl+O are keys (IEXTEN)", (raw.c_lflag & IEXTEN) != 0, false},
-      {"Ctrl+C, Ctrl+Backslash, Ctrl+Z stay signals (ISIG)", (raw.c_lflag & ISIG) != 0, true},
-      {"Ctrl+S and Ctrl+Q are keys (IXON)", (raw.c_iflag & IXON) != 0, false},
-      {"Enter stays CR (ICRNL)", (raw.c_iflag & ICRNL) != 0, false},
-      {"the user's break handling kept (BRKINT)", (raw.c_iflag & BRKINT) != 0, true},
-      {"the user's UTF-8 flag kept (IUTF8)", (raw.c_iflag & IUTF8) != 0, true},
-      {"output processing as the user had it (OPOST)", (raw.c_oflag & OPOST) != 0, true},
-      {"one byte is enough (VMIN 1)", raw.c_cc[VMIN] == 1, true},
-      {"no read timer (VTIME 0)", raw.c_cc[VTIME] == 0, true},
-      {"the interrupt key kept", raw.c_cc[VINTR] == 3, true},
-  };
-  for (const Case& c : cases) EXPECT_EQ(c.Value, c.Expected) << c.Name;
-}
 
 TEST(Priority, LowestPermittedNice) {
   struct Case {
