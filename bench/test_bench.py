@@ -1,0 +1,138 @@
+"""Tests of the benchmark script's arithmetic: /proc parsing, rates,
+verdicts, the README block and the tools' outputs."""
+
+import os
+import tempfile
+import unittest
+
+import bench
+
+
+class ProcParsing(unittest.TestCase):
+    def test_stat_ticks_counts_fields_after_the_command_name(self):
+        cases = [
+            ("1 (rousel) S 0 1 1 0 -1 4194560 10 0 0 0 7 5 0 0 20 0 3 0", 12),
+            # A name with blanks and parentheses must not shift the fields.
+            ("2 (a) b (c) S 0 1 1 0 -1 4194560 10 0 0 0 30 12 0 0 20 0 1 0", 42),
+        ]
+        for text, ticks in cases:
+            with self.subTest(text=text):
+                self.assertEqual(bench.stat_ticks(text), ticks)
+
+    def test_snapshot_sums_all_threads(self):
+        with tempfile.TemporaryDirectory() as proc:
+            for tid, (ns, utime, switches) in {"10": (1000, 3, 7), "11": (500, 1, 4)}.items():
+                base = os.path.join(proc, "10", "task", tid)
+                os.makedirs(base)
+                with open(os.path.join(base, "schedstat"), "w") as f:
+                    f.write(f"{ns} 0 0\n")
+                with open(os.path.join(base, "stat"), "w") as f:
+                    f.write(f"{tid} (x) S 0 0 0 0 0 0 0 0 0 0 {utime} 1 0 0\n")
+                with open(os.path.join(base, "status"), "w") as f:
+                    f.write(f"Name:\tx\nvoluntary_ctxt_switches:\t{switches}\n"
+                            "nonvoluntary_ctxt_switches:\t99\n")
+            with open(os.path.join(proc, "10", "status"), "w") as f:
+                f.write("Name:\tx\nVmHWM:\t    4408 kB\n")
+            snap = bench.process_snapshot(10, proc=proc)
+        self.assertEqual((snap["cpu_ns"], snap["ticks"], snap["switches"], snap["threads"],
+                          snap["hwm_kb"]), (1500, 6, 11, 2, 4408))
+
+
+class Rates(unittest.TestCase):
+    def test_rates_per_minute_and_second(self):
+        before = {"time": 10.0, "cpu_ns": 0, "ticks": 0, "switches": 100, "threads": 3,
+                  "hwm_kb": 1}
+        after = {"time": 40.0, "cpu_ns": 5_000_000, "ticks": 1, "switches": 280, "threads": 3,
+                 "hwm_kb": 2}
+        r = bench.waiting_rates(before, after, 1000, 1450)
+        self.assertAlmostEqual(r["cpu_ms_per_min"], 10.0)
+        self.assertAlmostEqual(r["tick_ms_per_min"], 20.0)
+        self.assertAlmostEqual(r["wakeups_per_s"], 6.0)
+        self.assertAlmostEqual(r["bytes_per_s"], 15.0)
+        self.assertEqual(r["hwm_kb"], 2)
+        with self.assertRaises(ValueError):
+            bench.waiting_rates(after, before, 0, 0)
+
+
+class Verdicts(unittest.TestCase):
+    def test_targets(self):
+        F = bench.Figure
+        cases = [
+            (F("cpu", "ms", 15.0, 10.0, "ratio", 1.5), True),
+            (F("cpu", "ms", 15.1, 10.0, "ratio", 1.5), False),
+            (F("bytes", "B/s", 0.0, 0.0, "ratio", 1.2), True),
+            (F("bytes", "B/s", 3.0, 0.0, "ratio", 1.2), False),
+            (F("rss", "MiB", 3.9, 1.7, "below", 4.0), True),
+            (F("rss", "MiB", 4.0, 1.7, "below", 4.0), False),
+            (F("period", "ms", 152.9, 150.0, "near", 3, 150), True),
+            (F("period", "ms", 146.9, 150.0, "near", 3, 150), False),
+            (F("period", "ms", None, 150.0, "near", 3, 150), None),
+            (F("micro", "ns", 12.0), None),
+        ]
+        for figure, verdict in cases:
+            with self.subTest(name=figure.name, measured=figure.measured):
+                self.assertIs(figure.passed(), verdict)
+
+    def test_missing_and_failed(self):
+        F = bench.Figure
+        figures = [F("a", "", None, None, "below", 1), F("b", "", 2.0, None, "below", 1),
+                   F("c", "", 0.5, None, "below", 1), F("d", "", None)]
+        self.assertEqual(bench.missing(figures), ["a", "d"])
+        self.assertEqual(bench.failed(figures), ["a", "b"])
+
+    def test_table_marks_quick_runs_unjudged(self):
+        figures = [bench.Figure("rss", "MiB", 5.0, 1.0, "below", 4.0)]
+        self.assertIn("| FAIL |", bench.table(figures))
+        self.assertIn("| - |", bench.table(figures, judge=False))
+        self.assertIn("5.00x", bench.table(figures))
+
+
+class Outputs(unittest.TestCase):
+    def test_readme_block_is_replaced_between_the_marks(self):
+        text = f"intro\n{bench.BEGIN_MARK}\nold table\n{bench.END_MARK}\ntail\n"
+        new = bench.replace_results(text, "new table\n")
+        self.assertEqual(new, f"intro\n{bench.BEGIN_MARK}\nnew table\n{bench.END_MARK}\ntail\n")
+        with self.assertRaises(ValueError):
+            bench.replace_results("no marks", "x")
+
+    def test_tone_lines(self):
+        out = ("samples 192000\nperiod_ms 150.021 149.9 150.3 0.1 20\n"
+               "tone_ms 99.979 99.9 100.0 0.01 21\nfrequency_hz 2000.0 1999.9 2000.1 0.02 21\n")
+        tone = bench.parse_tone(out)
+        self.assertEqual(sorted(tone), ["frequency_hz", "period_ms", "tone_ms"])
+        self.assertEqual(tone["period_ms"]["count"], 20)
+        self.assertAlmostEqual(tone["tone_ms"]["median"], 99.979)
+
+    def test_micro_json_per_iteration_and_per_item(self):
+        report = {"benchmarks": [
+            {"name": "BM_FormatFixed", "run_type": "iteration", "cpu_time": 1.5, "real_time": 4.0,
+             "time_unit": "us"},
+            {"name": "BM_KeyDecoderPerByte", "run_type": "iteration", "cpu_time": 900, "real_time": 2000,
+             "time_unit": "ns", "items_per_second": 2.0e8},
+            {"name": "BM_FormatFixed_mean", "run_type": "aggregate", "cpu_time": 9, "real_time": 9,
+             "time_unit": "ns"},
+        ]}
+        self.assertEqual(bench.parse_micro(report),
+                         {"FormatFixed": 1500.0, "KeyDecoderPerByte": 5.0})
+
+    def test_redraw_steps_give_the_worst_second_against_its_text(self):
+        out = ("start-up 2166 0 0\nDrawStatusScreen 427 330 330\nfirst-second 35 16 16\n"
+               "second 14 16 2\nsecond 21 16 6\nsecond 14 16 2\nClrScr 2115 0 2000\n")
+        steps = bench.parse_redraw(out)
+        self.assertEqual(len(steps["second"]), 3)
+        figures = {f.name: f for f in bench.redraw_figures(steps)}
+        worst = figures["redraw of one second (worst)"]
+        self.assertEqual((worst.measured, worst.reference, worst.passed()), (21.0, 16.0, True))
+        self.assertIn("mean 16.3 B", worst.note)
+        self.assertEqual(figures["ClrScr of the waiting screen"].measured, 2115.0)
+        empty = bench.redraw_figures({})
+        self.assertEqual(bench.missing(empty), [f.name for f in empty])
+
+    def test_ringing_figures_without_a_recording_are_missing(self):
+        figures = bench.ringing_figures({})
+        self.assertEqual(len(figures), 3)
+        self.assertTrue(all(f.measured is None for f in figures))
+
+
+if __name__ == "__main__":
+    unittest.main()
