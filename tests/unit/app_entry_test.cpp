@@ -1,0 +1,93 @@
+#include <string>
+#include <tuple>
+
+#include "tests/unit/app_test_support.h"
+
+namespace {
+
+using EntryTest = AppTest;
+
+TEST_F(EntryTest, TimeFieldTakesOnlyTimesOfDay) {
+  struct Case {
+    const char *keys, *field;
+    int column, hour, minute;  // hour -1: the field is still open
+  };
+  // "@^": scan codes 48 and 49 are no digits; "-" is 45 but no scan code.
+  const Case cases[] = {
+      {"0730\r", "[07:30]", 48, 7, 30},  {"1959\r", "[19:59]", 48, 19, 59},
+      {"2359\r", "[23:59]", 48, 23, 59}, {"0000\r", "[00:00]", 48, 0, 0},
+      {"24", "[2 :  ]", 44, -1, 0},      {"3", "[  :  ]", 43, -1, 0},
+      {"1\b29", "[2 :  ]", 44, -1, 0},   {"236", "[23:  ]", 46, -1, 0},
+      {"073\r", "[07:3 ]", 47, -1, 0},   {"07305\b", "[07:3 ]", 47, -1, 0},
+      {"07\b", "[0 :  ]", 44, -1, 0},    {"07\b830\r", "[08:30]", 48, 8, 30},
+      {"\b\b12", "[12:  ]", 46, -1, 0},  {"a-. 12", "[12:  ]", 46, -1, 0},
+      {"@^2", "[2 :  ]", 44, -1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    StartApp();
+    Press(c.keys);
+    EXPECT_EQ(RunApp(TimeEntry), c.hour < 0 ? Outcome::Waiting : Outcome::Returned);
+    EXPECT_EQ(fake::Row(1), std::string("Enter alarm time or press ALT-X to exit: ") + c.field);
+    EXPECT_EQ(WhereX(), c.column);
+    EXPECT_EQ(fake::AttrAt(42, 1), 7);
+    EXPECT_EQ(fake::AttrAt(43, 1), c.field[1] == ' ' ? 7 : 15);
+    if (c.hour < 0) continue;
+    EXPECT_EQ(std::tuple(AlarmState.AlarmHour, AlarmState.AlarmMinute, AlarmState.AlarmSeconds),
+              std::tuple(c.hour, c.minute, c.hour * 3600 + c.minute * 60));
+  }
+}
+
+TEST_F(EntryTest, PasswordFieldStoresWhatWasTyped) {
+  struct Case {
+    const char *keys, *stored, *field;  // stored nullptr: no password
+  };
+  // Control keys are ignored, Ctrl+A (the filler byte) included.
+  // clang-format off
+  const Case cases[] = {
+      {"secret\r", "secret", "[secret          ]"},   {"\r", nullptr, "[                ]"},
+      {"abc\033", nullptr, "[abc             ]"},    {"a b\r", "a b", "[a_b             ]"},
+      {"\bab\bc\r", "ac", "[ac              ]"},     {"a\001\032b\r", "ab", "[ab              ]"},
+      {"0123456789abcdefg\r", "0123456789abcdef", "[0123456789abcdef]"},
+      {"\xAF\xA0\x9F\r", "\xAF\xA0\x9F", "[\xAF\xA0\x9F             ]"}};
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    StartApp();
+    Press(c.keys);
+    EXPECT_EQ(RunApp(PasswordEntry), Outcome::Returned);
+    EXPECT_EQ(AlarmState.PasswordSet, c.stored != nullptr);
+    EXPECT_EQ(AlarmState.PasswordChecking, c.stored != nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(AlarmState.Password), PasswordLength),
+              Padded(c.stored != nullptr ? c.stored : ""));
+    EXPECT_EQ(RawRow(3),
+              std::string("Enter the password (or nothing for nopassword mode): ") + c.field);
+    EXPECT_EQ(fake::AttrAt(54, 3), 7);
+    EXPECT_EQ(fake::AttrAt(55, 3), c.field[1] == ' ' ? 7 : 15);
+  }
+}
+
+TEST_F(EntryTest, AltXInEitherFieldWritesTheBannerAndEndsWithZero) {
+  for (const auto& field : {TimeEntry, PasswordEntry}) {
+    StartApp();
+    EXPECT_FALSE(fake::Console().CursorInfo.bVisible);
+    EXPECT_EQ(fake::CtrlHandler()(CTRL_C_EVENT), TRUE);  // Ctrl+C has no effect
+    Press("-1~");
+    UINT code = 99;
+    EXPECT_EQ(RunApp(field, &code), Outcome::Exited);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(fake::Row(1).rfind("Rousel 1.0 - alarm clock", 0), 0u);
+    EXPECT_EQ(fake::Row(2), "");
+    EXPECT_EQ(RawRow(3),
+              "\xFA"
+              "compiled on 25.May.2001 18:42:28");
+    EXPECT_EQ(RawRow(4),
+              "\xFA"
+              "quote: cool, eh? ;)");
+    EXPECT_EQ(fake::AttrAt(1, 3), 7);
+    EXPECT_EQ(fake::Titles().back(), "Rousel - exiting...");
+    EXPECT_TRUE(fake::Console().CursorInfo.bVisible);
+  }
+}
+
+}  // namespace
