@@ -2,6 +2,7 @@
 verdicts, the README block and the tools' outputs."""
 
 import os
+import subprocess
 import tempfile
 import unittest
 
@@ -132,6 +133,43 @@ class Outputs(unittest.TestCase):
         figures = bench.ringing_figures({})
         self.assertEqual(len(figures), 3)
         self.assertTrue(all(f.measured is None for f in figures))
+
+
+@unittest.skipUnless(os.environ.get("ROUSEL_REDRAW_BYTES"),
+                     "ROUSEL_REDRAW_BYTES names no rousel_redraw_bytes to run")
+class RedrawBytes(unittest.TestCase):
+    """The terminal stand-in's output for the waiting screen, counted on a
+    pseudo-terminal: byte counts, not timings, so they can be held to."""
+
+    @classmethod
+    def setUpClass(cls):
+        out = subprocess.run([os.environ["ROUSEL_REDRAW_BYTES"], "--seconds", "35"],
+                             check=True, capture_output=True, text=True, timeout=60).stdout
+        cls.steps = bench.parse_redraw(out)
+
+    def test_every_step_is_reported(self):
+        self.assertEqual(sorted(self.steps),
+                         ["ClrScr", "DrawStatusScreen", "first-second", "second", "start-up"])
+        self.assertEqual(len(self.steps["second"]), 34)
+
+    def test_each_second_sends_its_change_and_little_else(self):
+        # The run crosses 12:59:59 -> 13:00:00, where five digits change.
+        for i, (sent, text, changed) in enumerate(self.steps["second"]):
+            with self.subTest(second=i):
+                self.assertEqual(text, 16)
+                self.assertGreaterEqual(changed, 2)
+                self.assertGreaterEqual(sent, changed)  # nothing may be lost
+                self.assertLess(sent, 40)
+        self.assertGreaterEqual(max(c for _, _, c in self.steps["second"]), 5)
+
+    def test_full_draws_stay_near_their_text(self):
+        (sent, text, _), = self.steps["DrawStatusScreen"]
+        self.assertGreater(text, 250)
+        self.assertGreaterEqual(sent, text)
+        self.assertLess(sent, 2 * text)
+        (first, first_text, _), = self.steps["first-second"]
+        self.assertEqual(first_text, 16)
+        self.assertTrue(16 <= first < 60, first)
 
 
 if __name__ == "__main__":
