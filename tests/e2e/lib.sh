@@ -22,7 +22,7 @@ e2e_log() { printf '%s\n' "$*" >&2; }
 e2e_fail() {
   e2e_log "FAIL${E2E_STEP:+ at step: $E2E_STEP}: $*"
   e2e_log "--- screen ---"
-  e2e_tmux capture-pane -p -t e2e 2>/dev/null >&2 || true
+  e2e_tmux capture-pane -p -t e2e >&2 2>/dev/null || true
   e2e_log "--------------"
   exit 1
 }
@@ -131,6 +131,8 @@ e2e_terminal_restored() {
   flags=$(e2e_tmux display-message -p -t e2e '#{cursor_flag} #{alternate_on}')
   [ "$flags" = "1 0" ] || e2e_fail "cursor visible / alternate screen: $flags, expected 1 0"
 }
+
+e2e_resize() { e2e_tmux resize-window -t e2e -x "$1" -y "$2" || e2e_fail "could not resize"; }
 
 e2e_signal() { kill -s "$1" "$(e2e_pid)" || e2e_fail "could not send SIG$1"; }
 

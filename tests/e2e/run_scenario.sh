@@ -19,6 +19,7 @@
 #   terminal-restored          terminal mode, cursor and screen as before the program
 #   signal NAME                send the program SIGNAME
 #   kill-pane                  the terminal goes away; the program must end
+#   resize COLUMNS ROWS        the terminal changes its size
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
@@ -59,6 +60,7 @@ while IFS= read -r line || [ -n "$line" ]; do
     terminal-restored) e2e_terminal_restored ;;
     signal) e2e_signal "$rest" ;;
     kill-pane) e2e_kill_pane ;;
+    resize) read -r columns rows <<<"$rest"; e2e_resize "$columns" "$rows" ;;
     *) e2e_fail "unknown step" ;;
   esac
 done <"$scenario"
