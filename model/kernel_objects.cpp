@@ -21,11 +21,14 @@ struct Object {
 };
 
 // Objects live until the process ends: handles are never closed by the
-// program, and a stale handle must not point at freed memory.
+// program, and a stale handle must not point at freed memory.  The list is
+// never destroyed either: a thread still running at exit() (the cursor
+// thread) would otherwise be a joinable std::thread destroyed, which
+// terminates the process instead of letting it end.
 std::mutex registryMutex;
 std::list<Object>& Registry() {
-  static std::list<Object> objects;
-  return objects;
+  static auto* objects = new std::list<Object>;
+  return *objects;
 }
 
 Object inputObject(ObjectKind::ConsoleInput);
