@@ -1,0 +1,28 @@
+// The PC speaker, where the system lets a user program sound it: the input
+// device of the kernel's speaker driver (EV_SND/SND_TONE), else the tone
+// ioctls of the Linux virtual console.
+#pragma once
+
+#include <cstdint>
+
+namespace tone::speaker {
+
+enum class Kind { kNone, kInputDevice, kConsole };
+
+// Looks for a speaker this process may sound, keeps it open, and says which
+// one it found.  Nothing sounds while probing.
+Kind Open();
+
+// Switches the speaker on at `frequency` hertz; the caller switches it off
+// with Stop() once `millis` milliseconds have passed.  False when the
+// speaker refused.
+bool Start(uint32_t frequency, uint32_t millis);
+
+// Switches the speaker off.  Only write(2) and ioctl(2) on a descriptor kept
+// in an atomic: safe to call from a signal handler.
+void Stop() noexcept;
+
+// Stop() and close the device; Open() probes afresh.
+void Close();
+
+}  // namespace tone::speaker
