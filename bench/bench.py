@@ -492,9 +492,8 @@ def main(argv=None):
         tmux.close()
         shutil.rmtree(work, ignore_errors=True)
 
-    block = (f"Machine: {machine()}.\n"
-             f"{'Quick run: nothing judged.' if args.quick else ''}\n\n"
-             f"{table(figures, judge=not args.quick)}\n")
+    block = (f"Machine: {machine()}." + (" Quick run: nothing judged." if args.quick else "")
+             + f"\n\n{table(figures, judge=not args.quick)}\n")
     print()
     print(block)
     if args.readme and not args.quick:
