@@ -92,11 +92,14 @@ bool SendTone(int fd, uint32_t frequency) noexcept {
 Kind Open() {
   if (SpeakerKind.load() != Kind::kNone) return SpeakerKind.load();
 #if defined(__linux__)
-  int fd = OpenInputSpeaker();
-  Kind kind = Kind::kInputDevice;
+  // On a virtual console the tone ioctl comes first: it drives the same
+  // speaker, and its tones stop by themselves, also when the process is
+  // stopped or killed in the middle of one.
+  int fd = OpenConsoleSpeaker();
+  Kind kind = Kind::kConsole;
   if (fd < 0) {
-    fd = OpenConsoleSpeaker();
-    kind = Kind::kConsole;
+    fd = OpenInputSpeaker();
+    kind = Kind::kInputDevice;
   }
   if (fd < 0) return Kind::kNone;
   SpeakerFd.store(fd);

@@ -1,6 +1,6 @@
-// The PC speaker, where the system lets a user program sound it: the input
-// device of the kernel's speaker driver (EV_SND/SND_TONE), else the tone
-// ioctls of the Linux virtual console.
+// The PC speaker, where the system lets a user program sound it: the tone
+// ioctls of the Linux virtual console, else the input device of the
+// kernel's speaker driver (EV_SND/SND_TONE).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,8 @@ enum class Kind { kNone, kInputDevice, kConsole };
 Kind Open();
 
 // Switches the speaker on at `frequency` hertz; the caller switches it off
-// with Stop() once `millis` milliseconds have passed.  False when the
+// with Stop() once `millis` milliseconds have passed (the console's tone
+// also stops by itself then; the input device's does not).  False when the
 // speaker refused.
 bool Start(uint32_t frequency, uint32_t millis);
 
