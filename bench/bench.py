@@ -115,6 +115,7 @@ class Figure:
         self.name, self.unit, self.measured = name, unit, measured
         self.reference, self.kind, self.limit = reference, kind, limit
         self.nominal, self.note = nominal, note
+        self.skipped = False
 
     def ratio(self):
         if self.measured is None or not self.reference:
@@ -165,7 +166,7 @@ def table(figures, judge=True):
         ratio = f.ratio()
         verdict = f.passed() if judge else None
         result = {True: "pass", False: "FAIL", None: "-"}[verdict]
-        if judge and f.kind != "info" and f.measured is None:
+        if judge and f.kind != "info" and f.measured is None and not f.skipped:
             result = "FAIL"
         measured = number(f.measured, f.unit) + (f" ({f.note})" if f.note else "")
         rows.append(f"| {f.name} | {f.target_text()} | {measured} | "
@@ -175,12 +176,14 @@ def table(figures, judge=True):
 
 
 def missing(figures):
-    return [f.name for f in figures if f.measured is None]
+    """Figures that should have come out and did not; those the build cannot
+    produce (no Google Benchmark, no ALSA) are not missing but skipped."""
+    return [f.name for f in figures if f.measured is None and not f.skipped]
 
 
 def failed(figures):
-    return [f.name for f in figures
-            if f.kind != "info" and (f.measured is None or f.passed() is False)]
+    return [f.name for f in figures if f.kind != "info" and not f.skipped
+            and (f.measured is None or f.passed() is False)]
 
 
 def replace_results(readme_text, block):
@@ -461,6 +464,22 @@ def micro_figures(micro):
                    micro.get(n)) for n in names]
 
 
+def skip_all(figures, why):
+    for f in figures:
+        f.skipped, f.note = True, why
+    return figures
+
+
+def cache_has(build, prefix):
+    """Whether the build's CMake cache holds an entry starting with prefix
+    whose value is a path (a package CMake found)."""
+    try:
+        with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as f:
+            return any(line.startswith(prefix) and "=/" in line for line in f)
+    except OSError:
+        return False
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench"))
@@ -485,9 +504,16 @@ def main(argv=None):
         print("Redraw bytes ...", flush=True)
         figures += redraw_figures(measure_redraw(build, 5 if args.quick else 90))
         print("Ringing ...", flush=True)
-        figures += ringing_figures(measure_ringing(tmux, build, 6 if args.quick else 20, work))
+        if cache_has(build, "ALSA_LIBRARY:"):
+            figures += ringing_figures(
+                measure_ringing(tmux, build, 6 if args.quick else 20, work))
+        else:
+            figures += skip_all(ringing_figures({}), "build without ALSA")
         print("Micro benchmarks ...", flush=True)
-        figures += micro_figures(measure_micro(build, 0.01 if args.quick else 0.5, work))
+        if os.path.exists(os.path.join(build, "bench", "rousel_bench_micro")):
+            figures += micro_figures(measure_micro(build, 0.01 if args.quick else 0.5, work))
+        else:
+            figures += skip_all(micro_figures({}), "not built: no Google Benchmark")
     finally:
         tmux.close()
         shutil.rmtree(work, ignore_errors=True)

@@ -81,6 +81,22 @@ class Verdicts(unittest.TestCase):
         self.assertEqual(bench.missing(figures), ["a", "d"])
         self.assertEqual(bench.failed(figures), ["a", "b"])
 
+    def test_figures_the_build_cannot_produce_are_skipped_not_missing(self):
+        figures = bench.skip_all(bench.micro_figures({}), "no Google Benchmark")
+        figures += bench.ringing_figures({})
+        self.assertEqual(len(bench.missing(figures)), 3)
+        self.assertEqual(len(bench.failed(figures)), 3)
+        self.assertNotIn("FAIL", bench.table(figures[:1]))
+
+    def test_cache_entries_count_only_when_found(self):
+        with tempfile.TemporaryDirectory() as build:
+            with open(os.path.join(build, "CMakeCache.txt"), "w") as f:
+                f.write("ALSA_LIBRARY:FILEPATH=ALSA_LIBRARY-NOTFOUND\n"
+                        "benchmark_DIR:PATH=/usr/lib/cmake/benchmark\n")
+            self.assertFalse(bench.cache_has(build, "ALSA_LIBRARY:"))
+            self.assertTrue(bench.cache_has(build, "benchmark_DIR:"))
+        self.assertFalse(bench.cache_has("/nonexistent", "ALSA_LIBRARY:"))
+
     def test_table_marks_quick_runs_unjudged(self):
         figures = [bench.Figure("rss", "MiB", 5.0, 1.0, "below", 4.0)]
         self.assertIn("| FAIL |", bench.table(figures))
