@@ -6,7 +6,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run build test package deps-run deps-test deps-package format format-check tidy clean
+.PHONY: run build test package bench deps-run deps-test deps-package deps-bench format format-check tidy clean
 
 run: deps-run
 	cmake --preset release >/dev/null
@@ -29,6 +29,14 @@ package: deps-package
 
 deps-package:
 	@scripts/deps.sh package
+
+# Waiting cost, output per redraw, ringing rhythm and micro benchmarks,
+# each beside a reference measured in the same run (bench/README.md).
+bench: deps-bench
+	bench/run.sh
+
+deps-bench:
+	@scripts/deps.sh bench
 
 deps-run:
 	@scripts/deps.sh run

@@ -3,6 +3,8 @@
 // resizing, the input queue and the console control handlers.
 #include "posix/terminal_session.h"
 
+#include "posix/tone.h"
+
 #include <langinfo.h>
 #include <poll.h>
 #include <pthread.h>
@@ -181,6 +183,8 @@ void HandBackLocked(bool leaveScreen) {
 
 // From a crash: no locks, no allocation.
 void HandBackAsyncSafe() {
+  // No exit step runs after a crash: a speaker tone would go on sounding.
+  tone::SilenceSpeaker();
   if (!held.exchange(false)) return;
   WriteAll(outFd, leaveBytes, leaveLength);
   tcsetattr(inFd, TCSANOW, &userMode);
@@ -295,6 +299,9 @@ void OnResize() {
 }
 
 void OnStop() {
+  // A stopped alarm must be silent; the sound card runs dry by itself, the
+  // PC speaker does not.
+  tone::SilenceSpeaker();
   {
     std::lock_guard lock(S().Mutex);
     HandBackLocked(false);

@@ -2,19 +2,21 @@
 # Makes sure the Debian packages a make target needs are installed.
 # As root it installs what is missing with apt-get; otherwise it names the
 # missing packages and the command that installs them, and fails.
-#   scripts/deps.sh run|test|package
+#   scripts/deps.sh run|test|package|bench
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libasound2-dev)
 test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux faketime
-               clang-format dpkg-dev file man-db)
+               clang-format dpkg-dev file man-db python3 libbenchmark-dev)
 package_packages=("${run_packages[@]}" dpkg-dev file)
+bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
   test) wanted=("${test_packages[@]}") ;;
   package) wanted=("${package_packages[@]}") ;;
-  *) echo "usage: $0 run|test|package" >&2; exit 2 ;;
+  bench) wanted=("${bench_packages[@]}") ;;
+  *) echo "usage: $0 run|test|package|bench" >&2; exit 2 ;;
 esac
 # Extra packages a caller asks for (for instance the Windows cross build).
 if [ -n "${ROUSEL_EXTRA_PACKAGES:-}" ]; then
