@@ -124,7 +124,7 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
 BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE hConsoleInput, LPDWORD lpcNumberOfEvents) {
   if (!IsInput(hConsoleInput) || lpcNumberOfEvents == nullptr) return FALSE;
   term::StartTerminal();
-  term::PumpInput();
+  // Never waits: the terminal's reading thread keeps the queue filled.
   std::lock_guard lock(term::SessionMutex());
   *lpcNumberOfEvents = static_cast<DWORD>(term::ConsoleLocked().Input.size());
   return TRUE;

@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <clocale>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +54,7 @@ size_t leaveLength = 0;
 struct Session {
   std::mutex Mutex;
   std::mutex InputMutex;  // the decoder, used by the reading thread
+  std::condition_variable InputArrived;
   std::unique_ptr<model::Console> Console;
   std::unique_ptr<Renderer> Screen;
   std::unique_ptr<InputSource> Input;
@@ -365,6 +368,36 @@ void StartSignalHandling() {
   std::atexit(AtExitHandBack);
 }
 
+void PumpKeys();
+
+// Reads the terminal as bytes arrive, so that each gets its own arrival time:
+// the program looks at its keys only between sleeps of up to 30 seconds, and
+// an Esc and a key typed within one sleep must not reach the decoder together
+// (they would make Alt+key: Esc then x would quit).  Sleeps in poll() while
+// nothing comes, so a waiting alarm is not woken.
+void ReadKeys() {
+  Session& s = S();
+  for (;;) {
+    bool full = false;
+    {
+      std::lock_guard lock(s.Mutex);
+      full = s.Console->Input.size() >= kMaxQueuedRecords;
+    }
+    if (full) {
+      // The rest stays in the terminal's own buffer until keys are read.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    InputSource::Status status = InputSource::Status::Ok;
+    {
+      std::lock_guard inputLock(s.InputMutex);
+      status = s.Input->Wait(-1);
+    }
+    if (status == InputSource::Status::Gone) EndTerminalGone();
+    PumpKeys();
+  }
+}
+
 void StartOnce() {
   if (isatty(inFd) == 0 || isatty(outFd) == 0 || tcgetattr(inFd, &userMode) != 0) {
     static const char message[] = "rousel: standard input and output must be a terminal\n";
@@ -390,6 +423,8 @@ void StartOnce() {
   StartSignalHandling();
   TakeLocked(true);
   s.Started = true;
+  // Started after the signal mask is set, so it inherits it.
+  std::thread(ReadKeys).detach();
 }
 
 }  // namespace
@@ -434,7 +469,8 @@ void SetTitleLocked(std::string_view title) {
   if (held) Send(s.TitleBytes);
 }
 
-void PumpInput() {
+namespace {
+void PumpKeys() {
   Session& s = S();
   std::vector<INPUT_RECORD> records;
   InputSource::Status status = InputSource::Status::Ok;
@@ -447,8 +483,11 @@ void PumpInput() {
     status = s.Input->Pump(&records);
   }
   if (!records.empty()) {
-    std::lock_guard lock(s.Mutex);
-    s.Console->Input.insert(s.Console->Input.end(), records.begin(), records.end());
+    {
+      std::lock_guard lock(s.Mutex);
+      s.Console->Input.insert(s.Console->Input.end(), records.begin(), records.end());
+    }
+    s.InputArrived.notify_all();
   }
   if (status == InputSource::Status::Gone) EndTerminalGone();
   if (status == InputSource::Status::Background) {
@@ -459,28 +498,19 @@ void PumpInput() {
   }
 }
 
+}  // namespace
+
 DWORD WaitForInput(DWORD milliseconds) {
   Session& s = S();
-  const uint64_t deadline = MonotonicMs() + milliseconds;
-  for (;;) {
-    PumpInput();
-    {
-      std::lock_guard lock(s.Mutex);
-      if (!s.Console->Input.empty()) return WAIT_OBJECT_0;
-    }
-    int timeout = -1;
-    if (milliseconds != INFINITE) {
-      const uint64_t now = MonotonicMs();
-      if (now >= deadline) return WAIT_TIMEOUT;
-      timeout = static_cast<int>(std::min<uint64_t>(deadline - now, 1u << 30));
-    }
-    InputSource::Status status = InputSource::Status::Ok;
-    {
-      std::lock_guard inputLock(s.InputMutex);
-      status = s.Input->Wait(timeout);
-    }
-    if (status == InputSource::Status::Gone) EndTerminalGone();
+  std::unique_lock lock(s.Mutex);
+  const auto ready = [&s] { return !s.Console->Input.empty(); };
+  if (milliseconds == INFINITE) {
+    s.InputArrived.wait(lock, ready);
+    return WAIT_OBJECT_0;
   }
+  return s.InputArrived.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)
+             ? WAIT_OBJECT_0
+             : WAIT_TIMEOUT;
 }
 
 bool SetCtrlHandler(PHANDLER_ROUTINE handler, bool add) {

@@ -22,12 +22,10 @@ void RenderLocked();
 // Sets the model's title and sends it (OSC 2).
 void SetTitleLocked(std::string_view title);
 
-// Reads the keys waiting on the terminal into the model's input queue; never
-// blocks.  Ends the program when the terminal has gone away.
-void PumpInput();
 // WaitForSingleObject on the console input: WAIT_OBJECT_0 as soon as the
 // input queue holds a record, WAIT_TIMEOUT after the given milliseconds
-// (INFINITE: never).  Sleeps in poll().
+// (INFINITE: never).  A thread of the terminal session reads the keys as they
+// arrive and ends the program when the terminal goes away.
 DWORD WaitForInput(DWORD milliseconds);
 
 // Console control handlers (SetConsoleCtrlHandler).

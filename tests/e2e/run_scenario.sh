@@ -20,6 +20,9 @@
 #   signal NAME                send the program SIGNAME
 #   kill-pane                  the terminal goes away; the program must end
 #   resize COLUMNS ROWS        the terminal changes its size
+#   pause MS                   let MS milliseconds pass (only to space keys apart)
+#   capture-tone               later starts send ALSA's "default" into a file
+#   expect-tone HZ MS          the captured tones have that pitch and length
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
@@ -30,6 +33,7 @@ scenario=$2
 [ -r "$scenario" ] || { echo "no scenario $scenario" >&2; exit 2; }
 
 e2e_init "$1"
+E2E_ENV=""
 while IFS= read -r line || [ -n "$line" ]; do
   line=${line%$'\r'}
   case "$line" in '' | '#'*) continue ;; esac
@@ -38,12 +42,20 @@ while IFS= read -r line || [ -n "$line" ]; do
   rest=""
   [ "$verb" != "$line" ] && rest=${line#* }
   case "$verb" in
-    start) e2e_start "" ;;
-    start-piped) e2e_start "</dev/null" ;;
+    start) e2e_start "" ${E2E_ENV:+env $E2E_ENV} ;;
+    start-piped) e2e_start "</dev/null" ${E2E_ENV:+env $E2E_ENV} ;;
     start-at)
       command -v faketime >/dev/null 2>&1 || e2e_skip "faketime is not installed (Debian package faketime)"
       # The sanitizer runtime must otherwise be the first library loaded.
-      e2e_start "" env ASAN_OPTIONS=verify_asan_link_order=0 faketime -f "'@2026-01-05 $rest'" ;;
+      e2e_start "" env $E2E_ENV ASAN_OPTIONS=verify_asan_link_order=0 FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "'@2026-01-05 $rest'" ;;
+    pause) sleep "$(awk -v ms="$rest" 'BEGIN { printf "%.3f", ms / 1000 }')" ;;
+    capture-tone)
+      E2E_TONE=$E2E_DIR/tone.raw
+      E2E_ENV="ALSA_CONFIG_PATH=$here/../data/alsa/asound.conf ROUSEL_TONE_CAPTURE=$E2E_TONE" ;;
+    expect-tone)
+      [ -s "${E2E_TONE:-/nonexistent}" ] || e2e_skip "no tone was captured (a build without ALSA?)"
+      read -r hz ms <<<"$rest"
+      python3 "$here/tone_check.py" "$E2E_TONE" "$hz" "$ms" || e2e_fail "the captured tone" ;;
     keys) read -r -a names <<<"$rest"; e2e_keys "${names[@]}" ;;
     type) e2e_type "$rest" ;;
     expect) e2e_wait_until "\"$rest\" on the screen" e2e_screen_has "$rest" ;;
