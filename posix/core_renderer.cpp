@@ -101,6 +101,14 @@ bool BlankCell(const model::Cell& cell) {
   return cell.Char == ' ' || cell.Char == 0;
 }
 
+// What the terminal shows is the same: equal cells, or two blanks on the same
+// background, whose foreground colour nobody can see.  Clearing a screen of
+// text in another colour then costs nothing per blank cell.
+bool LooksSame(const model::Cell& shown, const model::Cell& wanted) {
+  if (shown == wanted) return true;
+  return BlankCell(shown) && BlankCell(wanted) && ((shown.Attr ^ wanted.Attr) & 0xF0) == 0;
+}
+
 }  // namespace
 
 int ForegroundSgr(uint8_t attr) {
@@ -253,7 +261,7 @@ std::string Renderer::Render(const model::Console& console) {
     for (int x = 0; x < columns; ++x) {
       const size_t index = Index(x, y);
       const model::Cell& cell = screen.At(x, y);
-      if (known_[index] && front_[index] == cell) continue;
+      if (known_[index] && LooksSame(front_[index], cell)) continue;
       MoveTo(out, x, y, screen);
       SetAttr(out, cell.Attr);
       AppendGlyph(out, cell.Char, charset_);

@@ -227,7 +227,10 @@ char32_t Shown(uint8_t byte, term::Charset charset) {
     for (int x = 0; x < columns; ++x) {
       const model::Cell& want = console.Screen.At(x, y);
       const VtCell& got = vt.At(x, y);
-      if (got.Glyph != Shown(want.Char, charset) || got.Fg != term::ForegroundSgr(want.Attr) ||
+      // A blank shows no foreground colour, so only its background counts.
+      const bool blank = got.Glyph == U' ';
+      if (got.Glyph != Shown(want.Char, charset) ||
+          (!blank && got.Fg != term::ForegroundSgr(want.Attr)) ||
           got.Bg != term::BackgroundSgr(want.Attr)) {
         return ::testing::AssertionFailure()
                << "cell " << x << "," << y << " shows U+" << std::hex
@@ -305,6 +308,28 @@ TEST(Renderer, NothingChangedSendsNothing) {
   f.console.CursorInfo.bVisible = FALSE;
   f.Step();
   EXPECT_EQ(f.renderer.Render(f.console), "");
+}
+
+TEST(Renderer, ClearingInAnotherForegroundSendsOnlyTheTextCells) {
+  Fixture f;
+  f.console.CursorInfo.bVisible = FALSE;
+  Put(f.console, 0, 0, "Come on, sleepy head! Get up!", 0x0F);
+  f.Step();
+  // Blank the whole screen in light grey on the same black background: only
+  // the 29 cells that held text need to change on the terminal.
+  CHAR_INFO fill{};
+  fill.Char.AsciiChar = ' ';
+  fill.Attributes = 0x07;
+  const SMALL_RECT all{0, 0, 79, 24};
+  f.console.Screen.Scroll(all, &all, COORD{0, -25}, fill);
+  const std::string out = f.Step();
+  EXPECT_LT(out.size(), 29u + 16u) << out.size();
+  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
+  // A new background is a visible change for every cell.
+  fill.Attributes = 0x17;
+  f.console.Screen.Scroll(all, &all, COORD{0, -25}, fill);
+  EXPECT_GT(f.Step().size(), 80u * 25u);
+  EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height));
 }
 
 TEST(Renderer, OneCellCostsOneShortMoveAndOneGlyph) {
