@@ -86,21 +86,28 @@ void PasswordEntryKey(uint8_t key) {
     } else {
       AlarmState.PasswordChecking = false;
     }
-  } else if (key == KeyBackspace) {
+  } else {
+    EditPasswordField(AlarmState.Password, key);
+  }
+}
+
+}  // namespace
+
+void EditPasswordField(uint8_t (&field)[PasswordLength], uint8_t key) {
+  if (key == KeyBackspace) {
     if (AlarmState.EntryIndex == 0) return;
-    AlarmState.Password[AlarmState.EntryIndex - 1] = FillerChar;
+    field[AlarmState.EntryIndex - 1] = FillerChar;
     Write(static_cast<uint8_t>(KeyBackspace), ' ', static_cast<uint8_t>(KeyBackspace));
     AlarmState.EntryIndex--;
   } else if (key >= 32) {
     if (AlarmState.EntryIndex >= PasswordLength) return;
     AlarmState.EntryIndex++;
+    TextColor(15);
     // A blank would be invisible in the field, so it is shown as "_".
     Write(key == ' ' ? static_cast<uint8_t>('_') : key);
-    AlarmState.Password[AlarmState.EntryIndex - 1] = key;
+    field[AlarmState.EntryIndex - 1] = key;
   }
 }
-
-}  // namespace
 
 int32_t SecondsOfDay(int32_t hours, int32_t minutes, int32_t seconds) {
   return (hours * 60 + minutes) * 60 + seconds;

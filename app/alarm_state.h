@@ -73,6 +73,11 @@ void StartUp();
 // it is finished.  The program repeats it for ever.
 void AlarmSequence();
 
+// Backspace and the characters 32..255 of a password field, the entry field
+// or the ringing screen's prompt: up to 16 characters at EntryIndex, echoed
+// in white, a blank shown as "_"; every other key is left to the caller.
+void EditPasswordField(uint8_t (&field)[PasswordLength], uint8_t key);
+
 void TimeEntry();
 void PasswordEntry();
 // Writes the exit banner, shows the cursor again and ends the process.

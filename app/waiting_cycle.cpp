@@ -153,17 +153,8 @@ void HandleRingingKey(uint8_t key) {
     } else {
       RejectPassword();
     }
-  } else if (key == KeyBackspace) {
-    if (AlarmState.EntryIndex == 0) return;
-    AlarmState.TypedPassword[AlarmState.EntryIndex - 1] = FillerChar;
-    Write(static_cast<uint8_t>(KeyBackspace), ' ', static_cast<uint8_t>(KeyBackspace));
-    AlarmState.EntryIndex--;
-  } else if (key >= 32) {
-    if (AlarmState.EntryIndex >= PasswordLength) return;
-    AlarmState.EntryIndex++;
-    TextColor(15);
-    Write(key == ' ' ? static_cast<uint8_t>('_') : key);
-    AlarmState.TypedPassword[AlarmState.EntryIndex - 1] = key;
+  } else {
+    EditPasswordField(AlarmState.TypedPassword, key);
   }
 }
 
