@@ -62,11 +62,19 @@ DWORD WINAPI CursorUpdater(LPVOID /*unused*/) {
 void ReadCursorFromConsole() {
   if (CursorUpdaterState.load() != -1) return;
   CONSOLE_SCREEN_BUFFER_INFO info{};
+  int32_t x = 0;
+  int32_t y = 0;
   if (GetConsoleScreenBufferInfo(OutputHandle, &info) != FALSE) {
-    StoreCursor(info.dwCursorPosition.X, info.dwCursorPosition.Y);
-  } else {
-    StoreCursor(0, 0);
+    x = info.dwCursorPosition.X;
+    y = info.dwCursorPosition.Y;
   }
+  // The cursor must lie in the area the layer works on: on a buffer taller
+  // than 234 rows (or wider than 256 columns) the console's cursor may stand
+  // beyond it, and text written there would land outside the area, and the
+  // first wrap would scroll the area under it.
+  if (ScreenWidth > 0) x = std::clamp<int32_t>(x, 0, ScreenWidth - 1);
+  if (ScreenHeight > 0) y = std::clamp<int32_t>(y, 0, ScreenHeight - 1);
+  StoreCursor(x, y);
   CursorEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   DWORD threadId = 0;
   cursorThread = CreateThread(nullptr, 16384, CursorUpdater, nullptr, 0, &threadId);
