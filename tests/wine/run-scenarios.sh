@@ -41,10 +41,18 @@ fi
 # why.  Either they are about the terminal stand-in itself, or Wine's terminal
 # console does not behave as a Windows console there.
 declare -A not_here=(
-  [resize]="Wine's terminal console keeps drawing its 80-column buffer into a narrower terminal, which wraps the rows; a Windows console window shows the part that fits"
-  [not_a_terminal]="the stand-in's own refusal of a standard input that is no terminal"
+  [not_a_terminal]="the stand-in's refusal of a standard input or output that is no terminal"
+  [hostile_redirected]="the stand-in's refusal of a standard input or output that is no terminal"
   [sighup]="POSIX signals to the stand-in's process"
   [sigterm]="POSIX signals to the stand-in's process"
+  [hostile_sighup_every_phase]="POSIX signals to the stand-in's process"
+  [hostile_sigterm_every_phase]="POSIX signals to the stand-in's process"
+  [hostile_suspend_ringing]="job control of the stand-in's process and its ALSA tone"
+  [hostile_ascii_locale]="the stand-in's transliteration for a locale that is not UTF-8; under Wine the console's code page decides"
+  [hostile_term_types]="the sequences the stand-in writes for each terminal type; Wine writes its own"
+  [hostile_tiny_panes]="the stand-in's drawing into a terminal smaller than its screen; Wine wraps the rows"
+  [resize]="Wine's terminal console keeps drawing its 80-column buffer into a narrower terminal, which wraps the rows; a Windows console window shows the part that fits"
+  [hostile_resize_waiting_ringing]="Wine's terminal console keeps drawing its 80-column buffer into a narrower terminal, which wraps the rows; a Windows console window shows the part that fits"
 )
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/rousel-wine.XXXXXX")
@@ -100,11 +108,18 @@ exec env WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERR
 EOF
 chmod +x "$work/rousel"
 
-# The harness's own step runner, reading lib.sh from beside itself: here a
-# lib.sh that is the harness's followed by the Wine changes.
-mkdir "$work/harness"
-ln -s "$e2e/run_scenario.sh" "$work/harness/run_scenario.sh"
-printf 'source %q\nsource %q\n' "$e2e/lib.sh" "$here/backend.sh" >"$work/harness/lib.sh"
+# The harness as it stands in tests/e2e, its step runner reading lib.sh and
+# its other files from beside itself: here a copy of the tree made of links,
+# whose lib.sh is the harness's followed by the Wine changes.
+harness=$work/tests/e2e
+mkdir -p "$harness"
+for entry in "$e2e"/*; do
+  [ "$(basename "$entry")" = lib.sh ] || ln -s "$entry" "$harness/"
+done
+for entry in "$root"/tests/*; do
+  [ "$(basename "$entry")" = e2e ] || ln -s "$entry" "$work/tests/"
+done
+printf 'source %q\nsource %q\n' "$e2e/lib.sh" "$here/backend.sh" >"$harness/lib.sh"
 
 # Wine answers slower than the native build, and a loaded machine slower
 # still: each expectation may take this long.
@@ -138,7 +153,7 @@ for scenario in "${scenarios[@]}"; do
       printf '%s\n' "$line" >>"$copy"
     fi
   done <"$scenario"
-  bash "$work/harness/run_scenario.sh" "$work/rousel" "$copy" >"$work/$name.log" 2>&1
+  bash "$harness/run_scenario.sh" "$work/rousel" "$copy" >"$work/$name.log" 2>&1
   status=$?
   case $status in
     0) echo "passed: $name"; passed=$((passed + 1)) ;;
