@@ -6,7 +6,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run build test package bench deps-run deps-test deps-package deps-bench format format-check tidy clean
+.PHONY: run build test test-windows package bench deps-run deps-test deps-package deps-bench format format-check tidy clean
 
 run: deps-run
 	cmake --preset release >/dev/null
@@ -21,6 +21,11 @@ test: deps-test
 	cmake --preset ci >/dev/null
 	cmake --build --preset ci -j $(JOBS)
 	ctest --preset ci -j $(JOBS)
+
+# The two Windows builds (MinGW-w64), their import tables, and the
+# end-to-end scenarios against rousel.exe under Wine.
+test-windows: deps-test
+	scripts/windows-tests.sh
 
 # The Debian package (on Windows builds, the zip) in build/package/.
 package: deps-package

@@ -202,12 +202,19 @@ void InitConsole() {
   OutputHandle = GetStdHandle(STD_OUTPUT_HANDLE);
   InitKeyboard();
 
+  // Without a console on both sides nothing could be shown or read, and
+  // waiting on an input handle that is not a console returns at once, so
+  // ReadKey would spin: say so and stop, as the terminal build does.
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (GetConsoleScreenBufferInfo(OutputHandle, &info) != FALSE) {
-    ScreenWidth = std::min<int16_t>(info.dwSize.X, kMaxScreenWidth);
-    ScreenHeight = std::min<int16_t>(info.dwSize.Y, MaxScreenHeight);
+  DWORD waiting = 0;
+  if (GetConsoleScreenBufferInfo(OutputHandle, &info) == FALSE ||
+      GetNumberOfConsoleInputEvents(InputHandle, &waiting) == FALSE) {
+    std::fputs("rousel: standard input and output must be a console\n", stderr);
+    ExitProcess(1);
   }
-  // A console that cannot tell its size still gets a usable area.
+  ScreenWidth = std::min<int16_t>(info.dwSize.X, kMaxScreenWidth);
+  ScreenHeight = std::min<int16_t>(info.dwSize.Y, MaxScreenHeight);
+  // A console that reports no size still gets a usable area.
   if (ScreenWidth <= 0) ScreenWidth = 80;
   if (ScreenHeight <= 0) ScreenHeight = 25;
 

@@ -292,7 +292,8 @@ using fake::S;
 using fake::stateMutex;
 
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
-  if (nStdHandle == STD_INPUT_HANDLE) return model::ConsoleInputHandle();
+  if (nStdHandle == STD_INPUT_HANDLE)
+    return S().options.InputIsNotAConsole ? INVALID_HANDLE_VALUE : model::ConsoleInputHandle();
   if (nStdHandle == STD_OUTPUT_HANDLE) return model::ConsoleOutputHandle();
   return INVALID_HANDLE_VALUE;
 }

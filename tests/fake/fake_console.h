@@ -32,6 +32,9 @@ struct Options {
   // ScrollConsoleScreenBufferA fails for a destination above the buffer, as
   // Wine's console does.
   bool RefuseDestinationAboveBuffer = false;
+  // Standard input is not a console (a file or a pipe): the console input
+  // functions fail on it.
+  bool InputIsNotAConsole = false;
   // Local time at virtual millisecond 0.
   int Hour = 12;
   int Minute = 0;

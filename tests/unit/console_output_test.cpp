@@ -259,6 +259,20 @@ TEST_F(ConsoleServicesTest, StandardOutputGoesThroughTheWriter) {
   EXPECT_EQ(fake::Row(1), "via cout 42");
 }
 
+TEST_F(ConsoleServicesTest, WithoutAConsoleForInputTheProgramStopsInsteadOfSpinning) {
+  fake::Options options;
+  options.InputIsNotAConsole = true;
+  ResetConsoleServices();
+  fake::Reset(options);
+  try {
+    InitConsole();
+    FAIL() << "InitConsole went on without a console";
+  } catch (const fake::ProcessExit& exit) {
+    EXPECT_EQ(exit.Code, 1u);
+  }
+  EXPECT_TRUE(fake::CallsStarting("WriteConsoleOutputA").empty());
+}
+
 TEST_F(ConsoleServicesTest, PlatformComesFromGetVersionEx) {
   for (DWORD platform : {0u, 1u, 2u}) {
     fake::Options options;
