@@ -12,6 +12,11 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#ifdef _MSC_VER
+// The SDK marks GetVersionExA deprecated; the platform family it reports is
+// all that is asked of it, and that has not changed.
+#pragma warning(disable : 4996)
+#endif
 #else
 #include "win32_api.h"
 #endif
