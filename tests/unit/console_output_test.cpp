@@ -288,12 +288,18 @@ TEST_F(ConsoleServicesTest, CursorThreadAppliesTheLastPositionAndStopsAtExit) {
   Start(options);
   ASSERT_GT(CursorUpdaterState.load(), 0);
   for (uint8_t x = 1; x <= 20; ++x) GotoXY(x, 5);
-  // The updater runs on real time: give it up to two seconds.
+  // The updater runs on real time: give it up to two seconds.  It moves the
+  // console's cursor under the fake's lock, so the test looks through the
+  // call log, which takes the lock, and not at the cursor while it moves.
+  const auto applied = [] {
+    const std::vector<std::string> moves = fake::CallsStarting("SetConsoleCursorPosition");
+    return !moves.empty() && moves.back() == "SetConsoleCursorPosition 19,4";
+  };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (std::chrono::steady_clock::now() < deadline &&
-         (fake::Console().Cursor.X != 19 || fake::Console().Cursor.Y != 4)) {
+  while (std::chrono::steady_clock::now() < deadline && !applied()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  ASSERT_TRUE(applied());
   EXPECT_EQ(fake::Console().Cursor.X, 19);
   EXPECT_EQ(fake::Console().Cursor.Y, 4);
   EXPECT_THROW(EndProcess(0), fake::ProcessExit);
