@@ -305,10 +305,23 @@ void OnStop() {
   // A stopped alarm must be silent; the sound card runs dry by itself, the
   // PC speaker does not.
   tone::SilenceSpeaker();
+  // The same Ctrl+Z stops the rest of our process group at once (a wrapper
+  // script, a subshell), and the shell may take the terminal back before
+  // we have handed it back.  Our tcsetattr would then raise SIGTTOU and stop
+  // us half-way; the next fg's SIGCONT would only finish the hand-back, and
+  // the SIGSTOP below would stop us for good under a shell that believes
+  // the job runs.  With SIGTTOU blocked in this thread the restore goes
+  // through from the background too.
+  sigset_t ttou;
+  sigset_t previous;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  pthread_sigmask(SIG_BLOCK, &ttou, &previous);
   {
     std::lock_guard lock(S().Mutex);
     HandBackLocked(false);
   }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   // Stops every thread; the SIGCONT that continues us takes the terminal
   // again.
   kill(getpid(), SIGSTOP);
