@@ -23,6 +23,8 @@
 #   pause MS                   let MS milliseconds pass (only to space keys apart)
 #   capture-tone               later starts send ALSA's "default" into a file
 #   expect-tone HZ MS          the captured tones have that pitch and length
+#   use FILE                   load more steps from FILE (beside this script):
+#                              a step "some-verb" runs e2e_step_some_verb
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=lib.sh
@@ -73,7 +75,12 @@ while IFS= read -r line || [ -n "$line" ]; do
     signal) e2e_signal "$rest" ;;
     kill-pane) e2e_kill_pane ;;
     resize) read -r columns rows <<<"$rest"; e2e_resize "$columns" "$rows" ;;
-    *) e2e_fail "unknown step" ;;
+    # shellcheck disable=SC1090
+    use) source "$here/$rest" ;;
+    *)
+      step=e2e_step_${verb//-/_}
+      declare -F "$step" >/dev/null || e2e_fail "unknown step"
+      "$step" "$rest" ;;
   esac
 done <"$scenario"
 E2E_STEP=""
