@@ -52,72 +52,49 @@ const std::vector<KeyCase>& KeyCases() {
       {"space", B(" "), {VK_SPACE, 57, ' ', 0}},
       {"slash", B("/"), {0xBF, 53, '/', 0}},
       {"question mark", B("?"), {0xBF, 53, '?', kShift}},
-      {"equals", B("="), {0xBB, 13, '=', 0}},
-      {"backslash", B("\\"), {0xDC, 43, '\\', 0}},
       {"Ctrl+A", B("\x01"), {'A', 30, 1, kCtrl}},
-      {"Ctrl+C", B("\x03"), {'C', 46, 3, kCtrl}},
-      {"Ctrl+X", B("\x18"), {'X', 45, 24, kCtrl}},
       {"NUL is Ctrl+2", B("\0"), {'2', 3, 0, kCtrl}},
       {"Ctrl+]", B("\x1d"), {0xDD, 27, 29, kCtrl}},
       // ESC and a key: Alt.
       {"Alt+x", B(ESC "x"), {'X', 45, 'x', kAlt}},
       {"Alt+Shift+x", B(ESC "X"), {'X', 45, 'X', kAlt | kShift}},
-      {"Alt+1", B(ESC "1"), {'1', 2, '1', kAlt}},
       {"Alt+Enter", B(ESC "\r"), {VK_RETURN, 28, 13, kAlt}},
-      {"Alt+Backspace", B(ESC "\x7f"), {VK_BACK, 14, 8, kAlt}},
       {"Alt+Ctrl+A", B(ESC "\x01"), {'A', 30, 1, kAlt | kCtrl}},
       {"Alt+ie", B(ESC "\xd0\xb5"), {'T', 20, 0xA5, kAlt}},
       // xterm and VT220 CSI forms.
       {"Up", B(ESC "[A"), {VK_UP, 72, 0, kEnh}},
-      {"Down", B(ESC "[B"), {VK_DOWN, 80, 0, kEnh}},
-      {"Right", B(ESC "[C"), {VK_RIGHT, 77, 0, kEnh}},
-      {"Left", B(ESC "[D"), {VK_LEFT, 75, 0, kEnh}},
       {"Home CSI H", B(ESC "[H"), {VK_HOME, 71, 0, kEnh}},
       {"End CSI F", B(ESC "[F"), {VK_END, 79, 0, kEnh}},
       {"Home 1~", B(ESC "[1~"), {VK_HOME, 71, 0, kEnh}},
       {"End 4~", B(ESC "[4~"), {VK_END, 79, 0, kEnh}},
       {"Home 7~", B(ESC "[7~"), {VK_HOME, 71, 0, kEnh}},
-      {"End 8~", B(ESC "[8~"), {VK_END, 79, 0, kEnh}},
       {"Insert", B(ESC "[2~"), {VK_INSERT, 82, 0, kEnh}},
       {"Delete", B(ESC "[3~"), {VK_DELETE, 83, 0, kEnh}},
       {"PgUp", B(ESC "[5~"), {VK_PRIOR, 73, 0, kEnh}},
-      {"PgDn", B(ESC "[6~"), {VK_NEXT, 81, 0, kEnh}},
       {"keypad 5 CSI E", B(ESC "[E"), {VK_CLEAR, 76, 0, 0}},
-      {"keypad 5 CSI G", B(ESC "[G"), {VK_CLEAR, 76, 0, 0}},
       {"Shift+Tab", B(ESC "[Z"), {VK_TAB, 15, 9, kShift}},
       {"Ctrl+Left", B(ESC "[1;5D"), {VK_LEFT, 75, 0, kEnh | kCtrl}},
-      {"Alt+Up", B(ESC "[1;3A"), {VK_UP, 72, 0, kEnh | kAlt}},
-      {"Shift+Down", B(ESC "[1;2B"), {VK_DOWN, 80, 0, kEnh | kShift}},
       {"Meta+Right reads as Alt", B(ESC "[1;9C"), {VK_RIGHT, 77, 0, kEnh | kAlt}},
       {"Ctrl+Alt+Shift+Home", B(ESC "[1;8H"), {VK_HOME, 71, 0, kEnh | kCtrl | kAlt | kShift}},
       {"Shift+Delete", B(ESC "[3;2~"), {VK_DELETE, 83, 0, kEnh | kShift}},
-      {"Ctrl+Delete", B(ESC "[3;5~"), {VK_DELETE, 83, 0, kEnh | kCtrl}},
       {"F1 11~", B(ESC "[11~"), F(1)},
       {"F5 15~", B(ESC "[15~"), F(5)},
-      {"Alt+F5", B(ESC "[15;3~"), F(5, kAlt)},
       {"F10 21~", B(ESC "[21~"), F(10)},
       {"F11 23~", B(ESC "[23~"), F(11)},
-      {"F12 24~", B(ESC "[24~"), F(12)},
       {"Ctrl+F12", B(ESC "[24;5~"), F(12, kCtrl)},
       {"Shift+F1 CSI", B(ESC "[1;2P"), F(1, kShift)},
-      {"Ctrl+F4 CSI", B(ESC "[1;5S"), F(4, kCtrl)},
       // The Linux console.
       {"F1 [[A", B(ESC "[[A"), F(1)},
-      {"F3 [[C", B(ESC "[[C"), F(3)},
       {"F5 [[E", B(ESC "[[E"), F(5)},
       // SS3 forms.
       {"F1 SS3", B(ESC "OP"), F(1)},
-      {"F2 SS3", B(ESC "OQ"), F(2)},
-      {"F3 SS3", B(ESC "OR"), F(3)},
       {"F4 SS3", B(ESC "OS"), F(4)},
       {"Up SS3", B(ESC "OA"), {VK_UP, 72, 0, kEnh}},
-      {"Home SS3", B(ESC "OH"), {VK_HOME, 71, 0, kEnh}},
       {"Ctrl+F1 old xterm", B(ESC "O5P"), F(1, kCtrl)},
       {"Shift+F2 SS3 1;2", B(ESC "O1;2Q"), F(2, kShift)},
       {"keypad Enter", B(ESC "OM"), {VK_RETURN, 28, 13, kEnh}},
       {"keypad /", B(ESC "Oo"), {VK_DIVIDE, 53, '/', kEnh}},
       {"keypad *", B(ESC "Oj"), {VK_MULTIPLY, 55, '*', 0}},
-      {"keypad +", B(ESC "Ok"), {VK_ADD, 78, '+', 0}},
       {"keypad .", B(ESC "On"), {0x6E, 83, '.', 0}},
       {"keypad 0", B(ESC "Op"), {VK_NUMPAD0, 82, '0', 0}},
       {"keypad 8", B(ESC "Ox"), {VK_NUMPAD0 + 8, 72, '8', 0}},
@@ -131,9 +108,6 @@ const std::vector<KeyCase>& KeyCases() {
       {"ie", B("\xd0\xb5"), {'T', 20, 0xA5, 0}},
       {"IE", B("\xd0\x95"), {'T', 20, 0x85, kShift}},
       {"yeru", B("\xd1\x8b"), {'S', 31, 0xEB, 0}},
-      {"YERU", B("\xd0\xab"), {'S', 31, 0x9B, kShift}},
-      {"ze", B("\xd0\xb7"), {'P', 25, 0xA7, 0}},
-      {"ZE", B("\xd0\x97"), {'P', 25, 0x87, kShift}},
       {"er", B("\xd1\x80"), {'H', 35, 0xE0, 0}},
       {"ha on [", B("\xd1\x85"), {0xDB, 26, 0xE5, 0}},
       {"yo on `", B("\xd1\x91"), {0xC0, 41, 0xF1, 0}},
@@ -293,11 +267,8 @@ TEST(KeyDecoderTest, EscEscIsEscThenAFreshStart) {
 TEST(KeyDecoderTest, NonKeysAreSwallowedWhole) {
   const std::vector<std::pair<const char*, std::string>> cases = {
       {"focus in", B(ESC "[I")},
-      {"focus out", B(ESC "[O")},
       {"paste start", B(ESC "[200~")},
-      {"paste end", B(ESC "[201~")},
       {"SGR mouse", B(ESC "[<0;120;45M")},
-      {"X10 mouse", B(ESC "[M !!")},
       {"X10 mouse with high bytes", B(ESC "[M\x80\xff\x1b")},
       {"unknown tilde key", B(ESC "[99~")},
       {"device attributes reply", B(ESC "[?1;2c")},
@@ -309,7 +280,6 @@ TEST(KeyDecoderTest, NonKeysAreSwallowedWhole) {
       {"stray continuation byte", B("\x80")},
       {"byte UTF-8 never uses", B("\xff")},
       {"overlong ESC", B("\xc0\x9b")},
-      {"overlong 3-byte", B("\xe0\x80\x80")},
       {"overlong 3-byte ie", B("\xe0\x90\xb5")},
       {"overlong 4-byte ie", B("\xf0\x80\x90\xb5")},
       {"surrogate", B("\xed\xa0\x80")},
@@ -425,32 +395,6 @@ TEST(KeyDecoderTest, TailOfACutSequenceIsSkippedNotTyped) {
 }
 
 TEST(KeyDecoderTest, MemoryStaysBoundedWhateverArrives) {
-  std::mt19937 random(2001);
-  KeyDecoder decoder;
-  uint64_t now = 0;
-  size_t keys = 0;
-  for (int chunk = 0; chunk < 3000; ++chunk) {
-    // Garbage weighted towards the bytes that open and fill sequences.
-    std::string bytes(1 + random() % 200, '\0');
-    for (char& c : bytes) {
-      const unsigned r = random() % 8;
-      c = static_cast<char>(r == 0 ? 0x1B : r == 1 ? '[' : r < 4 ? '0' + random() % 16 : random());
-    }
-    now += random() % 3 == 0 ? EscapeTimeoutMs : 1;
-    Feed(decoder, bytes, now);
-    ASSERT_LT(decoder.PendingBytes(), kMaxSequenceBytes);
-    ASSERT_LE(decoder.QueuedKeys(), KeyDecoder::kMaxQueuedKeys);
-    if (chunk % 7 == 0) {
-      for (const KeyEvent& k : PopAll(decoder)) {
-        ASSERT_NE(k.VirtualKey, 0);
-        ++keys;
-      }
-    }
-  }
-  EXPECT_GT(keys, 0U);
-  decoder.Tick(now + EscapeTimeoutMs);
-  EXPECT_EQ(decoder.PendingBytes(), 0U);
-
   // One endless CSI, a byte at a time: held bytes stay bounded, and none of
   // its parameters come out as digits.
   KeyDecoder endless;
