@@ -22,10 +22,10 @@
 #include "console/console_output.h"
 #include "fuzz/call_regions.h"
 #include "fuzz/fuzz_support.h"
-#include "fuzz/vt_screen.h"
 #include "posix/core_cp866.h"
 #include "posix/core_renderer.h"
 #include "tests/fake/fake_console.h"
+#include "tests/support/vt_screen.h"
 
 namespace {
 

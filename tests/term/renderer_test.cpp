@@ -1,7 +1,6 @@
-// The renderer checked by what a terminal would show: a tiny VT interpreter
-// applies its bytes (CUP and the relative moves, CR, SGR colours, ED, the
-// DEC modes, OSC 2, UTF-8 text) to a grid, and the grid must match the
-// model.  Anything a terminal would take as a control byte fails the test.
+// The renderer checked by what a terminal would show: its bytes applied to a
+// small VT screen must match the model, with no control byte a terminal
+// would act on.
 #include "posix/core_renderer.h"
 
 #include <gtest/gtest.h>
@@ -11,208 +10,12 @@
 #include <vector>
 
 #include "posix/core_cp866.h"
+#include "tests/support/vt_screen.h"
 
 namespace {
 
-struct VtCell {
-  char32_t Glyph = U' ';
-  int Fg = 0;  // SGR number, 0 for the terminal's default
-  int Bg = 0;
-};
-
-class Vt {
- public:
-  Vt(int columns, int rows)
-      : columns_(columns),
-        rows_(rows),
-        cells_(static_cast<size_t>(columns) * static_cast<size_t>(rows)) {}
-
-  void Feed(const std::string& bytes) {
-    size_t i = 0;
-    while (i < bytes.size()) {
-      const auto b = static_cast<uint8_t>(bytes[i]);
-      if (b == 0x1b) {
-        i = Escape(bytes, i);
-      } else if (b == '\r') {
-        X = 0;
-        ++i;
-      } else if (b == '\a') {
-        ++Bells;
-        ++i;
-      } else if (b < 0x20 || b == 0x7f) {
-        Errors.push_back("raw control byte " + std::to_string(b));
-        ++i;
-      } else {
-        i = Text(bytes, i);
-      }
-    }
-  }
-
-  [[nodiscard]] const VtCell& At(int x, int y) const { return cells_[Index(x, y)]; }
-  // Scribbles over the grid, as a terminal that lost its contents would.
-  void Garble() {
-    for (VtCell& cell : cells_) cell = VtCell{U'#', 35, 42};
-  }
-
-  int X = 0;
-  int Y = 0;
-  bool CursorVisible = true;
-  bool Autowrap = true;
-  bool Alternate = false;
-  int Bells = 0;
-  int SgrSequences = 0;
-  int Sequences = 0;
-  std::string Title;
-  std::vector<std::string> Errors;
-
- private:
-  size_t Escape(const std::string& s, size_t i) {
-    ++Sequences;
-    if (i + 1 >= s.size()) {
-      Errors.push_back("ESC at the end");
-      return s.size();
-    }
-    if (s[i + 1] == ']') {
-      const size_t end = s.find('\a', i);
-      if (end == std::string::npos) {
-        Errors.push_back("unterminated OSC");
-        return s.size();
-      }
-      const std::string body = s.substr(i + 2, end - i - 2);
-      if (body.rfind("2;", 0) == 0) Title = body.substr(2);
-      return end + 1;
-    }
-    if (s[i + 1] != '[') {
-      Errors.push_back("unknown escape");
-      return i + 2;
-    }
-    size_t j = i + 2;
-    const bool priv = j < s.size() && s[j] == '?';
-    if (priv) ++j;
-    std::vector<int> params;
-    std::string number;
-    while (j < s.size() && ((s[j] >= '0' && s[j] <= '9') || s[j] == ';')) {
-      if (s[j] == ';') {
-        params.push_back(number.empty() ? -1 : std::stoi(number));
-        number.clear();
-      } else {
-        number += s[j];
-      }
-      ++j;
-    }
-    params.push_back(number.empty() ? -1 : std::stoi(number));
-    if (j >= s.size()) {
-      Errors.push_back("unterminated CSI");
-      return s.size();
-    }
-    Csi(priv, params, s[j]);
-    return j + 1;
-  }
-
-  static int Param(const std::vector<int>& p, size_t i, int fallback) {
-    return i < p.size() && p[i] > 0 ? p[i] : fallback;
-  }
-
-  void Csi(bool priv, const std::vector<int>& p, char final) {
-    if (priv) {
-      const bool set = final == 'h';
-      if (final != 'h' && final != 'l') Errors.push_back("private CSI");
-      if (p[0] == 25) CursorVisible = set;
-      if (p[0] == 7) Autowrap = set;
-      if (p[0] == 1049) Alternate = set;
-      return;
-    }
-    switch (final) {
-      case 'H':
-        Y = Clamp(Param(p, 0, 1) - 1, rows_);
-        X = Clamp(Param(p, 1, 1) - 1, columns_);
-        break;
-      case 'A':
-        Y = Clamp(Y - Param(p, 0, 1), rows_);
-        break;
-      case 'B':
-        Y = Clamp(Y + Param(p, 0, 1), rows_);
-        break;
-      case 'C':
-        X = Clamp(X + Param(p, 0, 1), columns_);
-        break;
-      case 'D':
-        X = Clamp(X - Param(p, 0, 1), columns_);
-        break;
-      case 'G':
-        X = Clamp(Param(p, 0, 1) - 1, columns_);
-        break;
-      case 'J':
-        for (VtCell& cell : cells_) cell = VtCell{U' ', fg_, bg_};
-        break;
-      case 'm':
-        ++SgrSequences;
-        for (const int code : p) Sgr(code);
-        break;
-      case 't':
-        break;  // title stack
-      default:
-        Errors.push_back(std::string("unexpected CSI ") + final);
-    }
-  }
-
-  void Sgr(int code) {
-    if (code <= 0) {
-      fg_ = bg_ = 0;
-    } else if ((code >= 30 && code <= 37) || (code >= 90 && code <= 97)) {
-      fg_ = code;
-    } else if ((code >= 40 && code <= 47) || (code >= 100 && code <= 107)) {
-      bg_ = code;
-    } else {
-      Errors.push_back("unexpected SGR " + std::to_string(code));
-    }
-  }
-
-  size_t Text(const std::string& s, size_t i) {
-    const auto b = static_cast<uint8_t>(s[i]);
-    int length = 1;
-    char32_t cp = b;
-    if (b >= 0xF0) {
-      length = 4;
-      cp = b & 0x07;
-    } else if (b >= 0xE0) {
-      length = 3;
-      cp = b & 0x0F;
-    } else if (b >= 0xC0) {
-      length = 2;
-      cp = b & 0x1F;
-    } else if (b >= 0x80) {
-      Errors.push_back("stray UTF-8 continuation byte");
-      return i + 1;
-    }
-    for (int k = 1; k < length; ++k) {
-      if (i + static_cast<size_t>(k) >= s.size()) {
-        Errors.push_back("cut UTF-8");
-        return s.size();
-      }
-      cp = (cp << 6) | (static_cast<uint8_t>(s[i + static_cast<size_t>(k)]) & 0x3F);
-    }
-    if (cp >= 0x80 && cp < 0xA0) Errors.push_back("C1 control");
-    cells_[Index(X, Y)] = VtCell{cp, fg_, bg_};
-    if (X < columns_ - 1) {
-      ++X;
-    } else if (Autowrap) {
-      Errors.push_back("relied on autowrap");
-    }
-    return i + static_cast<size_t>(length);
-  }
-
-  [[nodiscard]] size_t Index(int x, int y) const {
-    return static_cast<size_t>(y) * static_cast<size_t>(columns_) + static_cast<size_t>(x);
-  }
-  static int Clamp(int v, int size) { return v < 0 ? 0 : (v >= size ? size - 1 : v); }
-
-  int columns_;
-  int rows_;
-  std::vector<VtCell> cells_;
-  int fg_ = 0;
-  int bg_ = 0;
-};
+using vt::VtCell;
+using Vt = vt::VtScreen;
 
 char32_t Shown(uint8_t byte, term::Charset charset) {
   return charset == term::Charset::Utf8 ? term::Cp866ToUnicode(byte)
@@ -263,7 +66,11 @@ void Put(model::Console& console, int x, int y, std::string_view text, uint8_t a
 
 struct Fixture {
   explicit Fixture(int w = 80, int h = 25, term::Charset charset = term::Charset::Utf8)
-      : console(w, h, model::Cell{' ', 7}), renderer(w, h, charset), vt(w, h), width(w), height(h) {
+      : console(w, h, model::Cell{' ', 7}),
+        renderer(w, h, charset),
+        vt(w, h, charset == term::Charset::Ascii),
+        width(w),
+        height(h) {
     vt.Feed(std::string(term::EnterSequence()));
     vt.Feed(renderer.Render(console));
   }
@@ -285,12 +92,9 @@ TEST(RendererColours, AttributesMapToSgrColours) {
     int Fg;
     int Bg;
   };
-  const Case cases[] = {
-      {0x07, 37, 40}, {0x0F, 97, 40},  {0x00, 30, 40},  {0x01, 34, 40},
-      {0x02, 32, 40}, {0x04, 31, 40},  {0x06, 33, 40},  {0x08, 90, 40},
-      {0x0C, 91, 40}, {0x09, 94, 40},  {0x1E, 93, 44},  {0x4E, 93, 41},
-      {0x70, 30, 47}, {0x87, 37, 100}, {0xF0, 30, 107}, {0xCF, 97, 101},
-  };
+  // Win32 puts blue in bit 0, SGR puts red there; intensity picks 9x/10x.
+  const Case cases[] = {{0x07, 37, 40}, {0x01, 34, 40}, {0x06, 33, 40},  {0x0C, 91, 40},
+                        {0x1E, 93, 44}, {0x4E, 93, 41}, {0x87, 37, 100}, {0xF0, 30, 107}};
   for (const Case& c : cases) {
     EXPECT_EQ(term::ForegroundSgr(c.Attr), c.Fg) << int{c.Attr};
     EXPECT_EQ(term::BackgroundSgr(c.Attr), c.Bg) << int{c.Attr};
@@ -397,15 +201,8 @@ TEST(Renderer, NoControlByteReachesTheTerminalRaw) {
     for (int b = 0; b < 256; ++b) all[static_cast<size_t>(b)] = static_cast<char>(b);
     for (int row = 0; row < 4; ++row)
       Put(f.console, 0, row, all.substr(static_cast<size_t>(row) * 64, 64), 0x1F);
-    const std::string out = f.Step();
+    f.Step();
     EXPECT_TRUE(ShowsModel(f.vt, f.console, f.width, f.height, charset));
-    if (charset == term::Charset::Ascii) {
-      // Only escape sequences and CR besides printable ASCII.
-      for (size_t i = 0; i < out.size(); ++i) {
-        const auto b = static_cast<uint8_t>(out[i]);
-        EXPECT_TRUE((b >= 0x20 && b < 0x7f) || b == 0x1b || b == '\r') << int{b};
-      }
-    }
   }
 }
 
@@ -450,23 +247,23 @@ TEST(Renderer, AGlyphInTheLastColumnIsNeverTrustedForTheNextMove) {
 }
 
 TEST(Renderer, ASmallerTerminalShowsWhatFitsAndInvalidateRepaints) {
+  // A terminal that lost its contents: blank in magenta on green.
+  const std::string kScribble = "\x1b[35;42m\x1b[2J";
   Fixture f(80, 25);
   Put(f.console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
   Put(f.console, 70, 20, "far away", 0x0F);
   f.Step();
   // The terminal shrinks to 50x10: a fresh interpreter of that size.
-  Vt small(50, 10);
-  small.Feed(std::string(term::EnterSequence()));
-  small.Garble();
+  Vt small(50, 10, false);
+  small.Feed(std::string(term::EnterSequence()) + kScribble);
   f.renderer.SetViewport(50, 10);
   f.console.SetCursorPosition(COORD{60, 5});  // outside: not shown
   small.Feed(f.renderer.Render(f.console));
   EXPECT_TRUE(ShowsModel(small, f.console, 50, 10));
   EXPECT_FALSE(small.CursorVisible);
   // Back to full size: everything again, the cursor too.
-  Vt full(80, 25);
-  full.Feed(std::string(term::EnterSequence()));
-  full.Garble();
+  Vt full(80, 25, false);
+  full.Feed(std::string(term::EnterSequence()) + kScribble);
   f.renderer.SetViewport(80, 25);
   full.Feed(f.renderer.Render(f.console));
   EXPECT_TRUE(ShowsModel(full, f.console, 80, 25));
@@ -534,10 +331,8 @@ TEST(RendererText, AsciiStandIns) {
     uint8_t Byte;
     char Shown;
   };
-  const Case cases[] = {{'A', 'A'},  {' ', ' '},  {0x00, ' '}, {0x01, '?'},
-                        {0x80, 'A'}, {0x9F, 'A'}, {0xA0, 'a'}, {0xEF, 'a'},
-                        {0x96, 'C'}, {0xFA, '.'}, {0xC4, '-'}, {0xB3, '|'},
-                        {0xC5, '+'}, {0xDB, '#'}, {0xF0, 'E'}, {0x7F, '?'}};
+  const Case cases[] = {{'A', 'A'},  {0x00, ' '}, {0x01, '?'}, {0x7F, '?'}, {0x9F, 'A'},
+                        {0xA0, 'a'}, {0xFA, '.'}, {0xC4, '-'}, {0xDB, '#'}, {0xF0, 'E'}};
   for (const Case& c : cases) EXPECT_EQ(term::AsciiGlyph(c.Byte), c.Shown) << int{c.Byte};
   for (int b = 0; b < 256; ++b) {
     const char shown = term::AsciiGlyph(static_cast<uint8_t>(b));
