@@ -165,22 +165,11 @@ void Reset(const Options& options) {
   std::lock_guard lock(stateMutex);
   model::JoinThreads();
   State& s = S();
+  s = State{};
   s.options = options;
   s.console = std::make_unique<model::Console>(options.Width, options.Height, options.Fill);
   s.console->Cursor = options.Cursor;
   s.console->CursorInfo = options.CursorInfo;
-  s.calls.clear();
-  s.nowMs = 0;
-  s.clockOffsetMs = 0;
-  s.stopAtMs = UINT64_MAX;
-  s.scheduled.clear();
-  s.beeps.clear();
-  s.messageBeeps = 0;
-  s.priorities.clear();
-  s.titles.clear();
-  s.portLog.clear();
-  s.port61 = 0;
-  s.ctrlHandler = nullptr;
 }
 
 const Options& CurrentOptions() {
@@ -291,6 +280,17 @@ using fake::Log;
 using fake::S;
 using fake::stateMutex;
 
+namespace {
+// Runs an operation on the console behind an output handle, under the lock;
+// any other handle fails the call, as Win32 does.
+template <typename Operation>
+BOOL OnOutput(HANDLE handle, Operation operation) {
+  std::lock_guard lock(stateMutex);
+  if (model::KindOf(handle) != model::ObjectKind::ConsoleOutput) return FALSE;
+  return operation(*S().console) ? TRUE : FALSE;
+}
+}  // namespace
+
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
   if (nStdHandle == STD_INPUT_HANDLE)
     return S().options.InputIsNotAConsole ? INVALID_HANDLE_VALUE : model::ConsoleInputHandle();
@@ -300,19 +300,17 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
 
 BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE hConsoleOutput,
                                        PCONSOLE_SCREEN_BUFFER_INFO lpConsoleScreenBufferInfo) {
-  std::lock_guard lock(stateMutex);
-  if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
-  *lpConsoleScreenBufferInfo = S().console->Info();
-  return TRUE;
+  return OnOutput(hConsoleOutput, [&](model::Console& console) {
+    *lpConsoleScreenBufferInfo = console.Info();
+    return true;
+  });
 }
 
 BOOL WINAPI ReadConsoleOutputAttribute(HANDLE hConsoleOutput, LPWORD lpAttribute, DWORD nLength,
                                        COORD dwReadCoord, LPDWORD lpNumberOfAttrsRead) {
-  std::lock_guard lock(stateMutex);
-  if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
-  return S().console->Screen.ReadAttributes(lpAttribute, nLength, dwReadCoord, lpNumberOfAttrsRead)
-             ? TRUE
-             : FALSE;
+  return OnOutput(hConsoleOutput, [&](model::Console& console) {
+    return console.Screen.ReadAttributes(lpAttribute, nLength, dwReadCoord, lpNumberOfAttrsRead);
+  });
 }
 
 BOOL WINAPI WriteConsoleOutputA(HANDLE hConsoleOutput, const CHAR_INFO* lpBuffer,
@@ -321,10 +319,9 @@ BOOL WINAPI WriteConsoleOutputA(HANDLE hConsoleOutput, const CHAR_INFO* lpBuffer
   std::lock_guard lock(stateMutex);
   Log(Format("WriteConsoleOutputA %d,%d,%d,%d", lpWriteRegion->Left, lpWriteRegion->Top,
              lpWriteRegion->Right, lpWriteRegion->Bottom));
-  if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
-  return S().console->Screen.WriteOutput(lpBuffer, dwBufferSize, dwBufferCoord, lpWriteRegion)
-             ? TRUE
-             : FALSE;
+  return OnOutput(hConsoleOutput, [&](model::Console& console) {
+    return console.Screen.WriteOutput(lpBuffer, dwBufferSize, dwBufferCoord, lpWriteRegion);
+  });
 }
 
 BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput, const SMALL_RECT* lpScrollRectangle,
@@ -334,26 +331,25 @@ BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput, const SMALL_RECT* 
   Log(Format("ScrollConsoleScreenBufferA %d,%d,%d,%d to %d,%d", lpScrollRectangle->Left,
              lpScrollRectangle->Top, lpScrollRectangle->Right, lpScrollRectangle->Bottom,
              dwDestinationOrigin.X, dwDestinationOrigin.Y));
-  if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
-  if (S().options.RefuseDestinationAboveBuffer && dwDestinationOrigin.Y < 0) return FALSE;
-  return S().console->Screen.Scroll(*lpScrollRectangle, lpClipRectangle, dwDestinationOrigin,
-                                    *lpFill)
-             ? TRUE
-             : FALSE;
+  return OnOutput(hConsoleOutput, [&](model::Console& console) {
+    if (S().options.RefuseDestinationAboveBuffer && dwDestinationOrigin.Y < 0) return false;
+    return console.Screen.Scroll(*lpScrollRectangle, lpClipRectangle, dwDestinationOrigin, *lpFill);
+  });
 }
 
 BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput, COORD dwCursorPosition) {
   std::lock_guard lock(stateMutex);
   Log(Format("SetConsoleCursorPosition %d,%d", dwCursorPosition.X, dwCursorPosition.Y));
-  if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
-  return S().console->SetCursorPosition(dwCursorPosition) ? TRUE : FALSE;
+  return OnOutput(hConsoleOutput, [&](model::Console& console) {
+    return console.SetCursorPosition(dwCursorPosition);
+  });
 }
 
 BOOL WINAPI GetConsoleCursorInfo(HANDLE hConsoleOutput, PCONSOLE_CURSOR_INFO lpConsoleCursorInfo) {
-  std::lock_guard lock(stateMutex);
-  if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
-  *lpConsoleCursorInfo = S().console->CursorInfo;
-  return TRUE;
+  return OnOutput(hConsoleOutput, [&](model::Console& console) {
+    *lpConsoleCursorInfo = console.CursorInfo;
+    return true;
+  });
 }
 
 BOOL WINAPI SetConsoleCursorInfo(HANDLE hConsoleOutput,
@@ -361,8 +357,9 @@ BOOL WINAPI SetConsoleCursorInfo(HANDLE hConsoleOutput,
   std::lock_guard lock(stateMutex);
   Log(Format("SetConsoleCursorInfo %u,%d", static_cast<unsigned>(lpConsoleCursorInfo->dwSize),
              lpConsoleCursorInfo->bVisible));
-  if (model::KindOf(hConsoleOutput) != model::ObjectKind::ConsoleOutput) return FALSE;
-  return S().console->SetCursorInfo(*lpConsoleCursorInfo) ? TRUE : FALSE;
+  return OnOutput(hConsoleOutput, [&](model::Console& console) {
+    return console.SetCursorInfo(*lpConsoleCursorInfo);
+  });
 }
 
 BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
