@@ -273,15 +273,6 @@ TEST_F(ConsoleServicesTest, WithoutAConsoleForInputTheProgramStopsInsteadOfSpinn
   EXPECT_TRUE(fake::CallsStarting("WriteConsoleOutputA").empty());
 }
 
-TEST_F(ConsoleServicesTest, PlatformComesFromGetVersionEx) {
-  for (DWORD platform : {0u, 1u, 2u}) {
-    fake::Options options;
-    options.Platform = platform;
-    Start(options);
-    EXPECT_EQ(GetPlatform(), platform);
-  }
-}
-
 TEST_F(ConsoleServicesTest, CursorThreadAppliesTheLastPositionAndStopsAtExit) {
   fake::Options options;
   options.Threads = true;
