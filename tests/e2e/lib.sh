@@ -53,7 +53,7 @@ e2e_init() {
   # 866 glyphs show as themselves.
   e2e_tmux new-session -d -s e2e -x "$E2E_COLUMNS" -y "$E2E_ROWS" \
     env -i PATH="$PATH" HOME=/nonexistent HISTFILE=/dev/null LANG=C.UTF-8 TERM=screen PS1='$ ' \
-    ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" TSAN_OPTIONS="${TSAN_OPTIONS:-}" \
     bash --norc --noprofile || e2e_fail "tmux could not start"
   e2e_tmux set-option -t e2e status off >/dev/null
   e2e_wait_until "the shell's prompt" e2e_screen_has '$'
