@@ -17,7 +17,8 @@ endif()
 
 # Targets named in target_link_libraries are resolved when the build is
 # generated, so the fuzz targets may be declared before the libraries they
-# link (and before tests/ declares the in-memory console).
-if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
+# link (and before tests/ declares the in-memory console).  A build without
+# the tests (a package) has no use for the replay drivers.
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING AND (ROUSEL_FUZZ OR ROUSEL_TESTS))
   add_subdirectory(${PROJECT_SOURCE_DIR}/fuzz ${PROJECT_BINARY_DIR}/fuzz)
 endif()
