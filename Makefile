@@ -58,7 +58,7 @@ format-check:
 	clang-format --dry-run --Werror $(SOURCES)
 
 tidy: build
-	clang-tidy -p build/dev --quiet $(filter %.cpp,$(SOURCES))
+	scripts/tidy.sh build/dev
 
 clean:
 	rm -rf build

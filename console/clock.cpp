@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string_view>
 
 #include "console/win32.h"
@@ -75,7 +74,9 @@ std::string FormatFixed(long double value, int width, int decimals) {
     const size_t e = text.find('e');
     for (const char c : text.substr(0, e))
       if (c != '.') digits.push_back(c);
-    exponent = std::atoi(std::string(text.substr(e + 1)).c_str());
+    std::string_view power = text.substr(e + 1);
+    if (!power.empty() && power.front() == '+') power.remove_prefix(1);
+    std::from_chars(power.data(), power.data() + power.size(), exponent);
     // At most 18 significant digits, rounded to nearest, ties to even.
     if (digits.size() > kSignificantDigits) {
       const char first = digits[kSignificantDigits];

@@ -113,7 +113,7 @@ KeyOfByte KeyForAscii(uint8_t byte) {
         if (static_cast<uint8_t>(keys[i]) != byte) continue;
         const int scan = kFirstScan[row] + i;
         WORD vk = 0;
-        const char base = kRows[row][i];
+        const auto base = static_cast<unsigned char>(kRows[row][i]);
         if (base >= 'a' && base <= 'z') vk = static_cast<WORD>(base - 'a' + 'A');
         if (base >= '0' && base <= '9') vk = static_cast<WORD>(base);
         return {vk, static_cast<WORD>(scan), shifted != 0 ? static_cast<DWORD>(SHIFT_PRESSED) : 0};
