@@ -88,10 +88,7 @@ BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput, const SMALL_RECT* 
 BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput, COORD dwCursorPosition) {
   if (!IsOutput(hConsoleOutput)) return FALSE;
   term::StartTerminal();
-  std::lock_guard lock(term::SessionMutex());
-  if (!term::ConsoleLocked().SetCursorPosition(dwCursorPosition)) return FALSE;
-  term::RenderLocked();
-  return TRUE;
+  return term::MoveCursor(dwCursorPosition) ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetConsoleCursorInfo(HANDLE hConsoleOutput, PCONSOLE_CURSOR_INFO lpConsoleCursorInfo) {
@@ -108,6 +105,7 @@ BOOL WINAPI SetConsoleCursorInfo(HANDLE hConsoleOutput,
   term::StartTerminal();
   std::lock_guard lock(term::SessionMutex());
   if (!term::ConsoleLocked().SetCursorInfo(*lpConsoleCursorInfo)) return FALSE;
+  term::NoteCursorShownLocked(lpConsoleCursorInfo->bVisible != FALSE);
   term::RenderLocked();
   return TRUE;
 }

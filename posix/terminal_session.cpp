@@ -70,6 +70,22 @@ Session& S() {
   return *session;
 }
 
+// The cursor position the console layer's thread last set, not yet in the
+// model.  While the cursor is hidden (the whole run of the program) a move
+// shows nothing, so it is only noted here, without the session lock: the
+// cursor thread then never wakes up only to wait for the program's thread to
+// finish drawing.
+constexpr uint64_t kNoMove = ~uint64_t{0};
+std::atomic<uint64_t> pendingCursor{kNoMove};
+std::atomic<bool> cursorShown{true};
+
+void ApplyCursorLocked() {
+  const uint64_t packed = pendingCursor.exchange(kNoMove);
+  if (packed == kNoMove) return;
+  S().Console->SetCursorPosition(
+      COORD{static_cast<SHORT>(packed & 0xFFFF), static_cast<SHORT>((packed >> 16) & 0xFFFF)});
+}
+
 // --- Exit steps ---
 std::mutex stepMutex;
 void (*steps[8])() = {};
@@ -170,6 +186,7 @@ void TakeLocked(bool saveTitle) {
   TerminalSize(&columns, &rows);
   s.Screen->SetViewport(columns, rows);
   std::string out(EnterSequence(saveTitle));
+  ApplyCursorLocked();
   out += s.Screen->Render(*s.Console);
   out += s.TitleBytes;
   Send(out);
@@ -179,6 +196,7 @@ void HandBackLocked(bool leaveScreen) {
   if (!held.exchange(false)) return;
   Session& s = S();
   std::string out(LeaveSequence());
+  ApplyCursorLocked();
   if (leaveScreen) out += ScreenText(s.Console->Screen, s.Console->Cursor.Y, s.Chars);
   Send(out);
   tcsetattr(inFd, TCSANOW, &userMode);
@@ -298,6 +316,7 @@ void OnResize() {
   int rows = s.Screen->ViewRows();
   TerminalSize(&columns, &rows);
   s.Screen->SetViewport(columns, rows);
+  ApplyCursorLocked();
   Send(s.Screen->Render(*s.Console));
 }
 
@@ -468,11 +487,32 @@ std::mutex& SessionMutex() {
 }
 
 model::Console& ConsoleLocked() {
+  ApplyCursorLocked();
   return *S().Console;
 }
 
 void RenderLocked() {
+  ApplyCursorLocked();
   if (held) Send(S().Screen->Render(*S().Console));
+}
+
+bool MoveCursor(COORD position) {
+  Session& s = S();
+  // The console's size is fixed once the terminal is started.
+  if (position.X < 0 || position.Y < 0 || position.X >= s.Console->Screen.Width() ||
+      position.Y >= s.Console->Screen.Height()) {
+    return false;
+  }
+  pendingCursor.store(static_cast<uint64_t>(static_cast<uint16_t>(position.X)) |
+                      (static_cast<uint64_t>(static_cast<uint16_t>(position.Y)) << 16));
+  if (!cursorShown.load()) return true;
+  std::lock_guard lock(s.Mutex);
+  RenderLocked();
+  return true;
+}
+
+void NoteCursorShownLocked(bool shown) {
+  cursorShown.store(shown);
 }
 
 void SetTitleLocked(std::string_view title) {

@@ -14,6 +14,11 @@
 namespace term {
 
 std::mutex& SessionMutex();
+// SetConsoleCursorPosition: false outside the console.  Takes the session
+// lock only while the cursor is shown.
+bool MoveCursor(COORD position);
+// Whether the cursor is shown, after SetConsoleCursorInfo changed the model.
+void NoteCursorShownLocked(bool shown);
 // The console model; only with SessionMutex held, after StartTerminal.
 model::Console& ConsoleLocked();
 // Sends the terminal what changed in the model, with one write(); nothing
