@@ -6,7 +6,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run build test test-windows package bench deps-run deps-test deps-package deps-bench format format-check tidy clean
+.PHONY: run build test test-windows package bench fuzz tsan deps-fuzz deps-tsan deps-run deps-test deps-package deps-bench format format-check tidy clean
 
 run: deps-run
 	cmake --preset release >/dev/null
@@ -42,6 +42,21 @@ bench: deps-bench
 
 deps-bench:
 	@scripts/deps.sh bench
+
+# Each libFuzzer target for FUZZ_SECONDS (clang), from the seed corpora.
+FUZZ_SECONDS ?= 60
+fuzz: deps-fuzz
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The unit tests, the stand-in's tests and a few scenarios under ThreadSanitizer.
+tsan: deps-tsan
+	scripts/tsan.sh
+
+deps-fuzz:
+	@scripts/deps.sh fuzz
+
+deps-tsan:
+	@scripts/deps.sh tsan
 
 deps-run:
 	@scripts/deps.sh run

@@ -6,6 +6,7 @@
 #include <list>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 
 namespace model {
 namespace {
@@ -30,6 +31,18 @@ std::list<Object>& Registry() {
   static auto* objects = new std::list<Object>;
   return *objects;
 }
+// The same objects by address, so that telling a handle from a stale or
+// foreign pointer does not walk every object ever made.
+std::unordered_set<const void*>& Known() {
+  static auto* known = new std::unordered_set<const void*>;
+  return *known;
+}
+
+Object& NewObject(ObjectKind kind) {
+  Object& object = Registry().emplace_back(kind);
+  Known().insert(&object);
+  return object;
+}
 
 Object inputObject(ObjectKind::ConsoleInput);
 Object outputObject(ObjectKind::ConsoleOutput);
@@ -38,9 +51,7 @@ Object* AsObject(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
   if (handle == &inputObject || handle == &outputObject) return static_cast<Object*>(handle);
   std::lock_guard lock(registryMutex);
-  for (Object& object : Registry())
-    if (&object == handle) return &object;
-  return nullptr;
+  return Known().contains(handle) ? static_cast<Object*>(handle) : nullptr;
 }
 
 std::atomic<DWORD> nextThreadId{1000};
@@ -65,7 +76,7 @@ ObjectKind KindOf(HANDLE handle) {
 
 HANDLE NewEvent(bool manualReset, bool initiallySignalled) {
   std::lock_guard lock(registryMutex);
-  Object& event = Registry().emplace_back(ObjectKind::Event);
+  Object& event = NewObject(ObjectKind::Event);
   event.ManualReset = manualReset;
   event.Signalled = initiallySignalled;
   return &event;
@@ -103,7 +114,7 @@ HANDLE StartThread(LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD* thre
   Object* thread = nullptr;
   {
     std::lock_guard lock(registryMutex);
-    thread = &Registry().emplace_back(ObjectKind::Thread);
+    thread = &NewObject(ObjectKind::Thread);
   }
   const DWORD id = nextThreadId++;
   if (threadId != nullptr) *threadId = id;
