@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 .PHONY: run build test test-windows package bench fuzz tsan deps-fuzz deps-tsan deps-run deps-test deps-package deps-bench format format-check tidy clean
 
 run: deps-run
-	cmake --preset release >/dev/null
+	cmake --preset release -DROUSEL_TESTS=OFF >/dev/null
 	cmake --build --preset release --target rousel -j $(JOBS)
 	./build/release/rousel
 
