@@ -214,45 +214,4 @@ TEST_F(CycleTest, EscWhileWaitingBringsBackTheTimeEntryWithHalfASecond) {
   EXPECT_EQ(fake::PriorityClasses(), (std::vector<DWORD>{0x20, 0x40, 0x20}));
 }
 
-TEST_F(CycleTest, AlarmsOverADayRingAtTheirMinute) {
-  // From 22:00:00: 23:30, then 00:10 past midnight, then 22:00 the next day.
-  // Each is stopped with ESC a minute after it is due and the next typed a
-  // second later; "5" keeps the passes 30 s apart.
-  const uint64_t due[] = {90 * Minute, 130 * Minute, 1440 * Minute};
-  const char* next[] = {"0010\r\r5", "2200\r\r5"};
-  StartApp({.Hour = 22});
-  Press("2330\r\r5");
-  for (size_t i = 0; i < 2; ++i) {
-    fake::PushAt(due[i] + Minute, [] { Press("\033"); });
-    fake::PushAt(due[i] + Minute + 1000, [typed = next[i]] { Press(typed); });
-  }
-  fake::StopAt(due[2] + Minute);
-  EXPECT_EQ(RunApp([] {
-              for (;;) AlarmSequence();
-            }),
-            Outcome::Waiting);
-  // The first tone of each ringing: tones of one ringing are 150 ms apart.
-  std::vector<uint64_t> starts;
-  for (size_t i = 0; i < fake::Beeps().size(); ++i) {
-    if (i == 0 || fake::Beeps()[i].AtMs > fake::Beeps()[i - 1].AtMs + 150) {
-      starts.push_back(fake::Beeps()[i].AtMs);
-    }
-  }
-  std::vector<std::string> titles;
-  for (int i = 0; i < 3; ++i) {
-    for (const char* phase : {"time input", "password input", "waiting...", "ringing..."}) {
-      titles.push_back(std::string("Rousel - ") + phase);
-    }
-  }
-  EXPECT_EQ(fake::Titles(), titles);
-  const std::vector<DWORD> priorities = {0x20, 0x40, 0x80, 0x20, 0x40, 0x80, 0x20, 0x40, 0x80};
-  EXPECT_EQ(fake::PriorityClasses(), priorities);
-  ASSERT_EQ(starts.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) {
-    // Clock readings lie 30.5 s apart at most; the tone follows 50 ms later.
-    EXPECT_GE(starts[i], due[i]) << i;
-    EXPECT_LT(starts[i], due[i] + 31000) << i;
-  }
-}
-
 }  // namespace
