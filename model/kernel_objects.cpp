@@ -141,3 +141,13 @@ void JoinThreads() {
 }
 
 }  // namespace model
+
+// The Win32 event functions are the same in every backend built on the model.
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*lpEventAttributes*/, BOOL bManualReset,
+                           BOOL bInitialState, LPCSTR /*lpName*/) {
+  return model::NewEvent(bManualReset != FALSE, bInitialState != FALSE);
+}
+
+BOOL WINAPI SetEvent(HANDLE hEvent) {
+  return model::SignalEvent(hEvent) ? TRUE : FALSE;
+}

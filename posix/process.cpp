@@ -113,15 +113,6 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZE_T 
   return model::StartThread(lpStartAddress, lpParameter, lpThreadId);
 }
 
-HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES /*lpEventAttributes*/, BOOL bManualReset,
-                           BOOL bInitialState, LPCSTR /*lpName*/) {
-  return model::NewEvent(bManualReset != FALSE, bInitialState != FALSE);
-}
-
-BOOL WINAPI SetEvent(HANDLE hEvent) {
-  return model::SignalEvent(hEvent) ? TRUE : FALSE;
-}
-
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   if (hHandle == model::ConsoleInputHandle()) {
     term::StartTerminal();
