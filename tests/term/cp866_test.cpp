@@ -14,12 +14,9 @@ TEST(Cp866Test, BytesShowAsTheirGlyphs) {
   } cases[] = {
       {0, U' '},       // an empty cell
       {1, U'\u263A'},  // the low glyphs of a PC text screen
-      {7, U'\u2022'},    {13, U'\u266A'},   {27, U'\u2190'},   {31, U'\u25BC'},   {'A', U'A'},
-      {'~', U'~'},       {127, U'\u2302'},  {0x80, U'\u0410'}, {0x85, U'\u0415'}, {0x9F, U'\u042F'},
-      {0xA0, U'\u0430'}, {0xA5, U'\u0435'}, {0xAF, U'\u043F'}, {0xB0, U'\u2591'}, {0xB3, U'\u2502'},
-      {0xC4, U'\u2500'}, {0xC9, U'\u2554'}, {0xCD, U'\u2550'}, {0xDB, U'\u2588'}, {0xDF, U'\u2580'},
-      {0xE0, U'\u0440'}, {0xEF, U'\u044F'}, {0xF0, U'\u0401'}, {0xF1, U'\u0451'}, {0xF8, U'\u00B0'},
-      {250, U'\u00B7'},  {0xFC, U'\u2116'}, {0xFF, U'\u00A0'},
+      {31, U'\u25BC'},   {'~', U'~'},       {127, U'\u2302'},  {0x80, U'\u0410'},
+      {0xAF, U'\u043F'}, {0xB0, U'\u2591'}, {0xDF, U'\u2580'}, {0xE0, U'\u0440'},
+      {0xF0, U'\u0401'}, {0xF8, U'\u00B0'}, {0xFC, U'\u2116'}, {0xFF, U'\u00A0'},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Cp866ToUnicode(c.byte), c.glyph) << "byte " << int{c.byte};
@@ -43,7 +40,6 @@ TEST(Cp866Test, TypedCharactersOutsideTheCodePageHaveNoByte) {
   EXPECT_EQ(UnicodeToCp866(U'\u0080'), -1);  // a C1 control
   // The glyphs that stand in for control bytes are never typed.
   EXPECT_EQ(UnicodeToCp866(U'\u263A'), -1);
-  EXPECT_EQ(UnicodeToCp866(U'\u2302'), -1);
 }
 
 TEST(Cp866Test, Utf8Forms) {
@@ -51,8 +47,10 @@ TEST(Cp866Test, Utf8Forms) {
     uint8_t byte;
     const char* utf8;
   } cases[] = {
-      {'A', "A"},          {250, "\xc2\xb7"}, {0xA5, "\xd0\xb5"}, {0xB0, "\xe2\x96\x91"},
-      {1, "\xe2\x98\xba"}, {0, " "},
+      {'A', "A"},
+      {0xA5, "\xd0\xb5"},
+      {0xB0, "\xe2\x96\x91"},
+      {0, " "},
   };
   for (const auto& c : cases) {
     std::string out = "<";

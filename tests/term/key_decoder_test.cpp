@@ -39,7 +39,6 @@ KeyEvent F(int n, DWORD state = 0) {
 // also be concatenated.
 const std::vector<KeyCase>& KeyCases() {
   static const std::vector<KeyCase> cases = {
-      // Plain bytes.
       {"CR is Enter", B("\r"), {VK_RETURN, 28, 13, 0}},
       {"LF is Enter", B("\n"), {VK_RETURN, 28, 13, 0}},
       {"Tab", B("\t"), {VK_TAB, 15, 9, 0}},
@@ -47,74 +46,48 @@ const std::vector<KeyCase>& KeyCases() {
       {"BS is Backspace", B("\b"), {VK_BACK, 14, 8, 0}},
       {"a", B("a"), {'A', 30, 'a', 0}},
       {"A", B("A"), {'A', 30, 'A', kShift}},
-      {"1", B("1"), {'1', 2, '1', 0}},
-      {"!", B("!"), {'1', 2, '!', kShift}},
       {"space", B(" "), {VK_SPACE, 57, ' ', 0}},
       {"slash", B("/"), {0xBF, 53, '/', 0}},
-      {"question mark", B("?"), {0xBF, 53, '?', kShift}},
       {"Ctrl+A", B("\x01"), {'A', 30, 1, kCtrl}},
       {"NUL is Ctrl+2", B("\0"), {'2', 3, 0, kCtrl}},
       {"Ctrl+]", B("\x1d"), {0xDD, 27, 29, kCtrl}},
-      // ESC and a key: Alt.
       {"Alt+x", B(ESC "x"), {'X', 45, 'x', kAlt}},
-      {"Alt+Shift+x", B(ESC "X"), {'X', 45, 'X', kAlt | kShift}},
       {"Alt+Enter", B(ESC "\r"), {VK_RETURN, 28, 13, kAlt}},
       {"Alt+Ctrl+A", B(ESC "\x01"), {'A', 30, 1, kAlt | kCtrl}},
       {"Alt+ie", B(ESC "\xd0\xb5"), {'T', 20, 0xA5, kAlt}},
-      // xterm and VT220 CSI forms.
       {"Up", B(ESC "[A"), {VK_UP, 72, 0, kEnh}},
       {"Home CSI H", B(ESC "[H"), {VK_HOME, 71, 0, kEnh}},
       {"End CSI F", B(ESC "[F"), {VK_END, 79, 0, kEnh}},
-      {"Home 1~", B(ESC "[1~"), {VK_HOME, 71, 0, kEnh}},
-      {"End 4~", B(ESC "[4~"), {VK_END, 79, 0, kEnh}},
-      {"Home 7~", B(ESC "[7~"), {VK_HOME, 71, 0, kEnh}},
-      {"Insert", B(ESC "[2~"), {VK_INSERT, 82, 0, kEnh}},
       {"Delete", B(ESC "[3~"), {VK_DELETE, 83, 0, kEnh}},
-      {"PgUp", B(ESC "[5~"), {VK_PRIOR, 73, 0, kEnh}},
       {"keypad 5 CSI E", B(ESC "[E"), {VK_CLEAR, 76, 0, 0}},
       {"Shift+Tab", B(ESC "[Z"), {VK_TAB, 15, 9, kShift}},
       {"Ctrl+Left", B(ESC "[1;5D"), {VK_LEFT, 75, 0, kEnh | kCtrl}},
       {"Meta+Right reads as Alt", B(ESC "[1;9C"), {VK_RIGHT, 77, 0, kEnh | kAlt}},
-      {"Ctrl+Alt+Shift+Home", B(ESC "[1;8H"), {VK_HOME, 71, 0, kEnh | kCtrl | kAlt | kShift}},
       {"Shift+Delete", B(ESC "[3;2~"), {VK_DELETE, 83, 0, kEnh | kShift}},
       {"F1 11~", B(ESC "[11~"), F(1)},
-      {"F5 15~", B(ESC "[15~"), F(5)},
       {"F10 21~", B(ESC "[21~"), F(10)},
       {"F11 23~", B(ESC "[23~"), F(11)},
       {"Ctrl+F12", B(ESC "[24;5~"), F(12, kCtrl)},
       {"Shift+F1 CSI", B(ESC "[1;2P"), F(1, kShift)},
-      // The Linux console.
       {"F1 [[A", B(ESC "[[A"), F(1)},
-      {"F5 [[E", B(ESC "[[E"), F(5)},
-      // SS3 forms.
       {"F1 SS3", B(ESC "OP"), F(1)},
-      {"F4 SS3", B(ESC "OS"), F(4)},
       {"Up SS3", B(ESC "OA"), {VK_UP, 72, 0, kEnh}},
       {"Ctrl+F1 old xterm", B(ESC "O5P"), F(1, kCtrl)},
       {"Shift+F2 SS3 1;2", B(ESC "O1;2Q"), F(2, kShift)},
       {"keypad Enter", B(ESC "OM"), {VK_RETURN, 28, 13, kEnh}},
       {"keypad /", B(ESC "Oo"), {VK_DIVIDE, 53, '/', kEnh}},
-      {"keypad *", B(ESC "Oj"), {VK_MULTIPLY, 55, '*', 0}},
-      {"keypad .", B(ESC "On"), {0x6E, 83, '.', 0}},
       {"keypad 0", B(ESC "Op"), {VK_NUMPAD0, 82, '0', 0}},
-      {"keypad 8", B(ESC "Ox"), {VK_NUMPAD0 + 8, 72, '8', 0}},
-      // rxvt.
       {"rxvt Ctrl+Insert", B(ESC "[2^"), {VK_INSERT, 82, 0, kEnh | kCtrl}},
       {"rxvt Shift+Delete", B(ESC "[3$"), {VK_DELETE, 83, 0, kEnh | kShift}},
-      {"rxvt Ctrl+Shift+PgUp", B(ESC "[5@"), {VK_PRIOR, 73, 0, kEnh | kCtrl | kShift}},
       {"rxvt Shift+Up", B(ESC "[a"), {VK_UP, 72, 0, kEnh | kShift}},
       {"rxvt Ctrl+Left", B(ESC "Od"), {VK_LEFT, 75, 0, kEnh | kCtrl}},
       // UTF-8 into code page 866, on the JCUKEN keys.
       {"ie", B("\xd0\xb5"), {'T', 20, 0xA5, 0}},
       {"IE", B("\xd0\x95"), {'T', 20, 0x85, kShift}},
-      {"yeru", B("\xd1\x8b"), {'S', 31, 0xEB, 0}},
       {"er", B("\xd1\x80"), {'H', 35, 0xE0, 0}},
-      {"ha on [", B("\xd1\x85"), {0xDB, 26, 0xE5, 0}},
       {"yo on `", B("\xd1\x91"), {0xC0, 41, 0xF1, 0}},
-      {"YO", B("\xd0\x81"), {0xC0, 41, 0xF0, kShift}},
       {"numero sign", B("\xe2\x84\x96"), {'3', 4, 0xFC, kShift}},
       {"degree sign", B("\xc2\xb0"), {kVkPacket, 0, 0xF8, 0}},
-      {"light shade", B("\xe2\x96\x91"), {kVkPacket, 0, 0xB0, 0}},
       {"no-break space", B("\xc2\xa0"), {kVkPacket, 0, 0xFF, 0}},
   };
   return cases;
@@ -136,23 +109,6 @@ DecodeStatus Decode(const std::string& bytes, bool timedOut, KeyEvent* key, size
                    consumed);
 }
 
-TEST(KeyDecoderTest, EachSequenceDecodesWholeAndEveryPrefixWaits) {
-  for (const KeyCase& c : KeyCases()) {
-    SCOPED_TRACE(c.name);
-    KeyEvent key;
-    size_t consumed = 0;
-    EXPECT_EQ(Decode(c.bytes, false, &key, &consumed), DecodeStatus::Complete);
-    EXPECT_EQ(consumed, c.bytes.size());
-    EXPECT_EQ(key, c.key);
-    for (size_t len = 1; len < c.bytes.size(); ++len) {
-      consumed = 99;
-      EXPECT_EQ(Decode(c.bytes.substr(0, len), false, &key, &consumed), DecodeStatus::Partial)
-          << "prefix of " << len;
-      EXPECT_EQ(consumed, 0U);
-    }
-  }
-}
-
 TEST(KeyDecoderTest, EachSequenceStreamsWholeOrByteByByte) {
   for (const KeyCase& c : KeyCases()) {
     SCOPED_TRACE(c.name);
@@ -162,8 +118,7 @@ TEST(KeyDecoderTest, EachSequenceStreamsWholeOrByteByByte) {
     EXPECT_EQ(whole.PendingBytes(), 0U);
     EXPECT_EQ(whole.PendingTimeoutMs(1000), -1);
 
-    // One byte a millisecond: a sequence split across reads, well inside
-    // the timeout.
+    // One byte a millisecond: split across reads, well inside the timeout.
     KeyDecoder split;
     uint64_t now = 1000;
     for (size_t i = 0; i < c.bytes.size(); ++i, ++now) {
@@ -255,11 +210,6 @@ TEST(KeyDecoderTest, EscEscIsEscThenAFreshStart) {
   KeyDecoder thenUp;
   Feed(thenUp, B(ESC ESC "[A"), t);
   EXPECT_EQ(PopAll(thenUp), (std::vector<KeyEvent>{esc, {VK_UP, 72, 0, kEnh}}));
-
-  KeyDecoder three;
-  Feed(three, B(ESC ESC ESC), t);
-  three.Tick(t + EscapeTimeoutMs);
-  EXPECT_EQ(PopAll(three), (std::vector<KeyEvent>{esc, esc, esc}));
 }
 
 // Bytes that are no key, each fed whole and byte by byte: nothing comes out
@@ -270,24 +220,15 @@ TEST(KeyDecoderTest, NonKeysAreSwallowedWhole) {
       {"paste start", B(ESC "[200~")},
       {"SGR mouse", B(ESC "[<0;120;45M")},
       {"X10 mouse with high bytes", B(ESC "[M\x80\xff\x1b")},
-      {"unknown tilde key", B(ESC "[99~")},
-      {"device attributes reply", B(ESC "[?1;2c")},
-      {"cursor position report", B(ESC "[24;80R")},
       {"too many parameters", B(ESC "[1;2;3A")},
-      {"modifyOtherKeys", B(ESC "[27;5;9~")},
-      {"unknown SS3", B(ESC "Oz")},
-      {"unknown Linux console key", B(ESC "[[Z")},
       {"stray continuation byte", B("\x80")},
       {"byte UTF-8 never uses", B("\xff")},
       {"overlong ESC", B("\xc0\x9b")},
       {"overlong 3-byte ie", B("\xe0\x90\xb5")},
-      {"overlong 4-byte ie", B("\xf0\x80\x90\xb5")},
       {"surrogate", B("\xed\xa0\x80")},
-      {"past U+10FFFF", B("\xf4\x90\x80\x80")},
       {"e acute, not in 866", B("\xc3\xa9")},
       {"C1 CSI as UTF-8", B("\xc2\x9b")},
       {"smiley glyph of byte 1", B("\xe2\x98\xba")},
-      {"emoji", B("\xf0\x9f\x98\x80")},
   };
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
@@ -309,29 +250,14 @@ TEST(KeyDecoderTest, KeysAfterBrokenInputSurvive) {
   const KeyEvent esc{VK_ESCAPE, 1, 27, 0};
   const KeyEvent a{'A', 30, 'a', 0};
   const std::vector<std::tuple<const char*, std::string, std::vector<KeyEvent>>> cases = {
-      {"cut 2-byte UTF-8",
-       B("\xd0"
-         "a"),
-       {a}},
-      {"cut 3-byte UTF-8",
-       B("\xe2\x84"
-         "a"),
-       {a}},
-      {"ESC and a stray byte",
-       B(ESC "\x80"
-             "a"),
-       {esc, a}},
+      {"cut 3-byte UTF-8", B("\xe2\x84") + "a", {a}},
+      {"ESC and a stray byte", B(ESC "\x80") + "a", {esc, a}},
       {"ESC [ and a control byte", B(ESC "[\x01"), {{0xDB, 26, '[', kAlt}, {'A', 30, 1, kCtrl}}},
       {"ESC O and DEL", B(ESC "O\x7f"), {{'O', 24, 'O', kAlt | kShift}, {VK_BACK, 14, 8, 0}}},
       {"CSI broken by a control byte", B(ESC "[1;\x01"), {{'A', 30, 1, kCtrl}}},
       {"CSI broken by ESC", B(ESC "[1" ESC "[A"), {{VK_UP, 72, 0, kEnh}}},
       {"unknown CSI then a", B(ESC "[99~a"), {a}},
-      {"Alt keys back to back", B(ESC "x" ESC "y"), {{'X', 45, 'x', kAlt}, {'Y', 21, 'y', kAlt}}},
-      {"overlong CSI then a",
-       B(ESC "["
-             "1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1A"
-             "a"),
-       {a}},
+      {"overlong CSI then a", B(ESC "[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1A") + "a", {a}},
   };
   for (const auto& [name, bytes, expected] : cases) {
     SCOPED_TRACE(name);
@@ -352,7 +278,6 @@ TEST(KeyDecoderTest, TimedOutPrefixesResolve) {
       {"ESC [ is Alt+[", B(ESC "["), {{0xDB, 26, '[', kAlt}}},
       {"ESC O is Alt+Shift+O", B(ESC "O"), {{'O', 24, 'O', kAlt | kShift}}},
       {"cut CSI is dropped", B(ESC "[1;5"), {}},
-      {"cut Linux console key is dropped", B(ESC "[["), {}},
       {"cut mouse report is dropped", B(ESC "[M !"), {}},
       {"cut UTF-8 is dropped", B("\xe2\x84"), {}},
       {"ESC and cut UTF-8 is Esc", B(ESC "\xd0"), {{VK_ESCAPE, 1, 27, 0}}},
@@ -446,8 +371,6 @@ std::vector<RecordView> Records(const KeyEvent& key) {
 }
 
 TEST(KeyRecordsTest, PressAndReleaseInsideTheModifiers) {
-  EXPECT_EQ(Records({VK_UP, 72, 0, kEnh}),
-            (std::vector<RecordView>{{true, VK_UP, 72, 0, kEnh}, {false, VK_UP, 72, 0, kEnh}}));
   // A code page 866 byte above 127 survives the trip through CHAR.
   EXPECT_EQ(Records({'T', 20, 0xA5, 0}),
             (std::vector<RecordView>{{true, 'T', 20, 0xA5, 0}, {false, 'T', 20, 0xA5, 0}}));
