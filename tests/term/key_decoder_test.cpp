@@ -189,13 +189,6 @@ TEST(KeyDecoderTest, KeyAfterEscJoinsItOnlyWithinTheTimeout) {
   Feed(late, B(ESC), t);
   Feed(late, B("x"), t + EscapeTimeoutMs);
   EXPECT_EQ(PopAll(late), (std::vector<KeyEvent>{esc, {'X', 45, 'x', 0}}));
-
-  // A late "[A" after Esc is Esc, '[' and 'A', never Up.
-  KeyDecoder arrow;
-  Feed(arrow, B(ESC), t);
-  Feed(arrow, B("[A"), t + 200);
-  EXPECT_EQ(PopAll(arrow),
-            (std::vector<KeyEvent>{esc, {0xDB, 26, '[', 0}, {'A', 30, 'A', kShift}}));
 }
 
 TEST(KeyDecoderTest, EscEscIsEscThenAFreshStart) {
