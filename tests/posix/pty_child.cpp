@@ -19,10 +19,10 @@ constexpr auto kDeadline = std::chrono::seconds(20);
 
 }  // namespace
 
-PtyChild::PtyChild(const std::function<void()>& body, int columns, int rows) {
+PtyChild::PtyChild(const std::function<void()>& body) {
   winsize size{};
-  size.ws_col = static_cast<unsigned short>(columns);
-  size.ws_row = static_cast<unsigned short>(rows);
+  size.ws_col = 80;
+  size.ws_row = 25;
   if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) return;
   tcgetattr(slave_, &before_);
   pid_ = fork();
@@ -102,33 +102,11 @@ int PtyChild::WaitExit() {
   }
 }
 
-bool PtyChild::WaitStopped() {
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-  for (;;) {
-    int status = 0;
-    const pid_t done = waitpid(pid_, &status, WNOHANG | WUNTRACED);
-    if (done == pid_ && WIFSTOPPED(status)) {
-      while (ReadSome(100)) {
-      }
-      return true;
-    }
-    if (done == pid_ || std::chrono::steady_clock::now() > deadline) return false;
-    ReadSome(20);
-  }
-}
-
 void PtyChild::Resize(int columns, int rows) {
   winsize size{};
   size.ws_col = static_cast<unsigned short>(columns);
   size.ws_row = static_cast<unsigned short>(rows);
   ioctl(master_, TIOCSWINSZ, &size);
-}
-
-void PtyChild::HangUp() {
-  close(master_);
-  master_ = -1;
-  close(slave_);
-  slave_ = -1;
 }
 
 termios PtyChild::ModeNow() const {

@@ -17,9 +17,9 @@ namespace ptytest {
 class PtyChild {
  public:
   // Starts body() in a child whose standard input, output and error are the
-  // slave side of a new pseudo-terminal of columns x rows, its controlling
-  // terminal, in the foreground.  The child ends with _exit(0) if body returns.
-  PtyChild(const std::function<void()>& body, int columns = 80, int rows = 25);
+  // slave side of a new 80x25 pseudo-terminal, its controlling terminal.  The
+  // child ends with _exit(0) if body returns.
+  explicit PtyChild(const std::function<void()>& body);
   ~PtyChild();
   PtyChild(const PtyChild&) = delete;
   PtyChild& operator=(const PtyChild&) = delete;
@@ -32,11 +32,7 @@ class PtyChild {
   // Reads until the child ends; its wait status, or -1 on the deadline
   // (the child is then killed).
   int WaitExit();
-  // Reads until the child stops (job control); false on the deadline.
-  bool WaitStopped();
   void Resize(int columns, int rows);
-  // Closes the terminal's master side: the terminal goes away.
-  void HangUp();
 
   [[nodiscard]] pid_t Pid() const { return pid_; }
   [[nodiscard]] const std::string& Output() const { return output_; }

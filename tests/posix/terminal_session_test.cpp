@@ -1,18 +1,13 @@
 // The terminal stand-in on a real pseudo-terminal: every way out hands the
-// terminal back, keys arrive as console records, control events reach the
-// handler, job control and resizing repaint, a vanished terminal ends the
-// program, and a program without a terminal stops at once.
-#include <fcntl.h>
+// terminal back, keys and control events arrive as the console delivers
+// them, and a resize repaints.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "console/win32.h"
 #include "posix/core_renderer.h"
@@ -106,20 +101,6 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
          std::exit(5);
        },
        5, 0, true},
-      {"SIGTERM",
-       [] {
-         Text(0, 0, "hello");
-         kill(getpid(), SIGTERM);
-         Idle();
-       },
-       -1, SIGTERM, false},
-      {"Ctrl+C, no handler",
-       [] {
-         Text(0, 0, "hello");
-         kill(getpid(), SIGINT);
-         Idle();
-       },
-       -1, SIGINT, false},
       {"Ctrl+Backslash, a handler that declines",
        [] {
          SetConsoleCtrlHandler([](DWORD) -> BOOL { return FALSE; }, TRUE);
@@ -170,57 +151,18 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
   }
 }
 
-TEST(TerminalSession, TheStartTakesTheTerminalOver) {
-  PtyChild child([] { KeyLoop(); });
-  ASSERT_TRUE(child.WaitFor(Reported("ready")));
-  const std::string& out = child.Output();
-  EXPECT_EQ(out.rfind(kEnter, 0), 0u) << "title saved, alternate screen, no autowrap first";
-  EXPECT_NE(out.find("\x1b[2J"), std::string::npos);
-  const termios mode = child.ModeNow();
-  EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u);
-  EXPECT_NE(mode.c_lflag & ISIG, 0u);
-  EXPECT_EQ(mode.c_iflag & IXON, 0u);
-  child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8);
-}
-
-TEST(TerminalSession, KeysArriveAsConsoleRecords) {
+TEST(TerminalSession, TakesTheTerminalOverAndDeliversKeysAndControlEvents) {
   struct Case {
     std::string Typed;
     std::string Seen;  // virtual key, scan code, character, control state
   };
   const Case cases[] = {
-      {"a", "key 65 30 97 0"},       {"\r", "key 13 28 13 0"},
-      {"\x1b[A", "key 38 72 0 256"},  // Up: an enhanced key
-      {"\x1bx", "key 88 45 120 2"},   // Alt+X: LEFT_ALT_PRESSED
-      {"\x1b", "key 27 1 27 0"},      // a lone Esc, after the escape timeout
-      {"\x13", "key 83 31 19 8"},     // Ctrl+S is a key, not flow control
+      {"a", "key 65 30 97 0"},    {"\r", "key 13 28 13 0"},  // no CR to LF translation on input
+      {"\x1b", "key 27 1 27 0"},                             // a lone Esc, after the escape timeout
+      {"\x13", "key 83 31 19 8"},                            // Ctrl+S is a key, not flow control
+      {"\x03", "ctrl 0"},  // Ctrl+C, turned into SIGINT by the terminal
+      {"\x1c", "ctrl 1"},  // Ctrl+Backslash, SIGQUIT
   };
-  PtyChild child([] { KeyLoop(); });
-  ASSERT_TRUE(child.WaitFor(Reported("ready")));
-  for (const Case& c : cases) {
-    const size_t mark = child.Output().size();
-    child.Type(c.Typed);
-    EXPECT_TRUE(child.WaitFor(Reported(c.Seen), mark)) << c.Seen;
-  }
-  child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8);
-}
-
-TEST(TerminalSession, PollingForKeysNeverWaits) {
-  PtyChild child([] {
-    DWORD count = 99;
-    const BOOL ok = GetNumberOfConsoleInputEvents(In(), &count);
-    const DWORD waited = WaitForSingleObject(In(), 0);
-    Report(std::to_string(ok) + " " + std::to_string(count) + " " + std::to_string(waited));
-    KeyLoop();
-  });
-  EXPECT_TRUE(child.WaitFor(Reported("1 0 258")));  // WAIT_TIMEOUT
-  child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8);
-}
-
-TEST(TerminalSession, ControlEventsGoToTheHandler) {
   PtyChild child([] {
     SetConsoleCtrlHandler(
         [](DWORD event) -> BOOL {
@@ -228,38 +170,28 @@ TEST(TerminalSession, ControlEventsGoToTheHandler) {
           return TRUE;
         },
         TRUE);
+    // Polling for keys never waits.
+    DWORD count = 99;
+    const BOOL ok = GetNumberOfConsoleInputEvents(In(), &count);
+    const DWORD waited = WaitForSingleObject(In(), 0);
+    Report(std::to_string(ok) + " " + std::to_string(count) + " " + std::to_string(waited));
     KeyLoop();
   });
   ASSERT_TRUE(child.WaitFor(Reported("ready")));
-  child.Type("\x03");  // Ctrl+C, turned into SIGINT by the terminal
-  EXPECT_TRUE(child.WaitFor(Reported("ctrl 0")));
-  child.Type("\x1c");  // Ctrl+Backslash, SIGQUIT
-  EXPECT_TRUE(child.WaitFor(Reported("ctrl 1")));
+  const std::string& out = child.Output();
+  EXPECT_EQ(out.rfind(kEnter, 0), 0u) << "title saved, alternate screen, no autowrap first";
+  EXPECT_NE(out.find("\x1b[2J"), std::string::npos);
+  EXPECT_NE(out.find(Reported("1 0 258")), std::string::npos);  // WAIT_TIMEOUT
+  const termios mode = child.ModeNow();
+  EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_NE(mode.c_lflag & ISIG, 0u);
+  for (const Case& c : cases) {
+    const size_t mark = child.Output().size();
+    child.Type(c.Typed);
+    EXPECT_TRUE(child.WaitFor(Reported(c.Seen), mark)) << c.Seen;
+  }
   child.Type("q");
   EXPECT_EQ(child.WaitExit(), 7 << 8) << "a handler's TRUE keeps the program running";
-}
-
-TEST(TerminalSession, StoppingHandsTheTerminalBackAndContinuingRepaints) {
-  PtyChild child([] {
-    In();
-    Text(2, 3, "still here");
-    KeyLoop();
-  });
-  ASSERT_TRUE(child.WaitFor(Reported("ready")));
-  const size_t beforeStop = child.Output().size();
-  child.Type("\x1a");  // Ctrl+Z
-  ASSERT_TRUE(child.WaitStopped());
-  EXPECT_NE(child.Output().find(kLeave, beforeStop), std::string::npos);
-  EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore()));
-
-  const size_t beforeContinue = child.Output().size();
-  kill(child.Pid(), SIGCONT);
-  ASSERT_TRUE(child.WaitFor(kEnter, beforeContinue));
-  EXPECT_TRUE(child.WaitFor("still here", beforeContinue)) << "repainted from the model";
-  EXPECT_TRUE(child.WaitFor(Reported("ready"), beforeContinue)) << "title sent again";
-  EXPECT_EQ(child.ModeNow().c_lflag & ICANON, 0u);
-  child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8);
 }
 
 TEST(TerminalSession, AResizeRepaintsButTheConsoleKeepsItsSize) {
@@ -282,82 +214,6 @@ TEST(TerminalSession, AResizeRepaintsButTheConsoleKeepsItsSize) {
   EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark));
   child.Type("q");
   EXPECT_EQ(child.WaitExit(), 7 << 8);
-}
-
-TEST(TerminalSession, ATerminalThatGoesAwayEndsTheProgram) {
-  struct Case {
-    const char* Name;
-    std::function<void()> Body;
-  };
-  const Case cases[] = {
-      {"waiting for a key", [] { KeyLoop(); }},
-      {"polling for keys",
-       [] {
-         In();
-         Report("ready");
-         for (;;) {
-           DWORD count = 0;
-           GetNumberOfConsoleInputEvents(In(), &count);
-           Sleep(20);
-         }
-       }},
-  };
-  for (const Case& c : cases) {
-    PtyChild child(c.Body);
-    ASSERT_TRUE(child.WaitFor(Reported("ready"))) << c.Name;
-    child.HangUp();
-    EXPECT_NE(child.WaitExit(), -1) << c.Name << ": still running";
-  }
-}
-
-TEST(TerminalSession, WithoutATerminalTheProgramStopsAtOnce) {
-  struct Case {
-    const char* Name;
-    bool InputIsTerminal;
-    bool OutputIsTerminal;
-  };
-  const Case cases[] = {
-      {"input and output piped", false, false},
-      {"input piped", false, true},
-      {"output piped", true, false},
-  };
-  for (const Case& c : cases) {
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    termios before{};
-    tcgetattr(slave, &before);
-    int outPipe[2];
-    int errPipe[2];
-    ASSERT_EQ(pipe(outPipe), 0);
-    ASSERT_EQ(pipe(errPipe), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int devNull = open("/dev/null", O_RDONLY);
-      dup2(c.InputIsTerminal ? slave : devNull, STDIN_FILENO);
-      dup2(c.OutputIsTerminal ? slave : outPipe[1], STDOUT_FILENO);
-      dup2(errPipe[1], STDERR_FILENO);
-      GetStdHandle(STD_OUTPUT_HANDLE);
-      _exit(0);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << c.Name;
-    char buffer[256] = {};
-    const ssize_t errors = read(errPipe[0], buffer, sizeof buffer - 1);
-    EXPECT_EQ(std::string(buffer, errors > 0 ? static_cast<size_t>(errors) : 0),
-              "rousel: standard input and output must be a terminal\n")
-        << c.Name;
-    EXPECT_EQ(read(outPipe[0], buffer, sizeof buffer), 0) << c.Name << ": wrote to the output";
-    pollfd ready{master, POLLIN, 0};
-    EXPECT_EQ(poll(&ready, 1, 0), 0) << c.Name << ": wrote to the terminal";
-    termios after{};
-    tcgetattr(slave, &after);
-    EXPECT_TRUE(ptytest::SameMode(before, after)) << c.Name;
-    for (const int fd : {master, slave, outPipe[0], errPipe[0]}) close(fd);
-  }
 }
 
 }  // namespace

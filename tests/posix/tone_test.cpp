@@ -15,7 +15,6 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <numbers>
 #include <span>
 #include <string>
@@ -128,16 +127,16 @@ TEST_P(ToneShapeTest, PitchLevelFadesAndSilenceAround) {
     ASSERT_LE(std::abs(out[i] - out[i - 1]), steepest * 1.05 + 1) << "at frame " << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tones, ToneShapeTest,
-    ::testing::Values(ShapeCase{48000, 2000, 100, 0.001}, ShapeCase{44100, 2000, 100, 0.001},
-                      ShapeCase{48000, 440, 250, 0.001}, ShapeCase{48000, 3150, 100, 0.001},
-                      ShapeCase{22050, 2000, 50, 0.001}, ShapeCase{48000, 2000, 4, 0.01}),
-    [](const ::testing::TestParamInfo<ShapeCase>& param) {
-      const ShapeCase& c = param.param;
-      return std::to_string(c.frequency) + "Hz_" + std::to_string(c.millis) + "ms_at_" +
-             std::to_string(c.rate);
-    });
+INSTANTIATE_TEST_SUITE_P(Tones, ToneShapeTest,
+                         ::testing::Values(ShapeCase{48000, 2000, 100, 0.001},
+                                           ShapeCase{44100, 440, 250, 0.001},
+                                           ShapeCase{22050, 2000, 50, 0.001},
+                                           ShapeCase{48000, 2000, 4, 0.01}),
+                         [](const ::testing::TestParamInfo<ShapeCase>& param) {
+                           const ShapeCase& c = param.param;
+                           return std::to_string(c.frequency) + "Hz_" + std::to_string(c.millis) +
+                                  "ms_at_" + std::to_string(c.rate);
+                         });
 
 TEST(ToneSamples, ChunkedRenderingMatchesOneGo) {
   // The writer renders the stream in pieces of whatever size is due; tones
@@ -147,7 +146,7 @@ TEST(ToneSamples, ChunkedRenderingMatchesOneGo) {
                                       ToneSpan{9650, 4800, 2000}};
   const int64_t total = 15000;
   const std::vector<int16_t> whole = Render(spans, total, rate);
-  for (int64_t chunk : {1, 7, 240, 481, 4801}) {
+  for (int64_t chunk : {1, 481, 4801}) {
     std::vector<int16_t> pieces(static_cast<size_t>(total));
     for (int64_t first = 0; first < total; first += chunk) {
       const int64_t n = std::min(chunk, total - first);
@@ -166,8 +165,7 @@ TEST(ToneSamples, FrequenciesTheRateCannotCarryAreSilent) {
     bool audible;
   };
   for (const Case c :
-       {Case{48000, 24000, false}, Case{48000, 23999, true}, Case{44100, 30000, false},
-        Case{8000, 4000, false}, Case{8000, 3900, true}}) {
+       {Case{48000, 24000, false}, Case{48000, 23999, true}, Case{8000, 4000, false}}) {
     const std::vector<int16_t> out = Render({ToneSpan{0, 4000, c.frequency}}, 4000, c.rate);
     const bool any = std::any_of(out.begin(), out.end(), [](int16_t s) { return s != 0; });
     EXPECT_EQ(any, c.audible) << c.frequency << " Hz at " << c.rate;
@@ -190,8 +188,8 @@ TEST(ToneTimeline, FramesAndTimesRoundTrip) {
   for (uint32_t rate : {48000U, 44100U}) {
     Timeline clock(rate, 960);
     clock.Start(kT0);
-    for (int64_t frame : {int64_t{0}, int64_t{1}, int64_t{rate - 1}, int64_t{rate}, int64_t{-1},
-                          -int64_t{rate} - 1, int64_t{3} * 86400 * rate + 7}) {
+    for (int64_t frame : {int64_t{0}, int64_t{rate - 1}, int64_t{-1}, -int64_t{rate} - 1,
+                          int64_t{3} * 86400 * rate + 7}) {
       const Clock::time_point t = clock.TimeOf(frame);
       EXPECT_EQ(clock.FrameAt(t), frame) << frame << " at " << rate;
       EXPECT_EQ(clock.FrameAt(t - 1ns), frame - 1) << frame << " at " << rate;
@@ -239,8 +237,8 @@ TEST(ToneTimeline, FollowsADeviceThatRunsFastOrSlow) {
     int sign;  // of the change in what is owed
   };
   for (const Case c :
-       {Case{"device as modelled", lead, 0}, Case{"within a period", lead - 200, 0},
-        Case{"device runs fast", lead - 600, +1}, Case{"device runs slow", lead + 600, -1}}) {
+       {Case{"within a period", lead - 200, 0}, Case{"device runs fast", lead - 600, +1},
+        Case{"device runs slow", lead + 600, -1}}) {
     Timeline clock(48000, lead);
     clock.Start(kT0);
     clock.Advance(lead + FramesOf(100, 48000));
@@ -272,11 +270,7 @@ class CaptureEnvironment : public ::testing::Environment {
   }
 
   static std::filesystem::path Config(const char* name) {
-#ifdef ROUSEL_TEST_DATA_DIR
     return std::filesystem::path(ROUSEL_TEST_DATA_DIR) / "alsa" / name;
-#else
-    return std::filesystem::path(__FILE__).parent_path().parent_path() / "data/alsa" / name;
-#endif
   }
 
   void SetUp() override {
@@ -353,11 +347,8 @@ TEST(Beep, RingingPassesOnTheSoundCard) {
   for (size_t i = 0; i < bursts.size(); ++i) {
     const std::span<const int16_t> burst =
         std::span(captured).subspan(bursts[i].first, bursts[i].Length());
-    const double millis = Millis(bursts[i].Length(), rate);
-    const double hertz = MeasureFrequency(burst, rate);
-    EXPECT_NEAR(millis, 100.0, 2.0) << "tone " << i;
-    EXPECT_NEAR(hertz, 2000.0, 20.0) << "tone " << i;
-    std::cout << "tone " << i << ": " << millis << " ms at " << hertz << " Hz\n";
+    EXPECT_NEAR(Millis(bursts[i].Length(), rate), 100.0, 2.0) << "tone " << i;
+    EXPECT_NEAR(MeasureFrequency(burst, rate), 2000.0, 20.0) << "tone " << i;
   }
   // The pauses inside the ringing: at least the 50 ms slept, and exactly the
   // time between the calls less the tone, however late the sleeps woke.
@@ -366,8 +357,6 @@ TEST(Beep, RingingPassesOnTheSoundCard) {
     const double expected = Millis(calls[i + 1] - calls[i]) - 100.0;
     EXPECT_GE(gap, 49.5) << "pause " << i;
     EXPECT_NEAR(gap, expected, 2.0) << "pause " << i;
-    std::cout << "pause " << i << ": " << gap << " ms (calls " << expected + 100.0
-              << " ms apart)\n";
   }
 }
 
