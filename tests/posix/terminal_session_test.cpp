@@ -48,9 +48,9 @@ std::string Reported(const std::string& what) {
   return "\x1b]2;" + what + "\a";
 }
 
-// Reads key presses until q, reporting each (modifier keys alone left out);
-// `onKey` may react to a key first.
-void KeyLoop(const std::function<void(const KEY_EVENT_RECORD&)>& onKey = {}) {
+// Reads key presses until q, reporting each (modifier keys alone left out),
+// or the console's size for i.
+void KeyLoop() {
   In();
   Report("ready");
   for (;;) {
@@ -61,8 +61,13 @@ void KeyLoop(const std::function<void(const KEY_EVENT_RECORD&)>& onKey = {}) {
       continue;
     const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
     if (key.wVirtualKeyCode >= VK_SHIFT && key.wVirtualKeyCode <= VK_MENU) continue;
-    if (onKey) onKey(key);
     if (key.uChar.AsciiChar == 'q') ExitProcess(7);
+    if (key.uChar.AsciiChar == 'i') {
+      CONSOLE_SCREEN_BUFFER_INFO info{};
+      GetConsoleScreenBufferInfo(Out(), &info);
+      Report("size " + std::to_string(info.dwSize.X) + " " + std::to_string(info.dwSize.Y));
+      continue;
+    }
     Report("key " + std::to_string(key.wVirtualKeyCode) + " " +
            std::to_string(key.wVirtualScanCode) + " " +
            std::to_string(static_cast<unsigned char>(key.uChar.AsciiChar)) + " " +
@@ -142,7 +147,7 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
   }
 }
 
-TEST(TerminalSession, TakesTheTerminalOverAndDeliversKeysAndControlEvents) {
+TEST(TerminalSession, TakesTheTerminalOverDeliversKeysAndEventsAndRepaintsOnResize) {
   struct Case {
     std::string Typed;
     std::string Seen;  // virtual key, scan code, character, control state
@@ -161,6 +166,7 @@ TEST(TerminalSession, TakesTheTerminalOverAndDeliversKeysAndControlEvents) {
           return TRUE;
         },
         TRUE);
+    Text(0, 0, "resize me");
     // Polling for keys never waits.
     DWORD count = 99;
     const BOOL ok = GetNumberOfConsoleInputEvents(In(), &count);
@@ -181,30 +187,14 @@ TEST(TerminalSession, TakesTheTerminalOverAndDeliversKeysAndControlEvents) {
     child.Type(c.Typed);
     EXPECT_TRUE(child.WaitFor(Reported(c.Seen), mark)) << c.Seen;
   }
-  child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8) << "a handler's TRUE keeps the program running";
-}
-
-TEST(TerminalSession, AResizeRepaintsButTheConsoleKeepsItsSize) {
-  PtyChild child([] {
-    In();
-    Text(0, 0, "resize me");
-    KeyLoop([](const KEY_EVENT_RECORD& key) {
-      if (key.uChar.AsciiChar != 'i') return;
-      CONSOLE_SCREEN_BUFFER_INFO info{};
-      GetConsoleScreenBufferInfo(Out(), &info);
-      Report("size " + std::to_string(info.dwSize.X) + " " + std::to_string(info.dwSize.Y));
-    });
-  });
-  ASSERT_TRUE(child.WaitFor(Reported("ready")));
   const size_t mark = child.Output().size();
   child.Resize(40, 10);
   EXPECT_TRUE(child.WaitFor("\x1b[2J", mark));
-  EXPECT_TRUE(child.WaitFor("resize me", mark));
+  EXPECT_TRUE(child.WaitFor("resize me", mark)) << "repainted from the model";
   child.Type("i");
-  EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark));
+  EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark)) << "the console keeps its size";
   child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8);
+  EXPECT_EQ(child.WaitExit(), 7 << 8) << "a handler's TRUE keeps the program running";
 }
 
 }  // namespace
