@@ -1,27 +1,21 @@
 # shellcheck shell=bash
-# What the end-to-end harness (tests/e2e/lib.sh) needs changed to drive the
-# Windows build under Wine rather than the terminal stand-in.  Sourced right
-# after lib.sh; everything not redefined here is lib.sh's own.  Each change
-# answers a way in which Wine's terminal console differs from a Windows
-# console, not a difference in the program.
+# Sourced after tests/e2e/lib.sh to drive the Windows build under Wine.  Each
+# change answers a way Wine's terminal console differs from a Windows one.
 
 e2e_pane_tty() { e2e_tmux display-message -p -t e2e '#{pane_tty}'; }
 e2e_program_running() { [ -n "$E2E_DIR" ] && [ -s "$E2E_DIR/pid" ] && [ ! -s "$E2E_DIR/rc" ]; }
 
-# Wine's console host puts the terminal into raw mode only when the program
-# first asks for input, a moment after it has set its title and drawn its
-# first screen.  A key typed before that goes through the terminal's line
-# discipline (echoed, Enter turned into a line feed) where a Windows console
-# would have queued it; so keys wait for raw mode.
+# Wine's console host makes the terminal raw only when the program first asks
+# for input; a key typed before that would be echoed by the line discipline
+# where a Windows console queues it.  So keys wait for raw mode.
 e2e_terminal_raw() { stty -F "$(e2e_pane_tty)" -a 2>/dev/null | grep -q -- '-icanon'; }
 e2e_wait_for_raw() {
   e2e_program_running || return 0
   e2e_wait_until "Wine's console to take keys" e2e_terminal_raw
 }
 
-# Wine's console host leaves ISIG on, so Ctrl+\ raises SIGQUIT, which Wine
-# answers by ending the program's thread; on a Windows console it is an
-# ordinary key.  It is not sent here; the other keys of the step are.
+# Wine leaves ISIG on, so Ctrl+\ would be SIGQUIT, ending the program's
+# thread; on a Windows console it is an ordinary key.  It is not sent.
 e2e_keys() {
   local key keys=()
   for key in "$@"; do
@@ -40,20 +34,16 @@ e2e_type() {
   e2e_tmux send-keys -t e2e -l -- "$1"
 }
 
-# Wine shows the console's default attribute 7 (light grey on black) in the
-# terminal's default colours (SGR 39), where the terminal stand-in names the
-# colour (SGR 37).  Both are the program's grey.
+# Wine shows attribute 7 as the default colour (SGR 39), the stand-in as
+# SGR 37: both are the program's grey.
 e2e_colour_is() {
   local seen
   seen=$(e2e_colour_of "$2") || return 1
   [ "$seen" = "$1" ] || { [ "$1" = 37 ] && [ "$seen" = 39 ]; }
 }
 
-# The console host, a process of its own, restores the terminal mode once
-# the last program using it has gone, which can be a moment after the
-# program's own process has ended and the shell has read the mode.  So the
-# mode is read again from the shell until it is the one from before the
-# start, or the time is up.
+# The console host restores the terminal mode a moment after the program has
+# ended, maybe after the shell read it: read it again until it is restored.
 e2e_mode_as_before() {
   rm -f "$E2E_DIR/stty.again"
   e2e_tmux send-keys -t e2e -l "stty -g >$E2E_DIR/stty.again.new; mv $E2E_DIR/stty.again.new $E2E_DIR/stty.again"

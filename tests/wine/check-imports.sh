@@ -1,35 +1,27 @@
 #!/usr/bin/env bash
-# Checks the import table of a Windows .exe: it may load only the DLLs that
-# every Windows has (kernel32, user32 and the system C runtime msvcrt), so
-# that the program runs from wherever it is copied, with nothing beside it.
-#
+# Checks the import table of a Windows .exe: only the DLLs every Windows has
+# (kernel32, user32, msvcrt), so that it runs from wherever it is copied.
+# --old-windows also rejects kernel32 functions newer than Windows 2000 (a
+# missing import stops the loader); the 32-bit build is meant for those.
 #   tests/wine/check-imports.sh OBJDUMP EXE [--old-windows]
-#
-# --old-windows also fails on kernel32 functions that came only with Windows
-# XP or later (a missing import stops the loader before the program starts);
-# the 32-bit build is the one meant for older systems.
-#
-# Prints the DLL Name lines it saw; exits 0 when the table is clean, 1 when
-# not, 2 on a usage error.
+# Exits 0 when clean, 1 when not, 2 on a usage error.
 set -euo pipefail
 
-if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+usage() {
   echo "usage: $0 OBJDUMP EXE [--old-windows]" >&2
   exit 2
-fi
+}
+[ $# -ge 2 ] && [ $# -le 3 ] || usage
 objdump=$1
 exe=$2
 old_windows=false
 case "${3:-}" in
   "") ;;
   --old-windows) old_windows=true ;;
-  *) echo "usage: $0 OBJDUMP EXE [--old-windows]" >&2; exit 2 ;;
+  *) usage ;;
 esac
 
-allowed_dlls=(kernel32.dll user32.dll msvcrt.dll)
-
-# Functions that toolchain runtimes are known to pull in and that kernel32
-# gained only with Windows XP, Server 2003 or Vista.
+# Functions toolchain runtimes pull in that kernel32 gained with XP or later.
 newer_kernel32=(
   GetTickCount64 AddVectoredExceptionHandler RemoveVectoredExceptionHandler
   AddVectoredContinueHandler RemoveVectoredContinueHandler
@@ -49,8 +41,7 @@ if ! listing=$("$objdump" -p "$exe" 2>&1); then
   exit 1
 fi
 
-# The import directory lists each DLL as "DLL Name: X" followed by its
-# "vma  Hint/Ord  Member-Name" rows, so the current DLL is carried along.
+# Each "DLL Name: X" line is followed by its "vma Hint/Ord Member-Name" rows.
 mapfile -t dlls < <(awk '/^[[:space:]]*DLL Name:/ { print $3 }' <<<"$listing")
 mapfile -t kernel32_functions < <(awk '
   /^[[:space:]]*DLL Name:/ { dll = tolower($3); next }
@@ -66,25 +57,18 @@ if [ ${#dlls[@]} -eq 0 ]; then
   status=1
 fi
 for dll in "${dlls[@]}"; do
-  lower=${dll,,}
-  ok=false
-  for allowed in "${allowed_dlls[@]}"; do
-    [ "$lower" = "$allowed" ] && ok=true
-  done
-  if ! $ok; then
-    echo "$exe: imports $dll, which a plain Windows does not have beside the .exe" >&2
-    status=1
-  fi
+  case ${dll,,} in
+    kernel32.dll | user32.dll | msvcrt.dll) ;;
+    *) echo "$exe: imports $dll, which a plain Windows does not have beside the .exe" >&2
+       status=1 ;;
+  esac
 done
 
 if $old_windows; then
   for fn in "${kernel32_functions[@]}"; do
-    for newer in "${newer_kernel32[@]}"; do
-      if [ "$fn" = "$newer" ]; then
-        echo "$exe: imports kernel32 $fn, which came only with Windows XP or later" >&2
-        status=1
-      fi
-    done
+    [[ " ${newer_kernel32[*]} " == *" $fn "* ]] || continue
+    echo "$exe: imports kernel32 $fn, which came only with Windows XP or later" >&2
+    status=1
   done
 fi
 exit $status
