@@ -26,6 +26,7 @@ model::ScreenBuffer Lettered() {
 
 std::vector<std::string> Rows(const model::ScreenBuffer& screen) {
   std::vector<std::string> rows;
+  rows.reserve(static_cast<size_t>(screen.Height()));
   for (int y = 0; y < screen.Height(); ++y) rows.push_back(screen.RowText(y));
   return rows;
 }

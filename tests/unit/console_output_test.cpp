@@ -53,7 +53,6 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{
             "LastCellOfLastRowScrolls", 4, 3, {3, 2}, "q", {{1, ""}, {2, "   q"}, {3, ""}}, 1, 3},
         WriteCase{"LineFeedOnLastRowScrollsKeepingColumn", 4, 3, {2, 2}, "\n", {{1, ""}}, 3, 3},
-        WriteCase{"CrLfOnLastRowGivesFreshRow", 4, 3, {2, 2}, "k\r\n", {{2, "  k"}, {3, ""}}, 1, 3},
         WriteCase{"FullLineAndLineEndLeaveEmptyRow",
                   80,
                   25,
