@@ -39,11 +39,8 @@ declare -A not_here=(
 )
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/rousel-wine.XXXXXX")
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
 # No Mono or Gecko: wineboot neither downloads nor asks.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export LC_ALL=C.UTF-8
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 
 cleanup() {
@@ -53,12 +50,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "wine scenarios: making a Wine prefix"
-if ! timeout 300 wineboot -i >"$work/wineboot.log" 2>&1; then
-  echo "wine scenarios: wineboot -i failed:" >&2
-  cat "$work/wineboot.log" >&2
+# must SECONDS COMMAND...: runs it, or shows its output and gives up.
+must() {
+  timeout "$@" >"$work/must.log" 2>&1 && return
+  echo "wine scenarios: $2 failed:" >&2
+  cat "$work/must.log" >&2
   exit 1
-fi
+}
+echo "wine scenarios: making a Wine prefix"
+must 300 wineboot -i
 # One persistent server on the real clock: one a program starts itself shuts
 # down when that program ends and now and then kills it mid-exit (status
 # 137); it also gives a program under faketime real timeouts.
@@ -67,11 +67,7 @@ wineserver -p
 # Wine's services start with the first program and live as long as the
 # server; started from a scenario they would inherit the pipe faketime waits
 # on, and faketime would wait for ever.  So they start here.
-if ! timeout 120 wine cmd.exe /c exit 0 >"$work/warm-up.log" 2>&1; then
-  echo "wine scenarios: Wine cannot run a program:" >&2
-  cat "$work/warm-up.log" >&2
-  exit 1
-fi
+must 120 wine cmd.exe /c exit 0
 
 # NO_FAKE_STAT: with shifted file times Wine would rebuild the prefix.
 cat >"$work/rousel" <<EOF
