@@ -7,8 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
+#include <functional>
 #include <future>
+#include <thread>
 #include <vector>
 
 #include "console/win32.h"
@@ -116,26 +117,6 @@ TEST(Process, VersionAndKeyboardCodePage) {
       EXPECT_EQ(codePage(), 866u);
     }
   }
-}
-
-TEST(Process, LocalTimeIsTheSystemsLocalTime) {
-  SYSTEMTIME now{};
-  tm before{};
-  tm after{};
-  time_t t = time(nullptr);
-  localtime_r(&t, &before);
-  GetLocalTime(&now);
-  t = time(nullptr);
-  localtime_r(&t, &after);
-  const int seconds = now.wHour * 3600 + now.wMinute * 60 + now.wSecond;
-  const int from = before.tm_hour * 3600 + before.tm_min * 60 + before.tm_sec;
-  const int to = after.tm_hour * 3600 + after.tm_min * 60 + after.tm_sec;
-  if (to >= from) {  // not across midnight
-    EXPECT_GE(seconds, from);
-    EXPECT_LE(seconds, to);
-  }
-  EXPECT_EQ(now.wYear, after.tm_year + 1900);
-  EXPECT_LT(now.wMilliseconds, 1000);
 }
 
 // --- Key input on a pipe ---

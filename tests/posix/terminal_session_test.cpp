@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "console/win32.h"
 #include "posix/core_renderer.h"
@@ -88,41 +89,28 @@ std::string AfterLastEnter(const std::string& output) {
 TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
   struct Case {
     const char* Name;
-    std::function<void()> Body;
-    int ExitCode;  // -1: ends by Signal
+    void (*Then)();  // after the program has written "hello"
+    int ExitCode;    // -1: ends by Signal
     int Signal;
     bool LeavesScreen;
   };
   const Case cases[] = {
-      {"ExitProcess",
-       [] {
-         Text(0, 0, "hello");
-         ExitProcess(3);
-       },
-       3, 0, true},
-      {"exit()",
-       [] {
-         Text(0, 0, "hello");
-         std::exit(5);
-       },
-       5, 0, true},
+      {"ExitProcess", [] { ExitProcess(3); }, 3, 0, true},
+      {"exit()", [] { std::exit(5); }, 5, 0, true},
       {"Ctrl+Backslash, a handler that declines",
        [] {
          SetConsoleCtrlHandler([](DWORD) -> BOOL { return FALSE; }, TRUE);
-         Text(0, 0, "hello");
          kill(getpid(), SIGQUIT);
          Idle();
        },
        -1, SIGQUIT, false},
-      {"abort()",
-       [] {
-         Text(0, 0, "hello");
-         std::abort();
-       },
-       -1, SIGABRT, false},
+      {"abort()", [] { std::abort(); }, -1, SIGABRT, false},
   };
   for (const Case& c : cases) {
-    PtyChild child(c.Body);
+    PtyChild child([&c] {
+      Text(0, 0, "hello");
+      c.Then();
+    });
     const int status = child.WaitExit();
     ASSERT_NE(status, -1) << c.Name << ": did not end";
     if (c.ExitCode >= 0) {
