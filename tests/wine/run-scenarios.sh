@@ -58,7 +58,20 @@ must() {
   exit 1
 }
 echo "wine scenarios: making a Wine prefix"
-must 300 wineboot -i
+# On a busy machine wineboot now and then fails to start one of its own
+# helper programs ("ShellExecuteEx failed"); a fresh prefix then works.
+for attempt in 1 2 3; do
+  timeout 300 wineboot -i >"$work/must.log" 2>&1 && break
+  wineserver -k >/dev/null 2>&1 || true
+  timeout 60 wineserver -w >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  if [ "$attempt" -eq 3 ]; then
+    echo "wine scenarios: wineboot -i failed three times:" >&2
+    cat "$work/must.log" >&2
+    exit 1
+  fi
+  echo "wine scenarios: wineboot -i failed, trying a fresh prefix"
+done
 # One persistent server on the real clock: one a program starts itself shuts
 # down when that program ends and now and then kills it mid-exit (status
 # 137); it also gives a program under faketime real timeouts.
