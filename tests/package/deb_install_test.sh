@@ -92,7 +92,8 @@ within_30s() {
     sleep 0.1
   done
 }
-pane_dead() { [ "$(pane '#{pane_dead}')" = 1 ]; }
+# tmux may see the terminal close before it has the exit status: wait for both.
+pane_dead() { [ "$(pane '#{pane_dead}')" = 1 ] && [ -n "$(pane '#{pane_dead_status}')" ]; }
 tmux -L "$socket" -f /dev/null new-session -d -s rousel -x 80 -y 25 \
   "env PATH=$system_path LC_ALL=C.UTF-8 rousel" \; set-option -wg remain-on-exit on ||
   die "tmux could not start a session"
