@@ -9,7 +9,6 @@
 namespace {
 
 using CycleTest = AppTest;
-constexpr uint64_t Minute = 60000;
 
 // A waiting phase for the given alarm, by default 07:30 (at 12:00 local).
 void PrepareWaiting(bool password, int hour = 7, int minute = 30) {
