@@ -92,11 +92,12 @@ within_30s() {
     sleep 0.1
   done
 }
-# tmux may see the terminal close before it has the exit status: wait for both.
-pane_dead() { [ "$(pane '#{pane_dead}')" = 1 ] && [ -n "$(pane '#{pane_dead_status}')" ]; }
+# The shell in the pane notes the exit status: tmux may see the terminal
+# close before it has reaped the program, and then never learns the status.
+pane_dead() { [ -s "$scratch/status" ]; }
 tmux -L "$socket" -f /dev/null new-session -d -s rousel -x 80 -y 25 \
-  "env PATH=$system_path LC_ALL=C.UTF-8 rousel" \; set-option -wg remain-on-exit on ||
-  die "tmux could not start a session"
+  "env PATH=$system_path LC_ALL=C.UTF-8 rousel; echo \$? >$scratch/status" \; \
+  set-option -wg remain-on-exit on || die "tmux could not start a session"
 prompt="Enter alarm time or press ALT-X to exit:"
 if ! within_30s screen_has "$prompt"; then
   problem "no prompt \"$prompt\" within 30 s"
@@ -105,7 +106,7 @@ else
   if ! within_30s pane_dead; then
     problem "rousel still runs 30 s after Alt+X"
   else
-    status=$(pane '#{pane_dead_status}')
+    status=$(cat "$scratch/status")
     [ "$status" = 0 ] || problem "rousel ended with status \"$status\" after Alt+X, not 0"
   fi
 fi
