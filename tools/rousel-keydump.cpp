@@ -15,8 +15,8 @@
 #include <ctime>
 #include <string>
 
-#include "posix/core_cp866.h"
-#include "posix/core_key_decoder.h"
+#include "posix/vt/cp866.h"
+#include "posix/vt/key_decoder.h"
 
 namespace {
 
@@ -126,7 +126,7 @@ const char* KeyName(WORD vk) {
   return nullptr;
 }
 
-std::string DescribeKey(const term::KeyEvent& key) {
+std::string DescribeKey(const vt::KeyEvent& key) {
   std::string line = "  key  VK " + Format("0x%02x", key.VirtualKey);
   if (const char* name = KeyName(key.VirtualKey)) {
     line += std::string(" (") + name + ")";
@@ -143,7 +143,7 @@ std::string DescribeKey(const term::KeyEvent& key) {
   // The character as the console shows code page 866, when it is one.
   if (key.Char >= 0x20 && key.Char != 0x7F) {
     line += " '";
-    term::AppendCp866AsUtf8(line, key.Char);
+    vt::AppendCp866AsUtf8(line, key.Char);
     line += "'";
   }
   line += "  state";
@@ -168,8 +168,8 @@ std::string DescribeKey(const term::KeyEvent& key) {
 }
 
 // Prints the decoded keys; true when the user asked to quit.
-bool PrintKeys(term::KeyDecoder& decoder, int* qCount) {
-  term::KeyEvent key;
+bool PrintKeys(vt::KeyDecoder& decoder, int* qCount) {
+  vt::KeyEvent key;
   bool quit = false;
   while (decoder.Pop(&key)) {
     Print(DescribeKey(key));
@@ -187,7 +187,7 @@ int main() {
   if (keyMode) {
     Print("Press keys to see what the terminal sends. q three times, or Ctrl+C, quits.\r\n");
   }
-  term::KeyDecoder decoder;
+  vt::KeyDecoder decoder;
   int qCount = 0;
   bool quit = false;
   std::array<uint8_t, 256> buffer{};
@@ -211,7 +211,7 @@ int main() {
     quit = PrintKeys(decoder, &qCount);
   }
   // Piped input may end in the middle of a sequence: take it as it stands.
-  decoder.Tick(NowMs() + static_cast<uint64_t>(term::EscapeTimeoutMs));
+  decoder.Tick(NowMs() + static_cast<uint64_t>(vt::EscapeTimeoutMs));
   PrintKeys(decoder, &qCount);
   RestoreTerminal();
   return 0;
