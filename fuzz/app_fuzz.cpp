@@ -72,8 +72,8 @@ struct Wind {
 Wind wind;
 
 const std::string& Phase() {
-  static const std::string kNone;
-  return fake::Titles().empty() ? kNone : fake::Titles().back();
+  static const std::string None;
+  return fake::Titles().empty() ? None : fake::Titles().back();
 }
 
 // Nothing typed is still on its way to the program.

@@ -112,7 +112,7 @@ struct Reference {
 
 FUZZ_NO_COVERAGE char32_t Shown(uint8_t byte, vt::Charset charset) {
   return charset == vt::Charset::Utf8 ? vt::Cp866ToUnicode(byte)
-                                        : static_cast<char32_t>(vt::AsciiGlyph(byte));
+                                      : static_cast<char32_t>(vt::AsciiGlyph(byte));
 }
 
 FUZZ_NO_COVERAGE void CheckConsoleMatches(Reference& ref) {

@@ -98,8 +98,8 @@ std::vector<vt::KeyEvent> PopAll(vt::KeyDecoder& decoder) {
 }
 
 void CheckBounds(const vt::KeyDecoder& decoder) {
-  Check(decoder.PendingBytes() < vt::kMaxSequenceBytes);
-  Check(decoder.QueuedKeys() <= vt::KeyDecoder::kMaxQueuedKeys);
+  Check(decoder.PendingBytes() < vt::MaxSequenceBytes);
+  Check(decoder.QueuedKeys() <= vt::KeyDecoder::MaxQueuedKeys);
 }
 
 }  // namespace
@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   whole.Tick(1000 + vt::EscapeTimeoutMs);
   Check(whole.PendingBytes() == 0);
   std::vector<vt::KeyEvent> got = PopAll(whole);
-  if (expected.size() <= vt::KeyDecoder::kMaxQueuedKeys) Check(got == expected);
+  if (expected.size() <= vt::KeyDecoder::MaxQueuedKeys) Check(got == expected);
 
   // Split into reads of sizes drawn from the bytes themselves, at one time:
   // the same keys.

@@ -20,14 +20,14 @@
 
 namespace {
 
-termios gSavedMode{};
-volatile sig_atomic_t gModeChanged = 0;
+termios GSavedMode{};
+volatile sig_atomic_t GModeChanged = 0;
 
 // tcsetattr is async-signal-safe, so the signal handler may use this too.
 void RestoreTerminal() {
-  if (gModeChanged != 0) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &gSavedMode);
-    gModeChanged = 0;
+  if (GModeChanged != 0) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &GSavedMode);
+    GModeChanged = 0;
   }
 }
 
@@ -42,16 +42,16 @@ void OnSignal(int sig) {
 // Ctrl+Z, Ctrl+S, Ctrl+Q and Ctrl+V arrive as bytes to be shown; ICRNL off,
 // so that Enter shows as the CR the terminal sends.
 bool EnterKeyMode() {
-  if (tcgetattr(STDIN_FILENO, &gSavedMode) != 0) return false;
-  termios mode = gSavedMode;
+  if (tcgetattr(STDIN_FILENO, &GSavedMode) != 0) return false;
+  termios mode = GSavedMode;
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
   mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
   mode.c_cc[VMIN] = 1;
   mode.c_cc[VTIME] = 0;
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, OnSignal);
-  gModeChanged = 1;
+  GModeChanged = 1;
   if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) != 0) {
-    gModeChanged = 0;
+    GModeChanged = 0;
     return false;
   }
   return true;
@@ -109,10 +109,10 @@ std::string DescribeBytes(const uint8_t* bytes, size_t n) {
 
 const char* KeyName(WORD vk) {
   struct Name {
-    WORD vk;
-    const char* name;
+    WORD Vk;
+    const char* Name;
   };
-  static constexpr Name kNames[] = {
+  static constexpr Name Names[] = {
       {VK_BACK, "Backspace"}, {VK_TAB, "Tab"},     {VK_CLEAR, "Clear"},    {VK_RETURN, "Enter"},
       {VK_ESCAPE, "Esc"},     {VK_SPACE, "Space"}, {VK_PRIOR, "PgUp"},     {VK_NEXT, "PgDn"},
       {VK_END, "End"},        {VK_HOME, "Home"},   {VK_LEFT, "Left"},      {VK_UP, "Up"},
@@ -120,8 +120,8 @@ const char* KeyName(WORD vk) {
       {VK_MULTIPLY, "Num *"}, {VK_ADD, "Num +"},   {VK_SUBTRACT, "Num -"}, {0x6E, "Num ."},
       {VK_DIVIDE, "Num /"},   {0xE7, "character"},
   };
-  for (const Name& n : kNames) {
-    if (n.vk == vk) return n.name;
+  for (const Name& n : Names) {
+    if (n.Vk == vk) return n.Name;
   }
   return nullptr;
 }
@@ -148,19 +148,19 @@ std::string DescribeKey(const vt::KeyEvent& key) {
   }
   line += "  state";
   struct Flag {
-    DWORD bit;
-    const char* name;
+    DWORD Bit;
+    const char* Name;
   };
-  static constexpr Flag kFlags[] = {
+  static constexpr Flag Flags[] = {
       {SHIFT_PRESSED, "SHIFT_PRESSED"},           {LEFT_CTRL_PRESSED, "LEFT_CTRL_PRESSED"},
       {RIGHT_CTRL_PRESSED, "RIGHT_CTRL_PRESSED"}, {LEFT_ALT_PRESSED, "LEFT_ALT_PRESSED"},
       {RIGHT_ALT_PRESSED, "RIGHT_ALT_PRESSED"},   {ENHANCED_KEY, "ENHANCED_KEY"},
   };
   bool any = false;
-  for (const Flag& f : kFlags) {
-    if ((key.ControlState & f.bit) == 0) continue;
+  for (const Flag& f : Flags) {
+    if ((key.ControlState & f.Bit) == 0) continue;
     line += any ? "|" : " ";
-    line += f.name;
+    line += f.Name;
     any = true;
   }
   if (!any) line += " 0";

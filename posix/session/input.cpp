@@ -39,7 +39,7 @@ InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records, size_t
   size_t total = 0;
   Status status = Status::Ok;
   while (total < maxBytes) {
-    pollfd ready{Fd, POLLIN, 0};
+    pollfd ready{fd_, POLLIN, 0};
     const int polled = poll(&ready, 1, 0);
     if (polled < 0) {
       if (errno == EINTR) continue;
@@ -53,27 +53,27 @@ InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records, size_t
       break;
     }
     const size_t want = std::min(sizeof buffer, maxBytes - total);
-    const ssize_t got = read(Fd, buffer, want);
+    const ssize_t got = read(fd_, buffer, want);
     if (got > 0) {
-      Decoder.Feed(buffer, static_cast<size_t>(got), MonotonicMs());
+      decoder_.Feed(buffer, static_cast<size_t>(got), MonotonicMs());
       total += static_cast<size_t>(got);
       continue;
     }
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    status = (got < 0 && errno == EIO && InBackground(Fd)) ? Status::Background : Status::Gone;
+    status = (got < 0 && errno == EIO && InBackground(fd_)) ? Status::Background : Status::Gone;
     break;
   }
-  Decoder.Tick(MonotonicMs());
+  decoder_.Tick(MonotonicMs());
   vt::KeyEvent key;
-  while (Decoder.Pop(&key)) vt::AppendKeyRecords(key, records);
+  while (decoder_.Pop(&key)) vt::AppendKeyRecords(key, records);
   return status;
 }
 
 InputSource::Status InputSource::Wait(int timeoutMs) {
   int timeout = timeoutMs;
-  const int pending = Decoder.PendingTimeoutMs(MonotonicMs());
+  const int pending = decoder_.PendingTimeoutMs(MonotonicMs());
   if (pending >= 0 && (timeout < 0 || pending < timeout)) timeout = pending;
-  pollfd ready{Fd, POLLIN, 0};
+  pollfd ready{fd_, POLLIN, 0};
   const int polled = poll(&ready, 1, timeout);
   if (polled < 0) return errno == EINTR ? Status::Ok : Status::Gone;
   if (polled > 0 && (ready.revents & POLLIN) == 0) return Status::Gone;

@@ -22,7 +22,7 @@ class InputSource {
     Background,  // the read was refused because another job holds the terminal
   };
 
-  explicit InputSource(int fd) : Fd(fd) {}
+  explicit InputSource(int fd) : fd_(fd) {}
 
   // Reads up to maxBytes that are waiting now, decodes them and appends the
   // key records of every finished key to *records.  Never blocks.
@@ -34,8 +34,8 @@ class InputSource {
   Status Wait(int timeoutMs);
 
  private:
-  int Fd;
-  vt::KeyDecoder Decoder;
+  int fd_;
+  vt::KeyDecoder decoder_;
 };
 
 // Starts the thread that reads the terminal into the console's input queue

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "console/console_output.h"
 #include "posix/session/input.h"
 #include "posix/session/output.h"
 #include "posix/session/signals.h"
@@ -23,9 +24,6 @@ namespace session {
 std::atomic<bool> Held{false};
 
 namespace {
-
-constexpr int MaxColumns = 256;
-constexpr int MaxRows = 234;
 
 // What a crash handler sends to give the terminal back: plain data, set
 // before the handlers exist.  CAN first: it aborts an escape sequence the
@@ -79,17 +77,15 @@ vt::Charset LocaleCharset() {
 
 void StartOnce() {
   Session& s = TheSession();
-  if (isatty(InFd) == 0 || isatty(OutFd) == 0 || tcgetattr(InFd, &s.UserMode) != 0) {
-    static const char message[] = "rousel: standard input and output must be a terminal\n";
-    WriteAll(STDERR_FILENO, message, sizeof message - 1);
-    _exit(1);
-  }
+  if (isatty(InFd) == 0 || isatty(OutFd) == 0 || tcgetattr(InFd, &s.UserMode) != 0) return;
   std::lock_guard lock(s.Mutex);
   int columns = 80;
   int rows = 25;
   TerminalSize(&columns, &rows);
-  const int width = std::min(columns, MaxColumns);
-  const int height = std::min(rows, MaxRows);
+  // The console layer works on no larger area; a larger buffer would only
+  // cost memory.
+  const int width = std::min<int>(columns, MaxScreenWidth);
+  const int height = std::min<int>(rows, MaxScreenHeight);
   s.Chars = LocaleCharset();
   s.Console = std::make_unique<model::Console>(width, height, model::Cell{' ', 7});
   s.Screen = std::make_unique<vt::Renderer>(width, height, s.Chars);
@@ -154,9 +150,10 @@ void HandBackAsyncSafe() {
 
 // --- For the Win32 functions and the sound ---
 
-void StartTerminal() {
+bool StartTerminal() {
   static std::once_flag once;
   std::call_once(once, StartOnce);
+  return TheSession().Started;
 }
 
 std::mutex& SessionMutex() {

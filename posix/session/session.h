@@ -24,11 +24,12 @@ namespace session {
 
 // --- For the Win32 functions and the sound ---
 
-// Takes the terminal over, once: checks that standard input and output are a
-// terminal (otherwise one line on standard error and exit status 1, nothing
-// touched), then non-canonical mode, the alternate screen, the signal
-// handling and the key reader.  Later calls do nothing.  Safe from any thread.
-void StartTerminal();
+// Takes the terminal over, once: non-canonical mode, the alternate screen,
+// the signal handling and the key reader.  False, with nothing touched, when
+// standard input or output is no terminal: the console functions then fail,
+// as they do on Windows without a console, and the console layer says so.
+// Later calls only answer.  Safe from any thread.
+bool StartTerminal();
 
 // The session lock: guards the console model, the renderer and the bytes
 // they send, so the cursor thread and the program's thread never interleave.

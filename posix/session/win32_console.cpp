@@ -15,7 +15,7 @@
 namespace {
 
 // Windows keeps titles far longer; this bounds what one call may send.
-constexpr size_t kMaxTitle = 1024;
+constexpr size_t MaxTitle = 1024;
 
 bool IsOutput(HANDLE handle) {
   return handle == model::ConsoleOutputHandle();
@@ -29,11 +29,11 @@ bool IsInput(HANDLE handle) {
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
   switch (nStdHandle) {
     case STD_INPUT_HANDLE:
-      session::StartTerminal();
+      session::StartTerminal();  // the handles exist either way, as on Windows
       return model::ConsoleInputHandle();
     case STD_OUTPUT_HANDLE:
     case STD_ERROR_HANDLE:
-      session::StartTerminal();
+      session::StartTerminal();  // the handles exist either way, as on Windows
       return model::ConsoleOutputHandle();
     default:
       return INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr): the Win32 value
@@ -43,7 +43,7 @@ HANDLE WINAPI GetStdHandle(DWORD nStdHandle) {
 BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE hConsoleOutput,
                                        PCONSOLE_SCREEN_BUFFER_INFO lpConsoleScreenBufferInfo) {
   if (!IsOutput(hConsoleOutput) || lpConsoleScreenBufferInfo == nullptr) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   std::lock_guard lock(session::SessionMutex());
   *lpConsoleScreenBufferInfo = session::ConsoleLocked().Info();
   return TRUE;
@@ -52,7 +52,7 @@ BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE hConsoleOutput,
 BOOL WINAPI ReadConsoleOutputAttribute(HANDLE hConsoleOutput, LPWORD lpAttribute, DWORD nLength,
                                        COORD dwReadCoord, LPDWORD lpNumberOfAttrsRead) {
   if (!IsOutput(hConsoleOutput) || (lpAttribute == nullptr && nLength > 0)) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   std::lock_guard lock(session::SessionMutex());
   return session::ConsoleLocked().Screen.ReadAttributes(lpAttribute, nLength, dwReadCoord,
                                                         lpNumberOfAttrsRead)
@@ -64,7 +64,7 @@ BOOL WINAPI WriteConsoleOutputA(HANDLE hConsoleOutput, const CHAR_INFO* lpBuffer
                                 COORD dwBufferSize, COORD dwBufferCoord,
                                 PSMALL_RECT lpWriteRegion) {
   if (!IsOutput(hConsoleOutput)) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   std::lock_guard lock(session::SessionMutex());
   if (!session::ConsoleLocked().Screen.WriteOutput(lpBuffer, dwBufferSize, dwBufferCoord,
                                                    lpWriteRegion))
@@ -77,7 +77,7 @@ BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput, const SMALL_RECT* 
                                        const SMALL_RECT* lpClipRectangle, COORD dwDestinationOrigin,
                                        const CHAR_INFO* lpFill) {
   if (!IsOutput(hConsoleOutput) || lpScrollRectangle == nullptr || lpFill == nullptr) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   std::lock_guard lock(session::SessionMutex());
   if (!session::ConsoleLocked().Screen.Scroll(*lpScrollRectangle, lpClipRectangle,
                                               dwDestinationOrigin, *lpFill))
@@ -88,13 +88,13 @@ BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput, const SMALL_RECT* 
 
 BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput, COORD dwCursorPosition) {
   if (!IsOutput(hConsoleOutput)) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   return session::MoveCursor(dwCursorPosition) ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetConsoleCursorInfo(HANDLE hConsoleOutput, PCONSOLE_CURSOR_INFO lpConsoleCursorInfo) {
   if (!IsOutput(hConsoleOutput) || lpConsoleCursorInfo == nullptr) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   std::lock_guard lock(session::SessionMutex());
   *lpConsoleCursorInfo = session::ConsoleLocked().CursorInfo;
   return TRUE;
@@ -103,7 +103,7 @@ BOOL WINAPI GetConsoleCursorInfo(HANDLE hConsoleOutput, PCONSOLE_CURSOR_INFO lpC
 BOOL WINAPI SetConsoleCursorInfo(HANDLE hConsoleOutput,
                                  const CONSOLE_CURSOR_INFO* lpConsoleCursorInfo) {
   if (!IsOutput(hConsoleOutput) || lpConsoleCursorInfo == nullptr) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   std::lock_guard lock(session::SessionMutex());
   if (!session::ConsoleLocked().SetCursorInfo(*lpConsoleCursorInfo)) return FALSE;
   session::NoteCursorShownLocked(lpConsoleCursorInfo->bVisible != FALSE);
@@ -113,8 +113,8 @@ BOOL WINAPI SetConsoleCursorInfo(HANDLE hConsoleOutput,
 
 BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
   if (lpConsoleTitle == nullptr) return FALSE;
-  session::StartTerminal();
-  const std::string_view title(lpConsoleTitle, strnlen(lpConsoleTitle, kMaxTitle));
+  if (!session::StartTerminal()) return FALSE;
+  const std::string_view title(lpConsoleTitle, strnlen(lpConsoleTitle, MaxTitle));
   std::lock_guard lock(session::SessionMutex());
   session::SetTitleLocked(title);
   return TRUE;
@@ -122,7 +122,7 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
 
 BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE hConsoleInput, LPDWORD lpcNumberOfEvents) {
   if (!IsInput(hConsoleInput) || lpcNumberOfEvents == nullptr) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   // Never waits: the terminal's reading thread keeps the queue filled.
   std::lock_guard lock(session::SessionMutex());
   *lpcNumberOfEvents = static_cast<DWORD>(session::ConsoleLocked().Input.size());
@@ -133,7 +133,7 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
                               LPDWORD lpNumberOfEventsRead) {
   if (!IsInput(hConsoleInput) || lpNumberOfEventsRead == nullptr) return FALSE;
   if (lpBuffer == nullptr && nLength > 0) return FALSE;
-  session::StartTerminal();
+  if (!session::StartTerminal()) return FALSE;
   *lpNumberOfEventsRead = 0;
   if (nLength == 0) return TRUE;
   // Like the Windows console, wait until there is at least one record.
@@ -153,6 +153,6 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
   }
 }
 
-BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
-  return session::SetCtrlHandler(HandlerRoutine, Add != FALSE) ? TRUE : FALSE;
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add) {
+  return session::SetCtrlHandler(handlerRoutine, add != FALSE) ? TRUE : FALSE;
 }

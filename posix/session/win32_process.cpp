@@ -47,7 +47,7 @@ bool HasCapSysNice() {
 }
 
 session::PriorityLimits Limits() {
-  static const session::PriorityLimits limits = [] {
+  static const session::PriorityLimits Limits = [] {
     session::PriorityLimits l;
     errno = 0;
     const int nice = getpriority(PRIO_PROCESS, 0);
@@ -61,7 +61,7 @@ session::PriorityLimits Limits() {
     l.LowestNice = session::LowestPermittedNice(HasCapSysNice(), rlimitNice);
     return l;
   }();
-  return limits;
+  return Limits;
 }
 
 // Linux keeps the policy and the nice value per thread; a Win32 priority
@@ -94,13 +94,13 @@ bool ApplyPriority(const session::PriorityPlan& plan) {
   return ok;
 }
 
-std::mutex priorityMutex;
+std::mutex PriorityMutex;
 
 // --- user32 ---
 UINT WINAPI KeyboardCodePage() {
   return 866;
 }
-char user32Module = 0;
+char User32Module = 0;
 
 }  // namespace
 
@@ -115,7 +115,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZE_T 
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   if (hHandle == model::ConsoleInputHandle()) {
-    session::StartTerminal();
+    if (!session::StartTerminal()) return WAIT_FAILED;
     return session::WaitForInput(dwMilliseconds);
   }
   return model::WaitObject(hHandle, dwMilliseconds);
@@ -153,7 +153,7 @@ BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass) {
   if (hProcess != model::CurrentProcessHandle()) return FALSE;
   session::PriorityPlan plan;
   if (!session::PlanPriority(dwPriorityClass, Limits(), &plan)) return FALSE;
-  std::lock_guard lock(priorityMutex);
+  std::lock_guard lock(PriorityMutex);
   return ApplyPriority(plan) ? TRUE : FALSE;
 }
 
@@ -189,12 +189,12 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
   if (lpLibFileName == nullptr) return nullptr;
   if (strcasecmp(lpLibFileName, "user32.dll") == 0 || strcasecmp(lpLibFileName, "user32") == 0)
-    return &user32Module;
+    return &User32Module;
   return nullptr;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-  if (hModule != &user32Module || lpProcName == nullptr) return nullptr;
+  if (hModule != &User32Module || lpProcName == nullptr) return nullptr;
   // Through void (*)(), the generic function pointer, as GetProcAddress's
   // callers cast back to the real type.
   if (std::strcmp(lpProcName, "GetKBCodePage") == 0)

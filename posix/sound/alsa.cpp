@@ -26,15 +26,15 @@ namespace {
 // 48 kHz is the native rate of most cards and of the sound servers; 44.1 kHz
 // for the odd device without it.  Both carry 2000 Hz as exactly 24 and
 // 22.05 samples per cycle.
-constexpr unsigned kRates[] = {48000, 44100};
+constexpr unsigned Rates[] = {48000, 44100};
 // Buffer of about 40 ms: short enough that a tone starts promptly, long
 // enough to ride out a busy moment of the machine.
-constexpr unsigned kLatencyMicros = 40000;
+constexpr unsigned LatencyMicros = 40000;
 // The writer keeps about this much queued ahead of playback.
-constexpr uint32_t kLeadMillis = 20;
-constexpr std::chrono::milliseconds kDefaultIdleStop{1000};
+constexpr uint32_t LeadMillis = 20;
+constexpr std::chrono::milliseconds DefaultIdleStop{1000};
 // Recovery attempts for one write before the stream is given up.
-constexpr int kMaxRecoveries = 3;
+constexpr int MaxRecoveries = 3;
 
 // libasound reports its troubles by printing to stderr, which would land in
 // the middle of the alarm screen.  Failures show in the return codes.
@@ -42,21 +42,21 @@ void Quiet(const char* /*file*/, int /*line*/, const char* /*function*/, int /*e
            const char* /*fmt*/, ...) {}
 
 struct Engine {
-  std::mutex mutex;
-  std::condition_variable wake;
-  snd_pcm_t* pcm = nullptr;
-  bool failed = false;
-  uint32_t rate = 0;
-  int64_t buffer = 0;  // frames
-  int64_t period = 0;  // frames
-  std::chrono::nanoseconds tick{};
-  Timeline timeline{48000, 0};
-  std::deque<ToneSpan> spans;
-  bool streaming = false;
-  bool stopRequested = false;
-  std::thread writer;
-  Clock::time_point quietSince{};
-  std::chrono::milliseconds idleStop = kDefaultIdleStop;
+  std::mutex Mutex;
+  std::condition_variable Wake;
+  snd_pcm_t* Pcm = nullptr;
+  bool Failed = false;
+  uint32_t Rate = 0;
+  int64_t Buffer = 0;  // frames
+  int64_t Period = 0;  // frames
+  std::chrono::nanoseconds Tick{};
+  Timeline Schedule{48000, 0};
+  std::deque<ToneSpan> Spans;
+  bool Streaming = false;
+  bool StopRequested = false;
+  std::thread Writer;
+  Clock::time_point QuietSince{};
+  std::chrono::milliseconds IdleStop = DefaultIdleStop;
 };
 
 // Never destroyed: the writer may still be winding down while the process
@@ -96,9 +96,9 @@ bool Configure(snd_pcm_t* pcm, Engine& e) {
   // once instead of hanging the alarm; the writes then block as usual.
   if (snd_pcm_nonblock(pcm, 0) < 0) return false;
   bool set = false;
-  for (unsigned wanted : kRates) {
+  for (unsigned wanted : Rates) {
     if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, wanted, 1,
-                           kLatencyMicros) >= 0) {
+                           LatencyMicros) >= 0) {
       set = true;
       break;
     }
@@ -109,21 +109,21 @@ bool Configure(snd_pcm_t* pcm, Engine& e) {
   snd_pcm_uframes_t period = 0;
   if (rate < 8000 || snd_pcm_get_params(pcm, &buffer, &period) < 0 || buffer == 0 || period == 0)
     return false;
-  e.rate = rate;
-  e.buffer = static_cast<int64_t>(buffer);
-  e.period = static_cast<int64_t>(period);
+  e.Rate = rate;
+  e.Buffer = static_cast<int64_t>(buffer);
+  e.Period = static_cast<int64_t>(period);
   const int64_t lead =
-      std::clamp(std::min(FramesOf(kLeadMillis, rate), e.buffer / 2), e.period, e.buffer);
-  e.timeline = Timeline(rate, lead);
+      std::clamp(std::min(FramesOf(LeadMillis, rate), e.Buffer / 2), e.Period, e.Buffer);
+  e.Schedule = Timeline(rate, lead);
   // Wake about twice per lead so the queue never runs low between wake-ups.
-  const int64_t tickFrames = std::max<int64_t>(1, std::min(e.period, lead / 2));
-  e.tick = std::chrono::nanoseconds(tickFrames * 1'000'000'000 / rate);
+  const int64_t tickFrames = std::max<int64_t>(1, std::min(e.Period, lead / 2));
+  e.Tick = std::chrono::nanoseconds(tickFrames * 1'000'000'000 / rate);
   // Start playing as soon as the first lead is queued rather than when the
   // whole buffer is full, which the clock-paced writer would take 40 ms for.
-  return SetSoftwareParams(pcm, lead, e.period);
+  return SetSoftwareParams(pcm, lead, e.Period);
 }
 
-enum class WriteOutcome { kWritten, kRecovered, kFailed };
+enum class WriteOutcome { Written, Recovered, Failed };
 
 // Hands all samples to the device; an underrun or a suspend on the way is
 // recovered, and reported so that the frame clock can be resynchronised.
@@ -137,52 +137,52 @@ WriteOutcome WriteAll(snd_pcm_t* pcm, const std::vector<int16_t>& samples) {
       done += static_cast<size_t>(n);
       continue;
     }
-    if (++recoveries > kMaxRecoveries) return WriteOutcome::kFailed;
-    if (n < 0 && snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) return WriteOutcome::kFailed;
+    if (++recoveries > MaxRecoveries) return WriteOutcome::Failed;
+    if (n < 0 && snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) return WriteOutcome::Failed;
     recovered = true;
   }
-  return recovered ? WriteOutcome::kRecovered : WriteOutcome::kWritten;
+  return recovered ? WriteOutcome::Recovered : WriteOutcome::Written;
 }
 
 void WriterLoop(Engine& e) {
   std::vector<int16_t> samples;
-  std::unique_lock lock(e.mutex);
-  while (!e.stopRequested) {
+  std::unique_lock lock(e.Mutex);
+  while (!e.StopRequested) {
     const Clock::time_point now = Clock::now();
-    Timeline& clock = e.timeline;
-    while (!e.spans.empty() && e.spans.front().End() <= clock.Handed()) e.spans.pop_front();
-    if (e.spans.empty() && now >= e.quietSince + e.idleStop) break;
+    Timeline& clock = e.Schedule;
+    while (!e.Spans.empty() && e.Spans.front().End() <= clock.Handed()) e.Spans.pop_front();
+    if (e.Spans.empty() && now >= e.QuietSince + e.IdleStop) break;
 
-    const int64_t due = std::min(clock.Due(now), e.buffer);
+    const int64_t due = std::min(clock.Due(now), e.Buffer);
     if (due <= 0) {
-      e.wake.wait_until(lock, now + e.tick);
+      e.Wake.wait_until(lock, now + e.Tick);
       continue;
     }
     samples.resize(static_cast<size_t>(due));
-    RenderFrames(samples, clock.Handed(), e.spans, e.rate);
+    RenderFrames(samples, clock.Handed(), e.Spans, e.Rate);
     clock.Advance(due);
 
     // The device belongs to this thread while it streams; Play() touches
     // only the spans and the frame clock, under the lock.
     lock.unlock();
-    const WriteOutcome outcome = WriteAll(e.pcm, samples);
+    const WriteOutcome outcome = WriteAll(e.Pcm, samples);
     const snd_pcm_sframes_t avail =
-        outcome == WriteOutcome::kWritten ? snd_pcm_avail(e.pcm) : snd_pcm_sframes_t{-1};
+        outcome == WriteOutcome::Written ? snd_pcm_avail(e.Pcm) : snd_pcm_sframes_t{-1};
     lock.lock();
-    if (outcome == WriteOutcome::kFailed) {
-      e.failed = true;
+    if (outcome == WriteOutcome::Failed) {
+      e.Failed = true;
       break;
     }
-    if (outcome == WriteOutcome::kRecovered) {
+    if (outcome == WriteOutcome::Recovered) {
       clock.Resync(Clock::now());
-    } else if (avail >= 0 && avail < e.buffer) {
+    } else if (avail >= 0 && avail < e.Buffer) {
       // A real device says how much it still holds.  A null or file sink
       // reports the whole buffer free at all times: nothing to follow there.
-      clock.Follow(Clock::now(), e.buffer - avail, e.period);
+      clock.Follow(Clock::now(), e.Buffer - avail, e.Period);
     }
   }
-  e.streaming = false;
-  snd_pcm_t* const pcm = e.pcm;
+  e.Streaming = false;
+  snd_pcm_t* const pcm = e.Pcm;
   lock.unlock();
   // Whatever is still queued is silence by now (or the tail of a tone cut
   // short by Close()): stop at once.
@@ -192,7 +192,7 @@ void WriterLoop(Engine& e) {
 // Waits for a writer that has ended or is ending.  Called with the lock held;
 // the writer takes the lock no more once `streaming` is false.
 void JoinWriter(Engine& e) {
-  if (e.writer.joinable() && !e.streaming) e.writer.join();
+  if (e.Writer.joinable() && !e.Streaming) e.Writer.join();
 }
 
 }  // namespace
@@ -203,8 +203,8 @@ bool Compiled() {
 
 bool Open() {
   Engine& e = TheEngine();
-  std::lock_guard lock(e.mutex);
-  if (e.pcm != nullptr) return !e.failed;
+  std::lock_guard lock(e.Mutex);
+  if (e.Pcm != nullptr) return !e.Failed;
   snd_lib_error_set_handler(Quiet);
   snd_pcm_t* pcm = nullptr;
   if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
@@ -212,71 +212,71 @@ bool Open() {
     snd_pcm_close(pcm);
     return false;
   }
-  e.pcm = pcm;
-  e.failed = false;
+  e.Pcm = pcm;
+  e.Failed = false;
   return true;
 }
 
 std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock::time_point call) {
   Engine& e = TheEngine();
-  std::unique_lock lock(e.mutex);
-  if (e.pcm == nullptr || e.failed) return std::nullopt;
-  if (!e.streaming) {
+  std::unique_lock lock(e.Mutex);
+  if (e.Pcm == nullptr || e.Failed) return std::nullopt;
+  if (!e.Streaming) {
     JoinWriter(e);
-    if (e.failed) return std::nullopt;
+    if (e.Failed) return std::nullopt;
     // After a drop the PCM waits in the SETUP state; prepare it again.
-    if (snd_pcm_prepare(e.pcm) < 0) {
-      e.failed = true;
+    if (snd_pcm_prepare(e.Pcm) < 0) {
+      e.Failed = true;
       return std::nullopt;
     }
-    e.timeline.Start(Clock::now());
-    e.spans.clear();
-    e.stopRequested = false;
-    e.streaming = true;
+    e.Schedule.Start(Clock::now());
+    e.Spans.clear();
+    e.StopRequested = false;
+    e.Streaming = true;
     try {
-      e.writer = std::thread(WriterLoop, std::ref(e));
+      e.Writer = std::thread(WriterLoop, std::ref(e));
     } catch (const std::system_error&) {
-      e.streaming = false;
-      e.failed = true;
+      e.Streaming = false;
+      e.Failed = true;
       return std::nullopt;
     }
   }
-  const int64_t previousEnd = e.spans.empty() ? 0 : e.spans.back().End();
-  const int64_t start = e.timeline.PlaceTone(call, previousEnd);
-  e.spans.push_back(ToneSpan{start, FramesOf(millis, e.rate), frequency});
-  const Clock::time_point until = e.timeline.ReturnTime(call, start, millis);
-  e.quietSince = until;
+  const int64_t previousEnd = e.Spans.empty() ? 0 : e.Spans.back().End();
+  const int64_t start = e.Schedule.PlaceTone(call, previousEnd);
+  e.Spans.push_back(ToneSpan{start, FramesOf(millis, e.Rate), frequency});
+  const Clock::time_point until = e.Schedule.ReturnTime(call, start, millis);
+  e.QuietSince = until;
   return until;
 }
 
 void Close() {
   Engine& e = TheEngine();
-  std::unique_lock lock(e.mutex);
-  e.stopRequested = true;
-  e.wake.notify_all();
-  if (e.writer.joinable()) {
+  std::unique_lock lock(e.Mutex);
+  e.StopRequested = true;
+  e.Wake.notify_all();
+  if (e.Writer.joinable()) {
     lock.unlock();
-    e.writer.join();
+    e.Writer.join();
     lock.lock();
   }
-  e.streaming = false;
-  e.stopRequested = false;
-  e.spans.clear();
-  if (e.pcm != nullptr) snd_pcm_close(e.pcm);
-  e.pcm = nullptr;
-  e.failed = false;
+  e.Streaming = false;
+  e.StopRequested = false;
+  e.Spans.clear();
+  if (e.Pcm != nullptr) snd_pcm_close(e.Pcm);
+  e.Pcm = nullptr;
+  e.Failed = false;
 }
 
 bool Streaming() {
   Engine& e = TheEngine();
-  std::lock_guard lock(e.mutex);
-  return e.streaming;
+  std::lock_guard lock(e.Mutex);
+  return e.Streaming;
 }
 
 void SetIdleStop(std::chrono::milliseconds idle) {
   Engine& e = TheEngine();
-  std::lock_guard lock(e.mutex);
-  e.idleStop = idle;
+  std::lock_guard lock(e.Mutex);
+  e.IdleStop = idle;
 }
 
 }  // namespace sound::alsa

@@ -22,11 +22,11 @@ namespace {
 // Both are read by Stop(), which may run in a signal handler; lock-free
 // atomics are safe there.
 std::atomic<int> SpeakerFd{-1};
-std::atomic<Kind> SpeakerKind{Kind::kNone};
+std::atomic<Kind> SpeakerKind{Kind::None};
 
 // The interval timer's input clock: the console ioctls take the timer's
 // divisor, not the frequency.
-constexpr uint32_t kTimerClock = 1193180;
+constexpr uint32_t TimerClock = 1193180;
 
 std::vector<std::string> Glob(const char* pattern) {
   std::vector<std::string> paths;
@@ -39,10 +39,10 @@ std::vector<std::string> Glob(const char* pattern) {
 }
 
 bool CanPlayTones(int fd) {
-  constexpr size_t kBitsPerLong = sizeof(unsigned long) * CHAR_BIT;
-  unsigned long bits[(SND_MAX + kBitsPerLong) / kBitsPerLong] = {};
+  constexpr size_t BitsPerLong = sizeof(unsigned long) * CHAR_BIT;
+  unsigned long bits[(SND_MAX + BitsPerLong) / BitsPerLong] = {};
   if (ioctl(fd, EVIOCGBIT(EV_SND, sizeof(bits)), bits) < 0) return false;
-  return ((bits[SND_TONE / kBitsPerLong] >> (SND_TONE % kBitsPerLong)) & 1UL) != 0;
+  return ((bits[SND_TONE / BitsPerLong] >> (SND_TONE % BitsPerLong)) & 1UL) != 0;
 }
 
 // The kernel's pcspkr driver is an input device that takes EV_SND/SND_TONE
@@ -85,17 +85,17 @@ bool SendTone(int fd, uint32_t frequency) noexcept {
 }  // namespace
 
 Kind Open() {
-  if (SpeakerKind.load() != Kind::kNone) return SpeakerKind.load();
+  if (SpeakerKind.load() != Kind::None) return SpeakerKind.load();
   // On a virtual console the tone ioctl comes first: it drives the same
   // speaker, and its tones stop by themselves, also when the process is
   // stopped or killed in the middle of one.
   int fd = OpenConsoleSpeaker();
-  Kind kind = Kind::kConsole;
+  Kind kind = Kind::Console;
   if (fd < 0) {
     fd = OpenInputSpeaker();
-    kind = Kind::kInputDevice;
+    kind = Kind::InputDevice;
   }
-  if (fd < 0) return Kind::kNone;
+  if (fd < 0) return Kind::None;
   SpeakerFd.store(fd);
   SpeakerKind.store(kind);
   return kind;
@@ -105,19 +105,19 @@ bool Start(uint32_t frequency, uint32_t millis) {
   const int fd = SpeakerFd.load();
   if (fd < 0 || frequency == 0) return false;
   switch (SpeakerKind.load()) {
-    case Kind::kInputDevice:
+    case Kind::InputDevice:
       return SendTone(fd, frequency);
-    case Kind::kConsole: {
+    case Kind::Console: {
       // The divisor is 16 bits wide; Beep lets no frequency below 37 Hz
       // through, which keeps it in range.
-      const unsigned long divisor = std::min<unsigned long>(kTimerClock / frequency, 0xFFFF);
+      const unsigned long divisor = std::min<unsigned long>(TimerClock / frequency, 0xFFFF);
       // KDMKTONE switches itself off after its duration (up to 65535 ms), so
       // even a killed process leaves no endless whistle behind.
       if (millis <= 0xFFFF)
         return ioctl(fd, KDMKTONE, (static_cast<unsigned long>(millis) << 16) | divisor) == 0;
       return ioctl(fd, KIOCSOUND, divisor) == 0;
     }
-    case Kind::kNone:
+    case Kind::None:
       break;
   }
   return false;
@@ -127,13 +127,13 @@ void Stop() noexcept {
   const int fd = SpeakerFd.load();
   if (fd < 0) return;
   switch (SpeakerKind.load()) {
-    case Kind::kInputDevice:
+    case Kind::InputDevice:
       SendTone(fd, 0);
       break;
-    case Kind::kConsole:
+    case Kind::Console:
       ioctl(fd, KIOCSOUND, 0UL);
       break;
-    case Kind::kNone:
+    case Kind::None:
       break;
   }
 }
@@ -141,7 +141,7 @@ void Stop() noexcept {
 void Close() {
   Stop();
   const int fd = SpeakerFd.exchange(-1);
-  SpeakerKind.store(Kind::kNone);
+  SpeakerKind.store(Kind::None);
   if (fd >= 0) close(fd);
 }
 

@@ -7,7 +7,7 @@
 
 namespace sound::speaker {
 
-enum class Kind { kNone, kInputDevice, kConsole };
+enum class Kind { None, InputDevice, Console };
 
 // Looks for a speaker this process may sound, keeps it open, and says which
 // one it found.  Nothing sounds while probing.

@@ -4,7 +4,7 @@
 namespace sound::speaker {
 
 Kind Open() {
-  return Kind::kNone;
+  return Kind::None;
 }
 bool Start(uint32_t /*frequency*/, uint32_t /*millis*/) {
   return false;

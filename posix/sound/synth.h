@@ -15,19 +15,19 @@ using Clock = std::chrono::steady_clock;
 // One tone placed on the stream: frames [start, End()) carry a sine at
 // `frequency` hertz; frames outside every span are silence (exact zeros).
 struct ToneSpan {
-  int64_t start = 0;
-  int64_t frames = 0;
-  uint32_t frequency = 0;
+  int64_t Start = 0;
+  int64_t Frames = 0;
+  uint32_t Frequency = 0;
 
-  int64_t End() const { return start + frames; }
+  int64_t End() const { return Start + Frames; }
 };
 
 // Peak level as a fraction of full scale: loud enough to wake a sleeper,
 // with headroom for the overshoot of a resampler between us and the card.
-inline constexpr double kToneLevel = 0.6;
+inline constexpr double ToneLevel = 0.6;
 // Raised-cosine fade at both ends of a tone; a tone that starts or stops at
 // full level clicks.
-inline constexpr uint32_t kFadeMillis = 3;
+inline constexpr uint32_t FadeMillis = 3;
 
 // The number of frames that `millis` milliseconds take at `rate` frames per
 // second, rounded down.

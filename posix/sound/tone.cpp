@@ -18,20 +18,20 @@ namespace sound {
 namespace {
 
 // The frequencies Beep accepts on Windows; others fail without a sound.
-constexpr DWORD kLowestFrequency = 37;
-constexpr DWORD kHighestFrequency = 32767;
+constexpr DWORD LowestFrequency = 37;
+constexpr DWORD HighestFrequency = 32767;
 
 // Beeps one at a time; the chosen device is kept under it as well.
 std::timed_mutex& BeepMutex() {
-  static std::timed_mutex* const mutex = new std::timed_mutex;
-  return *mutex;
+  static std::timed_mutex* const Mutex = new std::timed_mutex;
+  return *Mutex;
 }
 
 // Longer than any tone of the ringing alarm, short enough not to hold up an
 // exit noticeably.
-constexpr std::chrono::seconds kShutdownPatience{1};
+constexpr std::chrono::seconds ShutdownPatience{1};
 
-std::atomic<Device> Chosen{Device::kUndecided};
+std::atomic<Device> Chosen{Device::Undecided};
 bool ExitStepRegistered = false;
 
 void ExitStep() {
@@ -41,32 +41,32 @@ void ExitStep() {
 // The first usable device at or below `from` in the order sound card, PC
 // speaker, bell.  The bell is always there.
 Device Probe(Device from) {
-  if (from == Device::kSoundCard && alsa::Open()) return Device::kSoundCard;
-  if (from == Device::kSoundCard || from == Device::kSpeaker || from == Device::kConsoleSpeaker) {
+  if (from == Device::SoundCard && alsa::Open()) return Device::SoundCard;
+  if (from == Device::SoundCard || from == Device::Speaker || from == Device::ConsoleSpeaker) {
     switch (speaker::Open()) {
-      case speaker::Kind::kInputDevice:
-        return Device::kSpeaker;
-      case speaker::Kind::kConsole:
-        return Device::kConsoleSpeaker;
-      case speaker::Kind::kNone:
+      case speaker::Kind::InputDevice:
+        return Device::Speaker;
+      case speaker::Kind::Console:
+        return Device::ConsoleSpeaker;
+      case speaker::Kind::None:
         break;
     }
   }
-  return Device::kBell;
+  return Device::Bell;
 }
 
 // The device below a failed one.
 Device NextDown(Device failed) {
   switch (failed) {
-    case Device::kUndecided:
-    case Device::kSoundCard:
-      return Device::kSpeaker;
-    case Device::kSpeaker:
-    case Device::kConsoleSpeaker:
-    case Device::kBell:
+    case Device::Undecided:
+    case Device::SoundCard:
+      return Device::Speaker;
+    case Device::Speaker:
+    case Device::ConsoleSpeaker:
+    case Device::Bell:
       break;
   }
-  return Device::kBell;
+  return Device::Bell;
 }
 
 void SleepUntil(Clock::time_point until) {
@@ -78,20 +78,20 @@ void SleepUntil(Clock::time_point until) {
 bool SoundOn(Device device, DWORD frequency, DWORD millis, Clock::time_point call) {
   const auto until = call + std::chrono::milliseconds(millis);
   switch (device) {
-    case Device::kSoundCard: {
+    case Device::SoundCard: {
       const std::optional<Clock::time_point> end = alsa::Play(frequency, millis, call);
       if (!end) return false;
       SleepUntil(*end);
       return true;
     }
-    case Device::kSpeaker:
-    case Device::kConsoleSpeaker:
+    case Device::Speaker:
+    case Device::ConsoleSpeaker:
       if (!speaker::Start(frequency, millis)) return false;
       SleepUntil(until);
       speaker::Stop();
       return true;
-    case Device::kBell:
-    case Device::kUndecided:
+    case Device::Bell:
+    case Device::Undecided:
       break;
   }
   // A terminal bell has no pitch and no length of its own: one ring per
@@ -111,14 +111,14 @@ void Shutdown() {
   // An exit step may run while a Beep is under way on another thread, or
   // (wrongly, but it must not hang) on the very thread inside Beep.  Without
   // the lock, switch the speaker off and leave the rest to the process's end.
-  std::unique_lock lock(BeepMutex(), kShutdownPatience);
+  std::unique_lock lock(BeepMutex(), ShutdownPatience);
   if (!lock.owns_lock()) {
     speaker::Stop();
     return;
   }
   speaker::Close();
   alsa::Close();
-  Chosen.store(Device::kUndecided);
+  Chosen.store(Device::Undecided);
 }
 
 void SilenceSpeaker() noexcept {
@@ -138,12 +138,12 @@ bool SoundCardStreamingForTesting() {
 BOOL WINAPI Beep(DWORD dwFreq, DWORD dwDuration) {
   using sound::Device;
   const sound::Clock::time_point call = sound::Clock::now();
-  if (dwFreq < sound::kLowestFrequency || dwFreq > sound::kHighestFrequency) return FALSE;
+  if (dwFreq < sound::LowestFrequency || dwFreq > sound::HighestFrequency) return FALSE;
   if (dwDuration == 0) return TRUE;
 
   std::lock_guard lock(sound::BeepMutex());
   Device device = sound::Chosen.load();
-  if (device == Device::kUndecided) {
+  if (device == Device::Undecided) {
     if (!sound::ExitStepRegistered) {
       // The speaker must not be left sounding.  The terminal's exit steps
       // cover its ways out; atexit() covers a process that never took the
@@ -152,12 +152,12 @@ BOOL WINAPI Beep(DWORD dwFreq, DWORD dwDuration) {
       std::atexit(sound::ExitStep);
       sound::ExitStepRegistered = true;
     }
-    device = sound::Probe(Device::kSoundCard);
+    device = sound::Probe(Device::SoundCard);
     sound::Chosen.store(device);
   }
   bool reopened = false;
   while (!sound::SoundOn(device, dwFreq, dwDuration, call)) {
-    if (device == Device::kSoundCard) {
+    if (device == Device::SoundCard) {
       // A suspend and resume, a restarted sound server or a replugged
       // headset leave the stream unusable but the card there: open it once
       // more before settling for less.

@@ -10,9 +10,9 @@
 
 namespace sound {
 
-enum class Device { kUndecided, kSoundCard, kSpeaker, kConsoleSpeaker, kBell };
+enum class Device { Undecided, SoundCard, Speaker, ConsoleSpeaker, Bell };
 
-// The device the first Beep chose (kUndecided before it); it changes later
+// The device the first Beep chose (Undecided before it); it changes later
 // only if the chosen device fails, to the next one down.
 Device ActiveDevice();
 

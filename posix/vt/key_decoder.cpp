@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "model/console_model.h"
 #include "posix/vt/cp866.h"
 #include "posix/vt/key_tables.h"
 
@@ -21,17 +22,17 @@ const int EscapeTimeoutMs = 50;
 
 namespace {
 
-constexpr uint8_t kEsc = 0x1B;
-constexpr KeyEvent kEscKey{VK_ESCAPE, 1, kEsc, 0};
+constexpr uint8_t Esc = 0x1B;
+constexpr KeyEvent EscKey{VK_ESCAPE, 1, Esc, 0};
 
 // DecodeKey's result, with one thing more for the streaming decoder.
 struct Decoded {
-  DecodeStatus status = DecodeStatus::Partial;
-  size_t consumed = 0;
-  KeyEvent key;
+  DecodeStatus Status = DecodeStatus::Partial;
+  size_t Consumed = 0;
+  KeyEvent Key;
   // A CSI or SS3 sequence was cut off (too long, or the timeout): the rest
   // of it may still arrive, and must be skipped rather than typed.
-  bool skipRest = false;
+  bool SkipRest = false;
 };
 
 Decoded Key(const KeyEvent& key, size_t consumed) {
@@ -68,25 +69,25 @@ bool IsFinalByte(uint8_t c) {
 // Numeric parameters "n;n;n", each possibly with ":sub" parts (ignored).
 // False for private forms ("<", "=", ">", "?") and for more than four.
 struct Params {
-  std::array<unsigned, 4> value{};
-  size_t count = 0;
+  std::array<unsigned, 4> Value{};
+  size_t Count = 0;
 };
 
 bool ParseParams(const uint8_t* p, size_t len, Params* out) {
   *out = Params{};
   if (len == 0) return true;
   bool inSub = false;
-  out->count = 1;
+  out->Count = 1;
   for (size_t i = 0; i < len; ++i) {
     const uint8_t c = p[i];
     if (c == ';') {
-      if (out->count == out->value.size()) return false;
-      ++out->count;
+      if (out->Count == out->Value.size()) return false;
+      ++out->Count;
       inSub = false;
     } else if (c == ':') {
       inSub = true;
     } else if (c >= '0' && c <= '9') {
-      unsigned& v = out->value[out->count - 1];
+      unsigned& v = out->Value[out->Count - 1];
       if (!inSub) v = std::min(v * 10 + (c - '0'), 0xFFFFU);
     } else {
       return false;
@@ -105,13 +106,13 @@ bool CsiKey(const uint8_t* params, size_t paramLen, uint8_t final, KeyEvent* key
   if (!ParseParams(params, paramLen, &p)) return false;
   switch (final) {
     case '~':  // VT220: CSI number [; modifier] ~
-      if (p.count < 1 || p.count > 2 || !keys::CsiNumberKey(p.value[0], key)) return false;
-      if (p.count == 2) key->ControlState |= keys::XtermModifiers(p.value[1]);
+      if (p.Count < 1 || p.Count > 2 || !keys::CsiNumberKey(p.Value[0], key)) return false;
+      if (p.Count == 2) key->ControlState |= keys::XtermModifiers(p.Value[1]);
       return true;
     case '^':  // rxvt: the same keys with Ctrl, Shift, Ctrl+Shift
     case '$':
     case '@': {
-      if (p.count != 1 || !keys::CsiNumberKey(p.value[0], key)) return false;
+      if (p.Count != 1 || !keys::CsiNumberKey(p.Value[0], key)) return false;
       const DWORD mods = final == '^'   ? LEFT_CTRL_PRESSED
                          : final == '$' ? SHIFT_PRESSED
                                         : LEFT_CTRL_PRESSED | SHIFT_PRESSED;
@@ -119,14 +120,14 @@ bool CsiKey(const uint8_t* params, size_t paramLen, uint8_t final, KeyEvent* key
       return true;
     }
     default:  // xterm: CSI [1 ; modifier] letter
-      if (p.count > 2 || (p.count >= 1 && p.value[0] > 1)) return false;
+      if (p.Count > 2 || (p.Count >= 1 && p.Value[0] > 1)) return false;
       if (!keys::CsiFinalKey(final, key)) return false;
-      if (p.count == 2) key->ControlState |= keys::XtermModifiers(p.value[1]);
+      if (p.Count == 2) key->ControlState |= keys::XtermModifiers(p.Value[1]);
       return true;
   }
 }
 
-// The tail of a sequence longer than kMaxSequenceBytes, from i on: skipped
+// The tail of a sequence longer than MaxSequenceBytes, from i on: skipped
 // as far as the bytes go, and the streaming decoder skips what comes later.
 Decoded SkipLongSequence(const uint8_t* b, size_t n, size_t i) {
   while (i < n && (IsParamByte(b[i]) || IsIntermediateByte(b[i]))) ++i;
@@ -151,7 +152,7 @@ Decoded DecodeCsi(const uint8_t* b, size_t n, bool timedOut) {
   }
   size_t paramEnd = 2;
   for (size_t i = 2; i < n; ++i) {
-    if (i >= kMaxSequenceBytes) return SkipLongSequence(b, n, i);
+    if (i >= MaxSequenceBytes) return SkipLongSequence(b, n, i);
     const uint8_t c = b[i];
     if (IsParamByte(c) && paramEnd == i) {
       paramEnd = i + 1;
@@ -177,15 +178,15 @@ Decoded DecodeCsi(const uint8_t* b, size_t n, bool timedOut) {
     return i == 2 ? AltKey('[', 2) : NoKey(i);
   }
   // At the bound and still no final byte: no key will fit in what is held.
-  if (n >= kMaxSequenceBytes) return NoKey(n, true);
+  if (n >= MaxSequenceBytes) return NoKey(n, true);
   return timedOut ? NoKey(n, true) : Partial();
 }
 
 // b[0..1] is ESC O: SS3, [parameters] and one final byte.
 Decoded DecodeSs3(const uint8_t* b, size_t n, bool timedOut) {
   size_t i = 2;
-  while (i < n && i < kMaxSequenceBytes && IsParamByte(b[i])) ++i;
-  if (i >= kMaxSequenceBytes) return SkipLongSequence(b, n, i);
+  while (i < n && i < MaxSequenceBytes && IsParamByte(b[i])) ++i;
+  if (i >= MaxSequenceBytes) return SkipLongSequence(b, n, i);
   if (i == n) {
     if (!timedOut) return Partial();
     return n == 2 ? AltKey('O', 2) : NoKey(n, true);
@@ -198,7 +199,7 @@ Decoded DecodeSs3(const uint8_t* b, size_t n, bool timedOut) {
   Params p;
   if (!keys::Ss3FinalKey(final, &key) || !ParseParams(b + 2, i - 2, &p)) return NoKey(i + 1);
   // Older xterms put the modifier alone here (ESC O 5 P); others as 1;m.
-  if (p.count > 0) key.ControlState |= keys::XtermModifiers(p.value[p.count - 1]);
+  if (p.Count > 0) key.ControlState |= keys::XtermModifiers(p.Value[p.Count - 1]);
   return Key(key, i + 1);
 }
 
@@ -244,10 +245,10 @@ Decoded DecodeUtf8(const uint8_t* b, size_t n, bool timedOut) {
 Decoded DecodeOne(const uint8_t* b, size_t n, bool timedOut);
 
 Decoded DecodeEscape(const uint8_t* b, size_t n, bool timedOut) {
-  if (n == 1) return timedOut ? Key(kEscKey, 1) : Partial();
+  if (n == 1) return timedOut ? Key(EscKey, 1) : Partial();
   switch (b[1]) {
-    case kEsc:  // Esc, then the second ESC starts afresh
-      return Key(kEscKey, 1);
+    case Esc:  // Esc, then the second ESC starts afresh
+      return Key(EscKey, 1);
     case '[':
       return DecodeCsi(b, n, timedOut);
     case 'O':
@@ -258,22 +259,22 @@ Decoded DecodeEscape(const uint8_t* b, size_t n, bool timedOut) {
   // ESC and a key: Alt+that key, as terminals send Meta.  When what follows
   // is no key, Esc stands alone and the rest is decoded on its own.
   Decoded rest = DecodeOne(b + 1, n - 1, timedOut);
-  switch (rest.status) {
+  switch (rest.Status) {
     case DecodeStatus::Partial:
       return rest;
     case DecodeStatus::Complete:
-      rest.key.ControlState |= LEFT_ALT_PRESSED;
-      ++rest.consumed;
+      rest.Key.ControlState |= LEFT_ALT_PRESSED;
+      ++rest.Consumed;
       return rest;
     case DecodeStatus::NotAKey:
       break;
   }
-  return Key(kEscKey, 1);
+  return Key(EscKey, 1);
 }
 
 Decoded DecodeOne(const uint8_t* b, size_t n, bool timedOut) {
   if (n == 0) return Partial();
-  if (b[0] == kEsc) return DecodeEscape(b, n, timedOut);
+  if (b[0] == Esc) return DecodeEscape(b, n, timedOut);
   KeyEvent key;
   if (keys::AsciiKey(b[0], &key)) return Key(key, 1);
   return DecodeUtf8(b, n, timedOut);
@@ -283,27 +284,14 @@ uint64_t Elapsed(uint64_t sinceMs, uint64_t nowMs) {
   return nowMs > sinceMs ? nowMs - sinceMs : 0;
 }
 
-INPUT_RECORD KeyRecord(bool down, WORD vk, WORD scan, uint8_t ch, DWORD state) {
-  INPUT_RECORD record{};
-  record.EventType = KEY_EVENT;
-  KEY_EVENT_RECORD& k = record.Event.KeyEvent;
-  k.bKeyDown = down ? 1 : 0;
-  k.wRepeatCount = 1;
-  k.wVirtualKeyCode = vk;
-  k.wVirtualScanCode = scan;
-  k.uChar.AsciiChar = static_cast<CHAR>(ch);
-  k.dwControlKeyState = state;
-  return record;
-}
-
 }  // namespace
 
 DecodeStatus DecodeKey(const uint8_t* bytes, size_t n, bool timedOut, KeyEvent* key,
                        size_t* consumed) {
   const Decoded d = DecodeOne(bytes, n, timedOut);
-  *consumed = d.consumed;
-  if (d.status == DecodeStatus::Complete) *key = d.key;
-  return d.status;
+  *consumed = d.Consumed;
+  if (d.Status == DecodeStatus::Complete) *key = d.Key;
+  return d.Status;
 }
 
 void KeyDecoder::Feed(const uint8_t* bytes, size_t n, uint64_t nowMs) {
@@ -314,7 +302,7 @@ void KeyDecoder::Feed(const uint8_t* bytes, size_t n, uint64_t nowMs) {
   nowMs_ = nowMs;
   while (n > 0) {
     const size_t carried = pending_.size();
-    const size_t take = std::min(n, kMaxPendingBytes - carried);
+    const size_t take = std::min(n, MaxPendingBytes - carried);
     pending_.insert(pending_.end(), bytes, bytes + take);
     bytes += take;
     n -= take;
@@ -361,49 +349,51 @@ void KeyDecoder::Drain(bool timedOut) {
       continue;
     }
     const Decoded d = DecodeOne(pending_.data() + pos, pending_.size() - pos, timedOut);
-    if (d.status == DecodeStatus::Partial) {
+    if (d.Status == DecodeStatus::Partial) {
       // Never the case once timed out; should it be, nothing may linger.
       if (timedOut) pos = pending_.size();
       break;
     }
-    if (d.status == DecodeStatus::Complete && keys_.size() < kMaxQueuedKeys) {
-      keys_.push_back(d.key);
+    if (d.Status == DecodeStatus::Complete && keys_.size() < MaxQueuedKeys) {
+      keys_.push_back(d.Key);
     }
-    if (d.skipRest) {
+    if (d.SkipRest) {
       skipping_ = true;
       skipSinceMs_ = nowMs_;
     }
-    pos += d.consumed;
+    pos += d.Consumed;
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pos));
 }
 
 void AppendKeyRecords(const KeyEvent& key, std::vector<INPUT_RECORD>* records) {
   struct Modifier {
-    DWORD flag;
-    WORD vk;
-    WORD scan;
+    DWORD Flag;
+    WORD Vk;
+    WORD Scan;
   };
-  constexpr Modifier kModifiers[] = {
-      {SHIFT_PRESSED, VK_SHIFT, keys::kScanLeftShift},
-      {LEFT_CTRL_PRESSED, VK_CONTROL, keys::kScanLeftCtrl},
-      {LEFT_ALT_PRESSED, VK_MENU, keys::kScanLeftAlt},
+  constexpr Modifier Modifiers[] = {
+      {SHIFT_PRESSED, VK_SHIFT, keys::ScanLeftShift},
+      {LEFT_CTRL_PRESSED, VK_CONTROL, keys::ScanLeftCtrl},
+      {LEFT_ALT_PRESSED, VK_MENU, keys::ScanLeftAlt},
   };
   // While a modifier is down the console reports it in every record's
   // state, its own press included; its release no longer has it.
   const DWORD modifierBits = SHIFT_PRESSED | LEFT_CTRL_PRESSED | LEFT_ALT_PRESSED;
   DWORD state = key.ControlState & ~modifierBits & ~static_cast<DWORD>(ENHANCED_KEY);
-  for (const Modifier& m : kModifiers) {
-    if ((key.ControlState & m.flag) == 0) continue;
-    state |= m.flag;
-    records->push_back(KeyRecord(true, m.vk, m.scan, 0, state));
+  for (const Modifier& m : Modifiers) {
+    if ((key.ControlState & m.Flag) == 0) continue;
+    state |= m.Flag;
+    records->push_back(model::KeyRecord(true, m.Vk, m.Scan, 0, state));
   }
-  records->push_back(KeyRecord(true, key.VirtualKey, key.ScanCode, key.Char, key.ControlState));
-  records->push_back(KeyRecord(false, key.VirtualKey, key.ScanCode, key.Char, key.ControlState));
-  for (auto it = std::rbegin(kModifiers); it != std::rend(kModifiers); ++it) {
-    if ((key.ControlState & it->flag) == 0) continue;
-    state &= ~it->flag;
-    records->push_back(KeyRecord(false, it->vk, it->scan, 0, state));
+  records->push_back(
+      model::KeyRecord(true, key.VirtualKey, key.ScanCode, key.Char, key.ControlState));
+  records->push_back(
+      model::KeyRecord(false, key.VirtualKey, key.ScanCode, key.Char, key.ControlState));
+  for (auto it = std::rbegin(Modifiers); it != std::rend(Modifiers); ++it) {
+    if ((key.ControlState & it->Flag) == 0) continue;
+    state &= ~it->Flag;
+    records->push_back(model::KeyRecord(false, it->Vk, it->Scan, 0, state));
   }
 }
 

@@ -43,7 +43,7 @@ extern const int EscapeTimeoutMs;
 // Longest escape sequence held while its end is awaited.  A longer one is
 // dropped, and the rest of it skipped as it arrives, so that its parameter
 // bytes never turn into typed digits.
-inline constexpr size_t kMaxSequenceBytes = 32;
+inline constexpr size_t MaxSequenceBytes = 32;
 
 // Streaming wrapper: holds a partial sequence between reads, and at most a
 // small bounded number of bytes.
@@ -61,8 +61,8 @@ class KeyDecoder {
   // Memory bounds whatever arrives: bytes held between reads, and keys held
   // until popped (keys beyond that are dropped, as a full keyboard buffer
   // drops them).
-  static constexpr size_t kMaxPendingBytes = 2 * kMaxSequenceBytes;
-  static constexpr size_t kMaxQueuedKeys = 256;
+  static constexpr size_t MaxPendingBytes = 2 * MaxSequenceBytes;
+  static constexpr size_t MaxQueuedKeys = 256;
 
  private:
   void Drain(bool timedOut);

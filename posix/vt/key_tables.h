@@ -12,24 +12,24 @@ namespace vt::keys {
 
 // Virtual-key codes that win32_api.h does not name.  Kept local (and not
 // spelt VK_...) so that they never clash with <windows.h> macros.
-inline constexpr WORD kVkPacket = 0xE7;  // a character without a key of its own
-inline constexpr WORD kVkDecimal = 0x6E;
-inline constexpr WORD kVkOemPlus = 0xBB;
-inline constexpr WORD kVkOemComma = 0xBC;
-inline constexpr WORD kVkOemMinus = 0xBD;
-inline constexpr WORD kVkOemPeriod = 0xBE;
-inline constexpr WORD kVkOem1 = 0xBA;  // ;:
-inline constexpr WORD kVkOem2 = 0xBF;  // /?
-inline constexpr WORD kVkOem3 = 0xC0;  // `~
-inline constexpr WORD kVkOem4 = 0xDB;  // [{
-inline constexpr WORD kVkOem5 = 0xDC;  // \|
-inline constexpr WORD kVkOem6 = 0xDD;  // ]}
-inline constexpr WORD kVkOem7 = 0xDE;  // '"
+inline constexpr WORD VkPacket = 0xE7;  // a character without a key of its own
+inline constexpr WORD VkDecimal = 0x6E;
+inline constexpr WORD VkOemPlus = 0xBB;
+inline constexpr WORD VkOemComma = 0xBC;
+inline constexpr WORD VkOemMinus = 0xBD;
+inline constexpr WORD VkOemPeriod = 0xBE;
+inline constexpr WORD VkOem1 = 0xBA;  // ;:
+inline constexpr WORD VkOem2 = 0xBF;  // /?
+inline constexpr WORD VkOem3 = 0xC0;  // `~
+inline constexpr WORD VkOem4 = 0xDB;  // [{
+inline constexpr WORD VkOem5 = 0xDC;  // \|
+inline constexpr WORD VkOem6 = 0xDD;  // ]}
+inline constexpr WORD VkOem7 = 0xDE;  // '"
 
 // The modifier keys' own scan codes, for the records around a modified key.
-inline constexpr WORD kScanLeftShift = 42;
-inline constexpr WORD kScanLeftCtrl = 29;
-inline constexpr WORD kScanLeftAlt = 56;
+inline constexpr WORD ScanLeftShift = 42;
+inline constexpr WORD ScanLeftCtrl = 29;
+inline constexpr WORD ScanLeftAlt = 56;
 
 // The key for a byte 0..127 typed on its own: printable ASCII on the US
 // layout, the C0 controls as Ctrl+key (CR, LF, Tab, BS and DEL as their own

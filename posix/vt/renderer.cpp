@@ -38,12 +38,12 @@ std::string Cup(int x, int y) {
 
 // Cyrillic capitals of code page 866 (0x80..0x9F) as one Latin letter each;
 // the small letters use the same letters in lower case.
-constexpr std::string_view kCyrillicLatin = "ABVGDEZZIJKLMNOPRSTUFHCCSS'Y'EUA";
+constexpr std::string_view CyrillicLatin = "ABVGDEZZIJKLMNOPRSTUFHCCSS'Y'EUA";
 
 char AsciiForCodePoint(char32_t cp) {
   if (cp >= 0x20 && cp < 0x7F) return static_cast<char>(cp);
   if (cp >= 0x410 && cp <= 0x44F) {
-    const char latin = kCyrillicLatin[(cp - 0x410) % 32];
+    const char latin = CyrillicLatin[(cp - 0x410) % 32];
     const bool small = cp >= 0x430 && latin >= 'A' && latin <= 'Z';
     return small ? static_cast<char>(latin - 'A' + 'a') : latin;
   }
@@ -89,12 +89,12 @@ char AsciiForCodePoint(char32_t cp) {
 }
 
 const std::array<char, 256>& AsciiTable() {
-  static const std::array<char, 256> table = [] {
+  static const std::array<char, 256> Table = [] {
     std::array<char, 256> t{};
     for (int b = 0; b < 256; ++b) t[b] = AsciiForCodePoint(Cp866ToUnicode(static_cast<uint8_t>(b)));
     return t;
   }();
-  return table;
+  return Table;
 }
 
 bool BlankCell(const model::Cell& cell) {

@@ -34,7 +34,7 @@ using sound::FramesOf;
 using sound::Timeline;
 using sound::ToneSpan;
 
-constexpr double kPeak = sound::kToneLevel * 32767.0;
+constexpr double kPeak = sound::ToneLevel * 32767.0;
 
 // Frequency from the rising zero crossings, each placed between its two
 // samples by linear interpolation.
@@ -324,7 +324,7 @@ TEST(Beep, RingingPassesOnTheSoundCard) {
     EXPECT_GE(Clock::now() - calls.back(), 100ms) << "pass " << pass;
     std::this_thread::sleep_for(50ms);
   }
-  ASSERT_EQ(sound::ActiveDevice(), sound::Device::kSoundCard)
+  ASSERT_EQ(sound::ActiveDevice(), sound::Device::SoundCard)
       << "ALSA did not open the test configuration";
 
   // Silent for the idle time, the writer stops; the next tone starts it again.
@@ -372,8 +372,8 @@ TEST(Beep, FallsThroughWhenThereIsNoSoundCard) {
   EXPECT_EQ(result, TRUE);
   EXPECT_GE(took, 30ms);
   // The PC speaker where this machine lets us have it, else the bell.
-  EXPECT_NE(device, sound::Device::kSoundCard);
-  EXPECT_NE(device, sound::Device::kUndecided);
+  EXPECT_NE(device, sound::Device::SoundCard);
+  EXPECT_NE(device, sound::Device::Undecided);
 }
 
 }  // namespace

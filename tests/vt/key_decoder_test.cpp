@@ -13,10 +13,10 @@ namespace {
 #define ESC "\x1b"
 
 constexpr DWORD kShift = SHIFT_PRESSED;
-constexpr DWORD kCtrl = LEFT_CTRL_PRESSED;
-constexpr DWORD kAlt = LEFT_ALT_PRESSED;
-constexpr DWORD kEnh = ENHANCED_KEY;
-constexpr WORD kVkPacket = 0xE7;
+constexpr DWORD Ctrl = LEFT_CTRL_PRESSED;
+constexpr DWORD Alt = LEFT_ALT_PRESSED;
+constexpr DWORD Enh = ENHANCED_KEY;
+constexpr WORD VkPacket = 0xE7;
 
 // A string literal's bytes, NUL included.
 template <size_t N>
@@ -48,47 +48,47 @@ const std::vector<KeyCase>& KeyCases() {
       {"A", B("A"), {'A', 30, 'A', kShift}},
       {"space", B(" "), {VK_SPACE, 57, ' ', 0}},
       {"slash", B("/"), {0xBF, 53, '/', 0}},
-      {"Ctrl+A", B("\x01"), {'A', 30, 1, kCtrl}},
-      {"NUL is Ctrl+2", B("\0"), {'2', 3, 0, kCtrl}},
-      {"Ctrl+]", B("\x1d"), {0xDD, 27, 29, kCtrl}},
-      {"Alt+x", B(ESC "x"), {'X', 45, 'x', kAlt}},
-      {"Alt+Enter", B(ESC "\r"), {VK_RETURN, 28, 13, kAlt}},
-      {"Alt+Ctrl+A", B(ESC "\x01"), {'A', 30, 1, kAlt | kCtrl}},
-      {"Alt+ie", B(ESC "\xd0\xb5"), {'T', 20, 0xA5, kAlt}},
-      {"Up", B(ESC "[A"), {VK_UP, 72, 0, kEnh}},
-      {"Home CSI H", B(ESC "[H"), {VK_HOME, 71, 0, kEnh}},
-      {"End CSI F", B(ESC "[F"), {VK_END, 79, 0, kEnh}},
-      {"Delete", B(ESC "[3~"), {VK_DELETE, 83, 0, kEnh}},
+      {"Ctrl+A", B("\x01"), {'A', 30, 1, Ctrl}},
+      {"NUL is Ctrl+2", B("\0"), {'2', 3, 0, Ctrl}},
+      {"Ctrl+]", B("\x1d"), {0xDD, 27, 29, Ctrl}},
+      {"Alt+x", B(ESC "x"), {'X', 45, 'x', Alt}},
+      {"Alt+Enter", B(ESC "\r"), {VK_RETURN, 28, 13, Alt}},
+      {"Alt+Ctrl+A", B(ESC "\x01"), {'A', 30, 1, Alt | Ctrl}},
+      {"Alt+ie", B(ESC "\xd0\xb5"), {'T', 20, 0xA5, Alt}},
+      {"Up", B(ESC "[A"), {VK_UP, 72, 0, Enh}},
+      {"Home CSI H", B(ESC "[H"), {VK_HOME, 71, 0, Enh}},
+      {"End CSI F", B(ESC "[F"), {VK_END, 79, 0, Enh}},
+      {"Delete", B(ESC "[3~"), {VK_DELETE, 83, 0, Enh}},
       {"keypad 5 CSI E", B(ESC "[E"), {VK_CLEAR, 76, 0, 0}},
       {"Shift+Tab", B(ESC "[Z"), {VK_TAB, 15, 9, kShift}},
-      {"Ctrl+Left", B(ESC "[1;5D"), {VK_LEFT, 75, 0, kEnh | kCtrl}},
-      {"Meta+Right reads as Alt", B(ESC "[1;9C"), {VK_RIGHT, 77, 0, kEnh | kAlt}},
-      {"Shift+Delete", B(ESC "[3;2~"), {VK_DELETE, 83, 0, kEnh | kShift}},
+      {"Ctrl+Left", B(ESC "[1;5D"), {VK_LEFT, 75, 0, Enh | Ctrl}},
+      {"Meta+Right reads as Alt", B(ESC "[1;9C"), {VK_RIGHT, 77, 0, Enh | Alt}},
+      {"Shift+Delete", B(ESC "[3;2~"), {VK_DELETE, 83, 0, Enh | kShift}},
       {"F1 11~", B(ESC "[11~"), F(1)},
       {"F10 21~", B(ESC "[21~"), F(10)},
       {"F11 23~", B(ESC "[23~"), F(11)},
-      {"Ctrl+F12", B(ESC "[24;5~"), F(12, kCtrl)},
+      {"Ctrl+F12", B(ESC "[24;5~"), F(12, Ctrl)},
       {"Shift+F1 CSI", B(ESC "[1;2P"), F(1, kShift)},
       {"F1 [[A", B(ESC "[[A"), F(1)},
       {"F1 SS3", B(ESC "OP"), F(1)},
-      {"Up SS3", B(ESC "OA"), {VK_UP, 72, 0, kEnh}},
-      {"Ctrl+F1 old xterm", B(ESC "O5P"), F(1, kCtrl)},
+      {"Up SS3", B(ESC "OA"), {VK_UP, 72, 0, Enh}},
+      {"Ctrl+F1 old xterm", B(ESC "O5P"), F(1, Ctrl)},
       {"Shift+F2 SS3 1;2", B(ESC "O1;2Q"), F(2, kShift)},
-      {"keypad Enter", B(ESC "OM"), {VK_RETURN, 28, 13, kEnh}},
-      {"keypad /", B(ESC "Oo"), {VK_DIVIDE, 53, '/', kEnh}},
+      {"keypad Enter", B(ESC "OM"), {VK_RETURN, 28, 13, Enh}},
+      {"keypad /", B(ESC "Oo"), {VK_DIVIDE, 53, '/', Enh}},
       {"keypad 0", B(ESC "Op"), {VK_NUMPAD0, 82, '0', 0}},
-      {"rxvt Ctrl+Insert", B(ESC "[2^"), {VK_INSERT, 82, 0, kEnh | kCtrl}},
-      {"rxvt Shift+Delete", B(ESC "[3$"), {VK_DELETE, 83, 0, kEnh | kShift}},
-      {"rxvt Shift+Up", B(ESC "[a"), {VK_UP, 72, 0, kEnh | kShift}},
-      {"rxvt Ctrl+Left", B(ESC "Od"), {VK_LEFT, 75, 0, kEnh | kCtrl}},
+      {"rxvt Ctrl+Insert", B(ESC "[2^"), {VK_INSERT, 82, 0, Enh | Ctrl}},
+      {"rxvt Shift+Delete", B(ESC "[3$"), {VK_DELETE, 83, 0, Enh | kShift}},
+      {"rxvt Shift+Up", B(ESC "[a"), {VK_UP, 72, 0, Enh | kShift}},
+      {"rxvt Ctrl+Left", B(ESC "Od"), {VK_LEFT, 75, 0, Enh | Ctrl}},
       // UTF-8 into code page 866, on the JCUKEN keys.
       {"ie", B("\xd0\xb5"), {'T', 20, 0xA5, 0}},
       {"IE", B("\xd0\x95"), {'T', 20, 0x85, kShift}},
       {"er", B("\xd1\x80"), {'H', 35, 0xE0, 0}},
       {"yo on `", B("\xd1\x91"), {0xC0, 41, 0xF1, 0}},
       {"numero sign", B("\xe2\x84\x96"), {'3', 4, 0xFC, kShift}},
-      {"degree sign", B("\xc2\xb0"), {kVkPacket, 0, 0xF8, 0}},
-      {"no-break space", B("\xc2\xa0"), {kVkPacket, 0, 0xFF, 0}},
+      {"degree sign", B("\xc2\xb0"), {VkPacket, 0, 0xF8, 0}},
+      {"no-break space", B("\xc2\xa0"), {VkPacket, 0, 0xFF, 0}},
   };
   return cases;
 }
@@ -182,7 +182,7 @@ TEST(KeyDecoderTest, KeyAfterEscJoinsItOnlyWithinTheTimeout) {
   KeyDecoder quick;
   Feed(quick, B(ESC), t);
   Feed(quick, B("x"), t + EscapeTimeoutMs - 1);
-  EXPECT_EQ(PopAll(quick), (std::vector<KeyEvent>{{'X', 45, 'x', kAlt}}));
+  EXPECT_EQ(PopAll(quick), (std::vector<KeyEvent>{{'X', 45, 'x', Alt}}));
 
   // No Tick in between: the late byte itself resolves the waiting Esc.
   KeyDecoder late;
@@ -202,7 +202,7 @@ TEST(KeyDecoderTest, EscEscIsEscThenAFreshStart) {
 
   KeyDecoder thenUp;
   Feed(thenUp, B(ESC ESC "[A"), t);
-  EXPECT_EQ(PopAll(thenUp), (std::vector<KeyEvent>{esc, {VK_UP, 72, 0, kEnh}}));
+  EXPECT_EQ(PopAll(thenUp), (std::vector<KeyEvent>{esc, {VK_UP, 72, 0, Enh}}));
 }
 
 // Bytes that are no key, each fed whole and byte by byte: nothing comes out
@@ -245,10 +245,10 @@ TEST(KeyDecoderTest, KeysAfterBrokenInputSurvive) {
   const std::vector<std::tuple<const char*, std::string, std::vector<KeyEvent>>> cases = {
       {"cut 3-byte UTF-8", B("\xe2\x84") + "a", {a}},
       {"ESC and a stray byte", B(ESC "\x80") + "a", {esc, a}},
-      {"ESC [ and a control byte", B(ESC "[\x01"), {{0xDB, 26, '[', kAlt}, {'A', 30, 1, kCtrl}}},
-      {"ESC O and DEL", B(ESC "O\x7f"), {{'O', 24, 'O', kAlt | kShift}, {VK_BACK, 14, 8, 0}}},
-      {"CSI broken by a control byte", B(ESC "[1;\x01"), {{'A', 30, 1, kCtrl}}},
-      {"CSI broken by ESC", B(ESC "[1" ESC "[A"), {{VK_UP, 72, 0, kEnh}}},
+      {"ESC [ and a control byte", B(ESC "[\x01"), {{0xDB, 26, '[', Alt}, {'A', 30, 1, Ctrl}}},
+      {"ESC O and DEL", B(ESC "O\x7f"), {{'O', 24, 'O', Alt | kShift}, {VK_BACK, 14, 8, 0}}},
+      {"CSI broken by a control byte", B(ESC "[1;\x01"), {{'A', 30, 1, Ctrl}}},
+      {"CSI broken by ESC", B(ESC "[1" ESC "[A"), {{VK_UP, 72, 0, Enh}}},
       {"unknown CSI then a", B(ESC "[99~a"), {a}},
       {"overlong CSI then a", B(ESC "[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1A") + "a", {a}},
   };
@@ -268,8 +268,8 @@ TEST(KeyDecoderTest, KeysAfterBrokenInputSurvive) {
 
 TEST(KeyDecoderTest, TimedOutPrefixesResolve) {
   const std::vector<std::tuple<const char*, std::string, std::vector<KeyEvent>>> cases = {
-      {"ESC [ is Alt+[", B(ESC "["), {{0xDB, 26, '[', kAlt}}},
-      {"ESC O is Alt+Shift+O", B(ESC "O"), {{'O', 24, 'O', kAlt | kShift}}},
+      {"ESC [ is Alt+[", B(ESC "["), {{0xDB, 26, '[', Alt}}},
+      {"ESC O is Alt+Shift+O", B(ESC "O"), {{'O', 24, 'O', Alt | kShift}}},
       {"cut CSI is dropped", B(ESC "[1;5"), {}},
       {"cut mouse report is dropped", B(ESC "[M !"), {}},
       {"cut UTF-8 is dropped", B("\xe2\x84"), {}},
@@ -313,7 +313,7 @@ TEST(KeyDecoderTest, MemoryStaysBoundedWhateverArrives) {
   Feed(endless, B(ESC "["), 0);
   for (int i = 0; i < 20000; ++i) {
     Feed(endless, B(";"), 1);
-    ASSERT_LT(endless.PendingBytes(), kMaxSequenceBytes);
+    ASSERT_LT(endless.PendingBytes(), MaxSequenceBytes);
   }
   Feed(endless, B("A"), 1);
   EXPECT_EQ(endless.QueuedKeys(), 0U);
@@ -321,7 +321,7 @@ TEST(KeyDecoderTest, MemoryStaysBoundedWhateverArrives) {
   // Keys never popped: the queue stops growing.
   KeyDecoder unread;
   Feed(unread, std::string(10000, 'a'), 0);
-  EXPECT_EQ(unread.QueuedKeys(), KeyDecoder::kMaxQueuedKeys);
+  EXPECT_EQ(unread.QueuedKeys(), KeyDecoder::MaxQueuedKeys);
 }
 
 TEST(KeyDecoderTest, ClockGoingBackwardsDoesNotFireTheTimeout) {
@@ -361,18 +361,18 @@ TEST(KeyRecordsTest, PressAndReleaseInsideTheModifiers) {
   // A code page 866 byte above 127 survives the trip through CHAR.
   EXPECT_EQ(Records({'T', 20, 0xA5, 0}),
             (std::vector<RecordView>{{true, 'T', 20, 0xA5, 0}, {false, 'T', 20, 0xA5, 0}}));
-  EXPECT_EQ(Records({'X', 45, 'x', kAlt}), (std::vector<RecordView>{
-                                               {true, VK_MENU, 56, 0, kAlt},
-                                               {true, 'X', 45, 'x', kAlt},
-                                               {false, 'X', 45, 'x', kAlt},
-                                               {false, VK_MENU, 56, 0, 0},
-                                           }));
-  EXPECT_EQ(Records({VK_LEFT, 75, 0, kEnh | kCtrl | kShift}),
+  EXPECT_EQ(Records({'X', 45, 'x', Alt}), (std::vector<RecordView>{
+                                              {true, VK_MENU, 56, 0, Alt},
+                                              {true, 'X', 45, 'x', Alt},
+                                              {false, 'X', 45, 'x', Alt},
+                                              {false, VK_MENU, 56, 0, 0},
+                                          }));
+  EXPECT_EQ(Records({VK_LEFT, 75, 0, Enh | Ctrl | kShift}),
             (std::vector<RecordView>{
                 {true, VK_SHIFT, 42, 0, kShift},
-                {true, VK_CONTROL, 29, 0, kShift | kCtrl},
-                {true, VK_LEFT, 75, 0, kEnh | kCtrl | kShift},
-                {false, VK_LEFT, 75, 0, kEnh | kCtrl | kShift},
+                {true, VK_CONTROL, 29, 0, kShift | Ctrl},
+                {true, VK_LEFT, 75, 0, Enh | Ctrl | kShift},
+                {false, VK_LEFT, 75, 0, Enh | Ctrl | kShift},
                 {false, VK_CONTROL, 29, 0, kShift},
                 {false, VK_SHIFT, 42, 0, 0},
             }));
