@@ -69,12 +69,12 @@ std::string HintFor(const uint8_t* bytes, size_t n) {
     return "  hint these bytes are not UTF-8, which Rousel reads: run the terminal\r\n"
            "       in a UTF-8 locale\r\n";
   }
-  const std::string noSuchCharacter =
+  constexpr const char* kNoSuchCharacter =
       "  hint Rousel takes the characters of code page 866 (Latin, Cyrillic, box\r\n"
       "       drawing); this is none of them\r\n";
   // A meta byte sent as UTF-8, as xterm does in a UTF-8 locale: Alt+x is U+00F8.
-  if (cp >= 0xA1 && cp <= 0xFE) return MetaHint(cp) + noSuchCharacter;
-  return noSuchCharacter;
+  if (cp >= 0xA1 && cp <= 0xFE) return MetaHint(cp) + kNoSuchCharacter;
+  return kNoSuchCharacter;
 }
 
 }  // namespace keydump

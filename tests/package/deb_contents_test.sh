@@ -10,7 +10,7 @@ source_dir=${1:?source dir}
 work=${2:?work dir}
 . "$(dirname "$0")/lib.sh"
 
-for tool in dpkg-deb:dpkg dpkg-parsechangelog:dpkg-dev objdump:binutils; do
+for tool in dpkg-deb:dpkg dpkg-parsechangelog:dpkg-dev objdump:binutils readelf:binutils; do
   command -v "${tool%%:*}" >/dev/null 2>&1 || {
     echo "SKIP: ${tool%%:*} is missing (Debian: ${tool#*:})"
     exit 77
@@ -68,7 +68,8 @@ for program in rousel rousel-keydump; do
   needed=$(awk '$1 == "NEEDED" {print $2}' <<<"$headers")
   [ -n "$needed" ] || problem "cannot read the libraries $program needs (objdump)"
   grep -qx 'libstdc++.so.6' <<<"$needed" || problem "$program does not link the shared libstdc++"
-  grep -Eq '^ *FLAGS +.*BIND_NOW' <<<"$headers" || problem "$program is not linked with -z now"
+  LC_ALL=C readelf -d "$binary" 2>/dev/null | grep -q '(FLAGS) *BIND_NOW' ||
+    problem "$program is not linked with -z now"
   sections=$(LC_ALL=C objdump -h "$binary" 2>/dev/null | awk '{print $2}')
   for section in .comment .note; do
     grep -qxF -- "$section" <<<"$sections" && problem "$program keeps the section $section"
@@ -80,7 +81,7 @@ for program in rousel rousel-keydump; do
       libasound.so.*) package=libasound2 ;;
       libstdc++.so.*) package=libstdc++6 ;;
       libgcc_s.so.*) package=libgcc-s1 ;;
-      libc.so.* | libm.so.*) package=libc6 ;;
+      libc.so.* | libm.so.* | ld-linux*.so.*) package=libc6 ;;
       *) problem "$program needs $library, which this test does not know"; continue ;;
     esac
     [[ ", $depends," == *", $package "* || ", $depends," == *", $package,"* ]] ||
