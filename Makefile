@@ -84,7 +84,7 @@ clean:
 # The Windows zips, 64-bit and 32-bit (MinGW-w64): rousel.exe, the README
 # and the LICENSE, in build/windows-x64 and build/windows-x86.
 .PHONY: package-windows
-package-windows: deps-test
+package-windows: deps-windows
 	for preset in windows-x64 windows-x86; do \
 	  cmake --preset $$preset >/dev/null && \
 	  cmake --build build/$$preset --target package -j $(JOBS) || exit 1; \

@@ -4,7 +4,7 @@ namespace keydump {
 
 namespace {
 
-constexpr const char* kMetaHint =
+constexpr const char* MetaHintText =
     "  hint if you pressed Alt+%: the terminal sends Alt by setting the eighth\r\n"
     "       bit, and Rousel needs ESC before the key.  In xterm: metaSendsEscape\r\n"
     "       (Ctrl+left-click menu: Meta Sends Escape), or printf '\\e[?1036h'\r\n";
@@ -45,7 +45,7 @@ long FirstUtf8(const uint8_t* b, size_t n) {
 
 // The meta hint for the printable ASCII character under an eighth bit.
 std::string MetaHint(long value) {
-  std::string text = kMetaHint;
+  std::string text = MetaHintText;
   text.replace(text.find('%'), 1, 1, static_cast<char>(value - 0x80));
   return text;
 }
@@ -69,12 +69,12 @@ std::string HintFor(const uint8_t* bytes, size_t n) {
     return "  hint these bytes are not UTF-8, which Rousel reads: run the terminal\r\n"
            "       in a UTF-8 locale\r\n";
   }
-  constexpr const char* kNoSuchCharacter =
+  constexpr const char* NoSuchCharacter =
       "  hint Rousel takes the characters of code page 866 (Latin, Cyrillic, box\r\n"
       "       drawing); this is none of them\r\n";
   // A meta byte sent as UTF-8, as xterm does in a UTF-8 locale: Alt+x is U+00F8.
-  if (cp >= 0xA1 && cp <= 0xFE) return MetaHint(cp) + kNoSuchCharacter;
-  return kNoSuchCharacter;
+  if (cp >= 0xA1 && cp <= 0xFE) return MetaHint(cp) + NoSuchCharacter;
+  return NoSuchCharacter;
 }
 
 }  // namespace keydump

@@ -115,7 +115,7 @@ const char* KeyName(WORD vk) {
     WORD vk;
     const char* name;
   };
-  static constexpr Name kNames[] = {
+  static constexpr Name Names[] = {
       {VK_BACK, "Backspace"}, {VK_TAB, "Tab"},     {VK_CLEAR, "Clear"},    {VK_RETURN, "Enter"},
       {VK_ESCAPE, "Esc"},     {VK_SPACE, "Space"}, {VK_PRIOR, "PgUp"},     {VK_NEXT, "PgDn"},
       {VK_END, "End"},        {VK_HOME, "Home"},   {VK_LEFT, "Left"},      {VK_UP, "Up"},
@@ -123,7 +123,7 @@ const char* KeyName(WORD vk) {
       {VK_MULTIPLY, "Num *"}, {VK_ADD, "Num +"},   {VK_SUBTRACT, "Num -"}, {0x6E, "Num ."},
       {VK_DIVIDE, "Num /"},   {0xE7, "character"},
   };
-  for (const Name& n : kNames) {
+  for (const Name& n : Names) {
     if (n.vk == vk) return n.name;
   }
   return nullptr;
@@ -154,13 +154,13 @@ std::string DescribeKey(const vt::KeyEvent& key) {
     DWORD bit;
     const char* name;
   };
-  static constexpr Flag kFlags[] = {
+  static constexpr Flag Flags[] = {
       {SHIFT_PRESSED, "SHIFT_PRESSED"},           {LEFT_CTRL_PRESSED, "LEFT_CTRL_PRESSED"},
       {RIGHT_CTRL_PRESSED, "RIGHT_CTRL_PRESSED"}, {LEFT_ALT_PRESSED, "LEFT_ALT_PRESSED"},
       {RIGHT_ALT_PRESSED, "RIGHT_ALT_PRESSED"},   {ENHANCED_KEY, "ENHANCED_KEY"},
   };
   bool any = false;
-  for (const Flag& f : kFlags) {
+  for (const Flag& f : Flags) {
     if ((key.ControlState & f.bit) == 0) continue;
     line += any ? "|" : " ";
     line += f.name;
@@ -240,7 +240,7 @@ int main() {
     decoder.Feed(buffer.data(), static_cast<size_t>(n), NowMs());
     // Held back only while a sequence may still grow, which the decoder
     // bounds; a stream of bytes that never makes a key is cut here.
-    if (unanswered.size() < 4 * vt::kMaxSequenceBytes) {
+    if (unanswered.size() < 4 * vt::MaxSequenceBytes) {
       unanswered.insert(unanswered.end(), buffer.data(), buffer.data() + n);
     }
     quit = PrintKeys(decoder, &qCount, &printed);
