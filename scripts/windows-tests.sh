@@ -141,7 +141,11 @@ for i in "${!runs[@]}"; do
   wait "${pids[$i]}" || true
   echo "== scenarios under Wine: ${runs[$i]%%:*}"
   cat "$unpacked/run$i.log"
-  [ "$(cat "$unpacked/run$i.rc" 2>/dev/null)" = 0 ] || ok=false
+  rc=$(cat "$unpacked/run$i.rc" 2>/dev/null || echo "none")
+  if [ "$rc" != 0 ]; then
+    echo "windows-tests: the run \"${runs[$i]%%:*}\" failed (status $rc)"
+    ok=false
+  fi
 done
 
 $ok
