@@ -42,8 +42,7 @@ PtyChild::PtyChild(const std::function<void()>& body) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (const int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGWINCH})
-      std::signal(sig, SIG_DFL);
+    for (int sig = 1; sig <= SIGRTMAX; ++sig) std::signal(sig, SIG_DFL);
     body();
     _exit(0);
   }
