@@ -10,12 +10,14 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "posix/session/exit.h"
 #include "posix/sound/alsa.h"
 #include "posix/sound/synth.h"
 
@@ -60,11 +62,24 @@ struct Engine {
 };
 
 // Never destroyed: the writer may still be winding down while the process
-// exits, and it must not find its state gone.
+// exits, and it must not find its state gone.  Replaced by a fresh one when
+// closing the old one takes too long (see Close); the old one is left to its
+// threads.
+std::atomic<Engine*> Current{nullptr};
+
 Engine& TheEngine() {
-  static Engine* const engine = new Engine;
-  return *engine;
+  static const bool started = [] {
+    Current.store(new Engine);
+    return true;
+  }();
+  (void)started;
+  return *Current.load();
 }
+
+// How long closing may take: stopping the writer, letting the device go.  A
+// device whose writes block (a hung sound server, a sink that never drains)
+// would otherwise hold up the program's exit for good.
+constexpr std::chrono::milliseconds ClosePatience{250};
 
 bool SetSoftwareParams(snd_pcm_t* pcm, int64_t startThreshold, int64_t availMin) {
   snd_pcm_sw_params_t* sw = nullptr;
@@ -250,21 +265,33 @@ std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock
 }
 
 void Close() {
-  Engine& e = TheEngine();
-  std::unique_lock lock(e.Mutex);
-  e.StopRequested = true;
-  e.Wake.notify_all();
-  if (e.Writer.joinable()) {
-    lock.unlock();
-    e.Writer.join();
-    lock.lock();
+  Engine* const old = &TheEngine();
+  const bool closed = session::RunWithin(ClosePatience, [old] {
+    Engine& e = *old;
+    std::unique_lock lock(e.Mutex);
+    e.StopRequested = true;
+    e.Wake.notify_all();
+    if (e.Writer.joinable()) {
+      lock.unlock();
+      e.Writer.join();
+      lock.lock();
+    }
+    e.Streaming = false;
+    e.StopRequested = false;
+    e.Spans.clear();
+    if (e.Pcm != nullptr) snd_pcm_close(e.Pcm);
+    e.Pcm = nullptr;
+    e.Failed = false;
+  });
+  if (closed) return;
+  // Stuck in the device: leave the old engine to its threads and start the
+  // next Open() on a new one.
+  auto* const fresh = new Engine;
+  {
+    std::lock_guard lock(old->Mutex);
+    fresh->IdleStop = old->IdleStop;
   }
-  e.Streaming = false;
-  e.StopRequested = false;
-  e.Spans.clear();
-  if (e.Pcm != nullptr) snd_pcm_close(e.Pcm);
-  e.Pcm = nullptr;
-  e.Failed = false;
+  Current.store(fresh);
 }
 
 bool Streaming() {
