@@ -1,6 +1,7 @@
 #include "posix/session/signals.h"
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -262,6 +263,14 @@ void SignalLoop(sigset_t set) {
 }  // namespace
 
 void StartSignalHandling() {
+  // A core file would hold the password the user typed.  The soft limit
+  // only: the hard one is the user's, and a crash still restores the
+  // terminal and reports as before, only without the file.
+  rlimit core{};
+  if (getrlimit(RLIMIT_CORE, &core) == 0) {
+    core.rlim_cur = 0;
+    setrlimit(RLIMIT_CORE, &core);
+  }
   const sigset_t set = WaitedSignals();
   // Blocked here, before any other thread exists, so every thread the
   // program starts inherits the mask and only the signal thread sees them.
