@@ -29,11 +29,17 @@ namespace {
 // for the odd device without it.  Both carry 2000 Hz as exactly 24 and
 // 22.05 samples per cycle.
 constexpr unsigned Rates[] = {48000, 44100};
-// Buffer of about 40 ms: short enough that a tone starts promptly, long
-// enough to ride out a busy moment of the machine.
-constexpr unsigned LatencyMicros = 40000;
-// The writer keeps about this much queued ahead of playback.
-constexpr uint32_t LeadMillis = 20;
+// The writer keeps about LeadMillis queued ahead of playback and tops it up
+// every LeadMillis - SafetyMillis: a ringing alarm then wakes it 20 times a
+// second, and a wake-up that comes SafetyMillis late still finds sound
+// queued.  A tone is heard LeadMillis after its Beep, which an alarm's ear
+// does not notice; the rhythm does not change.  The buffer holds the lead
+// with a period to spare, so writes never wait for the device.
+constexpr uint32_t LeadMillis = 80;
+constexpr uint32_t SafetyMillis = 30;
+constexpr unsigned LatencyMicros = 120000;
+// Less than this is not worth a write of its own: it waits for the next tick.
+constexpr uint32_t SmallestWriteMillis = 5;
 constexpr std::chrono::milliseconds DefaultIdleStop{1000};
 // Recovery attempts for one write before the stream is given up.
 constexpr int MaxRecoveries = 3;
@@ -52,6 +58,7 @@ struct Engine {
   int64_t Buffer = 0;  // frames
   int64_t Period = 0;  // frames
   std::chrono::nanoseconds Tick{};
+  int64_t SmallestWrite = 1;  // frames
   Timeline Schedule{48000, 0};
   std::deque<ToneSpan> Spans;
   bool Streaming = false;
@@ -127,12 +134,15 @@ bool Configure(snd_pcm_t* pcm, Engine& e) {
   e.Rate = rate;
   e.Buffer = static_cast<int64_t>(buffer);
   e.Period = static_cast<int64_t>(period);
-  const int64_t lead =
-      std::clamp(std::min(FramesOf(LeadMillis, rate), e.Buffer / 2), e.Period, e.Buffer);
+  // A device that grants less buffer than asked gets a shorter lead, and
+  // ticks of at least half of it.
+  const int64_t lead = std::clamp(std::min(FramesOf(LeadMillis, rate), e.Buffer - e.Period),
+                                  std::min(e.Period, e.Buffer), e.Buffer);
   e.Schedule = Timeline(rate, lead);
-  // Wake about twice per lead so the queue never runs low between wake-ups.
-  const int64_t tickFrames = std::max<int64_t>(1, std::min(e.Period, lead / 2));
+  const int64_t tickFrames =
+      std::max<int64_t>(1, lead - std::min(FramesOf(SafetyMillis, rate), lead / 2));
   e.Tick = std::chrono::nanoseconds(tickFrames * 1'000'000'000 / rate);
+  e.SmallestWrite = std::min(FramesOf(SmallestWriteMillis, rate), tickFrames);
   // Start playing as soon as the first lead is queued rather than when the
   // whole buffer is full, which the clock-paced writer would take 40 ms for.
   return SetSoftwareParams(pcm, lead, e.Period);
@@ -169,8 +179,11 @@ void WriterLoop(Engine& e) {
     if (e.Spans.empty() && now >= e.QuietSince + e.IdleStop) break;
 
     const int64_t due = std::min(clock.Due(now), e.Buffer);
-    if (due <= 0) {
-      e.Wake.wait_until(lock, now + e.Tick);
+    if (due < e.SmallestWrite) {
+      // Until a tick's worth has played since the queue was last full.
+      const auto owed =
+          std::chrono::nanoseconds(std::max<int64_t>(due, 0) * 1'000'000'000 / e.Rate);
+      e.Wake.wait_until(lock, now + e.Tick - owed);
       continue;
     }
     samples.resize(static_cast<size_t>(due));
