@@ -8,6 +8,7 @@
 // idle time, drops the stream and ends.  An alarm waiting for hours thus has
 // the device open but stopped and no thread running.
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -44,6 +45,79 @@ constexpr std::chrono::milliseconds DefaultIdleStop{1000};
 // Recovery attempts for one write before the stream is given up.
 constexpr int MaxRecoveries = 3;
 
+// libasound is loaded when the first tone needs it, not at the program's
+// start: an alarm that waits for hours pays nothing for it (its relocations
+// were most of the start-up's work), and a machine without it still gets the
+// speaker or the bell.
+struct Asound {
+  decltype(&snd_lib_error_set_handler) LibErrorSetHandler = nullptr;
+  decltype(&snd_pcm_avail) PcmAvail = nullptr;
+  decltype(&snd_pcm_close) PcmClose = nullptr;
+  decltype(&snd_pcm_drop) PcmDrop = nullptr;
+  decltype(&snd_pcm_get_params) PcmGetParams = nullptr;
+  decltype(&snd_pcm_hw_params_current) PcmHwParamsCurrent = nullptr;
+  decltype(&snd_pcm_hw_params_free) PcmHwParamsFree = nullptr;
+  decltype(&snd_pcm_hw_params_get_rate) PcmHwParamsGetRate = nullptr;
+  decltype(&snd_pcm_hw_params_malloc) PcmHwParamsMalloc = nullptr;
+  decltype(&snd_pcm_nonblock) PcmNonblock = nullptr;
+  decltype(&snd_pcm_open) PcmOpen = nullptr;
+  decltype(&snd_pcm_prepare) PcmPrepare = nullptr;
+  decltype(&snd_pcm_recover) PcmRecover = nullptr;
+  decltype(&snd_pcm_set_params) PcmSetParams = nullptr;
+  decltype(&snd_pcm_sw_params) PcmSwParams = nullptr;
+  decltype(&snd_pcm_sw_params_current) PcmSwParamsCurrent = nullptr;
+  decltype(&snd_pcm_sw_params_free) PcmSwParamsFree = nullptr;
+  decltype(&snd_pcm_sw_params_malloc) PcmSwParamsMalloc = nullptr;
+  decltype(&snd_pcm_sw_params_set_avail_min) PcmSwParamsSetAvailMin = nullptr;
+  decltype(&snd_pcm_sw_params_set_start_threshold) PcmSwParamsSetStartThreshold = nullptr;
+  decltype(&snd_pcm_writei) PcmWritei = nullptr;
+};
+Asound Lib;
+
+template <typename Function>
+bool Bind(void* library, const char* name, Function*& slot) {
+  slot = reinterpret_cast<Function*>(dlsym(library, name));
+  return slot != nullptr;
+}
+
+// Once; false when the library or one of its functions is missing.
+bool Load() {
+  static const bool Loaded = [] {
+    void* const library = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return false;
+    Asound lib;
+    const bool all =
+        Bind(library, "snd_lib_error_set_handler", lib.LibErrorSetHandler) &&
+        Bind(library, "snd_pcm_avail", lib.PcmAvail) &&
+        Bind(library, "snd_pcm_close", lib.PcmClose) &&
+        Bind(library, "snd_pcm_drop", lib.PcmDrop) &&
+        Bind(library, "snd_pcm_get_params", lib.PcmGetParams) &&
+        Bind(library, "snd_pcm_hw_params_current", lib.PcmHwParamsCurrent) &&
+        Bind(library, "snd_pcm_hw_params_free", lib.PcmHwParamsFree) &&
+        Bind(library, "snd_pcm_hw_params_get_rate", lib.PcmHwParamsGetRate) &&
+        Bind(library, "snd_pcm_hw_params_malloc", lib.PcmHwParamsMalloc) &&
+        Bind(library, "snd_pcm_nonblock", lib.PcmNonblock) &&
+        Bind(library, "snd_pcm_open", lib.PcmOpen) &&
+        Bind(library, "snd_pcm_prepare", lib.PcmPrepare) &&
+        Bind(library, "snd_pcm_recover", lib.PcmRecover) &&
+        Bind(library, "snd_pcm_set_params", lib.PcmSetParams) &&
+        Bind(library, "snd_pcm_sw_params", lib.PcmSwParams) &&
+        Bind(library, "snd_pcm_sw_params_current", lib.PcmSwParamsCurrent) &&
+        Bind(library, "snd_pcm_sw_params_free", lib.PcmSwParamsFree) &&
+        Bind(library, "snd_pcm_sw_params_malloc", lib.PcmSwParamsMalloc) &&
+        Bind(library, "snd_pcm_sw_params_set_avail_min", lib.PcmSwParamsSetAvailMin) &&
+        Bind(library, "snd_pcm_sw_params_set_start_threshold", lib.PcmSwParamsSetStartThreshold) &&
+        Bind(library, "snd_pcm_writei", lib.PcmWritei);
+    if (!all) {
+      dlclose(library);
+      return false;
+    }
+    Lib = lib;
+    return true;
+  }();
+  return Loaded;
+}
+
 // libasound reports its troubles by printing to stderr, which would land in
 // the middle of the alarm screen.  Failures show in the return codes.
 void Quiet(const char* /*file*/, int /*line*/, const char* /*function*/, int /*err*/,
@@ -75,11 +149,11 @@ struct Engine {
 std::atomic<Engine*> Current{nullptr};
 
 Engine& TheEngine() {
-  static const bool started = [] {
+  static const bool Started = [] {
     Current.store(new Engine);
     return true;
   }();
-  (void)started;
+  (void)Started;
   return *Current.load();
 }
 
@@ -90,25 +164,24 @@ constexpr std::chrono::milliseconds ClosePatience{250};
 
 bool SetSoftwareParams(snd_pcm_t* pcm, int64_t startThreshold, int64_t availMin) {
   snd_pcm_sw_params_t* sw = nullptr;
-  if (snd_pcm_sw_params_malloc(&sw) < 0) return false;
+  if (Lib.PcmSwParamsMalloc(&sw) < 0) return false;
   const bool ok =
-      snd_pcm_sw_params_current(pcm, sw) >= 0 &&
-      snd_pcm_sw_params_set_start_threshold(pcm, sw,
-                                            static_cast<snd_pcm_uframes_t>(startThreshold)) >= 0 &&
-      snd_pcm_sw_params_set_avail_min(pcm, sw, static_cast<snd_pcm_uframes_t>(availMin)) >= 0 &&
-      snd_pcm_sw_params(pcm, sw) >= 0;
-  snd_pcm_sw_params_free(sw);
+      Lib.PcmSwParamsCurrent(pcm, sw) >= 0 &&
+      Lib.PcmSwParamsSetStartThreshold(pcm, sw, static_cast<snd_pcm_uframes_t>(startThreshold)) >=
+          0 &&
+      Lib.PcmSwParamsSetAvailMin(pcm, sw, static_cast<snd_pcm_uframes_t>(availMin)) >= 0 &&
+      Lib.PcmSwParams(pcm, sw) >= 0;
+  Lib.PcmSwParamsFree(sw);
   return ok;
 }
 
 unsigned CurrentRate(snd_pcm_t* pcm) {
   snd_pcm_hw_params_t* hw = nullptr;
-  if (snd_pcm_hw_params_malloc(&hw) < 0) return 0;
+  if (Lib.PcmHwParamsMalloc(&hw) < 0) return 0;
   unsigned rate = 0;
   int dir = 0;
-  if (snd_pcm_hw_params_current(pcm, hw) < 0 || snd_pcm_hw_params_get_rate(hw, &rate, &dir) < 0)
-    rate = 0;
-  snd_pcm_hw_params_free(hw);
+  if (Lib.PcmHwParamsCurrent(pcm, hw) < 0 || Lib.PcmHwParamsGetRate(hw, &rate, &dir) < 0) rate = 0;
+  Lib.PcmHwParamsFree(hw);
   return rate;
 }
 
@@ -116,11 +189,11 @@ unsigned CurrentRate(snd_pcm_t* pcm) {
 bool Configure(snd_pcm_t* pcm, Engine& e) {
   // Opened non-blocking so that a device held by another program fails at
   // once instead of hanging the alarm; the writes then block as usual.
-  if (snd_pcm_nonblock(pcm, 0) < 0) return false;
+  if (Lib.PcmNonblock(pcm, 0) < 0) return false;
   bool set = false;
   for (unsigned wanted : Rates) {
-    if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, wanted, 1,
-                           LatencyMicros) >= 0) {
+    if (Lib.PcmSetParams(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, wanted, 1,
+                         LatencyMicros) >= 0) {
       set = true;
       break;
     }
@@ -129,7 +202,7 @@ bool Configure(snd_pcm_t* pcm, Engine& e) {
   const unsigned rate = CurrentRate(pcm);
   snd_pcm_uframes_t buffer = 0;
   snd_pcm_uframes_t period = 0;
-  if (rate < 8000 || snd_pcm_get_params(pcm, &buffer, &period) < 0 || buffer == 0 || period == 0)
+  if (rate < 8000 || Lib.PcmGetParams(pcm, &buffer, &period) < 0 || buffer == 0 || period == 0)
     return false;
   e.Rate = rate;
   e.Buffer = static_cast<int64_t>(buffer);
@@ -157,13 +230,13 @@ WriteOutcome WriteAll(snd_pcm_t* pcm, const std::vector<int16_t>& samples) {
   int recoveries = 0;
   size_t done = 0;
   while (done < samples.size()) {
-    const snd_pcm_sframes_t n = snd_pcm_writei(pcm, samples.data() + done, samples.size() - done);
+    const snd_pcm_sframes_t n = Lib.PcmWritei(pcm, samples.data() + done, samples.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
     }
     if (++recoveries > MaxRecoveries) return WriteOutcome::Failed;
-    if (n < 0 && snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) return WriteOutcome::Failed;
+    if (n < 0 && Lib.PcmRecover(pcm, static_cast<int>(n), 1) < 0) return WriteOutcome::Failed;
     recovered = true;
   }
   return recovered ? WriteOutcome::Recovered : WriteOutcome::Written;
@@ -195,7 +268,7 @@ void WriterLoop(Engine& e) {
     lock.unlock();
     const WriteOutcome outcome = WriteAll(e.Pcm, samples);
     const snd_pcm_sframes_t avail =
-        outcome == WriteOutcome::Written ? snd_pcm_avail(e.Pcm) : snd_pcm_sframes_t{-1};
+        outcome == WriteOutcome::Written ? Lib.PcmAvail(e.Pcm) : snd_pcm_sframes_t{-1};
     lock.lock();
     if (outcome == WriteOutcome::Failed) {
       e.Failed = true;
@@ -214,7 +287,7 @@ void WriterLoop(Engine& e) {
   lock.unlock();
   // Whatever is still queued is silence by now (or the tail of a tone cut
   // short by Close()): stop at once.
-  snd_pcm_drop(pcm);
+  Lib.PcmDrop(pcm);
 }
 
 // Waits for a writer that has ended or is ending.  Called with the lock held;
@@ -233,11 +306,12 @@ bool Open() {
   Engine& e = TheEngine();
   std::lock_guard lock(e.Mutex);
   if (e.Pcm != nullptr) return !e.Failed;
-  snd_lib_error_set_handler(Quiet);
+  if (!Load()) return false;
+  Lib.LibErrorSetHandler(Quiet);
   snd_pcm_t* pcm = nullptr;
-  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
+  if (Lib.PcmOpen(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
   if (!Configure(pcm, e)) {
-    snd_pcm_close(pcm);
+    Lib.PcmClose(pcm);
     return false;
   }
   e.Pcm = pcm;
@@ -253,7 +327,7 @@ std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock
     JoinWriter(e);
     if (e.Failed) return std::nullopt;
     // After a drop the PCM waits in the SETUP state; prepare it again.
-    if (snd_pcm_prepare(e.Pcm) < 0) {
+    if (Lib.PcmPrepare(e.Pcm) < 0) {
       e.Failed = true;
       return std::nullopt;
     }
@@ -292,7 +366,7 @@ void Close() {
     e.Streaming = false;
     e.StopRequested = false;
     e.Spans.clear();
-    if (e.Pcm != nullptr) snd_pcm_close(e.Pcm);
+    if (e.Pcm != nullptr) Lib.PcmClose(e.Pcm);
     e.Pcm = nullptr;
     e.Failed = false;
   });
