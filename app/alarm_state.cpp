@@ -46,6 +46,13 @@ void FillPassword(uint8_t (&password)[PasswordLength]) {
   std::fill(std::begin(password), std::end(password), FillerChar);
 }
 
+// Writes through a volatile pointer: stores to memory that is not read again
+// afterwards could otherwise be dropped as dead.
+void WipeField(uint8_t (&field)[PasswordLength]) {
+  volatile uint8_t* const cells = field;
+  for (int i = 0; i < PasswordLength; ++i) cells[i] = FillerChar;
+}
+
 // One key of the time field that is not a scan code.
 void TimeEntryKey(uint8_t key) {
   if (IsDigit(key)) {
@@ -151,6 +158,13 @@ void AlarmSequence() {
   TimeEntry();
   PasswordEntry();
   RunWaitingPhase();
+  // The alarm is over: the password has done its work.
+  WipePasswords();
+}
+
+void WipePasswords() {
+  WipeField(AlarmState.Password);
+  WipeField(AlarmState.TypedPassword);
 }
 
 void TimeEntry() {
@@ -182,6 +196,7 @@ void PasswordEntry() {
 }
 
 void ExitProgram(uint8_t code) {
+  WipePasswords();
   SetTitle("exiting...");
   TextColor(7);
   ClrScr();

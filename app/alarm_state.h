@@ -80,5 +80,9 @@ void EditPasswordField(uint8_t (&field)[PasswordLength], uint8_t key);
 
 void TimeEntry();
 void PasswordEntry();
+// Overwrites the password and what was typed at the ringing prompt with
+// fillers, in a way the compiler keeps: once an alarm is over, or the
+// program ends, no copy of them stays in the globals.
+void WipePasswords();
 // Writes the exit banner, shows the cursor again and ends the process.
 [[noreturn]] void ExitProgram(uint8_t code);

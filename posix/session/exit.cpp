@@ -4,10 +4,15 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <iterator>
+#include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "posix/session/session.h"
 
@@ -21,10 +26,16 @@ void (*Steps[8])() = {};
 int StepCount = 0;
 std::atomic<bool> StepsRun{false};
 
+// All the steps together; a step that hangs (a sound device whose writes
+// never return) must not keep the user's terminal raw or the process alive.
+constexpr std::chrono::milliseconds StepsPatience{600};
+
 void RunExitSteps() {
   if (StepsRun.exchange(true)) return;
-  std::lock_guard lock(StepMutex);
-  for (int i = StepCount - 1; i >= 0; --i) Steps[i]();
+  RunWithin(StepsPatience, [] {
+    std::lock_guard lock(StepMutex);
+    for (int i = StepCount - 1; i >= 0; --i) Steps[i]();
+  });
 }
 
 void HandBack(bool leaveScreen) {
@@ -35,6 +46,38 @@ void HandBack(bool leaveScreen) {
 }
 
 }  // namespace
+
+bool RunWithin(std::chrono::milliseconds limit, std::function<void()> work) {
+  struct Outcome {
+    std::mutex Mutex;
+    std::condition_variable Done;
+    bool Finished = false;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  std::thread worker;
+  try {
+    worker = std::thread([outcome, work = std::move(work)] {
+      work();
+      std::lock_guard lock(outcome->Mutex);
+      outcome->Finished = true;
+      outcome->Done.notify_all();
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: do the work here, without a limit, rather than
+    // not at all.
+    work();
+    return true;
+  }
+  std::unique_lock lock(outcome->Mutex);
+  const bool finished = outcome->Done.wait_for(lock, limit, [&] { return outcome->Finished; });
+  lock.unlock();
+  if (finished) {
+    worker.join();
+  } else {
+    worker.detach();
+  }
+  return finished;
+}
 
 void AtTerminalExit(void (*step)()) {
   std::lock_guard lock(StepMutex);

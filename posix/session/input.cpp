@@ -109,6 +109,7 @@ void PumpKeys(InputSource& input) {
       std::lock_guard lock(s.Mutex);
       s.Console->Input.insert(s.Console->Input.end(), records.begin(), records.end());
     }
+    WipeMemory(records.data(), records.size() * sizeof(INPUT_RECORD));
     InputArrived.notify_all();
   }
   if (status == InputSource::Status::Gone) EndTerminalGone();

@@ -196,6 +196,11 @@ void SetTitleLocked(std::string_view title) {
   if (Held) Send(s.TitleBytes);
 }
 
+void WipeMemory(void* data, size_t size) {
+  auto* const bytes = static_cast<volatile unsigned char*>(data);
+  for (size_t i = 0; i < size; ++i) bytes[i] = 0;
+}
+
 void RingBell() {
   std::lock_guard lock(TheSession().Mutex);
   if (Held) Send("\a");

@@ -51,6 +51,10 @@ void SetTitleLocked(std::string_view title);
 // terminal.
 void RingBell();
 
+// Overwrites memory that held keys (a typed password may be among them)
+// before it is let go, in a way the compiler keeps.
+void WipeMemory(void* data, size_t size);
+
 // --- Between the session's own files ---
 
 // Descriptors the session reads and writes; the crash handlers read them too.

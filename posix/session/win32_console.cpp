@@ -144,6 +144,8 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
       if (!input.empty()) {
         const DWORD n = std::min<DWORD>(nLength, static_cast<DWORD>(input.size()));
         std::copy_n(input.begin(), n, lpBuffer);
+        // Keys read are not left behind in the queue's memory.
+        for (DWORD i = 0; i < n; ++i) session::WipeMemory(&input[i], sizeof(INPUT_RECORD));
         input.erase(input.begin(), input.begin() + n);
         *lpNumberOfEventsRead = n;
         return TRUE;

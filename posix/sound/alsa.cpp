@@ -8,14 +8,17 @@
 // idle time, drops the stream and ends.  An alarm waiting for hours thus has
 // the device open but stopped and no thread running.
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "posix/session/exit.h"
 #include "posix/sound/alsa.h"
 #include "posix/sound/synth.h"
 
@@ -27,14 +30,93 @@ namespace {
 // for the odd device without it.  Both carry 2000 Hz as exactly 24 and
 // 22.05 samples per cycle.
 constexpr unsigned Rates[] = {48000, 44100};
-// Buffer of about 40 ms: short enough that a tone starts promptly, long
-// enough to ride out a busy moment of the machine.
-constexpr unsigned LatencyMicros = 40000;
-// The writer keeps about this much queued ahead of playback.
-constexpr uint32_t LeadMillis = 20;
+// The writer keeps about LeadMillis queued ahead of playback and tops it up
+// every LeadMillis - SafetyMillis: a ringing alarm then wakes it 20 times a
+// second, and a wake-up that comes SafetyMillis late still finds sound
+// queued.  A tone is heard LeadMillis after its Beep, which an alarm's ear
+// does not notice; the rhythm does not change.  The buffer holds the lead
+// with a period to spare, so writes never wait for the device.
+constexpr uint32_t LeadMillis = 80;
+constexpr uint32_t SafetyMillis = 30;
+constexpr unsigned LatencyMicros = 120000;
+// Less than this is not worth a write of its own: it waits for the next tick.
+constexpr uint32_t SmallestWriteMillis = 5;
 constexpr std::chrono::milliseconds DefaultIdleStop{1000};
 // Recovery attempts for one write before the stream is given up.
 constexpr int MaxRecoveries = 3;
+
+// libasound is loaded when the first tone needs it, not at the program's
+// start: an alarm that waits for hours pays nothing for it (its relocations
+// were most of the start-up's work), and a machine without it still gets the
+// speaker or the bell.
+struct Asound {
+  decltype(&snd_lib_error_set_handler) LibErrorSetHandler = nullptr;
+  decltype(&snd_pcm_avail) PcmAvail = nullptr;
+  decltype(&snd_pcm_close) PcmClose = nullptr;
+  decltype(&snd_pcm_drop) PcmDrop = nullptr;
+  decltype(&snd_pcm_get_params) PcmGetParams = nullptr;
+  decltype(&snd_pcm_hw_params_current) PcmHwParamsCurrent = nullptr;
+  decltype(&snd_pcm_hw_params_free) PcmHwParamsFree = nullptr;
+  decltype(&snd_pcm_hw_params_get_rate) PcmHwParamsGetRate = nullptr;
+  decltype(&snd_pcm_hw_params_malloc) PcmHwParamsMalloc = nullptr;
+  decltype(&snd_pcm_nonblock) PcmNonblock = nullptr;
+  decltype(&snd_pcm_open) PcmOpen = nullptr;
+  decltype(&snd_pcm_prepare) PcmPrepare = nullptr;
+  decltype(&snd_pcm_recover) PcmRecover = nullptr;
+  decltype(&snd_pcm_set_params) PcmSetParams = nullptr;
+  decltype(&snd_pcm_sw_params) PcmSwParams = nullptr;
+  decltype(&snd_pcm_sw_params_current) PcmSwParamsCurrent = nullptr;
+  decltype(&snd_pcm_sw_params_free) PcmSwParamsFree = nullptr;
+  decltype(&snd_pcm_sw_params_malloc) PcmSwParamsMalloc = nullptr;
+  decltype(&snd_pcm_sw_params_set_avail_min) PcmSwParamsSetAvailMin = nullptr;
+  decltype(&snd_pcm_sw_params_set_start_threshold) PcmSwParamsSetStartThreshold = nullptr;
+  decltype(&snd_pcm_writei) PcmWritei = nullptr;
+};
+Asound Lib;
+
+template <typename Function>
+bool Bind(void* library, const char* name, Function*& slot) {
+  slot = reinterpret_cast<Function*>(dlsym(library, name));
+  return slot != nullptr;
+}
+
+// Once; false when the library or one of its functions is missing.
+bool Load() {
+  static const bool Loaded = [] {
+    void* const library = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return false;
+    Asound lib;
+    const bool all =
+        Bind(library, "snd_lib_error_set_handler", lib.LibErrorSetHandler) &&
+        Bind(library, "snd_pcm_avail", lib.PcmAvail) &&
+        Bind(library, "snd_pcm_close", lib.PcmClose) &&
+        Bind(library, "snd_pcm_drop", lib.PcmDrop) &&
+        Bind(library, "snd_pcm_get_params", lib.PcmGetParams) &&
+        Bind(library, "snd_pcm_hw_params_current", lib.PcmHwParamsCurrent) &&
+        Bind(library, "snd_pcm_hw_params_free", lib.PcmHwParamsFree) &&
+        Bind(library, "snd_pcm_hw_params_get_rate", lib.PcmHwParamsGetRate) &&
+        Bind(library, "snd_pcm_hw_params_malloc", lib.PcmHwParamsMalloc) &&
+        Bind(library, "snd_pcm_nonblock", lib.PcmNonblock) &&
+        Bind(library, "snd_pcm_open", lib.PcmOpen) &&
+        Bind(library, "snd_pcm_prepare", lib.PcmPrepare) &&
+        Bind(library, "snd_pcm_recover", lib.PcmRecover) &&
+        Bind(library, "snd_pcm_set_params", lib.PcmSetParams) &&
+        Bind(library, "snd_pcm_sw_params", lib.PcmSwParams) &&
+        Bind(library, "snd_pcm_sw_params_current", lib.PcmSwParamsCurrent) &&
+        Bind(library, "snd_pcm_sw_params_free", lib.PcmSwParamsFree) &&
+        Bind(library, "snd_pcm_sw_params_malloc", lib.PcmSwParamsMalloc) &&
+        Bind(library, "snd_pcm_sw_params_set_avail_min", lib.PcmSwParamsSetAvailMin) &&
+        Bind(library, "snd_pcm_sw_params_set_start_threshold", lib.PcmSwParamsSetStartThreshold) &&
+        Bind(library, "snd_pcm_writei", lib.PcmWritei);
+    if (!all) {
+      dlclose(library);
+      return false;
+    }
+    Lib = lib;
+    return true;
+  }();
+  return Loaded;
+}
 
 // libasound reports its troubles by printing to stderr, which would land in
 // the middle of the alarm screen.  Failures show in the return codes.
@@ -50,6 +132,7 @@ struct Engine {
   int64_t Buffer = 0;  // frames
   int64_t Period = 0;  // frames
   std::chrono::nanoseconds Tick{};
+  int64_t SmallestWrite = 1;  // frames
   Timeline Schedule{48000, 0};
   std::deque<ToneSpan> Spans;
   bool Streaming = false;
@@ -60,33 +143,45 @@ struct Engine {
 };
 
 // Never destroyed: the writer may still be winding down while the process
-// exits, and it must not find its state gone.
+// exits, and it must not find its state gone.  Replaced by a fresh one when
+// closing the old one takes too long (see Close); the old one is left to its
+// threads.
+std::atomic<Engine*> Current{nullptr};
+
 Engine& TheEngine() {
-  static Engine* const engine = new Engine;
-  return *engine;
+  static const bool Started = [] {
+    Current.store(new Engine);
+    return true;
+  }();
+  (void)Started;
+  return *Current.load();
 }
+
+// How long closing may take: stopping the writer, letting the device go.  A
+// device whose writes block (a hung sound server, a sink that never drains)
+// would otherwise hold up the program's exit for good.
+constexpr std::chrono::milliseconds ClosePatience{250};
 
 bool SetSoftwareParams(snd_pcm_t* pcm, int64_t startThreshold, int64_t availMin) {
   snd_pcm_sw_params_t* sw = nullptr;
-  if (snd_pcm_sw_params_malloc(&sw) < 0) return false;
+  if (Lib.PcmSwParamsMalloc(&sw) < 0) return false;
   const bool ok =
-      snd_pcm_sw_params_current(pcm, sw) >= 0 &&
-      snd_pcm_sw_params_set_start_threshold(pcm, sw,
-                                            static_cast<snd_pcm_uframes_t>(startThreshold)) >= 0 &&
-      snd_pcm_sw_params_set_avail_min(pcm, sw, static_cast<snd_pcm_uframes_t>(availMin)) >= 0 &&
-      snd_pcm_sw_params(pcm, sw) >= 0;
-  snd_pcm_sw_params_free(sw);
+      Lib.PcmSwParamsCurrent(pcm, sw) >= 0 &&
+      Lib.PcmSwParamsSetStartThreshold(pcm, sw, static_cast<snd_pcm_uframes_t>(startThreshold)) >=
+          0 &&
+      Lib.PcmSwParamsSetAvailMin(pcm, sw, static_cast<snd_pcm_uframes_t>(availMin)) >= 0 &&
+      Lib.PcmSwParams(pcm, sw) >= 0;
+  Lib.PcmSwParamsFree(sw);
   return ok;
 }
 
 unsigned CurrentRate(snd_pcm_t* pcm) {
   snd_pcm_hw_params_t* hw = nullptr;
-  if (snd_pcm_hw_params_malloc(&hw) < 0) return 0;
+  if (Lib.PcmHwParamsMalloc(&hw) < 0) return 0;
   unsigned rate = 0;
   int dir = 0;
-  if (snd_pcm_hw_params_current(pcm, hw) < 0 || snd_pcm_hw_params_get_rate(hw, &rate, &dir) < 0)
-    rate = 0;
-  snd_pcm_hw_params_free(hw);
+  if (Lib.PcmHwParamsCurrent(pcm, hw) < 0 || Lib.PcmHwParamsGetRate(hw, &rate, &dir) < 0) rate = 0;
+  Lib.PcmHwParamsFree(hw);
   return rate;
 }
 
@@ -94,11 +189,11 @@ unsigned CurrentRate(snd_pcm_t* pcm) {
 bool Configure(snd_pcm_t* pcm, Engine& e) {
   // Opened non-blocking so that a device held by another program fails at
   // once instead of hanging the alarm; the writes then block as usual.
-  if (snd_pcm_nonblock(pcm, 0) < 0) return false;
+  if (Lib.PcmNonblock(pcm, 0) < 0) return false;
   bool set = false;
   for (unsigned wanted : Rates) {
-    if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, wanted, 1,
-                           LatencyMicros) >= 0) {
+    if (Lib.PcmSetParams(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, wanted, 1,
+                         LatencyMicros) >= 0) {
       set = true;
       break;
     }
@@ -107,17 +202,20 @@ bool Configure(snd_pcm_t* pcm, Engine& e) {
   const unsigned rate = CurrentRate(pcm);
   snd_pcm_uframes_t buffer = 0;
   snd_pcm_uframes_t period = 0;
-  if (rate < 8000 || snd_pcm_get_params(pcm, &buffer, &period) < 0 || buffer == 0 || period == 0)
+  if (rate < 8000 || Lib.PcmGetParams(pcm, &buffer, &period) < 0 || buffer == 0 || period == 0)
     return false;
   e.Rate = rate;
   e.Buffer = static_cast<int64_t>(buffer);
   e.Period = static_cast<int64_t>(period);
-  const int64_t lead =
-      std::clamp(std::min(FramesOf(LeadMillis, rate), e.Buffer / 2), e.Period, e.Buffer);
+  // A device that grants less buffer than asked gets a shorter lead, and
+  // ticks of at least half of it.
+  const int64_t lead = std::clamp(std::min(FramesOf(LeadMillis, rate), e.Buffer - e.Period),
+                                  std::min(e.Period, e.Buffer), e.Buffer);
   e.Schedule = Timeline(rate, lead);
-  // Wake about twice per lead so the queue never runs low between wake-ups.
-  const int64_t tickFrames = std::max<int64_t>(1, std::min(e.Period, lead / 2));
+  const int64_t tickFrames =
+      std::max<int64_t>(1, lead - std::min(FramesOf(SafetyMillis, rate), lead / 2));
   e.Tick = std::chrono::nanoseconds(tickFrames * 1'000'000'000 / rate);
+  e.SmallestWrite = std::min(FramesOf(SmallestWriteMillis, rate), tickFrames);
   // Start playing as soon as the first lead is queued rather than when the
   // whole buffer is full, which the clock-paced writer would take 40 ms for.
   return SetSoftwareParams(pcm, lead, e.Period);
@@ -132,13 +230,13 @@ WriteOutcome WriteAll(snd_pcm_t* pcm, const std::vector<int16_t>& samples) {
   int recoveries = 0;
   size_t done = 0;
   while (done < samples.size()) {
-    const snd_pcm_sframes_t n = snd_pcm_writei(pcm, samples.data() + done, samples.size() - done);
+    const snd_pcm_sframes_t n = Lib.PcmWritei(pcm, samples.data() + done, samples.size() - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
     }
     if (++recoveries > MaxRecoveries) return WriteOutcome::Failed;
-    if (n < 0 && snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) return WriteOutcome::Failed;
+    if (n < 0 && Lib.PcmRecover(pcm, static_cast<int>(n), 1) < 0) return WriteOutcome::Failed;
     recovered = true;
   }
   return recovered ? WriteOutcome::Recovered : WriteOutcome::Written;
@@ -154,8 +252,11 @@ void WriterLoop(Engine& e) {
     if (e.Spans.empty() && now >= e.QuietSince + e.IdleStop) break;
 
     const int64_t due = std::min(clock.Due(now), e.Buffer);
-    if (due <= 0) {
-      e.Wake.wait_until(lock, now + e.Tick);
+    if (due < e.SmallestWrite) {
+      // Until a tick's worth has played since the queue was last full.
+      const auto owed =
+          std::chrono::nanoseconds(std::max<int64_t>(due, 0) * 1'000'000'000 / e.Rate);
+      e.Wake.wait_until(lock, now + e.Tick - owed);
       continue;
     }
     samples.resize(static_cast<size_t>(due));
@@ -167,7 +268,7 @@ void WriterLoop(Engine& e) {
     lock.unlock();
     const WriteOutcome outcome = WriteAll(e.Pcm, samples);
     const snd_pcm_sframes_t avail =
-        outcome == WriteOutcome::Written ? snd_pcm_avail(e.Pcm) : snd_pcm_sframes_t{-1};
+        outcome == WriteOutcome::Written ? Lib.PcmAvail(e.Pcm) : snd_pcm_sframes_t{-1};
     lock.lock();
     if (outcome == WriteOutcome::Failed) {
       e.Failed = true;
@@ -186,7 +287,7 @@ void WriterLoop(Engine& e) {
   lock.unlock();
   // Whatever is still queued is silence by now (or the tail of a tone cut
   // short by Close()): stop at once.
-  snd_pcm_drop(pcm);
+  Lib.PcmDrop(pcm);
 }
 
 // Waits for a writer that has ended or is ending.  Called with the lock held;
@@ -205,11 +306,12 @@ bool Open() {
   Engine& e = TheEngine();
   std::lock_guard lock(e.Mutex);
   if (e.Pcm != nullptr) return !e.Failed;
-  snd_lib_error_set_handler(Quiet);
+  if (!Load()) return false;
+  Lib.LibErrorSetHandler(Quiet);
   snd_pcm_t* pcm = nullptr;
-  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
+  if (Lib.PcmOpen(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
   if (!Configure(pcm, e)) {
-    snd_pcm_close(pcm);
+    Lib.PcmClose(pcm);
     return false;
   }
   e.Pcm = pcm;
@@ -225,7 +327,7 @@ std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock
     JoinWriter(e);
     if (e.Failed) return std::nullopt;
     // After a drop the PCM waits in the SETUP state; prepare it again.
-    if (snd_pcm_prepare(e.Pcm) < 0) {
+    if (Lib.PcmPrepare(e.Pcm) < 0) {
       e.Failed = true;
       return std::nullopt;
     }
@@ -250,21 +352,33 @@ std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock
 }
 
 void Close() {
-  Engine& e = TheEngine();
-  std::unique_lock lock(e.Mutex);
-  e.StopRequested = true;
-  e.Wake.notify_all();
-  if (e.Writer.joinable()) {
-    lock.unlock();
-    e.Writer.join();
-    lock.lock();
+  Engine* const old = &TheEngine();
+  const bool closed = session::RunWithin(ClosePatience, [old] {
+    Engine& e = *old;
+    std::unique_lock lock(e.Mutex);
+    e.StopRequested = true;
+    e.Wake.notify_all();
+    if (e.Writer.joinable()) {
+      lock.unlock();
+      e.Writer.join();
+      lock.lock();
+    }
+    e.Streaming = false;
+    e.StopRequested = false;
+    e.Spans.clear();
+    if (e.Pcm != nullptr) Lib.PcmClose(e.Pcm);
+    e.Pcm = nullptr;
+    e.Failed = false;
+  });
+  if (closed) return;
+  // Stuck in the device: leave the old engine to its threads and start the
+  // next Open() on a new one.
+  auto* const fresh = new Engine;
+  {
+    std::lock_guard lock(old->Mutex);
+    fresh->IdleStop = old->IdleStop;
   }
-  e.Streaming = false;
-  e.StopRequested = false;
-  e.Spans.clear();
-  if (e.Pcm != nullptr) snd_pcm_close(e.Pcm);
-  e.Pcm = nullptr;
-  e.Failed = false;
+  Current.store(fresh);
 }
 
 bool Streaming() {

@@ -24,6 +24,8 @@ bool Open();
 std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock::time_point call);
 
 // Stops the writer and closes the device; the next Open() starts afresh.
+// Takes at most a quarter of a second: a device stuck in a write (a hung
+// sound server) is left to itself, open, and a new one is opened next time.
 void Close();
 
 // Whether the writer thread is running (it stops itself once the stream

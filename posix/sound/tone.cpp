@@ -29,7 +29,7 @@ std::timed_mutex& BeepMutex() {
 
 // Longer than any tone of the ringing alarm, short enough not to hold up an
 // exit noticeably.
-constexpr std::chrono::seconds ShutdownPatience{1};
+constexpr std::chrono::milliseconds ShutdownPatience{300};
 
 std::atomic<Device> Chosen{Device::Undecided};
 bool ExitStepRegistered = false;

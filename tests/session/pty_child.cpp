@@ -35,15 +35,16 @@ PtyChild::PtyChild(const std::function<void()>& body) {
     dup2(slave_, STDERR_FILENO);
     if (slave_ > STDERR_FILENO) close(slave_);
     // A crash or SIGQUIT leaves no core file behind in the test directory.
-    rlimit noCore{0, 0};
+    rlimit noCore{};
+    getrlimit(RLIMIT_CORE, &noCore);
+    noCore.rlim_cur = 0;
     setrlimit(RLIMIT_CORE, &noCore);
     // The test runner may have blocked or ignored signals; a user's shell
     // starts programs with the defaults.
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (const int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGWINCH})
-      std::signal(sig, SIG_DFL);
+    for (int sig = 1; sig <= SIGRTMAX; ++sig) std::signal(sig, SIG_DFL);
     body();
     _exit(0);
   }

@@ -2,12 +2,16 @@
 // terminal back, keys and control events arrive as the console delivers
 // them, and a resize repaints.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console/win32.h"
@@ -135,6 +139,109 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
   }
 }
 
+TEST(TerminalSession, EverySignalThatEndsTheProgramHandsTheTerminalBackFirst) {
+  // Beyond the ones the program takes as control events or crashes: a
+  // user's kill, a CPU or file size limit, a timer, a breakpoint.
+  const int endingSignals[] = {SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
+                               SIGXFSZ, SIGTRAP, SIGIO,   SIGRTMIN,  SIGRTMAX};
+  for (const int sig : endingSignals) {
+    PtyChild child([] {
+      Text(0, 0, "hello");
+      Report("ready");
+      Idle();
+    });
+    ASSERT_TRUE(child.WaitFor(Reported("ready"))) << sig;
+    kill(child.Pid(), sig);
+    const int status = child.WaitExit();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+    const std::string last = AfterLastEnter(child.Output());
+    EXPECT_NE(last.find(kLeave), std::string::npos) << sig << ": terminal not handed back";
+    EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore())) << sig;
+  }
+}
+
+TEST(TerminalSession, BrokenPipeIsNoReasonToDie) {
+  PtyChild child([] { KeyLoop(); });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  kill(child.Pid(), SIGPIPE);
+  const size_t mark = child.Output().size();
+  child.Type("i");
+  EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark));
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
+// How the program was started, as far as job control is concerned.
+enum class Start {
+  SessionLeader,   // xterm -e, ssh -t: no one could continue it
+  ShelllessChild,  // under a wrapper in its own process group, still orphaned
+  ShellJob,        // a job of a shell with job control
+};
+
+// Runs the key loop as `start` says and returns what the body of a PtyChild
+// needs.  A shell job's "shell" notes the stop on the terminal and continues
+// the job in the foreground, as fg does.
+void StartedAs(Start start) {
+  if (start == Start::SessionLeader) KeyLoop();
+  const pid_t job = fork();
+  if (job == 0) {
+    if (start == Start::ShellJob) setpgid(0, 0);
+    KeyLoop();
+  }
+  if (start == Start::ShellJob) {
+    setpgid(job, job);
+    signal(SIGTTOU, SIG_IGN);
+    tcsetpgrp(STDIN_FILENO, job);
+  }
+  for (;;) {
+    int status = 0;
+    if (waitpid(job, &status, WUNTRACED) != job) _exit(99);
+    if (WIFEXITED(status)) _exit(WEXITSTATUS(status));
+    if (!WIFSTOPPED(status)) _exit(98);
+    const char note[] = "<job stopped>";
+    write(STDOUT_FILENO, note, sizeof note - 1);
+    tcsetpgrp(STDIN_FILENO, job);
+    kill(-job, SIGCONT);
+  }
+}
+
+TEST(TerminalSession, CtrlZSuspendsOnlyWhereSomeoneCanContinue) {
+  struct Case {
+    Start How;
+    bool HandsBack;  // the terminal is given back, even if only for a moment
+    bool Stops;
+  };
+  const Case cases[] = {{Start::SessionLeader, false, false},
+                        {Start::ShelllessChild, true, false},
+                        {Start::ShellJob, true, true}};
+  for (const Case& c : cases) {
+    const int how = static_cast<int>(c.How);
+    PtyChild child([&c] { StartedAs(c.How); });
+    ASSERT_TRUE(child.WaitFor(Reported("ready"))) << how;
+    const size_t mark = child.Output().size();
+    child.Type("\x1a");
+    if (c.Stops) {
+      EXPECT_TRUE(child.WaitFor("<job stopped>", mark)) << how;
+    }
+    if (c.HandsBack) {
+      EXPECT_TRUE(child.WaitFor(kLeave, mark)) << how;
+      EXPECT_TRUE(child.WaitFor(kEnter, child.Output().find(kLeave, mark)))
+          << how << ": terminal not taken again";
+    } else {
+      // The suspend request had time to do whatever it would.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    // Still there and answering keys: a stop nobody ends would hang here.
+    child.Type("i");
+    EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark)) << how;
+    const std::string after = child.Output().substr(mark);
+    EXPECT_EQ(after.find(kLeave) != std::string::npos, c.HandsBack) << how;
+    EXPECT_EQ(after.find("<job stopped>") != std::string::npos, c.Stops) << how;
+    child.Type("q");
+    EXPECT_EQ(child.WaitExit(), 7 << 8) << how;
+  }
+}
+
 TEST(TerminalSession, TakesTheTerminalOverDeliversKeysAndEventsAndRepaintsOnResize) {
   struct Case {
     std::string Typed;
@@ -148,6 +255,11 @@ TEST(TerminalSession, TakesTheTerminalOverDeliversKeysAndEventsAndRepaintsOnResi
       {"\x1c", "ctrl 1"},  // Ctrl+Backslash, SIGQUIT
   };
   PtyChild child([] {
+    // As a user who allows core files starts it.
+    rlimit allowed{};
+    getrlimit(RLIMIT_CORE, &allowed);
+    allowed.rlim_cur = allowed.rlim_max;
+    setrlimit(RLIMIT_CORE, &allowed);
     SetConsoleCtrlHandler(
         [](DWORD event) -> BOOL {
           Report("ctrl " + std::to_string(event));
@@ -159,14 +271,18 @@ TEST(TerminalSession, TakesTheTerminalOverDeliversKeysAndEventsAndRepaintsOnResi
     DWORD count = 99;
     const BOOL ok = GetNumberOfConsoleInputEvents(In(), &count);
     const DWORD waited = WaitForSingleObject(In(), 0);
-    Report(std::to_string(ok) + " " + std::to_string(count) + " " + std::to_string(waited));
+    // No core file could hold a password typed into the program.
+    rlimit core{};
+    getrlimit(RLIMIT_CORE, &core);
+    Report(std::to_string(ok) + " " + std::to_string(count) + " " + std::to_string(waited) +
+           " core " + std::to_string(core.rlim_cur));
     KeyLoop();
   });
   ASSERT_TRUE(child.WaitFor(Reported("ready")));
   const std::string& out = child.Output();
   EXPECT_EQ(out.rfind(kEnter, 0), 0u) << "title saved, alternate screen, no autowrap first";
   EXPECT_NE(out.find("\x1b[2J"), std::string::npos);
-  EXPECT_NE(out.find(Reported("1 0 258")), std::string::npos);  // WAIT_TIMEOUT
+  EXPECT_NE(out.find(Reported("1 0 258 core 0")), std::string::npos);  // WAIT_TIMEOUT
   const termios mode = child.ModeNow();
   EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u);
   EXPECT_NE(mode.c_lflag & ISIG, 0u);

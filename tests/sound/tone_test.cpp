@@ -157,6 +157,29 @@ TEST(ToneSamples, ChunkedRenderingMatchesOneGo) {
   }
 }
 
+TEST(ToneSamples, RenderedStreamIsToneSampleForEverySample) {
+  // The writer's fast path (one sine per phase) against the sample formula,
+  // for pieces that start inside a fade, inside the body and on odd phases.
+  struct Case {
+    uint32_t rate;
+    uint32_t frequency;
+    int64_t first;
+    int64_t frames;
+  };
+  for (const Case c :
+       {Case{48000, 2000, 0, 4800}, Case{48000, 2000, 4477, 3000}, Case{44100, 440, 77, 20000},
+        Case{48000, 37, 5000, 600}, Case{48000, 23999, 10, 500}}) {
+    const ToneSpan span{100, 12000, c.frequency};
+    std::vector<int16_t> out(static_cast<size_t>(c.frames));
+    sound::RenderFrames(out, c.first, {span}, c.rate);
+    for (int64_t i = 0; i < c.frames; ++i) {
+      ASSERT_EQ(out[static_cast<size_t>(i)],
+                sound::ToneSample(span, c.first + i - span.Start, c.rate))
+          << c.frequency << " Hz at " << c.rate << ", frame " << c.first + i;
+    }
+  }
+}
+
 TEST(ToneSamples, FrequenciesTheRateCannotCarryAreSilent) {
   struct Case {
     uint32_t rate;

@@ -1,3 +1,5 @@
+#include <cstdint>
+#include <iterator>
 #include <string>
 #include <tuple>
 
@@ -79,6 +81,55 @@ TEST_F(EntryTest, AltXInEitherFieldWritesTheBannerAndEndsWithZero) {
     EXPECT_EQ(fake::AttrAt(1, 3), 7);
     EXPECT_EQ(fake::Titles().back(), "Rousel - exiting...");
     EXPECT_TRUE(fake::Console().CursorInfo.bVisible);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+using WipeTest = AppTest;
+
+// Once the alarm is over, or the program ends, the password is gone from
+// the globals and from the screen.
+TEST_F(WipeTest, PasswordsAreWipedWhenTheAlarmStopsAndOnExit) {
+  struct Case {
+    const char* what;
+    uint64_t altXAt;  // ms on the virtual clock; the alarm rings at 1000
+    bool stopFirst;
+  };
+  const Case cases[] = {{"Alt+X while waiting", 500, false},
+                        {"the alarm stopped with the password", 3000, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartApp({.Platform = VER_PLATFORM_WIN32_NT, .Hour = 6, .Minute = 59, .Second = 59});
+    Press("0700\rs3cret\r");
+    bool wipedAfterStop = false;
+    if (c.stopFirst) {
+      fake::PushAt(2000, [] { Press("\033s3cret\r"); });
+      fake::PushAt(2600, [&wipedAfterStop] {
+        wipedAfterStop = Padded("") == std::string(std::begin(AlarmState.Password),
+                                                   std::end(AlarmState.Password)) &&
+                         Padded("") == std::string(std::begin(AlarmState.TypedPassword),
+                                                   std::end(AlarmState.TypedPassword));
+      });
+    }
+    fake::PushAt(c.altXAt, [] { fake::PushAltX(); });
+    UINT code = 99;
+    EXPECT_EQ(RunApp(
+                  [] {
+                    for (;;) AlarmSequence();
+                  },
+                  &code),
+              Outcome::Exited);
+    if (c.stopFirst) {
+      EXPECT_TRUE(wipedAfterStop) << "still there at the next time entry";
+    }
+    EXPECT_EQ(std::string(std::begin(AlarmState.Password), std::end(AlarmState.Password)),
+              Padded(""));
+    EXPECT_EQ(std::string(std::begin(AlarmState.TypedPassword), std::end(AlarmState.TypedPassword)),
+              Padded(""));
+    for (int row = 1; row <= 25; ++row) EXPECT_EQ(RawRow(row).find("s3cret"), std::string::npos);
   }
 }
 
