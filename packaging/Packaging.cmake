@@ -160,6 +160,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The sound card's library is opened at the first tone, so dpkg-shlibdeps
+# cannot see it; without it the tone falls back to the PC speaker or the
+# bell, so it is recommended rather than required.  The package that ships
+# it here gives its name (libasound2, or libasound2t64 on newer releases).
+execute_process(COMMAND dpkg-query -S libasound.so.2
+                OUTPUT_VARIABLE ROUSEL_ALSA_OWNER ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX MATCH "^[^:]+" ROUSEL_ALSA_PACKAGE "${ROUSEL_ALSA_OWNER}")
+if(ROUSEL_ALSA_PACKAGE)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "${ROUSEL_ALSA_PACKAGE}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # The source tarball: the source tree without build trees or git data.

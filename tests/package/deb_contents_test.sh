@@ -81,13 +81,18 @@ for program in rousel rousel-keydump; do
       libasound.so.*) package=libasound2 ;;
       libstdc++.so.*) package=libstdc++6 ;;
       libgcc_s.so.*) package=libgcc-s1 ;;
-      libc.so.* | libm.so.* | ld-linux*.so.*) package=libc6 ;;
+      libc.so.* | libm.so.* | libdl.so.* | ld-linux*.so.*) package=libc6 ;;
       *) problem "$program needs $library, which this test does not know"; continue ;;
     esac
     [[ ", $depends," == *", $package "* || ", $depends," == *", $package,"* ]] ||
       problem "$program needs $library but Depends ($depends) lacks $package"
   done
 done
+
+# The sound card's library is opened at the first tone, out of
+# dpkg-shlibdeps' sight: the package must still name it.
+[[ "$(dpkg-deb -f "$deb" Recommends)" == libasound2* ]] ||
+  problem "Recommends does not name the ALSA library's package"
 
 [ $fail = 0 ] && echo "package $(basename "$deb"): ${#expected[@]} files as expected; Depends: $depends"
 exit $fail
