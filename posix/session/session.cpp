@@ -25,6 +25,9 @@ std::atomic<bool> Held{false};
 
 namespace {
 
+constexpr int MinBufferColumns = 80;
+constexpr int MinBufferRows = 25;
+
 // What a crash handler sends to give the terminal back: plain data, set
 // before the handlers exist.  CAN first: it aborts an escape sequence the
 // crash may have cut in half.
@@ -82,10 +85,12 @@ void StartOnce() {
   int columns = 80;
   int rows = 25;
   TerminalSize(&columns, &rows);
-  // The console layer works on no larger area; a larger buffer would only
-  // cost memory.
-  const int width = std::min<int>(columns, MaxScreenWidth);
-  const int height = std::min<int>(rows, MaxScreenHeight);
+  // The console area is a screen buffer, not the window: never smaller than
+  // the 80x25 a console program is written for (a smaller terminal shows its
+  // top-left part, as after a resize), larger where the terminal is, up to
+  // what the console layer works on.
+  const int width = std::clamp<int>(columns, MinBufferColumns, MaxScreenWidth);
+  const int height = std::clamp<int>(rows, MinBufferRows, MaxScreenHeight);
   s.Chars = LocaleCharset();
   s.Console = std::make_unique<model::Console>(width, height, model::Cell{' ', 7});
   s.Screen = std::make_unique<vt::Renderer>(width, height, s.Chars);
