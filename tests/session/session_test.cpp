@@ -2,6 +2,7 @@
 // terminal back, keys and control events arrive as the console delivers
 // them, and a resize repaints.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -183,6 +184,40 @@ TEST(TerminalSession, TakesTheTerminalOverDeliversKeysAndEventsAndRepaintsOnResi
   EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark)) << "the console keeps its size";
   child.Type("q");
   EXPECT_EQ(child.WaitExit(), 7 << 8) << "a handler's TRUE keeps the program running";
+}
+
+// The console area is a screen buffer: at least 80x25 whatever the window,
+// larger with a larger terminal, up to what the console layer works on; a
+// small terminal shows its top-left part.
+TEST(TerminalSession, TheBufferIsAtLeast80x25AndTheWindowShowsItsTopLeft) {
+  struct Case {
+    unsigned short Columns, Rows;
+    const char* Size;
+  };
+  const Case cases[] = {
+      {40, 12, "size 80 25"},   {79, 30, "size 80 30"},      {100, 20, "size 100 25"},
+      {120, 40, "size 120 40"}, {1000, 900, "size 256 234"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Size);
+    PtyChild child([&c] {
+      const winsize size{c.Rows, c.Columns, 0, 0};
+      ioctl(0, TIOCSWINSZ, &size);
+      Text(0, 0, "top left");
+      Text(70, 20, "far corner");
+      KeyLoop();
+    });
+    ASSERT_TRUE(child.WaitFor(Reported("ready")));
+    const size_t mark = child.Output().size();
+    child.Type("i");
+    EXPECT_TRUE(child.WaitFor(Reported(c.Size), mark));
+    EXPECT_NE(child.Output().find("top left"), std::string::npos);
+    // Cells outside the terminal are not drawn.
+    EXPECT_EQ(child.Output().find("far corner") != std::string::npos,
+              c.Columns >= 80 && c.Rows >= 21);
+    child.Type("q");
+    EXPECT_EQ(child.WaitExit(), 7 << 8);
+  }
 }
 
 }  // namespace
