@@ -33,6 +33,9 @@ struct Decoded {
   // A CSI or SS3 sequence was cut off (too long, or the timeout): the rest
   // of it may still arrive, and must be skipped rather than typed.
   bool SkipRest = false;
+  // A control string (OSC, DCS, APC, PM, SOS) goes on past what has
+  // arrived: everything up to its terminator is skipped as it comes.
+  bool SkipString = false;
 };
 
 Decoded Key(const KeyEvent& key, size_t consumed) {
@@ -242,6 +245,35 @@ Decoded DecodeUtf8(const uint8_t* b, size_t n, bool timedOut) {
   return Key(keys::NonAsciiKey(cp, static_cast<uint8_t>(byte)), len);
 }
 
+constexpr uint8_t Bel = 0x07;
+
+// The introducers of ECMA-48 control strings: OSC, DCS, SOS, PM, APC.
+// Terminals answer queries with them (colours, settings, capabilities),
+// often long after the query, and none of their bytes is a key.
+bool IsStringIntroducer(uint8_t c) {
+  return c == ']' || c == 'P' || c == 'X' || c == '^' || c == '_';
+}
+
+// b[0..1] is ESC and a string introducer.  The string ends at ST (ESC \)
+// or BEL (which xterm accepts after OSC; harmless after the others); an ESC
+// followed by anything else ends it too, and that ESC starts afresh.
+Decoded DecodeControlString(const uint8_t* b, size_t n, bool timedOut) {
+  if (n == 2) return timedOut ? AltKey(b[1], 2) : Partial();
+  for (size_t i = 2; i < n; ++i) {
+    if (b[i] == Bel) return NoKey(i + 1);
+    if (b[i] != Esc) continue;
+    if (i + 1 == n) break;
+    return NoKey(b[i + 1] == '\\' ? i + 2 : i);
+  }
+  // No end yet: what is held is dropped and the rest skipped as it arrives.
+  if (n >= MaxSequenceBytes || timedOut) {
+    Decoded d = NoKey(b[n - 1] == Esc ? n - 1 : n);
+    d.SkipString = b[n - 1] != Esc;
+    return d;
+  }
+  return Partial();
+}
+
 Decoded DecodeOne(const uint8_t* b, size_t n, bool timedOut);
 
 Decoded DecodeEscape(const uint8_t* b, size_t n, bool timedOut) {
@@ -253,7 +285,10 @@ Decoded DecodeEscape(const uint8_t* b, size_t n, bool timedOut) {
       return DecodeCsi(b, n, timedOut);
     case 'O':
       return DecodeSs3(b, n, timedOut);
+    case '\\':  // ST: the end of a control string whose start went by
+      return NoKey(2);
     default:
+      if (IsStringIntroducer(b[1])) return DecodeControlString(b, n, timedOut);
       break;
   }
   // ESC and a key: Alt+that key, as terminals send Meta.  When what follows
@@ -316,7 +351,10 @@ void KeyDecoder::Feed(const uint8_t* bytes, size_t n, uint64_t nowMs) {
 void KeyDecoder::Tick(uint64_t nowMs) {
   nowMs_ = nowMs;
   const auto timeout = static_cast<uint64_t>(EscapeTimeoutMs);
-  if (skipping_ && Elapsed(skipSinceMs_, nowMs) >= timeout) skipping_ = false;
+  if ((skipping_ || inString_) && Elapsed(skipSinceMs_, nowMs) >= timeout) {
+    skipping_ = false;
+    inString_ = false;
+  }
   if (!pending_.empty() && Elapsed(pendingSinceMs_, nowMs) >= timeout) Drain(true);
 }
 
@@ -337,6 +375,20 @@ bool KeyDecoder::Pop(KeyEvent* key) {
 void KeyDecoder::Drain(bool timedOut) {
   size_t pos = 0;
   while (pos < pending_.size()) {
+    if (inString_) {
+      // Up to the string's terminator; an ESC is left for the decoder (ST,
+      // or the start of what comes next).
+      const uint8_t c = pending_[pos];
+      if (c == Esc || stringBytes_ >= MaxControlStringBytes) {
+        inString_ = false;
+        continue;
+      }
+      ++pos;
+      ++stringBytes_;
+      skipSinceMs_ = nowMs_;
+      if (c == Bel) inString_ = false;
+      continue;
+    }
     if (skipping_) {
       const uint8_t c = pending_[pos];
       if (IsParamByte(c) || IsIntermediateByte(c)) {
@@ -359,6 +411,11 @@ void KeyDecoder::Drain(bool timedOut) {
     }
     if (d.SkipRest) {
       skipping_ = true;
+      skipSinceMs_ = nowMs_;
+    }
+    if (d.SkipString) {
+      inString_ = true;
+      stringBytes_ = d.Consumed;
       skipSinceMs_ = nowMs_;
     }
     pos += d.Consumed;

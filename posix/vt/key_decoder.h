@@ -45,6 +45,11 @@ extern const int EscapeTimeoutMs;
 // bytes never turn into typed digits.
 inline constexpr size_t MaxSequenceBytes = 32;
 
+// Longest control string (OSC, DCS, APC, PM, SOS) skipped as a terminal's
+// reply.  One without an end would otherwise swallow every key after it;
+// past this, and after a timeout without bytes, keys count again.
+inline constexpr size_t MaxControlStringBytes = 4096;
+
 // Streaming wrapper: holds a partial sequence between reads, and at most a
 // small bounded number of bytes.
 class KeyDecoder {
@@ -74,6 +79,10 @@ class KeyDecoder {
   // timeout; ends at its final byte, or when nothing arrives for a timeout.
   bool skipping_ = false;
   uint64_t skipSinceMs_ = 0;
+  // Skipping the rest of a control string; ends at its terminator, after
+  // MaxControlStringBytes, or when nothing arrives for a timeout.
+  bool inString_ = false;
+  size_t stringBytes_ = 0;
 };
 
 // The records a Windows console queues for one key: press and release.

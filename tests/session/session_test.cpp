@@ -220,4 +220,30 @@ TEST(TerminalSession, TheBufferIsAtLeast80x25AndTheWindowShowsItsTopLeft) {
   }
 }
 
+// Replies a terminal sends on its own schedule reach the program as no key:
+// the first key reported is the one typed after them.
+TEST(TerminalSession, TerminalRepliesAreNeverTyped) {
+  const std::string replies[] = {
+      "\x1b]11;rgb:1234/5678/9abc\x1b\\",
+      "\x1bP1$r0;1m\x1b\\",
+      "\x1b_Gi=1;OK\x1b\\",
+      "\x1b[?64;1;2;22c",
+      "\x1b[?9001;2$y",
+      "\x1b[?1u",
+      "\x1b[200~\x1b[201~",
+  };
+  PtyChild child(KeyLoop);
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  for (const std::string& reply : replies) {
+    const size_t mark = child.Output().size();
+    child.Type(reply + "a");
+    EXPECT_TRUE(child.WaitFor(Reported("key 65 30 97 0"), mark));
+    EXPECT_EQ(child.Output().find("\x1b]2;key", mark),
+              child.Output().find(Reported("key 65 30 97 0"), mark))
+        << "a key before the a";
+  }
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
 }  // namespace

@@ -222,6 +222,19 @@ TEST(KeyDecoderTest, NonKeysAreSwallowedWhole) {
       {"e acute, not in 866", B("\xc3\xa9")},
       {"C1 CSI as UTF-8", B("\xc2\x9b")},
       {"smiley glyph of byte 1", B("\xe2\x98\xba")},
+      // Terminal replies, which come whenever the terminal sends them.
+      {"OSC colour reply, ST", B(ESC "]11;rgb:1234/5678/9abc" ESC "\\")},
+      {"OSC colour reply, BEL", B(ESC "]10;rgb:ffff/ffff/ffff\a")},
+      {"DCS setting reply", B(ESC "P1$r0;1m" ESC "\\")},
+      {"DCS longer than a sequence", B(ESC "P1+r") + std::string(300, '4') + B(ESC "\\")},
+      {"APC", B(ESC "_Gi=1;OK" ESC "\\")},
+      {"PM", B(ESC "^private" ESC "\\")},
+      {"SOS", B(ESC "Xstring" ESC "\\")},
+      {"device attributes", B(ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c")},
+      {"secondary device attributes", B(ESC "[>41;390;0c")},
+      {"mode report", B(ESC "[?9001;2$y")},
+      {"keyboard flags report", B(ESC "[?0u")},
+      {"paste end", B(ESC "[201~")},
   };
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
@@ -251,6 +264,11 @@ TEST(KeyDecoderTest, KeysAfterBrokenInputSurvive) {
       {"CSI broken by ESC", B(ESC "[1" ESC "[A"), {{VK_UP, 72, 0, Enh}}},
       {"unknown CSI then a", B(ESC "[99~a"), {a}},
       {"overlong CSI then a", B(ESC "[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1A") + "a", {a}},
+      {"OSC reply then a", B(ESC "]11;rgb:1234/5678/9abc" ESC "\\a"), {a}},
+      {"long DCS reply then a", B(ESC "P") + std::string(100, '1') + B(ESC "\\a"), {a}},
+      {"long OSC ending in BEL then a", B(ESC "]4;1;") + std::string(60, 'f') + "\aa", {a}},
+      {"OSC cut off by a sequence", B(ESC "]11;rgb:12" ESC "[A"), {{VK_UP, 72, 0, Enh}}},
+      {"pasted text stays keys", B(ESC "[200~a" ESC "[201~"), {a}},
   };
   for (const auto& [name, bytes, expected] : cases) {
     SCOPED_TRACE(name);
@@ -376,6 +394,22 @@ TEST(KeyRecordsTest, PressAndReleaseInsideTheModifiers) {
                 {false, VK_CONTROL, 29, 0, kShift},
                 {false, VK_SHIFT, 42, 0, 0},
             }));
+}
+
+// A control string that never ends swallows no more than its bound, and no
+// key after a pause.
+TEST(KeyDecoderTest, AnEndlessControlStringIsBounded) {
+  const KeyEvent a{'A', 30, 'a', 0};
+  KeyDecoder flood;
+  Feed(flood, B(ESC "]") + std::string(MaxControlStringBytes + 10, '7') + "a", 1000);
+  // The bound counts from the ESC: 12 digits and the a are past it.
+  EXPECT_EQ(PopAll(flood).size(), 13U) << "the bytes past the bound count again";
+  KeyDecoder pause;
+  Feed(pause, B(ESC "]11;rgb:12"), 1000);
+  Feed(pause, "34", 1020);
+  pause.Tick(1000 + EscapeTimeoutMs);  // the string is cut off here
+  Feed(pause, "a", 1000 + 2 * EscapeTimeoutMs);
+  EXPECT_EQ(PopAll(pause), std::vector<KeyEvent>{a});
 }
 
 }  // namespace
