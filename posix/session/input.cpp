@@ -91,6 +91,10 @@ constexpr size_t MaxQueuedRecords = 1024;
 // session lock.
 std::condition_variable InputArrived;
 
+// The replies the key reader has seen; with the session lock.
+vt::TerminalReplies SeenReplies;
+std::condition_variable RepliesArrived;
+
 bool QueueFullLocked() {
   return TheSession().Console->Input.size() >= MaxQueuedRecords;
 }
@@ -110,6 +114,13 @@ void PumpKeys(InputSource& input) {
       s.Console->Input.insert(s.Console->Input.end(), records.begin(), records.end());
     }
     InputArrived.notify_all();
+  }
+  if (input.Replies().DeviceAttributes && !SeenReplies.DeviceAttributes) {
+    {
+      std::lock_guard lock(s.Mutex);
+      SeenReplies = input.Replies();
+    }
+    RepliesArrived.notify_all();
   }
   if (status == InputSource::Status::Gone) EndTerminalGone();
   if (status == InputSource::Status::Background) {
@@ -147,6 +158,12 @@ void ReadKeys() {
 
 void StartKeyReader() {
   std::thread(ReadKeys).detach();
+}
+
+vt::TerminalReplies AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs) {
+  RepliesArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [] { return SeenReplies.DeviceAttributes; });
+  return SeenReplies;
 }
 
 DWORD WaitForInput(DWORD milliseconds) {

@@ -11,6 +11,7 @@
 #include <clocale>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "console/console_output.h"
 #include "posix/session/input.h"
@@ -24,6 +25,14 @@ namespace session {
 std::atomic<bool> Held{false};
 
 namespace {
+
+// DECRQM for win32-input-mode, then DA1.
+constexpr std::string_view KeyQuery = "\x1b[?9001$p\x1b[c";
+constexpr std::string_view Win32InputOn = "\x1b[?9001h";
+constexpr std::string_view Win32InputOff = "\x1b[?9001l";
+// A local terminal answers within a millisecond, one over ssh within a round
+// trip; the start may not wait noticeably longer for one that never does.
+constexpr int ReplyWaitMs = 150;
 
 constexpr int MinBufferColumns = 80;
 constexpr int MinBufferRows = 25;
@@ -78,10 +87,37 @@ vt::Charset LocaleCharset() {
   return charset;
 }
 
+// The crash path's bytes, from what is in force now.
+void SetLeaveBytesLocked() {
+  std::string leave(Win32InputOff);
+  if (!TheSession().Win32Input) leave.clear();
+  leave += vt::LeaveSequence();
+  const size_t length = std::min(leave.size(), sizeof LeaveBytes - 1);
+  LeaveBytes[0] = '\x18';
+  std::memcpy(LeaveBytes + 1, leave.data(), length);
+  LeaveLength = 1 + length;
+}
+
+// Asks which key encodings the terminal has beyond the legacy ones, and
+// switches win32-input-mode on where it is known: its key records carry
+// what the legacy bytes lose (releases, so Alt+keypad numbers; right versus
+// left Alt; keypad versus top row; Esc itself).  DA1 follows the query
+// because every terminal answers it, so a terminal that knows none of this
+// costs one round trip, and one that answers nothing at all the time limit.
+void NegotiateKeysLocked(std::unique_lock<std::mutex>& lock) {
+  Send(KeyQuery);
+  const vt::TerminalReplies replies = AwaitRepliesLocked(lock, ReplyWaitMs);
+  const int mode = replies.Win32InputMode;
+  if (!Held || (mode != 1 && mode != 2 && mode != 3)) return;
+  TheSession().Win32Input = true;
+  Send(Win32InputOn);
+  SetLeaveBytesLocked();
+}
+
 void StartOnce() {
   Session& s = TheSession();
   if (isatty(InFd) == 0 || isatty(OutFd) == 0 || tcgetattr(InFd, &s.UserMode) != 0) return;
-  std::lock_guard lock(s.Mutex);
+  std::unique_lock lock(s.Mutex);
   int columns = 80;
   int rows = 25;
   TerminalSize(&columns, &rows);
@@ -95,15 +131,13 @@ void StartOnce() {
   s.Console = std::make_unique<model::Console>(width, height, model::Cell{' ', 7});
   s.Screen = std::make_unique<vt::Renderer>(width, height, s.Chars);
   s.Raw = vt::RawMode(s.UserMode);
-  LeaveBytes[0] = '\x18';
-  const std::string_view leave = vt::LeaveSequence();
-  std::memcpy(LeaveBytes + 1, leave.data(), std::min(leave.size(), sizeof LeaveBytes - 1));
-  LeaveLength = 1 + std::min(leave.size(), sizeof LeaveBytes - 1);
+  SetLeaveBytesLocked();
   StartSignalHandling();
   TakeLocked(true);
   s.Started = true;
   // Started after the signal mask is set, so it inherits it.
   StartKeyReader();
+  NegotiateKeysLocked(lock);
 }
 
 }  // namespace
@@ -130,6 +164,7 @@ void TakeLocked(bool saveTitle) {
   tcsetattr(InFd, TCSANOW, &s.Raw);
   ResizeLocked();
   std::string out(vt::EnterSequence(saveTitle));
+  if (s.Win32Input) out += Win32InputOn;
   out += s.Screen->Render(*s.Console);
   out += s.TitleBytes;
   Send(out);
@@ -138,7 +173,8 @@ void TakeLocked(bool saveTitle) {
 void HandBackLocked(bool leaveScreen) {
   if (!Held.exchange(false)) return;
   Session& s = TheSession();
-  std::string out(vt::LeaveSequence());
+  std::string out(s.Win32Input ? Win32InputOff : "");
+  out += vt::LeaveSequence();
   ApplyCursorLocked();
   if (leaveScreen) out += vt::ScreenText(s.Console->Screen, s.Console->Cursor.Y, s.Chars);
   Send(out);

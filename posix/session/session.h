@@ -66,6 +66,8 @@ struct Session {
   termios UserMode{};      // the user's mode, given back on every way out
   std::string TitleBytes;  // OSC of the current title, sent again on return
   bool Started = false;
+  // The terminal sends whole key records (win32-input-mode) while held.
+  bool Win32Input = false;
 };
 
 // Never destroyed: the cursor thread may still render while exit() runs.

@@ -36,6 +36,10 @@ struct Decoded {
   // A control string (OSC, DCS, APC, PM, SOS) goes on past what has
   // arrived: everything up to its terminator is skipped as it comes.
   bool SkipString = false;
+  // A reply to the start-up query: 'y' a mode report (Value its state),
+  // 'c' the device attributes; 0 none.
+  char Reply = 0;
+  int Value = 0;
 };
 
 Decoded Key(const KeyEvent& key, size_t consumed) {
@@ -72,7 +76,7 @@ bool IsFinalByte(uint8_t c) {
 // Numeric parameters "n;n;n", each possibly with ":sub" parts (ignored).
 // False for private forms ("<", "=", ">", "?") and for more than four.
 struct Params {
-  std::array<unsigned, 4> Value{};
+  std::array<unsigned, 6> Value{};
   size_t Count = 0;
 };
 
@@ -130,6 +134,45 @@ bool CsiKey(const uint8_t* params, size_t paramLen, uint8_t final, KeyEvent* key
   }
 }
 
+// win32-input-mode: CSI Vk ; Sc ; Uc ; Kd ; Cs ; Rc _ is one key event
+// record (virtual key, scan code, the character as a Unicode code point,
+// key down, control-key state, repeat count; absent values 0, the count 1).
+bool Win32Record(const uint8_t* params, size_t len, KeyEvent* key) {
+  Params p;
+  if (!ParseParams(params, len, &p)) return false;
+  const auto& v = p.Value;
+  KeyEvent k;
+  k.VirtualKey = static_cast<WORD>(v[0]);
+  k.ScanCode = static_cast<WORD>(v[1]);
+  if (v[2] != 0) {
+    const int byte = v[2] < 0x80 ? static_cast<int>(v[2]) : UnicodeToCp866(v[2]);
+    // A character the code page lacks: the key without one, as the console
+    // gives for it.
+    k.Char = byte > 0 ? static_cast<uint8_t>(byte) : 0;
+  }
+  k.Stroke = v[3] != 0 ? Stroke::Press : Stroke::Release;
+  k.ControlState = v[4];
+  k.Repeat = static_cast<WORD>(p.Count >= 6 ? v[5] : 1);
+  if (k.VirtualKey == 0 && k.Char == 0) return false;  // nothing to report
+  *key = k;
+  return true;
+}
+
+// A CSI sequence that is no key, consumed whole; the replies to the
+// start-up query are noted.
+Decoded Report(const uint8_t* params, size_t len, uint8_t final, size_t consumed) {
+  Decoded d = NoKey(consumed);
+  if (len == 0 || params[0] != '?') return d;
+  Params p;
+  if (final == 'y' && ParseParams(params + 1, len - 1, &p) && p.Count == 2 && p.Value[0] == 9001) {
+    d.Reply = 'y';
+    d.Value = static_cast<int>(p.Value[1]);
+  } else if (final == 'c') {
+    d.Reply = 'c';
+  }
+  return d;
+}
+
 // The tail of a sequence longer than MaxSequenceBytes, from i on: skipped
 // as far as the bytes go, and the streaming decoder skips what comes later.
 Decoded SkipLongSequence(const uint8_t* b, size_t n, size_t i) {
@@ -172,8 +215,11 @@ Decoded DecodeCsi(const uint8_t* b, size_t n, bool timedOut) {
     if (IsIntermediateByte(c)) continue;
     if (IsFinalByte(c)) {
       KeyEvent key;
+      if (paramEnd == i && c == '_') {
+        return Win32Record(b + 2, i - 2, &key) ? Key(key, i + 1) : NoKey(i + 1);
+      }
       if (paramEnd == i && CsiKey(b + 2, i - 2, c, &key)) return Key(key, i + 1);
-      return NoKey(i + 1);  // unknown, a report, focus, paste marker: no key
+      return Report(b + 2, paramEnd - 2, c, i + 1);  // a report, focus, paste marker
     }
     // A byte that no control sequence holds.  Right after ESC [ it means
     // the user typed Alt+[ and then that key; later, the sequence is
@@ -413,6 +459,8 @@ void KeyDecoder::Drain(bool timedOut) {
       skipping_ = true;
       skipSinceMs_ = nowMs_;
     }
+    if (d.Reply == 'y') replies_.Win32InputMode = d.Value;
+    if (d.Reply == 'c') replies_.DeviceAttributes = true;
     if (d.SkipString) {
       inString_ = true;
       stringBytes_ = d.Consumed;
@@ -436,6 +484,11 @@ void AppendKeyRecords(const KeyEvent& key, std::vector<INPUT_RECORD>* records) {
   };
   // While a modifier is down the console reports it in every record's
   // state, its own press included; its release no longer has it.
+  if (key.Stroke != Stroke::PressAndRelease) {
+    records->push_back(model::KeyRecord(key.Stroke == Stroke::Press, key.VirtualKey, key.ScanCode,
+                                        key.Char, key.ControlState, key.Repeat));
+    return;
+  }
   const DWORD modifierBits = SHIFT_PRESSED | LEFT_CTRL_PRESSED | LEFT_ALT_PRESSED;
   DWORD state = key.ControlState & ~modifierBits & ~static_cast<DWORD>(ENHANCED_KEY);
   for (const Modifier& m : Modifiers) {

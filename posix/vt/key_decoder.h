@@ -14,13 +14,30 @@
 
 namespace vt {
 
+// What a key event stands for.  Legacy terminal encodings only say that a
+// key was typed (a press and its release); a terminal that sends whole key
+// records (win32-input-mode) sends each press and each release on its own.
+enum class Stroke : uint8_t { PressAndRelease, Press, Release };
+
 // One key as the Windows console would report it.
 struct KeyEvent {
   WORD VirtualKey = 0;
   WORD ScanCode = 0;  // PC keyboard scan code (set 1)
   uint8_t Char = 0;   // code page 866 byte, 0 for keys without a character
   DWORD ControlState = 0;
+  vt::Stroke Stroke = Stroke::PressAndRelease;
+  WORD Repeat = 1;  // for a lone press: the console's repeat count
   bool operator==(const KeyEvent&) const = default;
+};
+
+// What the terminal answered to the start-up query, as far as it has.
+struct TerminalReplies {
+  // DECRPM for win32-input-mode (9001): 0 unknown mode, 1/3 set, 2/4 reset;
+  // -1 no answer yet.
+  int Win32InputMode = -1;
+  // The device attributes (DA1), which every terminal answers, and which
+  // come after the answers to the queries sent before them.
+  bool DeviceAttributes = false;
 };
 
 enum class DecodeStatus {
@@ -62,6 +79,8 @@ class KeyDecoder {
   bool Pop(KeyEvent* key);
   [[nodiscard]] size_t PendingBytes() const { return pending_.size(); }
   [[nodiscard]] size_t QueuedKeys() const { return keys_.size(); }
+  // The replies recognised so far (they are never keys).
+  [[nodiscard]] const TerminalReplies& Replies() const { return replies_; }
 
   // Memory bounds whatever arrives: bytes held between reads, and keys held
   // until popped (keys beyond that are dropped, as a full keyboard buffer
@@ -74,6 +93,7 @@ class KeyDecoder {
   std::vector<uint8_t> pending_;
   uint64_t pendingSinceMs_ = 0;
   std::deque<KeyEvent> keys_;
+  TerminalReplies replies_;
   uint64_t nowMs_ = 0;  // arrival time of the bytes being drained
   // Skipping the tail of a sequence that was too long or cut off by the
   // timeout; ends at its final byte, or when nothing arrives for a timeout.
@@ -85,7 +105,9 @@ class KeyDecoder {
   size_t stringBytes_ = 0;
 };
 
-// The records a Windows console queues for one key: press and release.
+// The records a Windows console queues for one key: press and release; for
+// a lone press or release (from a terminal that sends key records), that
+// record alone, as sent.
 // A key with Shift, Ctrl or Alt in its state comes between the press and
 // the release of those modifier keys (VK_SHIFT, VK_CONTROL, VK_MENU), as on
 // Windows, so that a reader that watches the Alt release sees one.

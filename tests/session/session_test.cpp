@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -244,6 +245,54 @@ TEST(TerminalSession, TerminalRepliesAreNeverTyped) {
   }
   child.Type("q");
   EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
+// The test is the terminal: it answers the start-up query as a terminal
+// with win32-input-mode, as one without it, or not at all.  The start never
+// waits long, the mode is switched on only where the terminal has it, and
+// it is switched off again on the way out.
+TEST(TerminalSession, StartUpQueryFindsWin32InputModeAndNeverHangs) {
+  struct Case {
+    const char* Name;
+    const char* Answer;  // nullptr: the terminal never answers
+    bool Enabled;
+  };
+  const Case cases[] = {
+      {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", true},
+      {"mode unknown", "\x1b[?9001;0$y\x1b[?64;1;2c", false},
+      {"only DA1", "\x1b[?1;2c", false},
+      {"silent", nullptr, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const auto start = std::chrono::steady_clock::now();
+    PtyChild child(KeyLoop);
+    ASSERT_TRUE(child.WaitFor("\x1b[c"));
+    if (c.Answer != nullptr) child.Type(c.Answer);
+    ASSERT_TRUE(child.WaitFor(Reported("ready")));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(200 + 100)) << "fork and pty included";
+    EXPECT_EQ(child.Output().find("\x1b[?9001h") != std::string::npos, c.Enabled);
+    if (c.Enabled) {
+      // Alt down, keypad 6, 5 (down and up each), Alt up: one character, 65.
+      const std::string alt = "\x1b[18;56;0;1;2;1_";
+      const std::string keys = alt + "\x1b[102;77;0;1;2;1_\x1b[102;77;0;0;2;1_" +
+                               "\x1b[101;76;0;1;2;1_\x1b[101;76;0;0;2;1_\x1b[18;56;65;0;0;1_";
+      const size_t mark = child.Output().size();
+      child.Type(keys);
+      // KeyLoop reports key presses: the keypad's (the Alt number is made
+      // by the console layer from these same records).
+      EXPECT_TRUE(child.WaitFor(Reported("key 102 77 0 2"), mark));
+      EXPECT_TRUE(child.WaitFor(Reported("key 101 76 0 2"), mark));
+    }
+    child.Type("q");
+    EXPECT_EQ(child.WaitExit(), 7 << 8);
+    const size_t off = child.Output().rfind("\x1b[?9001l");
+    EXPECT_EQ(off != std::string::npos, c.Enabled);
+    if (c.Enabled) {
+      EXPECT_LT(off, child.Output().rfind(kLeave)) << "off before the rest";
+    }
+  }
 }
 
 }  // namespace

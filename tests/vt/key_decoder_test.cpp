@@ -89,6 +89,16 @@ const std::vector<KeyCase>& KeyCases() {
       {"numero sign", B("\xe2\x84\x96"), {'3', 4, 0xFC, kShift}},
       {"degree sign", B("\xc2\xb0"), {VkPacket, 0, 0xF8, 0}},
       {"no-break space", B("\xc2\xa0"), {VkPacket, 0, 0xFF, 0}},
+      // win32-input-mode: each record on its own, exactly as sent.
+      {"w32 left Alt down", B(ESC "[18;56;0;1;2;1_"), {VK_MENU, 56, 0, Alt, Stroke::Press}},
+      {"w32 keypad 6 up under Alt",
+       B(ESC "[102;77;0;0;2;1_"),
+       {VK_NUMPAD0 + 6, 77, 0, Alt, Stroke::Release}},
+      {"w32 AltGr+q gives @",
+       B(ESC "[81;16;64;1;9;1_"),
+       {'Q', 16, '@', RIGHT_ALT_PRESSED | Ctrl, Stroke::Press}},
+      {"w32 Esc, repeated", B(ESC "[27;1;27;1;0;3_"), {VK_ESCAPE, 1, 27, 0, Stroke::Press, 3}},
+      {"w32 ie, Unicode to 866", B(ESC "[84;20;1077;1;0;1_"), {'T', 20, 0xA5, 0, Stroke::Press}},
   };
   return cases;
 }
