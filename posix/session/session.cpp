@@ -26,10 +26,18 @@ std::atomic<bool> Held{false};
 
 namespace {
 
-// DECRQM for win32-input-mode, then DA1.
-constexpr std::string_view KeyQuery = "\x1b[?9001$p\x1b[c";
+// DECRQM for win32-input-mode, the progressive keyboard enhancement flags,
+// then DA1.
+constexpr std::string_view KeyQuery = "\x1b[?9001$p\x1b[?u\x1b[c";
 constexpr std::string_view Win32InputOn = "\x1b[?9001h";
 constexpr std::string_view Win32InputOff = "\x1b[?9001l";
+// Push the enhancement flags: disambiguate (1), event types (2), alternate
+// keys (4), all keys as escape codes (8), the text a key types (16, which
+// alone says what AltGr or a dead key made).  The query after the push
+// tells the key decoder which of them the terminal took; it answers before
+// any key that follows.  Pop at hand-back restores what the user had.
+constexpr std::string_view KittyKeysOn = "\x1b[>31u\x1b[?u";
+constexpr std::string_view KittyKeysOff = "\x1b[<u";
 // A local terminal answers within a millisecond, one over ssh within a round
 // trip; the start may not wait noticeably longer for one that never does.
 constexpr int ReplyWaitMs = 150;
@@ -89,8 +97,8 @@ vt::Charset LocaleCharset() {
 
 // The crash path's bytes, from what is in force now.
 void SetLeaveBytesLocked() {
-  std::string leave(Win32InputOff);
-  if (!TheSession().Win32Input) leave.clear();
+  std::string leave(TheSession().Win32Input ? Win32InputOff : "");
+  if (TheSession().KittyKeys) leave += KittyKeysOff;
   leave += vt::LeaveSequence();
   const size_t length = std::min(leave.size(), sizeof LeaveBytes - 1);
   LeaveBytes[0] = '\x18';
@@ -99,18 +107,31 @@ void SetLeaveBytesLocked() {
 }
 
 // Asks which key encodings the terminal has beyond the legacy ones, and
-// switches win32-input-mode on where it is known: its key records carry
-// what the legacy bytes lose (releases, so Alt+keypad numbers; right versus
-// left Alt; keypad versus top row; Esc itself).  DA1 follows the query
-// because every terminal answers it, so a terminal that knows none of this
-// costs one round trip, and one that answers nothing at all the time limit.
+// switches one on where it is known: win32-input-mode, or else the
+// progressive keyboard enhancement.  Both carry what the legacy bytes lose
+// (releases, so Alt+keypad numbers; right versus left Alt; keypad versus
+// top row; Esc itself).  win32-input-mode comes first where a terminal has
+// both: its records are the console's own, scan code, layout character and
+// left and right keys as sent, where the other protocol's keys must be
+// mapped onto a PC keyboard.  DA1 follows the queries because every
+// terminal answers it, and after them, so a terminal that knows none of
+// this costs one round trip, and one that answers nothing at all the time
+// limit.
 void NegotiateKeysLocked(std::unique_lock<std::mutex>& lock) {
   Send(KeyQuery);
   const vt::TerminalReplies replies = AwaitRepliesLocked(lock, ReplyWaitMs);
+  if (!Held) return;
+  Session& s = TheSession();
   const int mode = replies.Win32InputMode;
-  if (!Held || (mode != 1 && mode != 2 && mode != 3)) return;
-  TheSession().Win32Input = true;
-  Send(Win32InputOn);
+  if (mode == 1 || mode == 2 || mode == 3) {
+    s.Win32Input = true;
+    Send(Win32InputOn);
+  } else if (replies.KittyFlags >= 0) {
+    s.KittyKeys = true;
+    Send(KittyKeysOn);
+  } else {
+    return;
+  }
   SetLeaveBytesLocked();
 }
 
@@ -165,6 +186,7 @@ void TakeLocked(bool saveTitle) {
   ResizeLocked();
   std::string out(vt::EnterSequence(saveTitle));
   if (s.Win32Input) out += Win32InputOn;
+  if (s.KittyKeys) out += KittyKeysOn;
   out += s.Screen->Render(*s.Console);
   out += s.TitleBytes;
   Send(out);
@@ -174,6 +196,7 @@ void HandBackLocked(bool leaveScreen) {
   if (!Held.exchange(false)) return;
   Session& s = TheSession();
   std::string out(s.Win32Input ? Win32InputOff : "");
+  if (s.KittyKeys) out += KittyKeysOff;
   out += vt::LeaveSequence();
   ApplyCursorLocked();
   if (leaveScreen) out += vt::ScreenText(s.Console->Screen, s.Console->Cursor.Y, s.Chars);

@@ -73,34 +73,58 @@ bool IsFinalByte(uint8_t c) {
   return c >= 0x40 && c <= 0x7E;
 }
 
-// Numeric parameters "n;n;n", each possibly with ":sub" parts (ignored).
-// False for private forms ("<", "=", ">", "?") and for more than four.
+// Numeric parameters "n;n;n", each possibly with ":sub" parts (the first
+// two kept: the enhancement protocol's alternate keys and event type).
+// False for private forms ("<", "=", ">", "?") and for more than six.
 struct Params {
   std::array<unsigned, 6> Value{};
+  std::array<std::array<unsigned, 2>, 6> Sub{};
   size_t Count = 0;
 };
 
 bool ParseParams(const uint8_t* p, size_t len, Params* out) {
   *out = Params{};
   if (len == 0) return true;
-  bool inSub = false;
+  size_t sub = 0;
   out->Count = 1;
   for (size_t i = 0; i < len; ++i) {
     const uint8_t c = p[i];
     if (c == ';') {
       if (out->Count == out->Value.size()) return false;
       ++out->Count;
-      inSub = false;
+      sub = 0;
     } else if (c == ':') {
-      inSub = true;
+      ++sub;
     } else if (c >= '0' && c <= '9') {
-      unsigned& v = out->Value[out->Count - 1];
-      if (!inSub) v = std::min(v * 10 + (c - '0'), 0xFFFFU);
+      const size_t field = out->Count - 1;
+      unsigned* v = nullptr;
+      if (sub == 0) v = &out->Value[field];
+      if (sub >= 1 && sub <= 2) v = &out->Sub[field][sub - 1];
+      if (v != nullptr) *v = std::min(*v * 10 + (c - '0'), 0xFFFFU);
     } else {
       return false;
     }
   }
   return true;
+}
+
+// The enhancement protocol's event type (1 press, 2 repeat, 3 release; 0
+// absent): what the key event stands for.  False for types it does not have.
+bool EventStroke(unsigned type, Stroke* stroke) {
+  switch (type) {
+    case 0:
+      *stroke = Stroke::PressAndRelease;
+      return true;
+    case 1:
+    case 2:  // a repeat is one more press, as the console queues it
+      *stroke = Stroke::Press;
+      return true;
+    case 3:
+      *stroke = Stroke::Release;
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool AllDigits(const uint8_t* p, size_t len) {
@@ -112,10 +136,10 @@ bool CsiKey(const uint8_t* params, size_t paramLen, uint8_t final, KeyEvent* key
   Params p;
   if (!ParseParams(params, paramLen, &p)) return false;
   switch (final) {
-    case '~':  // VT220: CSI number [; modifier] ~
+    case '~':  // VT220: CSI number [; modifier[:event]] ~
       if (p.Count < 1 || p.Count > 2 || !keys::CsiNumberKey(p.Value[0], key)) return false;
       if (p.Count == 2) key->ControlState |= keys::XtermModifiers(p.Value[1]);
-      return true;
+      return EventStroke(p.Sub[1][0], &key->Stroke);
     case '^':  // rxvt: the same keys with Ctrl, Shift, Ctrl+Shift
     case '$':
     case '@': {
@@ -126,11 +150,11 @@ bool CsiKey(const uint8_t* params, size_t paramLen, uint8_t final, KeyEvent* key
       key->ControlState |= mods;
       return true;
     }
-    default:  // xterm: CSI [1 ; modifier] letter
+    default:  // xterm: CSI [1 ; modifier[:event]] letter
       if (p.Count > 2 || (p.Count >= 1 && p.Value[0] > 1)) return false;
       if (!keys::CsiFinalKey(final, key)) return false;
       if (p.Count == 2) key->ControlState |= keys::XtermModifiers(p.Value[1]);
-      return true;
+      return EventStroke(p.Sub[1][0], &key->Stroke);
   }
 }
 
@@ -158,6 +182,77 @@ bool Win32Record(const uint8_t* params, size_t len, KeyEvent* key) {
   return true;
 }
 
+// A code point as code page 866 has it; 0 where it has none.
+uint8_t Cp866Char(unsigned cp) {
+  if (cp < 0x80) return static_cast<uint8_t>(cp);
+  const int byte = UnicodeToCp866(cp);
+  return byte >= 0x80 ? static_cast<uint8_t>(byte) : 0;
+}
+
+// The progressive keyboard enhancement protocol:
+//   CSI code[:shifted[:base]] [; modifiers[:event] [; text]] u
+// code is the key's character without modifiers (lower case) or a code of
+// its own (keys::KittyFunctionalKey); shifted the character with Shift;
+// base the key on the US layout; text the code point the key types.
+bool KittyKey(const uint8_t* params, size_t len, KeyEvent* key) {
+  Params p;
+  if (!ParseParams(params, len, &p) || p.Count < 1 || p.Count > 3) return false;
+  const unsigned code = p.Value[0];
+  const unsigned shifted = p.Sub[0][0];
+  const unsigned base = p.Sub[0][1];
+  const unsigned text = p.Count == 3 ? p.Value[2] : 0;
+  DWORD state = keys::KittyModifiers(p.Value[1]);
+  KeyEvent k;
+  if (!EventStroke(p.Sub[1][0], &k.Stroke)) return false;
+  const Stroke stroke = k.Stroke;
+  DWORD own = 0;
+  if (keys::KittyFunctionalKey(code, &k, &own)) {
+    // A modifier key's own event: the console counts it held in its press
+    // and no longer in its release, whatever the terminal's mask says.
+    constexpr DWORD AltBits = LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED;
+    constexpr DWORD CtrlBits = LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED;
+    if ((own & AltBits) != 0) state &= ~AltBits;
+    if ((own & CtrlBits) != 0) state &= ~CtrlBits;
+    if (stroke == Stroke::Release) state &= ~own;
+    if (stroke != Stroke::Release) state |= own;
+    k.ControlState |= state;
+    k.Stroke = stroke;
+    *key = k;
+    return true;
+  }
+  // A character key.  Its identity on the PC keyboard comes from the US
+  // layout key the terminal names, else from the character.
+  const unsigned usKey = base != 0 ? base : code;
+  if (code < 0x20 || (code >= 0x7F && code < 0xA0) || (code >= 0xE000 && code < 0xF900)) {
+    return false;  // a control code or an unknown key of the protocol's own
+  }
+  if (usKey < 0x80 && keys::AsciiKey(static_cast<uint8_t>(usKey), &k)) {
+    k.ControlState = 0;
+  } else {
+    const uint8_t byte = Cp866Char(usKey);
+    k = byte >= 0x80 ? keys::NonAsciiKey(usKey, byte) : KeyEvent{keys::VkPacket, 0, 0, 0};
+    k.ControlState = 0;
+  }
+  const bool ctrl = (state & LEFT_CTRL_PRESSED) != 0;
+  const bool shift = (state & SHIFT_PRESSED) != 0;
+  if (text != 0) {
+    k.Char = Cp866Char(text);  // what the layout typed, AltGr included
+  } else if (ctrl && (state & LEFT_ALT_PRESSED) == 0) {
+    k.Char = usKey < 0x80 ? keys::CtrlAscii(static_cast<uint8_t>(usKey)) : 0;
+  } else if (shift) {
+    k.Char = shifted != 0  ? Cp866Char(shifted)
+             : code < 0x80 ? keys::ShiftedAscii(static_cast<uint8_t>(code))
+                           : Cp866Char(code);
+  } else {
+    k.Char = Cp866Char(code);
+  }
+  if (k.VirtualKey == keys::VkPacket && k.Char == 0) return false;  // nothing the console names
+  k.ControlState = state;
+  k.Stroke = stroke;
+  *key = k;
+  return true;
+}
+
 // A CSI sequence that is no key, consumed whole; the replies to the
 // start-up query are noted.
 Decoded Report(const uint8_t* params, size_t len, uint8_t final, size_t consumed) {
@@ -169,6 +264,9 @@ Decoded Report(const uint8_t* params, size_t len, uint8_t final, size_t consumed
     d.Value = static_cast<int>(p.Value[1]);
   } else if (final == 'c') {
     d.Reply = 'c';
+  } else if (final == 'u' && ParseParams(params + 1, len - 1, &p) && p.Count == 1) {
+    d.Reply = 'u';
+    d.Value = static_cast<int>(p.Value[0]);
   }
   return d;
 }
@@ -217,6 +315,9 @@ Decoded DecodeCsi(const uint8_t* b, size_t n, bool timedOut) {
       KeyEvent key;
       if (paramEnd == i && c == '_') {
         return Win32Record(b + 2, i - 2, &key) ? Key(key, i + 1) : NoKey(i + 1);
+      }
+      if (paramEnd == i && c == 'u' && i > 2 && b[2] >= '0' && b[2] <= '9') {
+        return KittyKey(b + 2, i - 2, &key) ? Key(key, i + 1) : NoKey(i + 1);
       }
       if (paramEnd == i && CsiKey(b + 2, i - 2, c, &key)) return Key(key, i + 1);
       return Report(b + 2, paramEnd - 2, c, i + 1);  // a report, focus, paste marker
@@ -453,7 +554,9 @@ void KeyDecoder::Drain(bool timedOut) {
       break;
     }
     if (d.Status == DecodeStatus::Complete && keys_.size() < MaxQueuedKeys) {
-      keys_.push_back(d.Key);
+      KeyEvent key = d.Key;
+      Settle(&key, pending_[pos] == Esc && pos + 1 < pending_.size() && pending_[pos + 1] == '[');
+      keys_.push_back(key);
     }
     if (d.SkipRest) {
       skipping_ = true;
@@ -461,6 +564,7 @@ void KeyDecoder::Drain(bool timedOut) {
     }
     if (d.Reply == 'y') replies_.Win32InputMode = d.Value;
     if (d.Reply == 'c') replies_.DeviceAttributes = true;
+    if (d.Reply == 'u') replies_.KittyFlags = d.Value;
     if (d.SkipString) {
       inString_ = true;
       stringBytes_ = d.Consumed;
@@ -469,6 +573,41 @@ void KeyDecoder::Drain(bool timedOut) {
     pos += d.Consumed;
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pos));
+}
+
+// What the decoder knows beyond one sequence.  With the enhancement
+// protocol's event types in force, a key sequence without a type is a
+// press, whose release comes on its own.  The protocol says Alt and Ctrl
+// but not which of the two keys; the modifier keys' own events tell, and
+// a key that types a character while only the right Alt key is down
+// without the terminal counting it as Alt is AltGr, which the console
+// reports as right Alt with left Ctrl.
+void KeyDecoder::Settle(KeyEvent* key, bool fromCsi) {
+  constexpr int ReportEventTypes = 2;
+  if (fromCsi && key->Stroke == Stroke::PressAndRelease && replies_.KittyFlags > 0 &&
+      (replies_.KittyFlags & ReportEventTypes) != 0) {
+    key->Stroke = Stroke::Press;
+  }
+  const bool enhanced = (key->ControlState & ENHANCED_KEY) != 0;
+  DWORD side = 0;
+  if (key->VirtualKey == VK_MENU) side = enhanced ? RIGHT_ALT_PRESSED : LEFT_ALT_PRESSED;
+  if (key->VirtualKey == VK_CONTROL) side = enhanced ? RIGHT_CTRL_PRESSED : LEFT_CTRL_PRESSED;
+  if (side != 0) {
+    if (key->Stroke == Stroke::Press) heldSides_ |= side;
+    if (key->Stroke == Stroke::Release) heldSides_ &= ~side;
+    return;
+  }
+  DWORD& state = key->ControlState;
+  const auto swap = [&state, this](DWORD left, DWORD right) {
+    if ((state & left) != 0 && (heldSides_ & right) != 0 && (heldSides_ & left) == 0) {
+      state = (state & ~left) | right;
+    }
+  };
+  const bool altGr = (state & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) == 0 &&
+                     (heldSides_ & RIGHT_ALT_PRESSED) != 0 && key->Char != 0;
+  swap(LEFT_ALT_PRESSED, RIGHT_ALT_PRESSED);
+  swap(LEFT_CTRL_PRESSED, RIGHT_CTRL_PRESSED);
+  if (altGr) state |= RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED;
 }
 
 void AppendKeyRecords(const KeyEvent& key, std::vector<INPUT_RECORD>* records) {

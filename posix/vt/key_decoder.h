@@ -16,7 +16,8 @@ namespace vt {
 
 // What a key event stands for.  Legacy terminal encodings only say that a
 // key was typed (a press and its release); a terminal that sends whole key
-// records (win32-input-mode) sends each press and each release on its own.
+// records (win32-input-mode, or the progressive keyboard enhancement with
+// event types) sends each press and each release on its own.
 enum class Stroke : uint8_t { PressAndRelease, Press, Release };
 
 // One key as the Windows console would report it.
@@ -35,6 +36,9 @@ struct TerminalReplies {
   // DECRPM for win32-input-mode (9001): 0 unknown mode, 1/3 set, 2/4 reset;
   // -1 no answer yet.
   int Win32InputMode = -1;
+  // The progressive keyboard enhancement flags in force ("CSI ? flags u");
+  // -1 no answer yet.  The latest answer counts.
+  int KittyFlags = -1;
   // The device attributes (DA1), which every terminal answers, and which
   // come after the answers to the queries sent before them.
   bool DeviceAttributes = false;
@@ -90,7 +94,11 @@ class KeyDecoder {
 
  private:
   void Drain(bool timedOut);
+  void Settle(KeyEvent* key, bool fromCsi);
   std::vector<uint8_t> pending_;
+  // The left and right Ctrl and Alt keys held down, as the terminal's
+  // press and release events of the modifier keys tell.
+  DWORD heldSides_ = 0;
   uint64_t pendingSinceMs_ = 0;
   std::deque<KeyEvent> keys_;
   TerminalReplies replies_;

@@ -248,32 +248,41 @@ TEST(TerminalSession, TerminalRepliesAreNeverTyped) {
 }
 
 // The test is the terminal: it answers the start-up query as a terminal
-// with win32-input-mode, as one without it, or not at all.  The start never
-// waits long, the mode is switched on only where the terminal has it, and
-// it is switched off again on the way out.
-TEST(TerminalSession, StartUpQueryFindsWin32InputModeAndNeverHangs) {
+// with win32-input-mode, with the progressive keyboard enhancement, with
+// both, with neither, or not at all.  The start never waits long, the mode
+// is switched on only where the terminal has it (win32-input-mode where it
+// has both), and it is switched off again on the way out.
+TEST(TerminalSession, StartUpQueryFindsTheKeyProtocolAndNeverHangs) {
+  const std::string win32On = "\x1b[?9001h";
+  const std::string win32Off = "\x1b[?9001l";
+  const std::string kittyOn = "\x1b[>31u";
+  const std::string kittyOff = "\x1b[<u";
+  enum class Mode { None, Win32, Kitty };
   struct Case {
     const char* Name;
     const char* Answer;  // nullptr: the terminal never answers
-    bool Enabled;
+    Mode Enabled;
   };
   const Case cases[] = {
-      {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", true},
-      {"mode unknown", "\x1b[?9001;0$y\x1b[?64;1;2c", false},
-      {"only DA1", "\x1b[?1;2c", false},
-      {"silent", nullptr, false},
+      {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", Mode::Win32},
+      {"kitty flags", "\x1b[?9001;0$y\x1b[?0u\x1b[?62;22c", Mode::Kitty},
+      {"both", "\x1b[?9001;2$y\x1b[?0u\x1b[?62c", Mode::Win32},
+      {"mode unknown", "\x1b[?9001;0$y\x1b[?64;1;2c", Mode::None},
+      {"only DA1", "\x1b[?1;2c", Mode::None},
+      {"silent", nullptr, Mode::None},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     const auto start = std::chrono::steady_clock::now();
     PtyChild child(KeyLoop);
-    ASSERT_TRUE(child.WaitFor("\x1b[c"));
+    ASSERT_TRUE(child.WaitFor("\x1b[?9001$p\x1b[?u\x1b[c"));
     if (c.Answer != nullptr) child.Type(c.Answer);
     ASSERT_TRUE(child.WaitFor(Reported("ready")));
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, std::chrono::milliseconds(200 + 100)) << "fork and pty included";
-    EXPECT_EQ(child.Output().find("\x1b[?9001h") != std::string::npos, c.Enabled);
-    if (c.Enabled) {
+    EXPECT_EQ(child.Output().find(win32On) != std::string::npos, c.Enabled == Mode::Win32);
+    EXPECT_EQ(child.Output().find(kittyOn) != std::string::npos, c.Enabled == Mode::Kitty);
+    if (c.Enabled == Mode::Win32) {
       // Alt down, keypad 6, 5 (down and up each), Alt up: one character, 65.
       const std::string alt = "\x1b[18;56;0;1;2;1_";
       const std::string keys = alt + "\x1b[102;77;0;1;2;1_\x1b[102;77;0;0;2;1_" +
@@ -285,12 +294,24 @@ TEST(TerminalSession, StartUpQueryFindsWin32InputModeAndNeverHangs) {
       EXPECT_TRUE(child.WaitFor(Reported("key 102 77 0 2"), mark));
       EXPECT_TRUE(child.WaitFor(Reported("key 101 76 0 2"), mark));
     }
-    child.Type("q");
+    if (c.Enabled == Mode::Kitty) {
+      // The program asks again after the push; the answer is the flags in
+      // force.  Then Alt down, keypad 6 down and up, Alt up; and Esc.
+      const std::string keys =
+          "\x1b[?31u\x1b[57443;3u\x1b[57405;3u\x1b[57405;3:3u"
+          "\x1b[57443;1:3u\x1b[27u\x1b[27;1:3u";
+      const size_t mark = child.Output().size();
+      child.Type(keys);
+      EXPECT_TRUE(child.WaitFor(Reported("key 102 77 54 2"), mark));
+      EXPECT_TRUE(child.WaitFor(Reported("key 27 1 27 0"), mark));
+    }
+    child.Type(c.Enabled == Mode::Kitty ? "\x1b[113u" : "q");
     EXPECT_EQ(child.WaitExit(), 7 << 8);
-    const size_t off = child.Output().rfind("\x1b[?9001l");
-    EXPECT_EQ(off != std::string::npos, c.Enabled);
-    if (c.Enabled) {
-      EXPECT_LT(off, child.Output().rfind(kLeave)) << "off before the rest";
+    const std::string& off = c.Enabled == Mode::Kitty ? kittyOff : win32Off;
+    const size_t at = child.Output().rfind(off);
+    EXPECT_EQ(at != std::string::npos, c.Enabled != Mode::None);
+    if (c.Enabled != Mode::None) {
+      EXPECT_LT(at, child.Output().rfind(kLeave)) << "off before the rest";
     }
   }
 }

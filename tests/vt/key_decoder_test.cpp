@@ -99,6 +99,26 @@ const std::vector<KeyCase>& KeyCases() {
        {'Q', 16, '@', RIGHT_ALT_PRESSED | Ctrl, Stroke::Press}},
       {"w32 Esc, repeated", B(ESC "[27;1;27;1;0;3_"), {VK_ESCAPE, 1, 27, 0, Stroke::Press, 3}},
       {"w32 ie, Unicode to 866", B(ESC "[84;20;1077;1;0;1_"), {'T', 20, 0xA5, 0, Stroke::Press}},
+      // The progressive keyboard enhancement protocol.
+      {"kitty Esc", B(ESC "[27u"), {VK_ESCAPE, 1, 27, 0}},
+      {"kitty Alt+x", B(ESC "[120;3u"), {'X', 45, 'x', Alt}},
+      {"kitty x released", B(ESC "[120;1:3u"), {'X', 45, 'x', 0, Stroke::Release}},
+      {"kitty Shift+a, shifted key and text", B(ESC "[97:65;2;65u"), {'A', 30, 'A', kShift}},
+      {"kitty Shift+1 without text", B(ESC "[49;2u"), {'1', 2, '!', kShift}},
+      {"kitty Ctrl+c", B(ESC "[99;5u"), {'C', 46, 3, Ctrl}},
+      {"kitty Ctrl+1 types nothing", B(ESC "[49;5u"), {'1', 2, 0, Ctrl}},
+      {"kitty keypad 7 pressed", B(ESC "[57406;1:1u"), {VK_NUMPAD0 + 7, 71, '7', 0, Stroke::Press}},
+      {"kitty keypad Home without Num Lock", B(ESC "[57423u"), {VK_HOME, 71, 0, 0}},
+      {"kitty keypad Enter", B(ESC "[57414u"), {VK_RETURN, 28, 13, Enh}},
+      {"kitty keypad 5 in ~ form", B(ESC "[57427~"), {VK_CLEAR, 76, 0, 0}},
+      {"kitty Left released, letter form",
+       B(ESC "[1;1:3D"),
+       {VK_LEFT, 75, 0, Enh, Stroke::Release}},
+      {"kitty Delete repeated", B(ESC "[3;1:2~"), {VK_DELETE, 83, 0, Enh, Stroke::Press}},
+      {"kitty Enter with Num Lock", B(ESC "[13;129u"), {VK_RETURN, 28, 13, NUMLOCK_ON}},
+      {"kitty ie on its US key", B(ESC "[1077::116;1;1077u"), {'T', 20, 0xA5, 0}},
+      {"kitty left Alt pressed", B(ESC "[57443;3:1u"), {VK_MENU, 56, 0, Alt, Stroke::Press}},
+      {"kitty left Alt released", B(ESC "[57443;3:3u"), {VK_MENU, 56, 0, 0, Stroke::Release}},
   };
   return cases;
 }
@@ -244,6 +264,9 @@ TEST(KeyDecoderTest, NonKeysAreSwallowedWhole) {
       {"secondary device attributes", B(ESC "[>41;390;0c")},
       {"mode report", B(ESC "[?9001;2$y")},
       {"keyboard flags report", B(ESC "[?0u")},
+      {"kitty key without a console name", B(ESC "[57428u")},
+      {"kitty event type it lacks", B(ESC "[97;1:4u")},
+      {"kitty control code as a key", B(ESC "[1u")},
       {"paste end", B(ESC "[201~")},
   };
   for (const auto& [name, bytes] : cases) {
@@ -420,6 +443,51 @@ TEST(KeyDecoderTest, AnEndlessControlStringIsBounded) {
   pause.Tick(1000 + EscapeTimeoutMs);  // the string is cut off here
   Feed(pause, "a", 1000 + 2 * EscapeTimeoutMs);
   EXPECT_EQ(PopAll(pause), std::vector<KeyEvent>{a});
+}
+
+// Whole runs of key events in the enhancement protocol: the flags the
+// terminal reports decide whether a key without an event type is a press
+// alone, and the modifier keys' own events which Alt and Ctrl are down.
+TEST(KeyDecoderTest, KittyEventsAreRecordsOfTheirOwn) {
+  constexpr DWORD RAlt = RIGHT_ALT_PRESSED;
+  constexpr Stroke Down = Stroke::Press;
+  constexpr Stroke Up = Stroke::Release;
+  const KeyEvent a{'A', 30, 'a', 0};
+  struct Run {
+    const char* name;
+    std::string bytes;
+    std::vector<KeyEvent> keys;
+  };
+  const std::vector<Run> runs = {
+      {"without event types a key is typed whole", B(ESC "[?1u" ESC "[97u"), {a}},
+      {"with them, press then release",
+       B(ESC "[?31u" ESC "[97u" ESC "[97;1:3u"),
+       {{'A', 30, 'a', 0, Down}, {'A', 30, 'a', 0, Up}}},
+      {"AltGr+q types @",
+       B(ESC "[?31u" ESC "[57453u" ESC "[113;1;64u" ESC "[57453;1:3u" ESC "[113u"),
+       {{VK_MENU, 56, 0, Enh | RAlt, Down},
+        {'Q', 16, '@', RAlt | Ctrl, Down},
+        {VK_MENU, 56, 0, Enh, Up},
+        {'Q', 16, 'q', 0, Down}}},
+      {"right Alt counted as Alt stays right",
+       B(ESC "[?31u" ESC "[57449;3u" ESC "[120;3u" ESC "[57449;1:3u" ESC "[120;3u"),
+       {{VK_MENU, 56, 0, Enh | RAlt, Down},
+        {'X', 45, 'x', RAlt, Down},
+        {VK_MENU, 56, 0, Enh, Up},
+        {'X', 45, 'x', Alt, Down}}},
+      {"Esc alone, then x at once, is no Alt+x",
+       B(ESC "[?31u" ESC "[27u" ESC "[120u"),
+       {{VK_ESCAPE, 1, 27, 0, Down}, {'X', 45, 'x', 0, Down}}},
+  };
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.name);
+    KeyDecoder whole;
+    Feed(whole, run.bytes, 1000);
+    EXPECT_EQ(PopAll(whole), run.keys);
+    KeyDecoder split;
+    for (size_t i = 0; i < run.bytes.size(); ++i) Feed(split, run.bytes.substr(i, 1), 1000 + i);
+    EXPECT_EQ(PopAll(split), run.keys);
+  }
 }
 
 }  // namespace
