@@ -67,11 +67,39 @@ void StartRinging() {
   AlarmState.SleepTime = RingingSleepTime;
 }
 
+// The previous pass's clock reading (seconds of the day), or NoReading
+// before the first pass of a waiting phase.
+constexpr int32_t NoReading = -1;
+int32_t PassReading = NoReading;
+
+// A step forward longer than this is taken for a step back: a pass reads the
+// clock at most every 30 s, so only a clock step or a suspended machine moves
+// it further, and a time of day alone cannot tell a step forward from one
+// back.  Half a day splits the cases evenly.
+constexpr int32_t LongestStepForward = SecondsPerDay / 2;
+
+// Whether the clock moved forward past the start of the alarm minute between
+// the previous pass and this one (midnight included): a clock step or a
+// resumed machine that lands after the minute must still ring.  A pass in
+// the minute itself rings anyway; a step back, or the first pass of a
+// waiting phase, never counts.
+bool SteppedOverAlarm(int32_t now) {
+  if (PassReading == NoReading) return false;
+  const int32_t moved = (now - PassReading + SecondsPerDay) % SecondsPerDay;
+  if (moved == 0 || moved > LongestStepForward) return false;
+  const int32_t untilAlarm =
+      (AlarmState.AlarmSeconds - PassReading + SecondsPerDay) % SecondsPerDay;
+  return untilAlarm > 0 && untilAlarm <= moved;
+}
+
 // Reads the clock, redraws the times on a new second, and starts ringing in
 // the alarm minute whether or not the screen is being updated.
 void FollowClock() {
   AlarmState.PrevSecond = AlarmState.CurSecond;
   GetTime(AlarmState.CurHour, AlarmState.CurMinute, AlarmState.CurSecond);
+  const int32_t now = SecondsOfDay(AlarmState.CurHour, AlarmState.CurMinute, AlarmState.CurSecond);
+  const bool steppedOver = SteppedOverAlarm(now);
+  PassReading = now;
   if (AlarmState.ScreenOutput && AlarmState.CurSecond != AlarmState.PrevSecond) {
     AlarmState.CurSeconds =
         SecondsOfDay(AlarmState.CurHour, AlarmState.CurMinute, AlarmState.CurSecond);
@@ -80,8 +108,8 @@ void FollowClock() {
         AlarmState.DayOffset + AlarmState.AlarmSeconds - AlarmState.CurSeconds;
     ShowTimes();
   }
-  if (AlarmState.CurHour == AlarmState.AlarmHour &&
-      AlarmState.CurMinute == AlarmState.AlarmMinute) {
+  if (steppedOver || (AlarmState.CurHour == AlarmState.AlarmHour &&
+                      AlarmState.CurMinute == AlarmState.AlarmMinute)) {
     StartRinging();
   }
 }
@@ -185,6 +213,7 @@ void RunWaitingPhase() {
   AlarmState.AbortWait = false;
   AlarmState.ScreenOutput = true;
   AlarmState.Ringing = false;
+  PassReading = NoReading;
   TextColor(15);
   do {
     WaitingPass();

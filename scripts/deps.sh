@@ -10,7 +10,8 @@ set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libasound2-dev)
 test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux faketime
-               clang-format dpkg-dev file man-db python3 libbenchmark-dev lintian)
+               xvfb xterm xdotool clang-format dpkg-dev file man-db python3 libbenchmark-dev
+               lintian)
 windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 wine wine64)
 package_packages=("${run_packages[@]}" dpkg-dev file)
 bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev)

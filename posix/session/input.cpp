@@ -91,6 +91,10 @@ constexpr size_t MaxQueuedRecords = 1024;
 // session lock.
 std::condition_variable InputArrived;
 
+// The replies the key reader has seen; with the session lock.
+vt::TerminalReplies SeenReplies;
+std::condition_variable RepliesArrived;
+
 bool QueueFullLocked() {
   return TheSession().Console->Input.size() >= MaxQueuedRecords;
 }
@@ -111,6 +115,13 @@ void PumpKeys(InputSource& input) {
     }
     WipeMemory(records.data(), records.size() * sizeof(INPUT_RECORD));
     InputArrived.notify_all();
+  }
+  if (input.Replies().DeviceAttributes && !SeenReplies.DeviceAttributes) {
+    {
+      std::lock_guard lock(s.Mutex);
+      SeenReplies = input.Replies();
+    }
+    RepliesArrived.notify_all();
   }
   if (status == InputSource::Status::Gone) EndTerminalGone();
   if (status == InputSource::Status::Background) {
@@ -148,6 +159,12 @@ void ReadKeys() {
 
 void StartKeyReader() {
   std::thread(ReadKeys).detach();
+}
+
+vt::TerminalReplies AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs) {
+  RepliesArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [] { return SeenReplies.DeviceAttributes; });
+  return SeenReplies;
 }
 
 DWORD WaitForInput(DWORD milliseconds) {

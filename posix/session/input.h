@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "console/win32.h"
@@ -33,6 +34,8 @@ class InputSource {
   // returns are allowed: the caller pumps and waits again.
   Status Wait(int timeoutMs);
 
+  [[nodiscard]] const vt::TerminalReplies& Replies() const { return decoder_.Replies(); }
+
  private:
   int fd_;
   vt::KeyDecoder decoder_;
@@ -41,6 +44,11 @@ class InputSource {
 // Starts the thread that reads the terminal into the console's input queue
 // and ends the program when the terminal goes away.  Once, from the start.
 void StartKeyReader();
+
+// Waits, with the session lock held by `lock`, until the terminal has
+// answered the device attributes query or timeoutMs have passed; what it
+// answered so far.
+vt::TerminalReplies AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs);
 
 // WaitForSingleObject on the console input: WAIT_OBJECT_0 as soon as the
 // input queue holds a record, WAIT_TIMEOUT after the given milliseconds

@@ -11,6 +11,7 @@
 #include <clocale>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "console/console_output.h"
 #include "posix/session/input.h"
@@ -24,6 +25,25 @@ namespace session {
 std::atomic<bool> Held{false};
 
 namespace {
+
+// DECRQM for win32-input-mode, the progressive keyboard enhancement flags,
+// then DA1.
+constexpr std::string_view KeyQuery = "\x1b[?9001$p\x1b[?u\x1b[c";
+constexpr std::string_view Win32InputOn = "\x1b[?9001h";
+constexpr std::string_view Win32InputOff = "\x1b[?9001l";
+// Push the enhancement flags: disambiguate (1), event types (2), alternate
+// keys (4), all keys as escape codes (8), the text a key types (16, which
+// alone says what AltGr or a dead key made).  The query after the push
+// tells the key decoder which of them the terminal took; it answers before
+// any key that follows.  Pop at hand-back restores what the user had.
+constexpr std::string_view KittyKeysOn = "\x1b[>31u\x1b[?u";
+constexpr std::string_view KittyKeysOff = "\x1b[<u";
+// A local terminal answers within a millisecond, one over ssh within a round
+// trip; the start may not wait noticeably longer for one that never does.
+constexpr int ReplyWaitMs = 150;
+
+constexpr int MinBufferColumns = 80;
+constexpr int MinBufferRows = 25;
 
 // What a crash handler sends to give the terminal back: plain data, set
 // before the handlers exist.  CAN first: it aborts an escape sequence the
@@ -75,30 +95,70 @@ vt::Charset LocaleCharset() {
   return charset;
 }
 
+// The crash path's bytes, from what is in force now.
+void SetLeaveBytesLocked() {
+  std::string leave(TheSession().Win32Input ? Win32InputOff : "");
+  if (TheSession().KittyKeys) leave += KittyKeysOff;
+  leave += vt::LeaveSequence();
+  const size_t length = std::min(leave.size(), sizeof LeaveBytes - 1);
+  LeaveBytes[0] = '\x18';
+  std::memcpy(LeaveBytes + 1, leave.data(), length);
+  LeaveLength = 1 + length;
+}
+
+// Asks which key encodings the terminal has beyond the legacy ones, and
+// switches one on where it is known: win32-input-mode, or else the
+// progressive keyboard enhancement.  Both carry what the legacy bytes lose
+// (releases, so Alt+keypad numbers; right versus left Alt; keypad versus
+// top row; Esc itself).  win32-input-mode comes first where a terminal has
+// both: its records are the console's own, scan code, layout character and
+// left and right keys as sent, where the other protocol's keys must be
+// mapped onto a PC keyboard.  DA1 follows the queries because every
+// terminal answers it, and after them, so a terminal that knows none of
+// this costs one round trip, and one that answers nothing at all the time
+// limit.
+void NegotiateKeysLocked(std::unique_lock<std::mutex>& lock) {
+  Send(KeyQuery);
+  const vt::TerminalReplies replies = AwaitRepliesLocked(lock, ReplyWaitMs);
+  if (!Held) return;
+  Session& s = TheSession();
+  const int mode = replies.Win32InputMode;
+  if (mode == 1 || mode == 2 || mode == 3) {
+    s.Win32Input = true;
+    Send(Win32InputOn);
+  } else if (replies.KittyFlags >= 0) {
+    s.KittyKeys = true;
+    Send(KittyKeysOn);
+  } else {
+    return;
+  }
+  SetLeaveBytesLocked();
+}
+
 void StartOnce() {
   Session& s = TheSession();
   if (isatty(InFd) == 0 || isatty(OutFd) == 0 || tcgetattr(InFd, &s.UserMode) != 0) return;
-  std::lock_guard lock(s.Mutex);
+  std::unique_lock lock(s.Mutex);
   int columns = 80;
   int rows = 25;
   TerminalSize(&columns, &rows);
-  // The console layer works on no larger area; a larger buffer would only
-  // cost memory.
-  const int width = std::min<int>(columns, MaxScreenWidth);
-  const int height = std::min<int>(rows, MaxScreenHeight);
+  // The console area is a screen buffer, not the window: never smaller than
+  // the 80x25 a console program is written for (a smaller terminal shows its
+  // top-left part, as after a resize), larger where the terminal is, up to
+  // what the console layer works on.
+  const int width = std::clamp<int>(columns, MinBufferColumns, MaxScreenWidth);
+  const int height = std::clamp<int>(rows, MinBufferRows, MaxScreenHeight);
   s.Chars = LocaleCharset();
   s.Console = std::make_unique<model::Console>(width, height, model::Cell{' ', 7});
   s.Screen = std::make_unique<vt::Renderer>(width, height, s.Chars);
   s.Raw = vt::RawMode(s.UserMode);
-  LeaveBytes[0] = '\x18';
-  const std::string_view leave = vt::LeaveSequence();
-  std::memcpy(LeaveBytes + 1, leave.data(), std::min(leave.size(), sizeof LeaveBytes - 1));
-  LeaveLength = 1 + std::min(leave.size(), sizeof LeaveBytes - 1);
+  SetLeaveBytesLocked();
   StartSignalHandling();
   TakeLocked(true);
   s.Started = true;
   // Started after the signal mask is set, so it inherits it.
   StartKeyReader();
+  NegotiateKeysLocked(lock);
 }
 
 }  // namespace
@@ -125,6 +185,8 @@ void TakeLocked(bool saveTitle) {
   tcsetattr(InFd, TCSANOW, &s.Raw);
   ResizeLocked();
   std::string out(vt::EnterSequence(saveTitle));
+  if (s.Win32Input) out += Win32InputOn;
+  if (s.KittyKeys) out += KittyKeysOn;
   out += s.Screen->Render(*s.Console);
   out += s.TitleBytes;
   Send(out);
@@ -133,7 +195,9 @@ void TakeLocked(bool saveTitle) {
 void HandBackLocked(bool leaveScreen) {
   if (!Held.exchange(false)) return;
   Session& s = TheSession();
-  std::string out(vt::LeaveSequence());
+  std::string out(s.Win32Input ? Win32InputOff : "");
+  if (s.KittyKeys) out += KittyKeysOff;
+  out += vt::LeaveSequence();
   ApplyCursorLocked();
   if (leaveScreen) out += vt::ScreenText(s.Console->Screen, s.Console->Cursor.Y, s.Chars);
   Send(out);

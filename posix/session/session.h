@@ -70,6 +70,11 @@ struct Session {
   termios UserMode{};      // the user's mode, given back on every way out
   std::string TitleBytes;  // OSC of the current title, sent again on return
   bool Started = false;
+  // The terminal sends whole key records (win32-input-mode) while held.
+  bool Win32Input = false;
+  // The terminal sends keys in the progressive keyboard enhancement
+  // protocol (flags pushed at each take, popped at each hand-back).
+  bool KittyKeys = false;
 };
 
 // Never destroyed: the cursor thread may still render while exit() runs.

@@ -33,6 +33,13 @@ struct Decoded {
   // A CSI or SS3 sequence was cut off (too long, or the timeout): the rest
   // of it may still arrive, and must be skipped rather than typed.
   bool SkipRest = false;
+  // A control string (OSC, DCS, APC, PM, SOS) goes on past what has
+  // arrived: everything up to its terminator is skipped as it comes.
+  bool SkipString = false;
+  // A reply to the start-up query: 'y' a mode report (Value its state),
+  // 'c' the device attributes; 0 none.
+  char Reply = 0;
+  int Value = 0;
 };
 
 Decoded Key(const KeyEvent& key, size_t consumed) {
@@ -66,34 +73,58 @@ bool IsFinalByte(uint8_t c) {
   return c >= 0x40 && c <= 0x7E;
 }
 
-// Numeric parameters "n;n;n", each possibly with ":sub" parts (ignored).
-// False for private forms ("<", "=", ">", "?") and for more than four.
+// Numeric parameters "n;n;n", each possibly with ":sub" parts (the first
+// two kept: the enhancement protocol's alternate keys and event type).
+// False for private forms ("<", "=", ">", "?") and for more than six.
 struct Params {
-  std::array<unsigned, 4> Value{};
+  std::array<unsigned, 6> Value{};
+  std::array<std::array<unsigned, 2>, 6> Sub{};
   size_t Count = 0;
 };
 
 bool ParseParams(const uint8_t* p, size_t len, Params* out) {
   *out = Params{};
   if (len == 0) return true;
-  bool inSub = false;
+  size_t sub = 0;
   out->Count = 1;
   for (size_t i = 0; i < len; ++i) {
     const uint8_t c = p[i];
     if (c == ';') {
       if (out->Count == out->Value.size()) return false;
       ++out->Count;
-      inSub = false;
+      sub = 0;
     } else if (c == ':') {
-      inSub = true;
+      ++sub;
     } else if (c >= '0' && c <= '9') {
-      unsigned& v = out->Value[out->Count - 1];
-      if (!inSub) v = std::min(v * 10 + (c - '0'), 0xFFFFU);
+      const size_t field = out->Count - 1;
+      unsigned* v = nullptr;
+      if (sub == 0) v = &out->Value[field];
+      if (sub >= 1 && sub <= 2) v = &out->Sub[field][sub - 1];
+      if (v != nullptr) *v = std::min(*v * 10 + (c - '0'), 0xFFFFU);
     } else {
       return false;
     }
   }
   return true;
+}
+
+// The enhancement protocol's event type (1 press, 2 repeat, 3 release; 0
+// absent): what the key event stands for.  False for types it does not have.
+bool EventStroke(unsigned type, Stroke* stroke) {
+  switch (type) {
+    case 0:
+      *stroke = Stroke::PressAndRelease;
+      return true;
+    case 1:
+    case 2:  // a repeat is one more press, as the console queues it
+      *stroke = Stroke::Press;
+      return true;
+    case 3:
+      *stroke = Stroke::Release;
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool AllDigits(const uint8_t* p, size_t len) {
@@ -105,10 +136,10 @@ bool CsiKey(const uint8_t* params, size_t paramLen, uint8_t final, KeyEvent* key
   Params p;
   if (!ParseParams(params, paramLen, &p)) return false;
   switch (final) {
-    case '~':  // VT220: CSI number [; modifier] ~
+    case '~':  // VT220: CSI number [; modifier[:event]] ~
       if (p.Count < 1 || p.Count > 2 || !keys::CsiNumberKey(p.Value[0], key)) return false;
       if (p.Count == 2) key->ControlState |= keys::XtermModifiers(p.Value[1]);
-      return true;
+      return EventStroke(p.Sub[1][0], &key->Stroke);
     case '^':  // rxvt: the same keys with Ctrl, Shift, Ctrl+Shift
     case '$':
     case '@': {
@@ -119,12 +150,125 @@ bool CsiKey(const uint8_t* params, size_t paramLen, uint8_t final, KeyEvent* key
       key->ControlState |= mods;
       return true;
     }
-    default:  // xterm: CSI [1 ; modifier] letter
+    default:  // xterm: CSI [1 ; modifier[:event]] letter
       if (p.Count > 2 || (p.Count >= 1 && p.Value[0] > 1)) return false;
       if (!keys::CsiFinalKey(final, key)) return false;
       if (p.Count == 2) key->ControlState |= keys::XtermModifiers(p.Value[1]);
-      return true;
+      return EventStroke(p.Sub[1][0], &key->Stroke);
   }
+}
+
+// win32-input-mode: CSI Vk ; Sc ; Uc ; Kd ; Cs ; Rc _ is one key event
+// record (virtual key, scan code, the character as a Unicode code point,
+// key down, control-key state, repeat count; absent values 0, the count 1).
+bool Win32Record(const uint8_t* params, size_t len, KeyEvent* key) {
+  Params p;
+  if (!ParseParams(params, len, &p)) return false;
+  const auto& v = p.Value;
+  KeyEvent k;
+  k.VirtualKey = static_cast<WORD>(v[0]);
+  k.ScanCode = static_cast<WORD>(v[1]);
+  if (v[2] != 0) {
+    const int byte = v[2] < 0x80 ? static_cast<int>(v[2]) : UnicodeToCp866(v[2]);
+    // A character the code page lacks: the key without one, as the console
+    // gives for it.
+    k.Char = byte > 0 ? static_cast<uint8_t>(byte) : 0;
+  }
+  k.Stroke = v[3] != 0 ? Stroke::Press : Stroke::Release;
+  k.ControlState = v[4];
+  k.Repeat = static_cast<WORD>(p.Count >= 6 ? v[5] : 1);
+  if (k.VirtualKey == 0 && k.Char == 0) return false;  // nothing to report
+  *key = k;
+  return true;
+}
+
+// A code point as code page 866 has it; 0 where it has none.
+uint8_t Cp866Char(unsigned cp) {
+  if (cp < 0x80) return static_cast<uint8_t>(cp);
+  const int byte = UnicodeToCp866(cp);
+  return byte >= 0x80 ? static_cast<uint8_t>(byte) : 0;
+}
+
+// The progressive keyboard enhancement protocol:
+//   CSI code[:shifted[:base]] [; modifiers[:event] [; text]] u
+// code is the key's character without modifiers (lower case) or a code of
+// its own (keys::KittyFunctionalKey); shifted the character with Shift;
+// base the key on the US layout; text the code point the key types.
+bool KittyKey(const uint8_t* params, size_t len, KeyEvent* key) {
+  Params p;
+  if (!ParseParams(params, len, &p) || p.Count < 1 || p.Count > 3) return false;
+  const unsigned code = p.Value[0];
+  const unsigned shifted = p.Sub[0][0];
+  const unsigned base = p.Sub[0][1];
+  const unsigned text = p.Count == 3 ? p.Value[2] : 0;
+  DWORD state = keys::KittyModifiers(p.Value[1]);
+  KeyEvent k;
+  if (!EventStroke(p.Sub[1][0], &k.Stroke)) return false;
+  const Stroke stroke = k.Stroke;
+  DWORD own = 0;
+  if (keys::KittyFunctionalKey(code, &k, &own)) {
+    // A modifier key's own event: the console counts it held in its press
+    // and no longer in its release, whatever the terminal's mask says.
+    constexpr DWORD AltBits = LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED;
+    constexpr DWORD CtrlBits = LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED;
+    if ((own & AltBits) != 0) state &= ~AltBits;
+    if ((own & CtrlBits) != 0) state &= ~CtrlBits;
+    if (stroke == Stroke::Release) state &= ~own;
+    if (stroke != Stroke::Release) state |= own;
+    k.ControlState |= state;
+    k.Stroke = stroke;
+    *key = k;
+    return true;
+  }
+  // A character key.  Its identity on the PC keyboard comes from the US
+  // layout key the terminal names, else from the character.
+  const unsigned usKey = base != 0 ? base : code;
+  if (code < 0x20 || (code >= 0x7F && code < 0xA0) || (code >= 0xE000 && code < 0xF900)) {
+    return false;  // a control code or an unknown key of the protocol's own
+  }
+  if (usKey < 0x80 && keys::AsciiKey(static_cast<uint8_t>(usKey), &k)) {
+    k.ControlState = 0;
+  } else {
+    const uint8_t byte = Cp866Char(usKey);
+    k = byte >= 0x80 ? keys::NonAsciiKey(usKey, byte) : KeyEvent{keys::VkPacket, 0, 0, 0};
+    k.ControlState = 0;
+  }
+  const bool ctrl = (state & LEFT_CTRL_PRESSED) != 0;
+  const bool shift = (state & SHIFT_PRESSED) != 0;
+  if (text != 0) {
+    k.Char = Cp866Char(text);  // what the layout typed, AltGr included
+  } else if (ctrl && (state & LEFT_ALT_PRESSED) == 0) {
+    k.Char = usKey < 0x80 ? keys::CtrlAscii(static_cast<uint8_t>(usKey)) : 0;
+  } else if (shift) {
+    k.Char = shifted != 0  ? Cp866Char(shifted)
+             : code < 0x80 ? keys::ShiftedAscii(static_cast<uint8_t>(code))
+                           : Cp866Char(code);
+  } else {
+    k.Char = Cp866Char(code);
+  }
+  if (k.VirtualKey == keys::VkPacket && k.Char == 0) return false;  // nothing the console names
+  k.ControlState = state;
+  k.Stroke = stroke;
+  *key = k;
+  return true;
+}
+
+// A CSI sequence that is no key, consumed whole; the replies to the
+// start-up query are noted.
+Decoded Report(const uint8_t* params, size_t len, uint8_t final, size_t consumed) {
+  Decoded d = NoKey(consumed);
+  if (len == 0 || params[0] != '?') return d;
+  Params p;
+  if (final == 'y' && ParseParams(params + 1, len - 1, &p) && p.Count == 2 && p.Value[0] == 9001) {
+    d.Reply = 'y';
+    d.Value = static_cast<int>(p.Value[1]);
+  } else if (final == 'c') {
+    d.Reply = 'c';
+  } else if (final == 'u' && ParseParams(params + 1, len - 1, &p) && p.Count == 1) {
+    d.Reply = 'u';
+    d.Value = static_cast<int>(p.Value[0]);
+  }
+  return d;
 }
 
 // The tail of a sequence longer than MaxSequenceBytes, from i on: skipped
@@ -169,8 +313,14 @@ Decoded DecodeCsi(const uint8_t* b, size_t n, bool timedOut) {
     if (IsIntermediateByte(c)) continue;
     if (IsFinalByte(c)) {
       KeyEvent key;
+      if (paramEnd == i && c == '_') {
+        return Win32Record(b + 2, i - 2, &key) ? Key(key, i + 1) : NoKey(i + 1);
+      }
+      if (paramEnd == i && c == 'u' && i > 2 && b[2] >= '0' && b[2] <= '9') {
+        return KittyKey(b + 2, i - 2, &key) ? Key(key, i + 1) : NoKey(i + 1);
+      }
       if (paramEnd == i && CsiKey(b + 2, i - 2, c, &key)) return Key(key, i + 1);
-      return NoKey(i + 1);  // unknown, a report, focus, paste marker: no key
+      return Report(b + 2, paramEnd - 2, c, i + 1);  // a report, focus, paste marker
     }
     // A byte that no control sequence holds.  Right after ESC [ it means
     // the user typed Alt+[ and then that key; later, the sequence is
@@ -242,6 +392,35 @@ Decoded DecodeUtf8(const uint8_t* b, size_t n, bool timedOut) {
   return Key(keys::NonAsciiKey(cp, static_cast<uint8_t>(byte)), len);
 }
 
+constexpr uint8_t Bel = 0x07;
+
+// The introducers of ECMA-48 control strings: OSC, DCS, SOS, PM, APC.
+// Terminals answer queries with them (colours, settings, capabilities),
+// often long after the query, and none of their bytes is a key.
+bool IsStringIntroducer(uint8_t c) {
+  return c == ']' || c == 'P' || c == 'X' || c == '^' || c == '_';
+}
+
+// b[0..1] is ESC and a string introducer.  The string ends at ST (ESC \)
+// or BEL (which xterm accepts after OSC; harmless after the others); an ESC
+// followed by anything else ends it too, and that ESC starts afresh.
+Decoded DecodeControlString(const uint8_t* b, size_t n, bool timedOut) {
+  if (n == 2) return timedOut ? AltKey(b[1], 2) : Partial();
+  for (size_t i = 2; i < n; ++i) {
+    if (b[i] == Bel) return NoKey(i + 1);
+    if (b[i] != Esc) continue;
+    if (i + 1 == n) break;
+    return NoKey(b[i + 1] == '\\' ? i + 2 : i);
+  }
+  // No end yet: what is held is dropped and the rest skipped as it arrives.
+  if (n >= MaxSequenceBytes || timedOut) {
+    Decoded d = NoKey(b[n - 1] == Esc ? n - 1 : n);
+    d.SkipString = b[n - 1] != Esc;
+    return d;
+  }
+  return Partial();
+}
+
 Decoded DecodeOne(const uint8_t* b, size_t n, bool timedOut);
 
 Decoded DecodeEscape(const uint8_t* b, size_t n, bool timedOut) {
@@ -253,7 +432,10 @@ Decoded DecodeEscape(const uint8_t* b, size_t n, bool timedOut) {
       return DecodeCsi(b, n, timedOut);
     case 'O':
       return DecodeSs3(b, n, timedOut);
+    case '\\':  // ST: the end of a control string whose start went by
+      return NoKey(2);
     default:
+      if (IsStringIntroducer(b[1])) return DecodeControlString(b, n, timedOut);
       break;
   }
   // ESC and a key: Alt+that key, as terminals send Meta.  When what follows
@@ -316,7 +498,10 @@ void KeyDecoder::Feed(const uint8_t* bytes, size_t n, uint64_t nowMs) {
 void KeyDecoder::Tick(uint64_t nowMs) {
   nowMs_ = nowMs;
   const auto timeout = static_cast<uint64_t>(EscapeTimeoutMs);
-  if (skipping_ && Elapsed(skipSinceMs_, nowMs) >= timeout) skipping_ = false;
+  if ((skipping_ || inString_) && Elapsed(skipSinceMs_, nowMs) >= timeout) {
+    skipping_ = false;
+    inString_ = false;
+  }
   if (!pending_.empty() && Elapsed(pendingSinceMs_, nowMs) >= timeout) Drain(true);
 }
 
@@ -337,6 +522,20 @@ bool KeyDecoder::Pop(KeyEvent* key) {
 void KeyDecoder::Drain(bool timedOut) {
   size_t pos = 0;
   while (pos < pending_.size()) {
+    if (inString_) {
+      // Up to the string's terminator; an ESC is left for the decoder (ST,
+      // or the start of what comes next).
+      const uint8_t c = pending_[pos];
+      if (c == Esc || stringBytes_ >= MaxControlStringBytes) {
+        inString_ = false;
+        continue;
+      }
+      ++pos;
+      ++stringBytes_;
+      skipSinceMs_ = nowMs_;
+      if (c == Bel) inString_ = false;
+      continue;
+    }
     if (skipping_) {
       const uint8_t c = pending_[pos];
       if (IsParamByte(c) || IsIntermediateByte(c)) {
@@ -355,15 +554,60 @@ void KeyDecoder::Drain(bool timedOut) {
       break;
     }
     if (d.Status == DecodeStatus::Complete && keys_.size() < MaxQueuedKeys) {
-      keys_.push_back(d.Key);
+      KeyEvent key = d.Key;
+      Settle(&key, pending_[pos] == Esc && pos + 1 < pending_.size() && pending_[pos + 1] == '[');
+      keys_.push_back(key);
     }
     if (d.SkipRest) {
       skipping_ = true;
       skipSinceMs_ = nowMs_;
     }
+    if (d.Reply == 'y') replies_.Win32InputMode = d.Value;
+    if (d.Reply == 'c') replies_.DeviceAttributes = true;
+    if (d.Reply == 'u') replies_.KittyFlags = d.Value;
+    if (d.SkipString) {
+      inString_ = true;
+      stringBytes_ = d.Consumed;
+      skipSinceMs_ = nowMs_;
+    }
     pos += d.Consumed;
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(pos));
+}
+
+// What the decoder knows beyond one sequence.  With the enhancement
+// protocol's event types in force, a key sequence without a type is a
+// press, whose release comes on its own.  The protocol says Alt and Ctrl
+// but not which of the two keys; the modifier keys' own events tell, and
+// a key that types a character while only the right Alt key is down
+// without the terminal counting it as Alt is AltGr, which the console
+// reports as right Alt with left Ctrl.
+void KeyDecoder::Settle(KeyEvent* key, bool fromCsi) {
+  constexpr int ReportEventTypes = 2;
+  if (fromCsi && key->Stroke == Stroke::PressAndRelease && replies_.KittyFlags > 0 &&
+      (replies_.KittyFlags & ReportEventTypes) != 0) {
+    key->Stroke = Stroke::Press;
+  }
+  const bool enhanced = (key->ControlState & ENHANCED_KEY) != 0;
+  DWORD side = 0;
+  if (key->VirtualKey == VK_MENU) side = enhanced ? RIGHT_ALT_PRESSED : LEFT_ALT_PRESSED;
+  if (key->VirtualKey == VK_CONTROL) side = enhanced ? RIGHT_CTRL_PRESSED : LEFT_CTRL_PRESSED;
+  if (side != 0) {
+    if (key->Stroke == Stroke::Press) heldSides_ |= side;
+    if (key->Stroke == Stroke::Release) heldSides_ &= ~side;
+    return;
+  }
+  DWORD& state = key->ControlState;
+  const auto swap = [&state, this](DWORD left, DWORD right) {
+    if ((state & left) != 0 && (heldSides_ & right) != 0 && (heldSides_ & left) == 0) {
+      state = (state & ~left) | right;
+    }
+  };
+  const bool altGr = (state & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) == 0 &&
+                     (heldSides_ & RIGHT_ALT_PRESSED) != 0 && key->Char != 0;
+  swap(LEFT_ALT_PRESSED, RIGHT_ALT_PRESSED);
+  swap(LEFT_CTRL_PRESSED, RIGHT_CTRL_PRESSED);
+  if (altGr) state |= RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED;
 }
 
 void AppendKeyRecords(const KeyEvent& key, std::vector<INPUT_RECORD>* records) {
@@ -379,6 +623,11 @@ void AppendKeyRecords(const KeyEvent& key, std::vector<INPUT_RECORD>* records) {
   };
   // While a modifier is down the console reports it in every record's
   // state, its own press included; its release no longer has it.
+  if (key.Stroke != Stroke::PressAndRelease) {
+    records->push_back(model::KeyRecord(key.Stroke == Stroke::Press, key.VirtualKey, key.ScanCode,
+                                        key.Char, key.ControlState, key.Repeat));
+    return;
+  }
   const DWORD modifierBits = SHIFT_PRESSED | LEFT_CTRL_PRESSED | LEFT_ALT_PRESSED;
   DWORD state = key.ControlState & ~modifierBits & ~static_cast<DWORD>(ENHANCED_KEY);
   for (const Modifier& m : Modifiers) {

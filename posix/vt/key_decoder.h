@@ -14,13 +14,34 @@
 
 namespace vt {
 
+// What a key event stands for.  Legacy terminal encodings only say that a
+// key was typed (a press and its release); a terminal that sends whole key
+// records (win32-input-mode, or the progressive keyboard enhancement with
+// event types) sends each press and each release on its own.
+enum class Stroke : uint8_t { PressAndRelease, Press, Release };
+
 // One key as the Windows console would report it.
 struct KeyEvent {
   WORD VirtualKey = 0;
   WORD ScanCode = 0;  // PC keyboard scan code (set 1)
   uint8_t Char = 0;   // code page 866 byte, 0 for keys without a character
   DWORD ControlState = 0;
+  vt::Stroke Stroke = Stroke::PressAndRelease;
+  WORD Repeat = 1;  // for a lone press: the console's repeat count
   bool operator==(const KeyEvent&) const = default;
+};
+
+// What the terminal answered to the start-up query, as far as it has.
+struct TerminalReplies {
+  // DECRPM for win32-input-mode (9001): 0 unknown mode, 1/3 set, 2/4 reset;
+  // -1 no answer yet.
+  int Win32InputMode = -1;
+  // The progressive keyboard enhancement flags in force ("CSI ? flags u");
+  // -1 no answer yet.  The latest answer counts.
+  int KittyFlags = -1;
+  // The device attributes (DA1), which every terminal answers, and which
+  // come after the answers to the queries sent before them.
+  bool DeviceAttributes = false;
 };
 
 enum class DecodeStatus {
@@ -45,6 +66,11 @@ extern const int EscapeTimeoutMs;
 // bytes never turn into typed digits.
 inline constexpr size_t MaxSequenceBytes = 32;
 
+// Longest control string (OSC, DCS, APC, PM, SOS) skipped as a terminal's
+// reply.  One without an end would otherwise swallow every key after it;
+// past this, and after a timeout without bytes, keys count again.
+inline constexpr size_t MaxControlStringBytes = 4096;
+
 // Streaming wrapper: holds a partial sequence between reads, and at most a
 // small bounded number of bytes.
 class KeyDecoder {
@@ -57,6 +83,8 @@ class KeyDecoder {
   bool Pop(KeyEvent* key);
   [[nodiscard]] size_t PendingBytes() const { return pending_.size(); }
   [[nodiscard]] size_t QueuedKeys() const { return keys_.size(); }
+  // The replies recognised so far (they are never keys).
+  [[nodiscard]] const TerminalReplies& Replies() const { return replies_; }
 
   // Memory bounds whatever arrives: bytes held between reads, and keys held
   // until popped (keys beyond that are dropped, as a full keyboard buffer
@@ -66,17 +94,28 @@ class KeyDecoder {
 
  private:
   void Drain(bool timedOut);
+  void Settle(KeyEvent* key, bool fromCsi);
   std::vector<uint8_t> pending_;
+  // The left and right Ctrl and Alt keys held down, as the terminal's
+  // press and release events of the modifier keys tell.
+  DWORD heldSides_ = 0;
   uint64_t pendingSinceMs_ = 0;
   std::deque<KeyEvent> keys_;
+  TerminalReplies replies_;
   uint64_t nowMs_ = 0;  // arrival time of the bytes being drained
   // Skipping the tail of a sequence that was too long or cut off by the
   // timeout; ends at its final byte, or when nothing arrives for a timeout.
   bool skipping_ = false;
   uint64_t skipSinceMs_ = 0;
+  // Skipping the rest of a control string; ends at its terminator, after
+  // MaxControlStringBytes, or when nothing arrives for a timeout.
+  bool inString_ = false;
+  size_t stringBytes_ = 0;
 };
 
-// The records a Windows console queues for one key: press and release.
+// The records a Windows console queues for one key: press and release; for
+// a lone press or release (from a terminal that sends key records), that
+// record alone, as sent.
 // A key with Shift, Ctrl or Alt in its state comes between the press and
 // the release of those modifier keys (VK_SHIFT, VK_CONTROL, VK_MENU), as on
 // Windows, so that a reader that watches the Alt release sees one.

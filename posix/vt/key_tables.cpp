@@ -147,11 +147,13 @@ constexpr CodeKey CsiFinals[] = {
 
 // CSI number ~ (VT220 editing and function keys; 7 and 8 are rxvt's Home
 // and End, 1 and 4 the Linux console's and tmux's).
-constexpr CodeKey CsiNumbers[] = {
-    {1, Home},     {2, Ins},      {3, Del},       {4, End},       {5, PgUp},
-    {6, PgDn},     {7, Home},     {8, End},       {11, FKey(1)},  {12, FKey(2)},
-    {13, FKey(3)}, {14, FKey(4)}, {15, FKey(5)},  {17, FKey(6)},  {18, FKey(7)},
-    {19, FKey(8)}, {20, FKey(9)}, {21, FKey(10)}, {23, FKey(11)}, {24, FKey(12)},
+constexpr CodeKey CsiNumbers[] =
+    {
+        {1, Home},      {2, Ins},      {3, Del},       {4, End},       {5, PgUp},
+        {6, PgDn},      {7, Home},     {8, End},       {11, FKey(1)},  {12, FKey(2)},
+        {13, FKey(3)},  {14, FKey(4)}, {15, FKey(5)},  {17, FKey(6)},  {18, FKey(7)},
+        {19, FKey(8)},  {20, FKey(9)}, {21, FKey(10)}, {23, FKey(11)}, {24, FKey(12)},
+        {57427, Clear},  // the enhancement protocol's keypad 5 without Num Lock
 };
 
 constexpr CodeKey LinuxConsole[] = {
@@ -201,6 +203,72 @@ constexpr CodeKey Ss3Finals[] = {
     {'w', KeypadDigit(7)},
     {'x', KeypadDigit(8)},
     {'y', KeypadDigit(9)},
+};
+
+// The enhancement protocol's own key codes.  The keypad has codes apart
+// from the top row and the cursor block, so its keys come back as the
+// console names them: digits as VK_NUMPAD0.., and without Num Lock the
+// cursor keys on the keypad, which the console does not mark enhanced.
+// The modifier keys come as keys of their own; AltGr (ISO Level 3 Shift)
+// is the right Alt key of a PC keyboard.
+struct KittyKey {
+  unsigned Code;
+  KeyEvent Key;
+  DWORD Own;  // the flags a modifier key holds while down
+};
+
+constexpr DWORD RightAlt = RIGHT_ALT_PRESSED;
+constexpr DWORD RightCtrl = RIGHT_CTRL_PRESSED;
+
+constexpr KittyKey KittyKeys[] = {
+    {9, {VK_TAB, 15, 9, 0}, 0},
+    {13, {VK_RETURN, 28, 13, 0}, 0},
+    {27, {VK_ESCAPE, 1, 27, 0}, 0},
+    {127, {VK_BACK, 14, 8, 0}, 0},
+    {57358, {0x14, 58, 0, 0}, 0},    // Caps Lock
+    {57359, {0x91, 70, 0, 0}, 0},    // Scroll Lock
+    {57360, {0x90, 69, 0, Enh}, 0},  // Num Lock
+    {57361, {0x2C, 55, 0, Enh}, 0},  // Print Screen
+    {57362, {0x13, 69, 0, 0}, 0},    // Pause
+    {57363, {0x5D, 93, 0, Enh}, 0},  // Menu
+    {57399, KeypadDigit(0), 0},
+    {57400, KeypadDigit(1), 0},
+    {57401, KeypadDigit(2), 0},
+    {57402, KeypadDigit(3), 0},
+    {57403, KeypadDigit(4), 0},
+    {57404, KeypadDigit(5), 0},
+    {57405, KeypadDigit(6), 0},
+    {57406, KeypadDigit(7), 0},
+    {57407, KeypadDigit(8), 0},
+    {57408, KeypadDigit(9), 0},
+    {57409, {VkDecimal, 83, '.', 0}, 0},
+    {57410, {VK_DIVIDE, 53, '/', Enh}, 0},
+    {57411, {VK_MULTIPLY, 55, '*', 0}, 0},
+    {57412, {VK_SUBTRACT, 74, '-', 0}, 0},
+    {57413, {VK_ADD, 78, '+', 0}, 0},
+    {57414, {VK_RETURN, 28, 13, Enh}, 0},  // keypad Enter
+    {57415, {VkOemPlus, 13, '=', 0}, 0},   // keypad =
+    {57416, {VkDecimal, 83, ',', 0}, 0},   // keypad separator
+    {57417, {VK_LEFT, 75, 0, 0}, 0},
+    {57418, {VK_RIGHT, 77, 0, 0}, 0},
+    {57419, {VK_UP, 72, 0, 0}, 0},
+    {57420, {VK_DOWN, 80, 0, 0}, 0},
+    {57421, {VK_PRIOR, 73, 0, 0}, 0},
+    {57422, {VK_NEXT, 81, 0, 0}, 0},
+    {57423, {VK_HOME, 71, 0, 0}, 0},
+    {57424, {VK_END, 79, 0, 0}, 0},
+    {57425, {VK_INSERT, 82, 0, 0}, 0},
+    {57426, {VK_DELETE, 83, 0, 0}, 0},
+    {57427, Clear, 0},
+    {57441, {VK_SHIFT, ScanLeftShift, 0, 0}, SHIFT_PRESSED},
+    {57442, {VK_CONTROL, ScanLeftCtrl, 0, 0}, LEFT_CTRL_PRESSED},
+    {57443, {VK_MENU, ScanLeftAlt, 0, 0}, LEFT_ALT_PRESSED},
+    {57446, {VK_MENU, ScanLeftAlt, 0, 0}, LEFT_ALT_PRESSED},  // left Meta
+    {57447, {VK_SHIFT, 54, 0, 0}, SHIFT_PRESSED},
+    {57448, {VK_CONTROL, ScanLeftCtrl, 0, Enh}, RightCtrl},
+    {57449, {VK_MENU, ScanLeftAlt, 0, Enh}, RightAlt},
+    {57452, {VK_MENU, ScanLeftAlt, 0, Enh}, RightAlt},  // right Meta
+    {57453, {VK_MENU, ScanLeftAlt, 0, Enh}, RightAlt},  // AltGr
 };
 
 template <size_t N>
@@ -269,6 +337,49 @@ bool LinuxConsoleKey(uint8_t final, KeyEvent* key) {
 
 bool Ss3FinalKey(uint8_t final, KeyEvent* key) {
   return FindKey(Ss3Finals, final, key);
+}
+
+DWORD KittyModifiers(unsigned param) {
+  if (param < 2) return 0;
+  const unsigned bits = param - 1;
+  DWORD state = 0;
+  if ((bits & 1U) != 0) state |= SHIFT_PRESSED;
+  if ((bits & (2U | 32U)) != 0) state |= LEFT_ALT_PRESSED;
+  if ((bits & 4U) != 0) state |= LEFT_CTRL_PRESSED;
+  if ((bits & 64U) != 0) state |= CAPSLOCK_ON;
+  if ((bits & 128U) != 0) state |= NUMLOCK_ON;
+  return state;
+}
+
+bool KittyFunctionalKey(unsigned code, KeyEvent* key, DWORD* own) {
+  // F13..F24 follow each other, as their virtual keys do.
+  constexpr unsigned F13 = 57376;
+  if (code >= F13 && code < F13 + 12) {
+    *key = {static_cast<WORD>(VK_F1 + 12 + (code - F13)), 0, 0, 0};
+    *own = 0;
+    return true;
+  }
+  for (const KittyKey& entry : KittyKeys) {
+    if (entry.Code == code) {
+      *key = entry.Key;
+      *own = entry.Own;
+      return true;
+    }
+  }
+  return false;
+}
+
+uint8_t ShiftedAscii(uint8_t plain) {
+  for (const LayoutKey& k : UsLayout) {
+    if (static_cast<uint8_t>(k.Plain) == plain) return static_cast<uint8_t>(k.Shifted);
+  }
+  return plain;
+}
+
+uint8_t CtrlAscii(uint8_t plain) {
+  if (plain >= 'a' && plain <= 'z') return static_cast<uint8_t>(plain - 'a' + 1);
+  if (plain >= '[' && plain <= ']') return static_cast<uint8_t>(plain - '[' + 27);
+  return 0;
 }
 
 }  // namespace vt::keys

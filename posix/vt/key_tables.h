@@ -55,4 +55,20 @@ bool LinuxConsoleKey(uint8_t final, KeyEvent* key);
 // SS3 sequences: ESC O A, ESC O P, keypad application mode ESC O p ...
 bool Ss3FinalKey(uint8_t final, KeyEvent* key);
 
+// The progressive keyboard enhancement protocol ("CSI code ; mods u").
+// Control-key state for its modifier parameter: 1 + a bit mask (1 Shift,
+// 2 Alt, 4 Ctrl, 8 Super, 16 Hyper, 32 Meta, 64 Caps Lock, 128 Num Lock);
+// Super and Hyper have no console flag, Meta reads as Alt.
+DWORD KittyModifiers(unsigned param);
+// Keys the protocol numbers with codes of their own (Esc, Enter, Tab,
+// Backspace, the keypad, the lock and modifier keys, F13 on, ...): the
+// key, and for a modifier key the control-key flags it holds down itself.
+bool KittyFunctionalKey(unsigned code, KeyEvent* key, DWORD* own);
+// What a key of the US layout types with Shift ('1' gives '!'); the byte
+// itself where Shift changes nothing known.
+uint8_t ShiftedAscii(uint8_t plain);
+// What a key of the US layout types with Ctrl, as a PC console gives it:
+// the letters 1..26, [ \ ] 27..29; 0 for the keys without a control code.
+uint8_t CtrlAscii(uint8_t plain);
+
 }  // namespace vt::keys

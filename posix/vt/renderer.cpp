@@ -146,12 +146,16 @@ std::string TitleSequence(std::string_view bytes, Charset charset) {
 }
 
 std::string_view EnterSequence(bool saveTitle) {
-  const std::string_view all = "\x1b[22;0t\x1b[?1049h\x1b[?7l";
+  // Meta as an ESC prefix (xterm 1036, and 1039 where Alt is not Meta): a
+  // stock xterm otherwise sends Alt+X as the eight-bit byte, and Alt+X is
+  // the only way out.  XTSAVE first, so that leaving gives back the user's
+  // own setting.
+  const std::string_view all = "\x1b[22;0t\x1b[?1049h\x1b[?7l\x1b[?1036;1039s\x1b[?1036;1039h";
   return saveTitle ? all : all.substr(all.find("\x1b[?1049h"));
 }
 
 std::string_view LeaveSequence() {
-  return "\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1049l\x1b[23;0t";
+  return "\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1036;1039r\x1b[?1049l\x1b[23;0t";
 }
 
 std::string ScreenText(const model::ScreenBuffer& screen, int cursorRow, Charset charset) {

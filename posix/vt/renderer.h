@@ -46,11 +46,13 @@ char AsciiGlyph(uint8_t byte);
 std::string TitleSequence(std::string_view bytes, Charset charset);
 
 // Bytes that hand the terminal back: default colours, cursor shown,
-// autowrap on, the normal screen, the saved title (xterm XTWINOPS 23).
+// autowrap on, the user's own meta setting (XTRESTORE 1036, 1039), the
+// normal screen, the saved title (xterm XTWINOPS 23).
 std::string_view LeaveSequence();
 // Bytes that take the terminal over: save the title (XTWINOPS 22; left out
 // when taking it again without having handed it back, so that the saved
-// title stays the user's), the alternate screen (DECSET 1049), autowrap off.
+// title stays the user's), the alternate screen (DECSET 1049), autowrap off,
+// and meta keys sent as ESC prefixes (1036, 1039; saved first with XTSAVE).
 std::string_view EnterSequence(bool saveTitle = true);
 
 // The text of the first rows of a screen as plain lines ending in CR LF, for

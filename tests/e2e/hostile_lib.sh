@@ -197,7 +197,7 @@ import re, sys
 data = open(sys.argv[1], "rb").read()
 ascii_only = sys.argv[2] == "ascii"
 enter, leave = b"\x1b[?1049h", b"\x1b[?1049l"
-restore_before, restore_after = b"\x1b[0m\x1b[?25h\x1b[?7h", b"\x1b[23;0t"
+restore_before, restore_after = b"\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1036;1039r", b"\x1b[23;0t"
 problems, spans, at = [], 0, 0
 while True:
     start = data.find(enter, at)

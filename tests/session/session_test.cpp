@@ -2,6 +2,7 @@
 // terminal back, keys and control events arrive as the console delivers
 // them, and a resize repaints.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -299,6 +300,135 @@ TEST(TerminalSession, TakesTheTerminalOverDeliversKeysAndEventsAndRepaintsOnResi
   EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark)) << "the console keeps its size";
   child.Type("q");
   EXPECT_EQ(child.WaitExit(), 7 << 8) << "a handler's TRUE keeps the program running";
+}
+
+// The console area is a screen buffer: at least 80x25 whatever the window,
+// larger with a larger terminal, up to what the console layer works on; a
+// small terminal shows its top-left part.
+TEST(TerminalSession, TheBufferIsAtLeast80x25AndTheWindowShowsItsTopLeft) {
+  struct Case {
+    unsigned short Columns, Rows;
+    const char* Size;
+  };
+  const Case cases[] = {
+      {40, 12, "size 80 25"},   {79, 30, "size 80 30"},      {100, 20, "size 100 25"},
+      {120, 40, "size 120 40"}, {1000, 900, "size 256 234"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Size);
+    PtyChild child([&c] {
+      const winsize size{c.Rows, c.Columns, 0, 0};
+      ioctl(0, TIOCSWINSZ, &size);
+      Text(0, 0, "top left");
+      Text(70, 20, "far corner");
+      KeyLoop();
+    });
+    ASSERT_TRUE(child.WaitFor(Reported("ready")));
+    const size_t mark = child.Output().size();
+    child.Type("i");
+    EXPECT_TRUE(child.WaitFor(Reported(c.Size), mark));
+    EXPECT_NE(child.Output().find("top left"), std::string::npos);
+    // Cells outside the terminal are not drawn.
+    EXPECT_EQ(child.Output().find("far corner") != std::string::npos,
+              c.Columns >= 80 && c.Rows >= 21);
+    child.Type("q");
+    EXPECT_EQ(child.WaitExit(), 7 << 8);
+  }
+}
+
+// Replies a terminal sends on its own schedule reach the program as no key:
+// the first key reported is the one typed after them.
+TEST(TerminalSession, TerminalRepliesAreNeverTyped) {
+  const std::string replies[] = {
+      "\x1b]11;rgb:1234/5678/9abc\x1b\\",
+      "\x1bP1$r0;1m\x1b\\",
+      "\x1b_Gi=1;OK\x1b\\",
+      "\x1b[?64;1;2;22c",
+      "\x1b[?9001;2$y",
+      "\x1b[?1u",
+      "\x1b[200~\x1b[201~",
+  };
+  PtyChild child(KeyLoop);
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  for (const std::string& reply : replies) {
+    const size_t mark = child.Output().size();
+    child.Type(reply + "a");
+    EXPECT_TRUE(child.WaitFor(Reported("key 65 30 97 0"), mark));
+    EXPECT_EQ(child.Output().find("\x1b]2;key", mark),
+              child.Output().find(Reported("key 65 30 97 0"), mark))
+        << "a key before the a";
+  }
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+}
+
+// The test is the terminal: it answers the start-up query as a terminal
+// with win32-input-mode, with the progressive keyboard enhancement, with
+// both, with neither, or not at all.  The start never waits long, the mode
+// is switched on only where the terminal has it (win32-input-mode where it
+// has both), and it is switched off again on the way out.
+TEST(TerminalSession, StartUpQueryFindsTheKeyProtocolAndNeverHangs) {
+  const std::string win32On = "\x1b[?9001h";
+  const std::string win32Off = "\x1b[?9001l";
+  const std::string kittyOn = "\x1b[>31u";
+  const std::string kittyOff = "\x1b[<u";
+  enum class Mode { None, Win32, Kitty };
+  struct Case {
+    const char* Name;
+    const char* Answer;  // nullptr: the terminal never answers
+    Mode Enabled;
+  };
+  const Case cases[] = {
+      {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", Mode::Win32},
+      {"kitty flags", "\x1b[?9001;0$y\x1b[?0u\x1b[?62;22c", Mode::Kitty},
+      {"both", "\x1b[?9001;2$y\x1b[?0u\x1b[?62c", Mode::Win32},
+      {"mode unknown", "\x1b[?9001;0$y\x1b[?64;1;2c", Mode::None},
+      {"only DA1", "\x1b[?1;2c", Mode::None},
+      {"silent", nullptr, Mode::None},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const auto start = std::chrono::steady_clock::now();
+    PtyChild child(KeyLoop);
+    ASSERT_TRUE(child.WaitFor("\x1b[?9001$p\x1b[?u\x1b[c"));
+    if (c.Answer != nullptr) child.Type(c.Answer);
+    ASSERT_TRUE(child.WaitFor(Reported("ready")));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(200 + 100)) << "fork and pty included";
+    EXPECT_EQ(child.Output().find(win32On) != std::string::npos, c.Enabled == Mode::Win32);
+    EXPECT_EQ(child.Output().find(kittyOn) != std::string::npos, c.Enabled == Mode::Kitty);
+    if (c.Enabled == Mode::Win32) {
+      // Alt down, keypad 6, 5 (down and up each), Alt up: one character, 65.
+      const std::string alt = "\x1b[18;56;0;1;2;1_";
+      const std::string keys = alt + "\x1b[102;77;0;1;2;1_\x1b[102;77;0;0;2;1_" +
+                               "\x1b[101;76;0;1;2;1_\x1b[101;76;0;0;2;1_\x1b[18;56;65;0;0;1_";
+      const size_t mark = child.Output().size();
+      child.Type(keys);
+      // KeyLoop reports key presses: the keypad's (the Alt number is made
+      // by the console layer from these same records).
+      EXPECT_TRUE(child.WaitFor(Reported("key 102 77 0 2"), mark));
+      EXPECT_TRUE(child.WaitFor(Reported("key 101 76 0 2"), mark));
+    }
+    if (c.Enabled == Mode::Kitty) {
+      // The program asks again after the push; the answer is the flags in
+      // force.  Then Alt down, keypad 6 down and up, Alt up; and Esc.
+      const std::string keys =
+          "\x1b[?31u\x1b[57443;3u\x1b[57405;3u\x1b[57405;3:3u"
+          "\x1b[57443;1:3u\x1b[27u\x1b[27;1:3u";
+      const size_t mark = child.Output().size();
+      child.Type(keys);
+      EXPECT_TRUE(child.WaitFor(Reported("key 102 77 54 2"), mark));
+      EXPECT_TRUE(child.WaitFor(Reported("key 27 1 27 0"), mark));
+    }
+    child.Type(c.Enabled == Mode::Kitty ? "\x1b[113u" : "q");
+    EXPECT_EQ(child.WaitExit(), 7 << 8);
+    const std::string& off = c.Enabled == Mode::Kitty ? kittyOff : win32Off;
+    const size_t at = child.Output().rfind(off);
+    EXPECT_EQ(at != std::string::npos, c.Enabled != Mode::None);
+    if (c.Enabled != Mode::None) {
+      EXPECT_LT(at, child.Output().rfind(kLeave)) << "off before the rest";
+    }
+  }
 }
 
 }  // namespace

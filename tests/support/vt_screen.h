@@ -86,6 +86,11 @@ class VtScreen {
   bool CursorVisible = true;
   bool Autowrap = true;
   bool Alternate = false;
+  // Meta and Alt sent as an ESC prefix (1036, 1039), and what XTSAVE kept.
+  bool MetaSendsEscape = false;
+  bool AltSendsEscape = false;
+  bool SavedMetaSendsEscape = false;
+  bool SavedAltSendsEscape = false;
   int Bells = 0;
   int SgrSequences = 0;
   std::string Title;
@@ -148,26 +153,51 @@ class VtScreen {
     return i < p.size() && p[i] > 0 ? p[i] : fallback;
   }
 
+  // DECSET / DECRST ('h', 'l'), XTSAVE ('s') and XTRESTORE ('r') of one mode.
+  VT_NO_COVERAGE void PrivateMode(int mode, char final) {
+    const bool set = final == 'h';
+    bool* flag = nullptr;
+    bool* saved = nullptr;
+    switch (mode) {
+      case 25:
+        flag = &CursorVisible;
+        break;
+      case 7:
+        flag = &Autowrap;
+        break;
+      case 1049:
+        flag = &Alternate;
+        break;
+      case 1036:
+        flag = &MetaSendsEscape;
+        saved = &SavedMetaSendsEscape;
+        break;
+      case 1039:
+        flag = &AltSendsEscape;
+        saved = &SavedAltSendsEscape;
+        break;
+      default:
+        Errors.push_back("unexpected private mode " + std::to_string(mode));
+        return;
+    }
+    if (final == 'h' || final == 'l') {
+      *flag = set;
+    } else if (saved == nullptr) {
+      Errors.push_back("mode saved or restored that the program never sets");
+    } else if (final == 's') {
+      *saved = *flag;
+    } else {
+      *flag = *saved;
+    }
+  }
+
   VT_NO_COVERAGE void Csi(bool priv, const std::vector<int>& p, char final) {
     if (priv) {
-      if (final != 'h' && final != 'l') {
+      if (final != 'h' && final != 'l' && final != 's' && final != 'r') {
         Errors.push_back("private CSI other than a mode");
         return;
       }
-      const bool set = final == 'h';
-      switch (p[0]) {
-        case 25:
-          CursorVisible = set;
-          break;
-        case 7:
-          Autowrap = set;
-          break;
-        case 1049:
-          Alternate = set;
-          break;
-        default:
-          Errors.push_back("unexpected private mode " + std::to_string(p[0]));
-      }
+      for (const int mode : p) PrivateMode(mode, final);
       return;
     }
     switch (final) {

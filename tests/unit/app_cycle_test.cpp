@@ -213,3 +213,59 @@ TEST_F(CycleTest, EscWhileWaitingBringsBackTheTimeEntryWithHalfASecond) {
 }
 
 }  // namespace
+
+namespace {
+
+// A clock step during the wait: it rings when the step carried the clock
+// forward past the start of the alarm minute, and only then.
+TEST_F(CycleTest, RingsWhenTheClockStepsOverTheAlarmMinute) {
+  constexpr int64_t Minute = 60 * 1000;
+  struct Case {
+    const char* name;
+    int hour, minute, second;  // the clock when the wait starts
+    int alarmHour, alarmMinute;
+    int64_t stepBy;  // at 1 s, after the passes at 0 and 500 ms
+    bool rings;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"seven minutes forward over it",   6, 59, 42,  7,  0,  7 * Minute,      true},
+      {"across midnight",                23, 59, 50,  0,  0,  5 * Minute,      true},
+      {"summer time, an hour forward",    2,  0,  0,  2, 30,  60 * Minute,     true},
+      {"a suspended night",              23,  0,  0,  7,  0,  9 * 60 * Minute, true},
+      {"forward, short of the minute",    5,  0,  0,  7,  0,  60 * Minute,     false},
+      {"forward, from just past it",      7,  1,  5,  7,  0,  3 * Minute,      false},
+      {"back over it",                    7,  5,  0,  7,  0, -10 * Minute,     false},
+      {"back an hour, summer time ends",  3,  0,  0,  2, 30, -60 * Minute,     false},
+      {"the minute just gone, no step",   7,  0,  5,  6, 59,  0,               false},
+      {"a whole day forward",             6, 59, 42,  7,  0,  24 * 60 * Minute, false},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartApp({.Hour = c.hour, .Minute = c.minute, .Second = c.second});
+    PrepareWaiting(false, c.alarmHour, c.alarmMinute);
+    AlarmState.SleepTime = 500;
+    if (c.stepBy != 0) fake::PushAt(1000, [&c] { fake::StepClock(c.stepBy); });
+    fake::StopAt(2500);
+    EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+    EXPECT_EQ(fake::Titles().back(), c.rings ? "Rousel - ringing..." : "Rousel - waiting...");
+    EXPECT_EQ(fake::Beeps().empty(), !c.rings);
+  }
+}
+
+// A new wait does not take the previous wait's last reading for its own: an
+// alarm set for the minute just gone waits for tomorrow even when the clock
+// passed that minute since the previous wait ended.
+TEST_F(CycleTest, EachWaitStartsWithoutAPreviousReading) {
+  StartApp({.Hour = 6, .Minute = 0, .Second = 0});
+  PrepareWaiting(false, 6, 30);
+  fake::StopAt(200);
+  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+  fake::StepClock(60 * 60 * 1000);  // 07:00: 06:30 is gone
+  fake::StopAt(1500);
+  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+  EXPECT_TRUE(fake::Beeps().empty());
+}
+
+}  // namespace

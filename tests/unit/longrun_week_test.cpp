@@ -9,8 +9,8 @@
 // that reading (so it never drifts, whatever the clock did), nothing sounds
 // before the alarm, and the alarm rings in exactly the first pass whose
 // reading falls into the alarm minute, with the screen output switched off
-// as well; a step over the whole minute makes it ring at that minute the
-// next day.
+// as well, or in the first pass after a clock step carried the clock forward
+// (by less than half a day) past the start of the alarm minute.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -56,8 +56,8 @@ const Alarm Alarms[] = {
     {"0000", nullptr, false, nullptr, 0, 0.4, 0.6},                   // across midnight
     {"0000", nullptr, false, nullptr, 0, 0.0, 0.01},                  // the current minute: at once
     {"2359", "sleepy", false, nullptr, 0, 23.9, 24.0},                // a minute ago: tomorrow
-    {"0230", nullptr, false, "02:00:00", Hour, 25.4, 25.6},           // DST skips 02:30: next day
-    {"0310", nullptr, false, "03:00:00", -Hour, 1.6, 1.7},            // DST repeats an hour
+    {"0230", nullptr, false, "02:00:00", Hour, 1.9, 2.1},             // DST skips 02:30: at the step
+    {"0310", nullptr, false, "03:05:00", -Hour, 1.1, 1.2},            // DST repeats an hour
     {"0700", "wake me", false, "06:00:20", Hour, 2.8, 2.9},           // stepped into the minute
     {"1215", nullptr, true, nullptr, 0, 5.2, 5.3},
     {"1600", "get up", false, "13:30:00", -Minute, 3.7, 3.8},
@@ -74,12 +74,14 @@ const Alarm Alarms[] = {
     {"1400", nullptr, true, "10:15:00", -Hour, 5.4, 5.6},
     {"1830", nullptr, false, nullptr, 0, 4.4, 4.6},
     {"2250", nullptr, false, nullptr, 0, 4.3, 4.4},
-    {"0300", nullptr, false, "02:59:50", 80 * Second, 28.0, 28.3},    // over the minute: next day
+    {"0300", nullptr, false, "02:59:50", 80 * Second, 4.0, 4.3},      // over the minute: at the step
     {"0745", nullptr, true, nullptr, 0, 4.7, 4.8},
     {"1200", "noon", false, nullptr, 0, 4.2, 4.3},
     {"1745", nullptr, false, nullptr, 0, 5.7, 5.8},
     {"2330", nullptr, false, nullptr, 0, 5.7, 5.8},
     {"0330", nullptr, false, nullptr, 0, 3.9, 4.1},
+    {"0329", nullptr, false, nullptr, 0, 23.9, 24.0},                 // a minute ago: tomorrow
+    {"0328", "late", false, nullptr, 0, 23.9, 24.0},
 };
 // clang-format on
 
@@ -138,11 +140,20 @@ class User {
     shown_ = -1;  // the waiting screen is drawn with both fields blank
 
     // The passes: now, after the first 500 ms, then every 30 s.  The ring
-    // is due in the first one whose reading lies in the alarm minute.
+    // is due in the first one whose reading lies in the alarm minute, or
+    // that a step forward carried past the minute's start.
     passes_.clear();
+    int64_t before = -1;  // the pass before's reading in ms; none yet
     for (int64_t t = now;; t += passes_.size() == 1 ? FirstSleep : LongSleep) {
       passes_.push_back(t);
-      if (LocalMs(t) / Minute == alarmSeconds_ / 60) break;
+      const int64_t reading = LocalMs(t) / Second * Second;
+      if (reading / Minute == alarmSeconds_ / 60) break;
+      if (before >= 0) {
+        const int64_t moved = Mod(reading - before, Day);
+        const int64_t untilAlarm = Mod(alarmSeconds_ * Second - before, Day);
+        if (moved <= Day / 2 && untilAlarm > 0 && untilAlarm <= moved) break;
+      }
+      before = reading;
       ASSERT_LT(t - now, 3 * Day) << "the schedule never reaches the alarm minute";
     }
     const double hours = static_cast<double>(passes_.back() - now) / static_cast<double>(Hour);

@@ -89,6 +89,36 @@ const std::vector<KeyCase>& KeyCases() {
       {"numero sign", B("\xe2\x84\x96"), {'3', 4, 0xFC, kShift}},
       {"degree sign", B("\xc2\xb0"), {VkPacket, 0, 0xF8, 0}},
       {"no-break space", B("\xc2\xa0"), {VkPacket, 0, 0xFF, 0}},
+      // win32-input-mode: each record on its own, exactly as sent.
+      {"w32 left Alt down", B(ESC "[18;56;0;1;2;1_"), {VK_MENU, 56, 0, Alt, Stroke::Press}},
+      {"w32 keypad 6 up under Alt",
+       B(ESC "[102;77;0;0;2;1_"),
+       {VK_NUMPAD0 + 6, 77, 0, Alt, Stroke::Release}},
+      {"w32 AltGr+q gives @",
+       B(ESC "[81;16;64;1;9;1_"),
+       {'Q', 16, '@', RIGHT_ALT_PRESSED | Ctrl, Stroke::Press}},
+      {"w32 Esc, repeated", B(ESC "[27;1;27;1;0;3_"), {VK_ESCAPE, 1, 27, 0, Stroke::Press, 3}},
+      {"w32 ie, Unicode to 866", B(ESC "[84;20;1077;1;0;1_"), {'T', 20, 0xA5, 0, Stroke::Press}},
+      // The progressive keyboard enhancement protocol.
+      {"kitty Esc", B(ESC "[27u"), {VK_ESCAPE, 1, 27, 0}},
+      {"kitty Alt+x", B(ESC "[120;3u"), {'X', 45, 'x', Alt}},
+      {"kitty x released", B(ESC "[120;1:3u"), {'X', 45, 'x', 0, Stroke::Release}},
+      {"kitty Shift+a, shifted key and text", B(ESC "[97:65;2;65u"), {'A', 30, 'A', kShift}},
+      {"kitty Shift+1 without text", B(ESC "[49;2u"), {'1', 2, '!', kShift}},
+      {"kitty Ctrl+c", B(ESC "[99;5u"), {'C', 46, 3, Ctrl}},
+      {"kitty Ctrl+1 types nothing", B(ESC "[49;5u"), {'1', 2, 0, Ctrl}},
+      {"kitty keypad 7 pressed", B(ESC "[57406;1:1u"), {VK_NUMPAD0 + 7, 71, '7', 0, Stroke::Press}},
+      {"kitty keypad Home without Num Lock", B(ESC "[57423u"), {VK_HOME, 71, 0, 0}},
+      {"kitty keypad Enter", B(ESC "[57414u"), {VK_RETURN, 28, 13, Enh}},
+      {"kitty keypad 5 in ~ form", B(ESC "[57427~"), {VK_CLEAR, 76, 0, 0}},
+      {"kitty Left released, letter form",
+       B(ESC "[1;1:3D"),
+       {VK_LEFT, 75, 0, Enh, Stroke::Release}},
+      {"kitty Delete repeated", B(ESC "[3;1:2~"), {VK_DELETE, 83, 0, Enh, Stroke::Press}},
+      {"kitty Enter with Num Lock", B(ESC "[13;129u"), {VK_RETURN, 28, 13, NUMLOCK_ON}},
+      {"kitty ie on its US key", B(ESC "[1077::116;1;1077u"), {'T', 20, 0xA5, 0}},
+      {"kitty left Alt pressed", B(ESC "[57443;3:1u"), {VK_MENU, 56, 0, Alt, Stroke::Press}},
+      {"kitty left Alt released", B(ESC "[57443;3:3u"), {VK_MENU, 56, 0, 0, Stroke::Release}},
   };
   return cases;
 }
@@ -222,6 +252,22 @@ TEST(KeyDecoderTest, NonKeysAreSwallowedWhole) {
       {"e acute, not in 866", B("\xc3\xa9")},
       {"C1 CSI as UTF-8", B("\xc2\x9b")},
       {"smiley glyph of byte 1", B("\xe2\x98\xba")},
+      // Terminal replies, which come whenever the terminal sends them.
+      {"OSC colour reply, ST", B(ESC "]11;rgb:1234/5678/9abc" ESC "\\")},
+      {"OSC colour reply, BEL", B(ESC "]10;rgb:ffff/ffff/ffff\a")},
+      {"DCS setting reply", B(ESC "P1$r0;1m" ESC "\\")},
+      {"DCS longer than a sequence", B(ESC "P1+r") + std::string(300, '4') + B(ESC "\\")},
+      {"APC", B(ESC "_Gi=1;OK" ESC "\\")},
+      {"PM", B(ESC "^private" ESC "\\")},
+      {"SOS", B(ESC "Xstring" ESC "\\")},
+      {"device attributes", B(ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c")},
+      {"secondary device attributes", B(ESC "[>41;390;0c")},
+      {"mode report", B(ESC "[?9001;2$y")},
+      {"keyboard flags report", B(ESC "[?0u")},
+      {"kitty key without a console name", B(ESC "[57428u")},
+      {"kitty event type it lacks", B(ESC "[97;1:4u")},
+      {"kitty control code as a key", B(ESC "[1u")},
+      {"paste end", B(ESC "[201~")},
   };
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
@@ -251,6 +297,11 @@ TEST(KeyDecoderTest, KeysAfterBrokenInputSurvive) {
       {"CSI broken by ESC", B(ESC "[1" ESC "[A"), {{VK_UP, 72, 0, Enh}}},
       {"unknown CSI then a", B(ESC "[99~a"), {a}},
       {"overlong CSI then a", B(ESC "[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1A") + "a", {a}},
+      {"OSC reply then a", B(ESC "]11;rgb:1234/5678/9abc" ESC "\\a"), {a}},
+      {"long DCS reply then a", B(ESC "P") + std::string(100, '1') + B(ESC "\\a"), {a}},
+      {"long OSC ending in BEL then a", B(ESC "]4;1;") + std::string(60, 'f') + "\aa", {a}},
+      {"OSC cut off by a sequence", B(ESC "]11;rgb:12" ESC "[A"), {{VK_UP, 72, 0, Enh}}},
+      {"pasted text stays keys", B(ESC "[200~a" ESC "[201~"), {a}},
   };
   for (const auto& [name, bytes, expected] : cases) {
     SCOPED_TRACE(name);
@@ -376,6 +427,67 @@ TEST(KeyRecordsTest, PressAndReleaseInsideTheModifiers) {
                 {false, VK_CONTROL, 29, 0, kShift},
                 {false, VK_SHIFT, 42, 0, 0},
             }));
+}
+
+// A control string that never ends swallows no more than its bound, and no
+// key after a pause.
+TEST(KeyDecoderTest, AnEndlessControlStringIsBounded) {
+  const KeyEvent a{'A', 30, 'a', 0};
+  KeyDecoder flood;
+  Feed(flood, B(ESC "]") + std::string(MaxControlStringBytes + 10, '7') + "a", 1000);
+  // The bound counts from the ESC: 12 digits and the a are past it.
+  EXPECT_EQ(PopAll(flood).size(), 13U) << "the bytes past the bound count again";
+  KeyDecoder pause;
+  Feed(pause, B(ESC "]11;rgb:12"), 1000);
+  Feed(pause, "34", 1020);
+  pause.Tick(1000 + EscapeTimeoutMs);  // the string is cut off here
+  Feed(pause, "a", 1000 + 2 * EscapeTimeoutMs);
+  EXPECT_EQ(PopAll(pause), std::vector<KeyEvent>{a});
+}
+
+// Whole runs of key events in the enhancement protocol: the flags the
+// terminal reports decide whether a key without an event type is a press
+// alone, and the modifier keys' own events which Alt and Ctrl are down.
+TEST(KeyDecoderTest, KittyEventsAreRecordsOfTheirOwn) {
+  constexpr DWORD RAlt = RIGHT_ALT_PRESSED;
+  constexpr Stroke Down = Stroke::Press;
+  constexpr Stroke Up = Stroke::Release;
+  const KeyEvent a{'A', 30, 'a', 0};
+  struct Run {
+    const char* name;
+    std::string bytes;
+    std::vector<KeyEvent> keys;
+  };
+  const std::vector<Run> runs = {
+      {"without event types a key is typed whole", B(ESC "[?1u" ESC "[97u"), {a}},
+      {"with them, press then release",
+       B(ESC "[?31u" ESC "[97u" ESC "[97;1:3u"),
+       {{'A', 30, 'a', 0, Down}, {'A', 30, 'a', 0, Up}}},
+      {"AltGr+q types @",
+       B(ESC "[?31u" ESC "[57453u" ESC "[113;1;64u" ESC "[57453;1:3u" ESC "[113u"),
+       {{VK_MENU, 56, 0, Enh | RAlt, Down},
+        {'Q', 16, '@', RAlt | Ctrl, Down},
+        {VK_MENU, 56, 0, Enh, Up},
+        {'Q', 16, 'q', 0, Down}}},
+      {"right Alt counted as Alt stays right",
+       B(ESC "[?31u" ESC "[57449;3u" ESC "[120;3u" ESC "[57449;1:3u" ESC "[120;3u"),
+       {{VK_MENU, 56, 0, Enh | RAlt, Down},
+        {'X', 45, 'x', RAlt, Down},
+        {VK_MENU, 56, 0, Enh, Up},
+        {'X', 45, 'x', Alt, Down}}},
+      {"Esc alone, then x at once, is no Alt+x",
+       B(ESC "[?31u" ESC "[27u" ESC "[120u"),
+       {{VK_ESCAPE, 1, 27, 0, Down}, {'X', 45, 'x', 0, Down}}},
+  };
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.name);
+    KeyDecoder whole;
+    Feed(whole, run.bytes, 1000);
+    EXPECT_EQ(PopAll(whole), run.keys);
+    KeyDecoder split;
+    for (size_t i = 0; i < run.bytes.size(); ++i) Feed(split, run.bytes.substr(i, 1), 1000 + i);
+    EXPECT_EQ(PopAll(split), run.keys);
+  }
 }
 
 }  // namespace

@@ -368,3 +368,28 @@ TEST(RendererText, ScreenTextLeavesTheLastScreenAsLines) {
 }
 
 }  // namespace
+
+namespace {
+
+// Meta keys send an ESC prefix while the program holds the terminal (a stock
+// xterm sends Alt+X as eight-bit meta otherwise), and leaving gives back
+// whatever the user had, also across a stop and a return.
+TEST(EnterAndLeave, MetaSendsEscapeWhileHeldAndTheUserSettingComesBack) {
+  for (const bool userMeta : {false, true}) {
+    SCOPED_TRACE(userMeta);
+    Vt vt(80, 25, false);
+    vt.Feed(userMeta ? "\x1b[?1036h" : "\x1b[?1036l");
+    vt.Feed(std::string(vt::EnterSequence()));
+    EXPECT_TRUE(vt.MetaSendsEscape && vt.AltSendsEscape);
+    vt.Feed(std::string(vt::LeaveSequence()));
+    EXPECT_EQ(vt.MetaSendsEscape, userMeta);
+    EXPECT_FALSE(vt.AltSendsEscape);
+    vt.Feed(std::string(vt::EnterSequence(false)));  // back from a stop
+    EXPECT_TRUE(vt.MetaSendsEscape && vt.AltSendsEscape);
+    vt.Feed(std::string(vt::LeaveSequence()));
+    EXPECT_EQ(vt.MetaSendsEscape, userMeta);
+    EXPECT_TRUE(vt.Errors.empty());
+  }
+}
+
+}  // namespace
