@@ -62,4 +62,44 @@ TEST_F(ConsoleServicesTest, KittyKeysReachTheKeyboardAsOnAWindowsConsole) {
   }
 }
 
+// What a terminal sends back for a query (the program's own, or another
+// program's that arrives late) must never reach the entry fields as keys: an
+// OSC colour reply once set the alarm to 11:12.  Pasted text stays keys, as a
+// Windows console delivers a paste.
+TEST_F(ConsoleServicesTest, TerminalRepliesTypeNothingAndPasteStaysKeys) {
+  struct {
+    const char* name;
+    std::string bytes;
+    std::vector<int> keys;
+  } const cases[] = {
+      {"OSC colour reply, ST",
+       ESC "]11;rgb:1234/5678/9abc" ESC "\\"
+           "7",
+       {'7'}},
+      {"OSC title reply, BEL",
+       ESC "]l0730\a"
+           "7",
+       {'7'}},
+      {"DCS status reply",
+       ESC "P1$r0;1m" ESC "\\"
+           "7",
+       {'7'}},
+      {"cursor position report",
+       ESC "[12;5R"
+           "7",
+       {'7'}},
+      {"device attributes",
+       ESC "[?64;1;2c"
+           "7",
+       {'7'}},
+      {"bracketed paste", ESC "[200~07" ESC "[201~", {'0', '7'}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Start();
+    TypeOnTerminal(c.bytes);
+    EXPECT_EQ(ReadAll(), c.keys);
+  }
+}
+
 }  // namespace
