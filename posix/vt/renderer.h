@@ -74,6 +74,8 @@ class Renderer {
   // Forget everything known about the terminal: the next Render clears the
   // screen and paints every cell (start, resize, return from a stop).
   void Invalidate();
+  // The next Render repaints every cell (after Invalidate, or at the start).
+  [[nodiscard]] bool Fresh() const { return fresh_; }
 
   // Bytes that make the terminal show the console: its cells, and its cursor
   // where the console has it, shown or hidden as its cursor info says.

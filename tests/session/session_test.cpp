@@ -109,6 +109,7 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
   for (const Case& c : cases) {
     PtyChild child([&c] {
       Text(0, 0, "hello");
+      Sleep(1);  // the end of a pass: what it drew is sent
       c.Then();
     });
     const int status = child.WaitExit();
