@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "console/console_output.h"
+#include "model/kernel_objects.h"
 #include "posix/session/input.h"
 #include "posix/session/output.h"
 #include "posix/session/signals.h"
@@ -217,12 +218,17 @@ void ChangedLocked() {
 
 void Present() {
   Session& s = TheSession();
-  if (UnsentSince.load() == 0 || !s.Started) return;
-  {
-    std::lock_guard lock(s.Mutex);
-    PresentLocked();
+  if (UnsentSince.load() != 0 && s.Started) {
+    {
+      std::lock_guard lock(s.Mutex);
+      PresentLocked();
+    }
+    Flush();
   }
-  Flush();
+  // This thread works in passes: the cursor moves of a pass wake the cursor
+  // thread once, now that the pass ends.
+  model::DeferWakesOnThisThread();
+  model::ReleaseWakes();
 }
 
 void PresentWhenDue() {
