@@ -1,5 +1,6 @@
 #include "model/kernel_objects.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -88,11 +89,26 @@ Object& NewObject(ObjectKind kind) {
 Object InputObject(ObjectKind::ConsoleInput);
 Object OutputObject(ObjectKind::ConsoleOutput);
 
+// Handles this thread has already found in the registry.  An object is never
+// freed, so a handle once known stays good: a thread that signals or waits
+// on the same event again and again (the cursor thread's, once per redraw)
+// takes no lock and hashes nothing after the first time.
+constexpr size_t RememberedHandles = 4;
+thread_local std::array<const void*, RememberedHandles> Remembered{};
+thread_local size_t NextRemembered = 0;
+
 Object* AsObject(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
   if (handle == &InputObject || handle == &OutputObject) return static_cast<Object*>(handle);
-  std::lock_guard lock(RegistryMutex);
-  return Known().contains(handle) ? static_cast<Object*>(handle) : nullptr;
+  for (const void* known : Remembered)
+    if (known == handle) return static_cast<Object*>(handle);
+  {
+    std::lock_guard lock(RegistryMutex);
+    if (!Known().contains(handle)) return nullptr;
+  }
+  Remembered[NextRemembered] = handle;
+  NextRemembered = (NextRemembered + 1) % RememberedHandles;
+  return static_cast<Object*>(handle);
 }
 
 std::atomic<DWORD> NextThreadId{1000};
