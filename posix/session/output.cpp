@@ -43,7 +43,7 @@ namespace {
 
 // Screen bytes beyond this are merged into one repaint; a repaint itself is
 // always taken, so the queue holds at most this plus one whole screen.
-constexpr size_t MaxScreenBacklog = 64 * 1024;
+constexpr size_t MaxScreenBacklog = size_t{64} * 1024;
 
 struct Chunk {
   std::string Bytes;
