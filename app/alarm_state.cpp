@@ -165,6 +165,8 @@ void AlarmSequence() {
 void WipePasswords() {
   WipeField(AlarmState.Password);
   WipeField(AlarmState.TypedPassword);
+  // There is no password any more, only fillers.
+  AlarmState.PasswordSet = false;
 }
 
 void TimeEntry() {

@@ -62,8 +62,9 @@ def read_file(path):
 
 
 def process_snapshot(pid, proc="/proc"):
-    """CPU (ns on the CPU from schedstat, and clock ticks), voluntary context
-    switches and threads of every thread of a process, and its peak RSS."""
+    """CPU (ns on the CPU from schedstat, and clock ticks), context switches
+    (voluntary and involuntary: every time a thread left the CPU) and threads
+    of every thread of a process, its peak RSS and its private memory."""
     cpu_ns = ticks = switches = threads = 0
     task_dir = os.path.join(proc, str(pid), "task")
     for tid in os.listdir(task_dir):
@@ -71,15 +72,29 @@ def process_snapshot(pid, proc="/proc"):
         try:
             cpu_ns += int(read_file(os.path.join(base, "schedstat")).split()[0])
             ticks += stat_ticks(read_file(os.path.join(base, "stat")))
-            switches += int(status_fields(read_file(os.path.join(base, "status")))
-                            ["voluntary_ctxt_switches"])
+            fields = status_fields(read_file(os.path.join(base, "status")))
+            switches += (int(fields["voluntary_ctxt_switches"])
+                         + int(fields["nonvoluntary_ctxt_switches"]))
             threads += 1
         except (FileNotFoundError, ProcessLookupError):
             continue  # a thread that ended meanwhile
     status = status_fields(read_file(os.path.join(proc, str(pid), "status")))
     return {"time": time.monotonic(), "cpu_ns": cpu_ns, "ticks": ticks,
             "switches": switches, "threads": threads,
-            "hwm_kb": kilobytes(status.get("VmHWM", "0 kB"))}
+            "hwm_kb": kilobytes(status.get("VmHWM", "0 kB")),
+            "private_kb": private_kb(pid, proc)}
+
+
+def private_kb(pid, proc="/proc"):
+    """Private_Clean + Private_Dirty of /proc/PID/smaps_rollup: the memory
+    this process alone costs, without the library pages every program on
+    the machine shares."""
+    try:
+        rollup = status_fields(read_file(os.path.join(proc, str(pid), "smaps_rollup")))
+    except OSError:
+        return None
+    return (kilobytes(rollup.get("Private_Clean", "0 kB"))
+            + kilobytes(rollup.get("Private_Dirty", "0 kB")))
 
 
 def waiting_rates(before, after, bytes_before, bytes_after, ticks_per_second=100):
@@ -95,6 +110,7 @@ def waiting_rates(before, after, bytes_before, bytes_after, ticks_per_second=100
         "wakeups_per_s": (after["switches"] - before["switches"]) / seconds,
         "bytes_per_s": (bytes_after - bytes_before) / seconds,
         "hwm_kb": after["hwm_kb"],
+        "private_kb": after.get("private_kb"),
         "threads": after["threads"],
     }
 
@@ -116,6 +132,7 @@ class Figure:
         self.reference, self.kind, self.limit = reference, kind, limit
         self.nominal, self.note = nominal, note
         self.skipped = False
+        self.runs = []  # the figure of each run, when this one is their median
 
     def ratio(self):
         if self.measured is None or not self.reference:
@@ -124,7 +141,13 @@ class Figure:
 
     def passed(self):
         """True or False against the target; None without one, or without
-        the numbers to judge."""
+        the numbers to judge.  A median of several runs passes only when
+        every run does."""
+        if self.runs:
+            verdicts = [run.passed() for run in self.runs]
+            if False in verdicts:
+                return False
+            return True if verdicts and all(verdicts) else None
         if self.measured is None:
             return None
         if self.kind == "ratio":
@@ -263,43 +286,156 @@ def enter_alarm(tmux, name, hour, minute):
 
 # --- Measurements ---------------------------------------------------------------
 
-def measure_waiting(tmux, build, sleeps, seconds, work):
-    """The program and the reference side by side, one pair per sleep time,
-    all at once; returns {sleep: {'program': rates, 'reference': rates}}."""
+# Each program is measured three ways at once, each in its own process, so
+# that no measurement disturbs another's figures: natively (CPU, wake-ups,
+# bytes, memory), under callgrind (user-space instructions: the figure that
+# stays put on a loaded machine) and with strace attached (system calls and
+# the write() calls and bytes of each redraw).
+MODES = ("native", "callgrind", "strace")
+
+
+def parse_strace(text):
+    """An `strace -f -o` log -> {'calls': {name: count}, 'writes': n,
+    'write_bytes': n}.  A call interrupted by another thread's line shows
+    as '<unfinished ...>' and later '<... name resumed>': it is counted
+    once, at its start, and its result read from the resumed line."""
+    calls, writes, written = {}, 0, 0
+    for line in text.splitlines():
+        body = line.split(None, 1)[1] if line[:1].isdigit() else line
+        body = body.lstrip()
+        if body.startswith("<..."):
+            m = re.match(r"<\.\.\. (\w+) resumed>.*= (-?\d+)", body)
+            if m and m.group(1) in ("write", "writev") and int(m.group(2)) > 0:
+                written += int(m.group(2))
+            continue
+        m = re.match(r"(\w+)\(", body)
+        if not m:
+            continue  # signals, exits
+        name = m.group(1)
+        calls[name] = calls.get(name, 0) + 1
+        if name in ("write", "writev"):
+            writes += 1
+            done = re.search(r"\) += (-?\d+)", body)
+            if done and int(done.group(1)) > 0:
+                written += int(done.group(1))
+    return {"calls": calls, "writes": writes, "write_bytes": written}
+
+
+def callgrind_total(path):
+    """The instructions of a callgrind dump (its 'totals:' or 'summary:')."""
+    for line in read_file(path).splitlines():
+        if line.startswith(("totals:", "summary:")):
+            return int(line.split()[1])
+    raise ValueError(f"{path}: no totals")
+
+
+def callgrind_command(work, name, command):
+    return (f"valgrind -q --tool=callgrind --dump-instr=no "
+            f"--callgrind-out-file={shell_quote(os.path.join(work, 'cg-' + name))} {command}")
+
+
+def callgrind_zero(pid):
+    subprocess.run(["callgrind_control", "-z", str(pid)], check=True, capture_output=True,
+                   timeout=120)
+    return time.monotonic()
+
+
+def callgrind_dump(pid, work, name):
+    """Dumps the counts since the last zero; returns (when, instructions)."""
+    subprocess.run(["callgrind_control", "-d", str(pid)], check=True, capture_output=True,
+                   timeout=120)
+    when = time.monotonic()
+    dumps = sorted((p for p in os.listdir(work) if p.startswith(f"cg-{name}.")),
+                   key=lambda p: int(p.rsplit(".", 1)[1]))
+    return when, callgrind_total(os.path.join(work, dumps[-1]))
+
+
+def in_parallel(calls):
+    """Runs each (function, args) on its own thread; their results in order.
+    The callgrind commands wait for the program's next pass, up to a sleep
+    time: one after the other they would spread the window."""
+    import concurrent.futures
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, len(calls))) as pool:
+        futures = [pool.submit(f, *a) for f, a in calls]
+        return [f.result() for f in futures]
+
+
+def strace_attach(pid, log):
+    process = subprocess.Popen(["strace", "-f", "-qq", "-e", "signal=none", "-o", log,
+                                "-p", str(pid)], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    time.sleep(0.5)  # attached to every thread
+    return process, time.monotonic()
+
+
+def strace_detach(process, started, log):
+    process.send_signal(2)  # SIGINT: strace detaches and leaves the program running
+    process.wait(timeout=30)
+    seconds = time.monotonic() - started
+    stats = parse_strace(read_file(log))
+    stats["seconds"] = seconds
+    return stats
+
+
+def measure_waiting(tmux, build, sleeps, seconds, work, modes):
+    """The program and the reference side by side, per sleep time and mode,
+    all at once; returns {sleep: {role: {'native': rates, 'instructions':
+    per minute, 'strace': stats}}}."""
     program = os.path.join(build, "rousel")
     reference = os.path.join(build, "bench", "reference_waiter")
     now = datetime.datetime.now()
     alarm_hour = (now.hour + 12) % 24  # far away: it must not ring
     runs = {}
     for sleep in sleeps:
-        for role, command in (("program", f"exec env LANG=C.UTF-8 {shell_quote(program)}"),
-                              ("reference", f"exec {shell_quote(reference)} {sleep}")):
-            name = f"{role}-{sleep}"
-            out = os.path.join(work, f"{name}.out")
-            pid = tmux.start(name, command)
-            tmux.count_output(name, out)
-            runs[(sleep, role)] = {"name": name, "pid": pid, "out": out}
-    for sleep in sleeps:
-        name = runs[(sleep, "program")]["name"]
+        for role, command in (("program", shell_quote(program)),
+                              ("reference", f"{shell_quote(reference)} {sleep}")):
+            for mode in modes:
+                name = f"{role}-{sleep}-{mode}"
+                out = os.path.join(work, f"{name}.out")
+                full = "exec env LANG=C.UTF-8 " + (
+                    callgrind_command(work, name, command) if mode == "callgrind" else command)
+                pid = tmux.start(name, full)
+                tmux.count_output(name, out)
+                runs[(sleep, role, mode)] = {"name": name, "pid": pid, "out": out}
+    slow = 60 if "callgrind" in modes else 10  # valgrind starts slowly on a busy machine
+    for (sleep, role, mode), run in runs.items():
+        if role != "program":
+            continue
+        name = run["name"]
+        tmux.wait_for(name, "larm", timeout=slow)
         enter_alarm(tmux, name, alarm_hour, now.minute)
-        if not tmux.wait_for(name, "Sleep time"):
+        if not tmux.wait_for(name, "Sleep time", timeout=slow):
             raise RuntimeError(f"{name}: no waiting screen:\n{tmux.screen(name)}")
         if sleep != 500:
             tmux.keys(name, SLEEP_KEY[sleep])
-        if not tmux.wait_for(name, f"[{SLEEP_TEXT[sleep]}]"):
+        if not tmux.wait_for(name, f"[{SLEEP_TEXT[sleep]}]", timeout=slow):
             raise RuntimeError(f"{name}: sleep time not {SLEEP_TEXT[sleep]}")
     time.sleep(1.0)  # the last key's pass, and the first redraw after it
 
     def snap(run):
         return process_snapshot(run["pid"]), os.path.getsize(run["out"])
 
-    before = {key: snap(run) for key, run in runs.items()}
+    grind = [k for k in runs if k[2] == "callgrind"]
+    zeroed = dict(zip(grind, in_parallel([(callgrind_zero, (runs[k]["pid"],)) for k in grind])))
+    traced = {k: strace_attach(runs[k]["pid"], os.path.join(work, runs[k]["name"] + ".strace"))
+              for k in runs if k[2] == "strace"}
+    before = {k: snap(run) for k, run in runs.items() if k[2] == "native"}
     time.sleep(seconds)
-    after = {key: snap(run) for key, run in runs.items()}
+    after = {k: snap(run) for k, run in runs.items() if k[2] == "native"}
+    dumped = dict(zip(grind, in_parallel([(callgrind_dump, (runs[k]["pid"], work,
+                                                            runs[k]["name"])) for k in grind])))
     results = {}
-    for (sleep, role) in runs:
-        (b, bb), (a, ab) = before[(sleep, role)], after[(sleep, role)]
-        results.setdefault(sleep, {})[role] = waiting_rates(b, a, bb, ab)
+    for key, (process, started) in traced.items():
+        stats = strace_detach(process, started, os.path.join(work, runs[key]["name"] + ".strace"))
+        results.setdefault(key[0], {}).setdefault(key[1], {})["strace"] = stats
+    for key in before:
+        (b, bb), (a, ab) = before[key], after[key]
+        results.setdefault(key[0], {}).setdefault(key[1], {})["native"] = \
+            waiting_rates(b, a, bb, ab)
+    for key in grind:
+        when, total = dumped[key]
+        results.setdefault(key[0], {}).setdefault(key[1], {})["instructions"] = \
+            total * 60 / (when - zeroed[key])
     for run in runs.values():
         tmux.kill(run["name"])
     return results
@@ -340,28 +476,153 @@ def parse_tone(text):
     return figures
 
 
-def measure_ringing(tmux, build, passes, work):
-    """The real program ringing into an ALSA file sink; the recording
-    analysed.  The alarm is set to the current minute, so it rings at once."""
-    capture = os.path.join(work, "ringing.raw")
-    program = os.path.join(build, "rousel")
-    if datetime.datetime.now().second >= 55:
+def measure_ringing(tmux, build, seconds, work, with_strace):
+    """The real program ringing into an ALSA file sink beside the minimal
+    tone program (`reference_tone`) ringing into another: CPU, wake-ups and
+    private memory over `seconds`, then system calls over a few seconds
+    more with strace attached; the program's recording of the first window
+    analysed for the rhythm.  The alarm is set to the current minute, so it
+    rings at once."""
+    config = shell_quote(os.path.join(HERE, "alsa.conf"))
+    captures = {role: os.path.join(work, f"ringing-{role}.raw")
+                for role in ("program", "reference")}
+    commands = {
+        "program": shell_quote(os.path.join(build, "rousel")),
+        "reference": shell_quote(os.path.join(build, "bench", "reference_tone")),
+    }
+    if datetime.datetime.now().second >= 50:
         time.sleep(61 - datetime.datetime.now().second)  # not across a minute
     now = datetime.datetime.now()
-    command = (f"exec env LANG=C.UTF-8 ALSA_CONFIG_PATH={shell_quote(os.path.join(HERE, 'alsa.conf'))}"
-               f" ROUSEL_BENCH_CAPTURE={shell_quote(capture)} {shell_quote(program)}")
-    tmux.start("ringing", command)
-    enter_alarm(tmux, "ringing", now.hour, now.minute)
-    if not tmux.wait_for("ringing", "sleepy head"):
-        raise RuntimeError("the alarm did not ring:\n" + tmux.screen("ringing"))
-    # Each pass is 150 ms; two passes more for the start and the cut end.
-    time.sleep((passes + 2) * 0.150 + 0.5)
-    tmux.keys("ringing", "Escape")
+    pids = {}
+    for role, command in commands.items():
+        pids[role] = tmux.start(f"ringing-{role}",
+                                f"exec env LANG=C.UTF-8 ALSA_CONFIG_PATH={config} "
+                                f"ROUSEL_BENCH_CAPTURE={shell_quote(captures[role])} {command}")
+    enter_alarm(tmux, "ringing-program", now.hour, now.minute)
+    if not tmux.wait_for("ringing-program", "sleepy head"):
+        raise RuntimeError("the alarm did not ring:\n" + tmux.screen("ringing-program"))
+    time.sleep(0.5)  # the first tone, the device opened
+    before = {role: process_snapshot(pid) for role, pid in pids.items()}
+    time.sleep(seconds)
+    after = {role: process_snapshot(pid) for role, pid in pids.items()}
+    recorded = os.path.getsize(captures["program"])
+    results = {role: {"native": waiting_rates(before[role], after[role], 0, 0)}
+               for role in pids}
+    if with_strace:
+        traced = {role: strace_attach(pid, os.path.join(work, f"ringing-{role}.strace"))
+                  for role, pid in pids.items()}
+        time.sleep(min(seconds, 5.0))
+        for role, (process, started) in traced.items():
+            results[role]["strace"] = strace_detach(
+                process, started, os.path.join(work, f"ringing-{role}.strace"))
+    tmux.keys("ringing-program", "Escape")
     time.sleep(0.3)
-    tmux.kill("ringing")
-    if not os.path.exists(capture) or os.path.getsize(capture) == 0:
-        return {}
-    return analyse_tone(build, capture)
+    for role in pids:
+        tmux.kill(f"ringing-{role}")
+    results["tone"] = {}
+    if recorded > 0:
+        cut = os.path.join(work, "ringing-cut.raw")
+        with open(captures["program"], "rb") as whole, open(cut, "wb") as part:
+            part.write(whole.read(recorded))
+        results["tone"] = analyse_tone(build, cut)
+    return results
+
+
+def pty_session(command, env=None):
+    """Starts command on a new pseudo-terminal of 80x25; (pid, master fd)."""
+    import fcntl
+    import pty
+    import struct
+    import termios
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.environ.update({"TERM": "xterm-256color", "LANG": "C.UTF-8", **(env or {})})
+        try:
+            os.execv(command[0], command)
+        finally:
+            os._exit(127)
+    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 25, 80, 0, 0))
+    return pid, fd
+
+
+def read_until(fd, wanted, timeout):
+    """Reads the terminal until `wanted` shows (True) or the time is up."""
+    import select
+    seen, deadline = b"", time.monotonic() + timeout
+    while wanted not in seen:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
+            return False
+        try:
+            seen += os.read(fd, 65536)
+        except OSError:
+            return False
+    return True
+
+
+def first_output(fd, timeout):
+    """Seconds until the terminal receives anything, and what it got."""
+    import select
+    started = time.monotonic()
+    if not select.select([fd], [], [], timeout)[0]:
+        return None
+    os.read(fd, 65536)
+    return time.monotonic() - started
+
+
+def drain(fd, quiet):
+    """Reads until nothing has come for `quiet` seconds."""
+    import select
+    while select.select([fd], [], [], quiet)[0]:
+        try:
+            os.read(fd, 65536)
+        except OSError:
+            return
+
+
+def end_session(pid, fd):
+    import signal
+    try:
+        os.kill(pid, signal.SIGTERM)
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline and os.waitpid(pid, os.WNOHANG)[0] == 0:
+            drain(fd, 0.05)
+        if os.waitpid(pid, os.WNOHANG)[0] == 0:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+    except ChildProcessError:
+        pass
+    os.close(fd)
+
+
+def measure_prompt(build, count):
+    """Exec to prompt and key to echo, program against `reference_echo`:
+    medians in ms over `count` starts and `count` keys each.  The keys
+    alternate a digit and Backspace, so the time field never fills."""
+    commands = {"program": [os.path.join(build, "rousel")],
+                "reference": [os.path.join(build, "bench", "reference_echo")]}
+    results = {}
+    for role, command in commands.items():
+        starts, echoes = [], []
+        for _ in range(count):
+            started = time.monotonic()
+            pid, fd = pty_session(command)
+            if read_until(fd, b"alarm time", 10):
+                starts.append((time.monotonic() - started) * 1000)
+            end_session(pid, fd)
+        pid, fd = pty_session(command)
+        if read_until(fd, b"alarm time", 10):
+            drain(fd, 0.3)
+            for i in range(count):
+                os.write(fd, b"1" if i % 2 == 0 or role == "reference" else b"\x7f")
+                took = first_output(fd, 2.0)
+                if took is not None:
+                    echoes.append(took * 1000)
+                drain(fd, 0.05)
+        end_session(pid, fd)
+        results[role] = {"exec_ms": statistics.median(starts) if starts else None,
+                         "echo_ms": statistics.median(echoes) if echoes else None}
+    return results
 
 
 def measure_micro(build, min_time, work):
@@ -396,24 +657,101 @@ def parse_micro(report):
 
 # --- Putting it together ----------------------------------------------------------
 
+def per_minute_or_none(entry, key):
+    return entry.get(key) if entry else None
+
+
 def waiting_figures(waiting):
     figures = []
     for sleep, pair in sorted(waiting.items()):
         p, r = pair["program"], pair["reference"]
         label = f"waiting {SLEEP_TEXT[sleep]}"
+        pn, rn = p.get("native"), r.get("native")
         figures += [
-            Figure(f"{label}: CPU", "ms/min", p["cpu_ms_per_min"], r["cpu_ms_per_min"],
-                   "ratio", 1.5),
-            Figure(f"{label}: wake-ups", "/s", p["wakeups_per_s"], r["wakeups_per_s"],
-                   "ratio", 1.1),
-            Figure(f"{label}: terminal bytes", "B/s", p["bytes_per_s"], r["bytes_per_s"],
+            Figure(f"{label}: user instructions", "/min", p.get("instructions"),
+                   r.get("instructions"), "ratio", 3.0),
+            Figure(f"{label}: wake-ups", "/s", pn["wakeups_per_s"], rn["wakeups_per_s"],
+                   "ratio", 1.05),
+            Figure(f"{label}: CPU", "ms/min", pn["cpu_ms_per_min"], rn["cpu_ms_per_min"]),
+            Figure(f"{label}: terminal bytes", "B/s", pn["bytes_per_s"], rn["bytes_per_s"],
                    "ratio", 1.2),
         ]
+        ps, rs = p.get("strace"), r.get("strace")
+        if ps and rs:
+            # The reference writes once per redraw, on the same schedule.
+            redraws = rs["writes"] * ps["seconds"] / rs["seconds"]
+            per_redraw = [
+                # At 30 s a minute holds two redraws: the count is no ratio to judge.
+                Figure(f"{label}: write() calls per redraw", "", ps["writes"] / redraws
+                       if redraws else None, 1.0, "ratio" if sleep < 1000 else "info", 1.05),
+                Figure(f"{label}: bytes per redraw", "B", ps["write_bytes"] / redraws
+                       if redraws else None, rs["write_bytes"] / rs["writes"]
+                       if rs["writes"] else None),
+            ]
+            if not redraws:
+                skip_all(per_redraw, "no redraw in the window")
+            figures += [
+                Figure(f"{label}: syscalls", "/s", sum(ps["calls"].values()) / ps["seconds"],
+                       sum(rs["calls"].values()) / rs["seconds"]),
+            ] + per_redraw
     if waiting:
-        peak = max(pair["program"]["hwm_kb"] for pair in waiting.values()) / 1024
-        ref_peak = max(pair["reference"]["hwm_kb"] for pair in waiting.values()) / 1024
-        figures.append(Figure("waiting: peak RSS (VmHWM)", "MiB", peak, ref_peak, "below", 4.0))
+        private = [pair["program"]["native"]["private_kb"] for pair in waiting.values()]
+        ref_private = [pair["reference"]["native"]["private_kb"] for pair in waiting.values()]
+        figures.append(Figure("waiting: private memory", "KiB", max(private), max(ref_private)))
     return figures
+
+
+def ringing_cost_figures(ringing):
+    p, r = ringing.get("program", {}), ringing.get("reference", {})
+    pn, rn = p.get("native"), r.get("native")
+    ps, rs = p.get("strace"), r.get("strace")
+
+    def rate(stats):
+        return sum(stats["calls"].values()) / stats["seconds"] if stats else None
+
+    return [
+        Figure("ringing: CPU", "ms/min", pn and pn["cpu_ms_per_min"],
+               rn and rn["cpu_ms_per_min"], "ratio", 3.0),
+        Figure("ringing: wake-ups", "/s", pn and pn["wakeups_per_s"],
+               rn and rn["wakeups_per_s"], "below", 40),
+        Figure("ringing: syscalls", "/s", rate(ps), rate(rs), "below", 120),
+        Figure("ringing: private memory", "KiB", pn and pn["private_kb"],
+               rn and rn["private_kb"]),
+    ]
+
+
+def prompt_figures(prompt):
+    p, r = prompt.get("program", {}), prompt.get("reference", {})
+    return [Figure("exec to prompt (median of starts)", "ms", p.get("exec_ms"),
+                   r.get("exec_ms")),
+            Figure("key to echo (median of keys)", "ms", p.get("echo_ms"), r.get("echo_ms"))]
+
+
+def combine(runs):
+    """Figures of several runs, by name -> one figure each: the medians of
+    the measured values and of the references, the runs' range in the note,
+    passing only when every run passes."""
+    combined = []
+    for figures in zip(*runs):
+        first = figures[0]
+        values = [f.measured for f in figures if f.measured is not None]
+        refs = [f.reference for f in figures if f.reference is not None]
+        f = Figure(first.name, first.unit, statistics.median(values) if values else None,
+                   statistics.median(refs) if refs else first.reference, first.kind,
+                   first.limit, first.nominal)
+        f.skipped = first.skipped
+        if len(figures) > 1:
+            f.runs = list(figures)
+            notes = []
+            if len(values) > 1:
+                notes.append(f"{number(min(values))}..{number(max(values))}")
+            if len(refs) > 1 and min(refs) != max(refs):
+                notes.append(f"ref {number(min(refs))}..{number(max(refs))}")
+            f.note = ", ".join(notes)
+        else:
+            f.note = first.note
+        combined.append(f)
+    return combined
 
 
 def redraw_figures(steps):
@@ -448,10 +786,10 @@ def ringing_figures(tone):
         return f"{entry['min']:.2f}..{entry['max']:.2f}, sd {entry['stddev']:.2f}, n {entry['count']}"
 
     return [
-        Figure("ringing: period (median)", "ms", period and period["median"], 150.0, "near", 3,
+        Figure("ringing: period (median)", "ms", period and period["median"], 150.0, "near", 0.5,
                150, note=spread(period) if period else ""),
         Figure("ringing: tone length (median)", "ms", length and length["median"], 100.0,
-               "near", 2, 100, note=spread(length) if length else ""),
+               "near", 0.5, 100, note=spread(length) if length else ""),
         Figure("ringing: frequency (median)", "Hz", pitch and pitch["median"], 2000.0, "near",
                5, 2000, note=spread(pitch) if pitch else ""),
     ]
@@ -480,35 +818,78 @@ def cache_has(build, prefix):
         return False
 
 
+def sanitized(build):
+    try:
+        with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as f:
+            return any(line.startswith("ROUSEL_SANITIZE:BOOL=ON") for line in f)
+    except OSError:
+        return False
+
+
+def one_run(tmux, build, args, seconds, modes, work, number_of_run):
+    """Every figure that changes from run to run, measured once."""
+    figures = []
+    sleeps = [100, 500, 30000]
+    print(f"Run {number_of_run}: waiting, {len(sleeps)} sleep times, program and reference "
+          f"side by side ({', '.join(modes)}), {seconds:g} s ...", flush=True)
+    waiting = waiting_figures(measure_waiting(tmux, build, sleeps, seconds, work, modes))
+    if "callgrind" not in modes:
+        skip_all([f for f in waiting if "instructions" in f.name], "no callgrind here")
+    if "strace" not in modes:
+        # The figures are not there at all: the table keeps its rows.
+        waiting += skip_all([Figure(f"waiting {SLEEP_TEXT[s]}: {n}", "") for s in sleeps
+                             for n in ("syscalls", "write() calls per redraw",
+                                       "bytes per redraw")], "strace not installed")
+    figures += waiting
+    print(f"Run {number_of_run}: ringing ...", flush=True)
+    if cache_has(build, "ALSA_LIBRARY:") and os.path.exists(
+            os.path.join(build, "bench", "reference_tone")):
+        ringing = measure_ringing(tmux, build, 2.0 if args.quick else 10.0, work,
+                                  "strace" in modes)
+        cost = ringing_cost_figures(ringing)
+        if "strace" not in modes:
+            skip_all([f for f in cost if "syscalls" in f.name], "strace not installed")
+        figures += cost + ringing_figures(ringing["tone"])
+    else:
+        figures += skip_all(ringing_cost_figures({}) + ringing_figures({}),
+                            "build without ALSA")
+    print(f"Run {number_of_run}: exec to prompt, key to echo ...", flush=True)
+    figures += prompt_figures(measure_prompt(build, 3 if args.quick else 15))
+    return figures
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=os.path.join(ROOT, "build", "bench"))
     parser.add_argument("--quick", action="store_true",
-                        help="a few seconds per figure; checks only that all are produced")
+                        help="one short run; checks only that all figures are produced")
     parser.add_argument("--seconds", type=float, default=60.0,
                         help="length of each waiting measurement")
+    parser.add_argument("--runs", type=int, default=3, help="runs of a full measurement")
     parser.add_argument("--readme", action="store_true",
                         help="write the table into bench/README.md")
     args = parser.parse_args(argv)
 
     build = os.path.abspath(args.build_dir)
     seconds = 3.0 if args.quick else args.seconds
-    sleeps = [100, 500, 30000]
+    runs = 1 if args.quick else args.runs
+    # Instructions under callgrind, which cannot run a sanitizer build and
+    # would make the quick run slow.
+    modes = ["native"]
+    if not args.quick and shutil.which("valgrind") and not sanitized(build):
+        modes.append("callgrind")
+    if shutil.which("strace"):
+        modes.append("strace")
     work = tempfile.mkdtemp(prefix="rousel-bench-")
     tmux = Tmux()
     figures = []
+    load = os.getloadavg()
     try:
-        print(f"Waiting: {len(sleeps)} sleep times, program and reference side by side, "
-              f"{seconds:g} s ...", flush=True)
-        figures += waiting_figures(measure_waiting(tmux, build, sleeps, seconds, work))
+        per_run = [one_run(tmux, build, args, seconds, modes, work, n + 1) for n in range(runs)]
+        figures += combine(per_run)
+        # The same every run: measured once.
         print("Redraw bytes ...", flush=True)
         figures += redraw_figures(measure_redraw(build, 5 if args.quick else 90))
-        print("Ringing ...", flush=True)
-        if cache_has(build, "ALSA_LIBRARY:"):
-            figures += ringing_figures(
-                measure_ringing(tmux, build, 6 if args.quick else 20, work))
-        else:
-            figures += skip_all(ringing_figures({}), "build without ALSA")
         print("Micro benchmarks ...", flush=True)
         if os.path.exists(os.path.join(build, "bench", "rousel_bench_micro")):
             figures += micro_figures(measure_micro(build, 0.01 if args.quick else 0.5, work))
@@ -518,7 +899,9 @@ def main(argv=None):
         tmux.close()
         shutil.rmtree(work, ignore_errors=True)
 
-    block = (f"Machine: {machine()}." + (" Quick run: nothing judged." if args.quick else "")
+    block = (f"Machine: {machine()}, load average {load[0]:.2f} at the start; "
+             f"{runs} run{'s' if runs > 1 else ''}, each figure the median (range)."
+             + (" Quick run: nothing judged." if args.quick else "")
              + f"\n\n{table(figures, judge=not args.quick)}\n")
     print()
     print(block)

@@ -24,7 +24,8 @@ if [ "$build_it" -eq 1 ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DROUSEL_TESTS=OFF \
         -DROUSEL_BENCH=ON >/dev/null
   cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target rousel \
-        reference_waiter rousel_redraw_bytes rousel_tone_analyze \
+        reference_waiter reference_echo rousel_redraw_bytes rousel_tone_analyze \
+        $(grep -q "^ALSA_LIBRARY:FILEPATH=/" "$build/CMakeCache.txt" && echo reference_tone) \
         $(grep -q '^benchmark_DIR:PATH=/' "$build/CMakeCache.txt" && echo rousel_bench_micro)
 fi
 exec python3 "$here/bench.py" --build-dir "$build" ${pass[@]+"${pass[@]}"}

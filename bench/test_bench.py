@@ -31,12 +31,50 @@ class ProcParsing(unittest.TestCase):
                     f.write(f"{tid} (x) S 0 0 0 0 0 0 0 0 0 0 {utime} 1 0 0\n")
                 with open(os.path.join(base, "status"), "w") as f:
                     f.write(f"Name:\tx\nvoluntary_ctxt_switches:\t{switches}\n"
-                            "nonvoluntary_ctxt_switches:\t99\n")
+                            "nonvoluntary_ctxt_switches:\t2\n")
             with open(os.path.join(proc, "10", "status"), "w") as f:
                 f.write("Name:\tx\nVmHWM:\t    4408 kB\n")
+            with open(os.path.join(proc, "10", "smaps_rollup"), "w") as f:
+                f.write("Rss:\t3000 kB\nShared_Clean:\t2000 kB\nPrivate_Clean:\t100 kB\n"
+                        "Private_Dirty:\t 230 kB\n")
             snap = bench.process_snapshot(10, proc=proc)
+        # Wake-ups count involuntary switches too; memory only private pages.
         self.assertEqual((snap["cpu_ns"], snap["ticks"], snap["switches"], snap["threads"],
-                          snap["hwm_kb"]), (1500, 6, 11, 2, 4408))
+                          snap["hwm_kb"], snap["private_kb"]), (1500, 6, 15, 2, 4408, 330))
+
+
+class Strace(unittest.TestCase):
+    def test_calls_counted_once_and_write_bytes_from_their_results(self):
+        log = "\n".join([
+            '101 futex(0x1, FUTEX_WAIT_PRIVATE, 0, NULL <unfinished ...>',
+            '100 writev(5, [{iov_base="\\33[2;37H12", iov_len=9}], 1) = 9',
+            '101 <... futex resumed>) = 0',
+            '100 write(5, "abc", 3 <unfinished ...>',
+            '102 clock_nanosleep(CLOCK_MONOTONIC, 0, {tv_sec=0}, NULL) = 0',
+            '100 <... write resumed>) = 3',
+            '100 write(5, "x", 1) = -1 EAGAIN (Resource temporarily unavailable)',
+            '100 --- SIGWINCH {si_signo=SIGWINCH} ---',
+            '100 +++ exited with 0 +++',
+        ])
+        stats = bench.parse_strace(log)
+        self.assertEqual(stats["calls"], {"futex": 1, "writev": 1, "write": 2,
+                                          "clock_nanosleep": 1})
+        self.assertEqual((stats["writes"], stats["write_bytes"]), (3, 12))
+
+
+class Runs(unittest.TestCase):
+    def test_medians_ranges_and_every_run_must_pass(self):
+        F = bench.Figure
+        runs = [[F("w", "/s", m, r, "ratio", 1.05)] for m, r in ((6.0, 6.0), (6.6, 6.0),
+                                                                  (6.1, 5.9))]
+        (combined,) = bench.combine(runs)
+        self.assertEqual((combined.measured, combined.reference), (6.1, 6.0))
+        self.assertIn("6..6.6", combined.note)
+        self.assertIs(combined.passed(), False)  # the second run is 1.1x
+        runs[1][0].measured = 6.2
+        self.assertIs(bench.combine(runs)[0].passed(), True)
+        (single,) = bench.combine([[F("x", "B", 1.0, None, note="kept")]])
+        self.assertEqual(single.note, "kept")
 
 
 class Rates(unittest.TestCase):

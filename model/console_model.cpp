@@ -26,7 +26,37 @@ Rect FromSmall(const SMALL_RECT& r) {
 ScreenBuffer::ScreenBuffer(int width, int height, Cell fill)
     : width_(std::max(width, 1)),
       height_(std::max(height, 1)),
-      cells_(static_cast<size_t>(width_) * static_cast<size_t>(height_), fill) {}
+      cells_(static_cast<size_t>(width_) * static_cast<size_t>(height_), fill),
+      changed_(static_cast<size_t>(height_)) {
+  MarkChanged(Bounds());
+}
+
+void ScreenBuffer::MarkChanged(const Rect& rect) {
+  const Rect r = Intersect(rect, Bounds());
+  if (r.Empty()) return;
+  for (int y = r.Top; y <= r.Bottom; ++y) {
+    Span& span = changed_[static_cast<size_t>(y)];
+    if (span.Left > span.Right) {
+      span = Span{static_cast<int16_t>(r.Left), static_cast<int16_t>(r.Right)};
+    } else {
+      span.Left = static_cast<int16_t>(std::min<int>(span.Left, r.Left));
+      span.Right = static_cast<int16_t>(std::max<int>(span.Right, r.Right));
+    }
+  }
+  if (changedTop_ > changedBottom_) {
+    changedTop_ = r.Top;
+    changedBottom_ = r.Bottom;
+  } else {
+    changedTop_ = std::min(changedTop_, r.Top);
+    changedBottom_ = std::max(changedBottom_, r.Bottom);
+  }
+}
+
+void ScreenBuffer::ClearChanged() {
+  for (int y = changedTop_; y <= changedBottom_; ++y) changed_[static_cast<size_t>(y)] = Span{};
+  changedTop_ = 0;
+  changedBottom_ = -1;
+}
 
 bool ScreenBuffer::WriteOutput(const CHAR_INFO* buffer, COORD bufferSize, COORD bufferCoord,
                                SMALL_RECT* region) {
@@ -51,10 +81,11 @@ bool ScreenBuffer::WriteOutput(const CHAR_INFO* buffer, COORD bufferSize, COORD 
       const int sy = bufferCoord.Y + (y - want.Top);
       const CHAR_INFO& src = buffer[static_cast<size_t>(sy) * static_cast<size_t>(bufferSize.X) +
                                     static_cast<size_t>(sx)];
-      At(x, y) = Cell{static_cast<uint8_t>(src.Char.AsciiChar),
-                      static_cast<uint8_t>(src.Attributes & 0xFF)};
+      cells_[Index(x, y)] = Cell{static_cast<uint8_t>(src.Char.AsciiChar),
+                                 static_cast<uint8_t>(src.Attributes & 0xFF)};
     }
   }
+  MarkChanged(done);
   *region = SMALL_RECT{static_cast<SHORT>(done.Left), static_cast<SHORT>(done.Top),
                        static_cast<SHORT>(done.Right), static_cast<SHORT>(done.Bottom)};
   return true;
@@ -76,13 +107,13 @@ bool ScreenBuffer::Scroll(const SMALL_RECT& scroll, const SMALL_RECT* clip, COOR
   moved.reserve(static_cast<size_t>(source.Right - source.Left + 1) *
                 static_cast<size_t>(source.Bottom - source.Top + 1));
   for (int y = source.Top; y <= source.Bottom; ++y)
-    for (int x = source.Left; x <= source.Right; ++x) moved.push_back(At(x, y));
+    for (int x = source.Left; x <= source.Right; ++x) moved.push_back(cells_[Index(x, y)]);
 
   const Cell fillCell{static_cast<uint8_t>(fill.Char.AsciiChar),
                       static_cast<uint8_t>(fill.Attributes & 0xFF)};
   const Rect filled = Intersect(source, clipRect);
   for (int y = filled.Top; y <= filled.Bottom; ++y)
-    for (int x = filled.Left; x <= filled.Right; ++x) At(x, y) = fillCell;
+    for (int x = filled.Left; x <= filled.Right; ++x) cells_[Index(x, y)] = fillCell;
 
   const Rect dest{destLeft, destTop, destLeft + (source.Right - source.Left),
                   destTop + (source.Bottom - source.Top)};
@@ -92,10 +123,12 @@ bool ScreenBuffer::Scroll(const SMALL_RECT& scroll, const SMALL_RECT* clip, COOR
     for (int x = written.Left; x <= written.Right; ++x) {
       const int sx = x - destLeft;
       const int sy = y - destTop;
-      At(x, y) = moved[static_cast<size_t>(sy) * static_cast<size_t>(sourceWidth) +
-                       static_cast<size_t>(sx)];
+      cells_[Index(x, y)] = moved[static_cast<size_t>(sy) * static_cast<size_t>(sourceWidth) +
+                                  static_cast<size_t>(sx)];
     }
   }
+  MarkChanged(filled);
+  MarkChanged(written);
   if (touched != nullptr) *touched = Union(filled, written);
   return true;
 }

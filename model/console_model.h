@@ -43,7 +43,24 @@ class ScreenBuffer {
   [[nodiscard]] int Height() const { return height_; }
   [[nodiscard]] Rect Bounds() const { return {0, 0, width_ - 1, height_ - 1}; }
   [[nodiscard]] const Cell& At(int x, int y) const { return cells_[Index(x, y)]; }
-  Cell& At(int x, int y) { return cells_[Index(x, y)]; }
+  // Writing through this reference counts as a change of the cell.
+  Cell& At(int x, int y) {
+    MarkChanged(Rect{x, y, x, y});
+    return cells_[Index(x, y)];
+  }
+
+  // The cells that may have changed since the last ClearChanged(), kept as
+  // one span of columns per row, so that whoever shows the buffer visits a
+  // second's few changed cells instead of the whole area.
+  struct Span {
+    int16_t Left = 0;
+    int16_t Right = -1;  // empty when Left > Right
+  };
+  [[nodiscard]] int ChangedTop() const { return changedTop_; }
+  [[nodiscard]] int ChangedBottom() const { return changedBottom_; }  // < top: nothing
+  [[nodiscard]] const Span& ChangedIn(int y) const { return changed_[static_cast<size_t>(y)]; }
+  void MarkChanged(const Rect& rect);
+  void ClearChanged();
 
   // WriteConsoleOutputA: copies a rectangle of CHAR_INFO cells (the
   // character byte from AsciiChar, the low byte of Attributes) into the
@@ -81,6 +98,9 @@ class ScreenBuffer {
   int width_;
   int height_;
   std::vector<Cell> cells_;
+  std::vector<Span> changed_;
+  int changedTop_ = 0;
+  int changedBottom_ = -1;
 };
 
 // The rest of a console's state that the Win32 functions reach.

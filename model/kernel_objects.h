@@ -20,6 +20,15 @@ ObjectKind KindOf(HANDLE handle);
 
 HANDLE NewEvent(bool manualReset, bool initiallySignalled);
 bool SignalEvent(HANDLE event);
+// From now on, a thread sleeping on an event this thread signals is woken
+// when this thread next waits or sleeps (ReleaseWakes), as on one CPU where
+// the signalling thread runs on until it blocks: the several cursor moves of
+// one redraw then wake the console layer's cursor thread once.  The event is
+// signalled at once; only the wake-up waits.
+void DeferWakesOnThisThread();
+// Wakes the sleepers of the events this thread signalled; every wait of this
+// thread does it first.
+void ReleaseWakes();
 // WaitForSingleObject on an event or a thread: WAIT_OBJECT_0, WAIT_TIMEOUT or
 // WAIT_FAILED for anything else.
 DWORD WaitObject(HANDLE handle, DWORD milliseconds);

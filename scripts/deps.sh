@@ -14,7 +14,7 @@ test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux fa
                lintian)
 windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 wine wine64)
 package_packages=("${run_packages[@]}" dpkg-dev file)
-bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev)
+bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev valgrind strace)
 fuzz_packages=("${run_packages[@]}" clang libclang-rt-14-dev)
 tsan_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
 

@@ -42,7 +42,7 @@ void HandBack(bool leaveScreen) {
   RunExitSteps();
   Session& s = TheSession();
   std::lock_guard lock(s.Mutex);
-  if (s.Started) HandBackLocked(leaveScreen);
+  if (s.Started) HandBackLocked(leaveScreen, true);
 }
 
 }  // namespace

@@ -11,9 +11,11 @@
 #include <clocale>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 #include "console/console_output.h"
+#include "model/kernel_objects.h"
 #include "posix/session/input.h"
 #include "posix/session/output.h"
 #include "posix/session/signals.h"
@@ -59,6 +61,24 @@ size_t LeaveLength = 0;
 constexpr uint64_t NoMove = ~uint64_t{0};
 std::atomic<uint64_t> PendingCursor{NoMove};
 std::atomic<bool> CursorShown{true};
+
+// When the first change not yet sent was made (CLOCK_MONOTONIC ms), 0 when
+// the terminal has been sent everything.  The screen is sent once per pass of
+// the program (see Present), not after each console call.
+std::atomic<uint64_t> UnsentSince{0};
+
+// How long a change may wait for the program's thread to end its pass before
+// another thread sends it.
+constexpr uint64_t SendDeadlineMs = 50;
+
+// How long handing the terminal back waits for it to take the bytes.
+constexpr int HandBackWaitMs = 250;
+
+uint64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
 
 void ApplyCursorLocked() {
   const uint64_t packed = PendingCursor.exchange(NoMove);
@@ -118,17 +138,17 @@ void SetLeaveBytesLocked() {
 // this costs one round trip, and one that answers nothing at all the time
 // limit.
 void NegotiateKeysLocked(std::unique_lock<std::mutex>& lock) {
-  Send(KeyQuery);
+  Queue(KeyQuery, Stream::Control);
   const vt::TerminalReplies replies = AwaitRepliesLocked(lock, ReplyWaitMs);
   if (!Held) return;
   Session& s = TheSession();
   const int mode = replies.Win32InputMode;
   if (mode == 1 || mode == 2 || mode == 3) {
     s.Win32Input = true;
-    Send(Win32InputOn);
+    Queue(Win32InputOn, Stream::Control);
   } else if (replies.KittyFlags >= 0) {
     s.KittyKeys = true;
-    Send(KittyKeysOn);
+    Queue(KittyKeysOn, Stream::Control);
   } else {
     return;
   }
@@ -153,6 +173,7 @@ void StartOnce() {
   s.Screen = std::make_unique<vt::Renderer>(width, height, s.Chars);
   s.Raw = vt::RawMode(s.UserMode);
   SetLeaveBytesLocked();
+  OpenOutput(OutFd);
   StartSignalHandling();
   TakeLocked(true);
   s.Started = true;
@@ -184,23 +205,27 @@ void TakeLocked(bool saveTitle) {
   Held = true;
   tcsetattr(InFd, TCSANOW, &s.Raw);
   ResizeLocked();
-  std::string out(vt::EnterSequence(saveTitle));
-  if (s.Win32Input) out += Win32InputOn;
-  if (s.KittyKeys) out += KittyKeysOn;
-  out += s.Screen->Render(*s.Console);
-  out += s.TitleBytes;
-  Send(out);
+  std::string enter(vt::EnterSequence(saveTitle));
+  if (s.Win32Input) enter += Win32InputOn;
+  if (s.KittyKeys) enter += KittyKeysOn;
+  Queue(enter, Stream::Control);
+  RenderLocked();
+  Queue(s.TitleBytes, Stream::Control);
 }
 
-void HandBackLocked(bool leaveScreen) {
+void HandBackLocked(bool leaveScreen, bool ending) {
   if (!Held.exchange(false)) return;
   Session& s = TheSession();
-  std::string out(s.Win32Input ? Win32InputOff : "");
-  if (s.KittyKeys) out += KittyKeysOff;
-  out += vt::LeaveSequence();
+  std::string restore(s.Win32Input ? Win32InputOff : "");
+  if (s.KittyKeys) restore += KittyKeysOff;
+  restore += vt::LeaveSequence();
+  std::string out(restore);
   ApplyCursorLocked();
   if (leaveScreen) out += vt::ScreenText(s.Console->Screen, s.Console->Cursor.Y, s.Chars);
-  Send(out);
+  Queue(out, Stream::Control);
+  // A terminal that does not read must not hold up the way out: the mode
+  // is restored at once, and the bytes are left to a process that waits.
+  if (!Drain(HandBackWaitMs) && ending) LeaveWhenDrained(restore);
   tcsetattr(InFd, TCSANOW, &s.UserMode);
 }
 
@@ -208,7 +233,7 @@ void HandBackAsyncSafe() {
   // No exit step runs after a crash: a speaker tone would go on sounding.
   sound::SilenceSpeaker();
   if (!Held.exchange(false)) return;
-  WriteAll(OutFd, LeaveBytes, LeaveLength);
+  WriteWithin(CrashOutputFd(), LeaveBytes, LeaveLength, 1000);
   tcsetattr(InFd, TCSANOW, &TheSession().UserMode);
 }
 
@@ -229,9 +254,52 @@ model::Console& ConsoleLocked() {
   return *TheSession().Console;
 }
 
-void RenderLocked() {
+namespace {
+
+// Queues what changed; the caller writes it.
+void PresentLocked() {
   ApplyCursorLocked();
-  if (Held) Send(TheSession().Screen->Render(*TheSession().Console));
+  UnsentSince.store(0);
+  if (!Held) return;
+  Session& s = TheSession();
+  const bool whole = s.Screen->Fresh();
+  if (!Queue(s.Screen->Render(*s.Console), Stream::Screen, whole, false)) {
+    // The terminal is far behind: what it is sent next is the latest screen
+    // as a whole, replacing every redraw still waiting.
+    s.Screen->Invalidate();
+    Queue(s.Screen->Render(*s.Console), Stream::Screen, true, false);
+  }
+}
+
+}  // namespace
+
+void RenderLocked() {
+  PresentLocked();
+  Flush();
+}
+
+void ChangedLocked() {
+  if (UnsentSince.load(std::memory_order_relaxed) == 0) UnsentSince.store(NowMs());
+}
+
+void Present() {
+  Session& s = TheSession();
+  if (UnsentSince.load() != 0 && s.Started) {
+    {
+      std::lock_guard lock(s.Mutex);
+      PresentLocked();
+    }
+    Flush();
+  }
+  // This thread works in passes: the cursor moves of a pass wake the cursor
+  // thread once, now that the pass ends.
+  model::DeferWakesOnThisThread();
+  model::ReleaseWakes();
+}
+
+void PresentWhenDue() {
+  const uint64_t since = UnsentSince.load();
+  if (since != 0 && NowMs() - since >= SendDeadlineMs) Present();
 }
 
 bool MoveCursor(COORD position) {
@@ -257,7 +325,7 @@ void SetTitleLocked(std::string_view title) {
   Session& s = TheSession();
   s.Console->Title = std::string(title);
   s.TitleBytes = vt::TitleSequence(title, s.Chars);
-  if (Held) Send(s.TitleBytes);
+  if (Held) Queue(s.TitleBytes, Stream::Control);
 }
 
 void WipeMemory(void* data, size_t size) {
@@ -267,7 +335,7 @@ void WipeMemory(void* data, size_t size) {
 
 void RingBell() {
   std::lock_guard lock(TheSession().Mutex);
-  if (Held) Send("\a");
+  if (Held) Queue("\a", Stream::Control);
 }
 
 }  // namespace session

@@ -36,9 +36,20 @@ bool StartTerminal();
 std::mutex& SessionMutex();
 // The console model; only with SessionMutex held, after StartTerminal.
 model::Console& ConsoleLocked();
-// Sends the terminal what changed in the model; nothing while the program
-// does not hold the terminal.
+// Sends the terminal what changed in the model now; nothing while the
+// program does not hold the terminal.
 void RenderLocked();
+// Notes that the model changed: the change is sent at the end of the pass
+// (Present), or by another thread's PresentWhenDue once it has waited long.
+void ChangedLocked();
+// Sends what changed, once per pass of the program: called when a thread
+// goes to sleep or waits (Sleep, WaitForSingleObject, ReadConsoleInputA).
+// Takes the session lock only when something changed; writes after letting
+// go of it.
+void Present();
+// Present, when a change has waited longer than a redraw ever takes (other
+// threads' waits: nothing stays unsent while the program is busy).
+void PresentWhenDue();
 // SetConsoleCursorPosition: false outside the console.  Takes the session
 // lock only while the cursor is shown.
 bool MoveCursor(COORD position);
@@ -90,7 +101,9 @@ extern std::atomic<bool> Held;
 void TakeLocked(bool saveTitle);
 // Gives the terminal back to the user; leaveScreen writes the last screen's
 // text onto the normal screen (an orderly exit).
-void HandBackLocked(bool leaveScreen);
+// ending: the process ends next, so bytes the terminal does not take within
+// a short time are handed to a process that waits for it.
+void HandBackLocked(bool leaveScreen, bool ending = false);
 // From a crash handler: no locks, no allocation.
 void HandBackAsyncSafe();
 // Re-reads the terminal's size and repaints what fits.

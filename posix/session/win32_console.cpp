@@ -1,6 +1,7 @@
 // The Win32 console functions on a POSIX terminal.  Each call works on the
-// console model under the session lock, and a call that changes what the
-// screen shows sends the terminal the difference with one write().
+// console model under the session lock; what changed is sent to the terminal
+// once per pass of the program, when it next sleeps or waits (one write() for
+// a whole redraw).
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -69,7 +70,7 @@ BOOL WINAPI WriteConsoleOutputA(HANDLE hConsoleOutput, const CHAR_INFO* lpBuffer
   if (!session::ConsoleLocked().Screen.WriteOutput(lpBuffer, dwBufferSize, dwBufferCoord,
                                                    lpWriteRegion))
     return FALSE;
-  session::RenderLocked();
+  session::ChangedLocked();
   return TRUE;
 }
 
@@ -82,7 +83,7 @@ BOOL WINAPI ScrollConsoleScreenBufferA(HANDLE hConsoleOutput, const SMALL_RECT* 
   if (!session::ConsoleLocked().Screen.Scroll(*lpScrollRectangle, lpClipRectangle,
                                               dwDestinationOrigin, *lpFill))
     return FALSE;
-  session::RenderLocked();
+  session::ChangedLocked();
   return TRUE;
 }
 
@@ -107,7 +108,7 @@ BOOL WINAPI SetConsoleCursorInfo(HANDLE hConsoleOutput,
   std::lock_guard lock(session::SessionMutex());
   if (!session::ConsoleLocked().SetCursorInfo(*lpConsoleCursorInfo)) return FALSE;
   session::NoteCursorShownLocked(lpConsoleCursorInfo->bVisible != FALSE);
-  session::RenderLocked();
+  session::ChangedLocked();
   return TRUE;
 }
 
@@ -151,6 +152,7 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
         return TRUE;
       }
     }
+    session::Present();
     session::WaitForInput(INFINITE);
   }
 }

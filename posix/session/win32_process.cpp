@@ -116,8 +116,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES /*lpThreadAttributes*/, SIZE_T 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   if (hHandle == model::ConsoleInputHandle()) {
     if (!session::StartTerminal()) return WAIT_FAILED;
+    session::Present();
     return session::WaitForInput(dwMilliseconds);
   }
+  session::PresentWhenDue();
   return model::WaitObject(hHandle, dwMilliseconds);
 }
 
@@ -176,6 +178,8 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
+  // The end of a pass: the screen it drew goes out now, in one write.
+  session::Present();
   if (dwMilliseconds == 0) {
     std::this_thread::yield();
     return;

@@ -14,26 +14,27 @@ int AnsiColour(int win32Colour) {
   return ((win32Colour & 1) << 2) | (win32Colour & 2) | ((win32Colour & 4) >> 2);
 }
 
-// CSI n <final>, leaving out a count of 1, which is every sequence's default.
-std::string Csi(int n, char final) {
-  std::string s = "\x1b[";
-  if (n != 1) s += std::to_string(n);
-  s += final;
-  return s;
+void AppendNumber(std::string& out, int n) {
+  char digits[12];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n > 0);
+  while (count > 0) out += digits[--count];
 }
 
 // CUP to a 0-based column and row, in its shortest correct form.
-std::string Cup(int x, int y) {
-  std::string s = "\x1b[";
+void AppendCup(std::string& out, int x, int y) {
+  out += "\x1b[";
   if (x == 0) {
-    if (y != 0) s += std::to_string(y + 1);
+    if (y != 0) AppendNumber(out, y + 1);
   } else {
-    s += std::to_string(y + 1);
-    s += ';';
-    s += std::to_string(x + 1);
+    AppendNumber(out, y + 1);
+    out += ';';
+    AppendNumber(out, x + 1);
   }
-  s += 'H';
-  return s;
+  out += 'H';
 }
 
 // Cyrillic capitals of code page 866 (0x80..0x9F) as one Latin letter each;
@@ -205,64 +206,102 @@ void Renderer::SetAttr(std::string& out, uint8_t attr) {
   const bool foreground = !attrKnown_ || ((attr ^ attr_) & 0x0F) != 0;
   const bool background = !attrKnown_ || ((attr ^ attr_) & 0xF0) != 0;
   out += "\x1b[";
-  if (foreground) out += std::to_string(ForegroundSgr(attr));
+  if (foreground) AppendNumber(out, ForegroundSgr(attr));
   if (foreground && background) out += ';';
-  if (background) out += std::to_string(BackgroundSgr(attr));
+  if (background) AppendNumber(out, BackgroundSgr(attr));
   out += 'm';
   attr_ = attr;
   attrKnown_ = true;
 }
 
+namespace {
+
+int Digits(int n) {
+  int digits = 1;
+  while (n >= 10) {
+    n /= 10;
+    ++digits;
+  }
+  return digits;
+}
+
+// Length of CSI n <final> as AppendCsi() writes it.
+int CsiLength(int n) {
+  return 3 + (n != 1 ? Digits(n) : 0);
+}
+
+void AppendCsi(std::string& out, int n, char final) {
+  out += "\x1b[";
+  if (n != 1) AppendNumber(out, n);
+  out += final;
+}
+
+}  // namespace
+
 void Renderer::MoveTo(std::string& out, int x, int y, const model::ScreenBuffer& screen) {
   if (cursorKnown_ && x == cursorX_ && y == cursorY_) return;
-  std::string best = Cup(x, y);
+  // The candidates are compared by length first and only the shortest is
+  // built: this runs for every run of changed cells.
+  enum class Way { Cup, Vertical, Return, Forward, Back, Column, Again };
+  Way best = Way::Cup;
+  int bestLength = 3 + (x == 0 ? (y != 0 ? Digits(y + 1) : 0) : Digits(y + 1) + 1 + Digits(x + 1));
+  int again = 0;
   if (cursorKnown_) {
-    const auto consider = [&best](std::string candidate) {
-      if (candidate.size() < best.size()) best = std::move(candidate);
+    const int dy = y - cursorY_;
+    const int vertical = dy == 0 ? 0 : CsiLength(dy > 0 ? dy : -dy);
+    const auto consider = [&best, &bestLength](Way way, int length) {
+      if (length < bestLength) {
+        best = way;
+        bestLength = length;
+      }
     };
-    std::string vertical;
-    if (y > cursorY_) vertical = Csi(y - cursorY_, 'B');
-    if (y < cursorY_) vertical = Csi(cursorY_ - y, 'A');
-    if (x == cursorX_) consider(vertical);
-    if (x == 0) consider("\r" + vertical);
-    if (x > cursorX_) consider(vertical + Csi(x - cursorX_, 'C'));
-    if (x < cursorX_) consider(vertical + Csi(cursorX_ - x, 'D'));
-    consider(vertical + Csi(x + 1, 'G'));
+    if (x == cursorX_) consider(Way::Vertical, vertical);
+    if (x == 0) consider(Way::Return, 1 + vertical);
+    if (x > cursorX_) consider(Way::Forward, vertical + CsiLength(x - cursorX_));
+    if (x < cursorX_) consider(Way::Back, vertical + CsiLength(cursorX_ - x));
+    consider(Way::Column, vertical + CsiLength(x + 1));
     // Writing the unchanged cells in between again moves the cursor as well,
     // and is often the shortest way (one or two cells).
-    if (y == cursorY_ && x > cursorX_ && attrKnown_) {
-      std::string again;
-      for (int i = cursorX_; i < x && again.size() < best.size(); ++i) {
+    if (dy == 0 && x > cursorX_ && attrKnown_) {
+      std::string cells;
+      for (int i = cursorX_; i < x && static_cast<int>(cells.size()) < bestLength; ++i) {
         const size_t index = Index(i, y);
         const model::Cell& cell = screen.At(i, y);
         if (!known_[index] || !(front_[index] == cell) || cell.Attr != attr_) {
-          again.clear();
+          cells.clear();
           break;
         }
-        AppendGlyph(again, cell.Char, charset_);
+        AppendGlyph(cells, cell.Char, charset_);
       }
-      if (!again.empty()) consider(std::move(again));
+      again = static_cast<int>(cells.size());
+      if (again > 0 && again < bestLength) {
+        out += cells;
+        best = Way::Again;
+      }
+    }
+    if (best != Way::Cup && best != Way::Again) {
+      if (best == Way::Return) out += '\r';
+      if (dy > 0) AppendCsi(out, dy, 'B');
+      if (dy < 0) AppendCsi(out, -dy, 'A');
+      if (best == Way::Forward) AppendCsi(out, x - cursorX_, 'C');
+      if (best == Way::Back) AppendCsi(out, cursorX_ - x, 'D');
+      if (best == Way::Column) AppendCsi(out, x + 1, 'G');
     }
   }
-  out += best;
+  if (best == Way::Cup) AppendCup(out, x, y);
   cursorKnown_ = true;
   cursorX_ = x;
   cursorY_ = y;
 }
 
-std::string Renderer::Render(const model::Console& console) {
+std::string Renderer::Render(model::Console& console) {
   std::string out;
+  // Read through a const view: the writable cell access marks cells changed.
   const model::ScreenBuffer& screen = console.Screen;
-  if (fresh_) {
-    // Default colours for whatever lies outside the console area.
-    out += "\x1b[0m\x1b[2J";
-    fresh_ = false;
-    attrKnown_ = false;
-  }
   const int rows = std::min({height_, viewRows_, screen.Height()});
   const int columns = std::min({width_, viewColumns_, screen.Width()});
-  for (int y = 0; y < rows; ++y) {
-    for (int x = 0; x < columns; ++x) {
+  const auto visit = [&](int y, int left, int right) {
+    for (int x = left; x <= right; ++x) {
       const size_t index = Index(x, y);
       const model::Cell& cell = screen.At(x, y);
       if (known_[index] && LooksSame(front_[index], cell)) continue;
@@ -275,7 +314,22 @@ std::string Renderer::Render(const model::Console& console) {
       // stays): the next move is absolute.
       if (++cursorX_ >= viewColumns_) cursorKnown_ = false;
     }
+  };
+  if (fresh_) {
+    // Default colours for whatever lies outside the console area.
+    out += "\x1b[0m\x1b[2J";
+    fresh_ = false;
+    attrKnown_ = false;
+    for (int y = 0; y < rows; ++y) visit(y, 0, columns - 1);
+  } else {
+    // Only what changed since the last render can differ from the terminal.
+    const int bottom = std::min(screen.ChangedBottom(), rows - 1);
+    for (int y = screen.ChangedTop(); y <= bottom; ++y) {
+      const model::ScreenBuffer::Span& span = screen.ChangedIn(y);
+      visit(y, span.Left, std::min<int>(span.Right, columns - 1));
+    }
   }
+  console.Screen.ClearChanged();
 
   const int cx = console.Cursor.X;
   const int cy = console.Cursor.Y;

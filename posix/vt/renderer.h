@@ -76,11 +76,15 @@ class Renderer {
   // Forget everything known about the terminal: the next Render clears the
   // screen and paints every cell (start, resize, return from a stop).
   void Invalidate();
+  // The next Render repaints every cell (after Invalidate, or at the start).
+  [[nodiscard]] bool Fresh() const { return fresh_; }
 
   // Bytes that make the terminal show the console: its cells, and its cursor
   // where the console has it, shown or hidden as its cursor info says.
-  // Empty when the terminal already shows it all.
-  std::string Render(const model::Console& console);
+  // Empty when the terminal already shows it all.  Visits only the cells the
+  // model marks as changed (all of them after Invalidate) and clears those
+  // marks: one renderer per console.
+  std::string Render(model::Console& console);
 
  private:
   [[nodiscard]] size_t Index(int x, int y) const {

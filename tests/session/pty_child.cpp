@@ -87,8 +87,16 @@ bool PtyChild::WaitFor(std::string_view needle, size_t from) {
   return true;
 }
 
+void PtyChild::SuspendOutput(bool suspend) {
+  tcflow(slave_, suspend ? TCOOFF : TCOON);
+}
+
 int PtyChild::WaitExit() {
-  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  return WaitExitWithin(std::chrono::duration_cast<std::chrono::milliseconds>(kDeadline).count());
+}
+
+int PtyChild::WaitExitWithin(long long ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(pid_, &status, WNOHANG);

@@ -32,7 +32,12 @@ class PtyChild {
   // Reads until the child ends; its wait status, or -1 on the deadline
   // (the child is then killed).
   int WaitExit();
+  // The same within ms; -1 leaves the child running.
+  int WaitExitWithin(long long ms);
   void Resize(int columns, int rows);
+  // Stops or restarts the terminal's output (tcflow), as Scroll Lock or a
+  // stalled link does: the child's writes then find no room.
+  void SuspendOutput(bool suspend);
 
   [[nodiscard]] pid_t Pid() const { return pid_; }
   [[nodiscard]] const std::string& Output() const { return output_; }

@@ -2,6 +2,7 @@
 // terminal back, keys and control events arrive as the console delivers
 // them, and a resize repaints.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -114,6 +115,7 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
   for (const Case& c : cases) {
     PtyChild child([&c] {
       Text(0, 0, "hello");
+      Sleep(1);  // the end of a pass: what it drew is sent
       c.Then();
     });
     const int status = child.WaitExit();
@@ -429,6 +431,55 @@ TEST(TerminalSession, StartUpQueryFindsTheKeyProtocolAndNeverHangs) {
       EXPECT_LT(at, child.Output().rfind(kLeave)) << "off before the rest";
     }
   }
+}
+
+// A terminal that stops taking output (Scroll Lock, XOFF, a stalled link)
+// holds up neither the program's passes nor its way out: the passes go on
+// (the alarm would ring on time), SIGTERM ends the program while output is
+// still suspended, and the terminal is handed back once it drains.
+TEST(TerminalSession, ATerminalThatStopsReadingHoldsNothingUp) {
+  int beats[2];
+  ASSERT_EQ(pipe(beats), 0);
+  PtyChild child([&beats] {
+    close(beats[0]);
+    for (int pass = 0;; ++pass) {
+      // A whole new screen each pass: the terminal's buffer is full at once.
+      for (int y = 0; y < 25; ++y)
+        Text(0, y, std::string(80, static_cast<char>('a' + (pass + y) % 26)));
+      Sleep(5);
+      if (write(beats[1], "b", 1) != 1) _exit(2);
+    }
+  });
+  close(beats[1]);
+  ASSERT_TRUE(child.WaitFor(kEnter));
+  child.SuspendOutput(true);
+  // Counts the passes made within a time, however long the terminal waits.
+  const auto passesWithin = [&beats](int ms) {
+    int count = 0;
+    char buffer[256];
+    pollfd ready{beats[0], POLLIN, 0};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      if (poll(&ready, 1, 50) > 0) {
+        const ssize_t got = read(beats[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        count += static_cast<int>(got);
+      }
+    }
+    return count;
+  };
+  passesWithin(300);  // whatever the terminal's buffer still took
+  EXPECT_GE(passesWithin(1000), 10) << "the program stopped while the terminal did not read";
+  const size_t mark = child.Output().size();
+  kill(child.Pid(), SIGTERM);
+  // Generous: it ends at once, but a loaded machine must not fail the test.
+  const int status = child.WaitExitWithin(3000);
+  child.SuspendOutput(false);
+  ASSERT_NE(status, -1) << "SIGTERM was not honoured while output was suspended";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  close(beats[0]);
+  EXPECT_TRUE(child.WaitFor(kLeave, mark)) << "the terminal was not handed back once it drained";
+  EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore()));
 }
 
 }  // namespace

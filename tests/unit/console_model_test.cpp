@@ -93,4 +93,52 @@ TEST(ModelTest, WriteIsClippedToTheBufferAndReportsWhatItWrote) {
   ASSERT_TRUE(screen.WriteOutput(cells, COORD{6, 1}, COORD{0, 0}, &left));
   EXPECT_EQ(screen.RowText(0), "23");
 }
+
+// Every cell a write or a scroll changes lies within the spans the buffer
+// reports as changed: a renderer that visits only those misses nothing.
+TEST(ScreenBufferChanges, EveryChangedCellIsInTheReportedSpans) {
+  struct Case {
+    const char* Name;
+    void (*Change)(model::ScreenBuffer&);
+  };
+  const Case cases[] = {
+      {"write, clipped at the right",
+       [](model::ScreenBuffer& s) {
+         CHAR_INFO cells[3] = {Blank(0x1E), Blank(0x1E), Blank(0x1E)};
+         SMALL_RECT region{2, 1, 4, 1};
+         s.WriteOutput(cells, COORD{3, 1}, COORD{0, 0}, &region);
+       }},
+      {"scroll up by one",
+       [](model::ScreenBuffer& s) {
+         const SMALL_RECT all{0, 0, 3, 3};
+         s.Scroll(all, &all, COORD{0, -1}, Blank(0x70));
+       }},
+      {"scroll of a part, clipped",
+       [](model::ScreenBuffer& s) {
+         const SMALL_RECT part{1, 1, 2, 2};
+         const SMALL_RECT clip{0, 0, 2, 3};
+         s.Scroll(part, &clip, COORD{2, 2}, Blank(0x70));
+       }},
+      {"a cell through At", [](model::ScreenBuffer& s) { s.At(3, 3).Char = 'z'; }},
+  };
+  for (const Case& c : cases) {
+    model::ScreenBuffer screen = Lettered();
+    screen.ClearChanged();
+    const model::ScreenBuffer before = screen;
+    c.Change(screen);
+    const model::ScreenBuffer& after = screen;  // reading through At must not mark
+    for (int y = 0; y < 4; ++y) {
+      for (int x = 0; x < 4; ++x) {
+        if (after.At(x, y) == before.At(x, y)) continue;
+        const model::ScreenBuffer::Span& span = after.ChangedIn(y);
+        EXPECT_TRUE(y >= after.ChangedTop() && y <= after.ChangedBottom() && x >= span.Left &&
+                    x <= span.Right)
+            << c.Name << ": cell " << x << "," << y;
+      }
+    }
+    screen.ClearChanged();
+    EXPECT_LT(screen.ChangedBottom(), screen.ChangedTop()) << c.Name;
+  }
+}
+
 }  // namespace
