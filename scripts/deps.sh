@@ -2,7 +2,7 @@
 # Makes sure the Debian packages a make target needs are installed.
 # As root it installs what is missing with apt-get; otherwise it names the
 # missing packages and the command that installs them, and fails.
-#   scripts/deps.sh run|test|package|bench|fuzz|tsan
+#   scripts/deps.sh run|test|package|bench|fuzz|tsan|mutants
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libasound2-dev)
@@ -13,6 +13,7 @@ package_packages=("${run_packages[@]}" dpkg-dev file)
 bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev)
 fuzz_packages=("${run_packages[@]}" clang libclang-rt-14-dev)
 tsan_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
+mutants_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux faketime python3)
 
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
@@ -21,7 +22,8 @@ case "${1:-}" in
   bench) wanted=("${bench_packages[@]}") ;;
   fuzz) wanted=("${fuzz_packages[@]}") ;;
   tsan) wanted=("${tsan_packages[@]}") ;;
-  *) echo "usage: $0 run|test|package|bench|fuzz|tsan" >&2; exit 2 ;;
+  mutants) wanted=("${mutants_packages[@]}") ;;
+  *) echo "usage: $0 run|test|package|bench|fuzz|tsan|mutants" >&2; exit 2 ;;
 esac
 # Extra packages a caller asks for (for instance the Windows cross build).
 if [ -n "${ROUSEL_EXTRA_PACKAGES:-}" ]; then
