@@ -84,8 +84,9 @@ def swaps(line, code, offset=0):
     return found
 
 
-def mutations(line, code):
-    """(operator, new line) for every single change of one line."""
+def mutations(line, code, statement):
+    """(operator, new line) for every single change of one line; statement
+    says whether the line starts a statement (not a continuation)."""
     out = []
     def at(regex, op, new):
         for m in re.finditer(regex, code):
@@ -100,7 +101,7 @@ def mutations(line, code):
             for k in [n + 1] + ([n - 1] if n > 0 else []):
                 out.append(("constant", line[:m.start(1)] + str(k) + line[m.end(1):]))
     call = re.match(r"^(\s*)(\(void\)\s*)?([\w:.>-]+)\s*\(.*\);$", code)
-    if call and call.group(3).split(":")[-1] not in KEYWORDS and items(code[:-1]):
+    if statement and call and call.group(3).split(":")[-1] not in KEYWORDS and items(code[:-1]):
         out.append(("dropped call", call.group(1) + ";"))
     eq = re.search(r"=\s*\{(.*)\};?$", code)
     for new in swaps(line, eq.group(1) if eq else code, eq.start(1) if eq else 0):
@@ -115,11 +116,12 @@ def candidates(path):
     for line in lines:
         code, in_block = mask(line, in_block)
         codes.append(code)
-    found = []
+    found, prev = [], ";"
     for i, (line, code) in enumerate(zip(lines, codes)):
+        statement, prev = prev[-1:] in ";{}:)", code.strip() or prev
         if not code.strip() or SKIP.search(code):
             continue
-        for op, new in mutations(line, code):
+        for op, new in mutations(line, code, statement):
             if new != line:
                 found.append({"file": path, "line": i, "op": op, "new": [new], "old": [line]})
         this, after = row(code), i + 1 < len(codes) and row(codes[i + 1])
@@ -153,6 +155,17 @@ def load_equivalent():
                 known[(entry.get("file"), entry.get("line"))] = entry.get("why", "")
                 entry = {}
     return known
+
+
+def mark_equivalent(mutants):
+    """Survivors on the equivalent list become equivalent (and back, if taken off)."""
+    known = load_equivalent()
+    for m in mutants:
+        if m["status"] == "equivalent":
+            m["status"], _ = m.pop("was"), m.pop("why")
+        if m["status"] in ("survived", "not built") and (m["file"], label(m)) in known:
+            m["was"], m["status"], m["why"] = m["status"], "equivalent", known[m["file"], label(m)]
+    return mutants
 
 
 def run(cmd, timeout=None, cwd=None, env=None):
@@ -275,9 +288,15 @@ def main():
     ap.add_argument("--files", action="append", help="only files matching this glob")
     ap.add_argument("--no-e2e", action="store_true", help="unit tests only")
     ap.add_argument("--list", action="store_true", help="list the sample, run nothing")
+    ap.add_argument("--rescore", action="store_true",
+                    help="report the last run again with the equivalent list as it is now")
     ap.add_argument("-j", "--jobs", type=int, default=2)
     args = ap.parse_args()
 
+    if args.rescore:
+        last = json.loads((WORK / "results.json").read_text())
+        report(mark_equivalent(last["mutants"]), argparse.Namespace(**last["args"]))
+        return 0
     files = git_files([f"{d}/{g}" for d in FOLDERS for g in SOURCES])
     if args.files:
         files = [f for f in files if any(fnmatch.fnmatch(f, g) for g in args.files)]
@@ -294,7 +313,7 @@ def main():
 
     build_cmd, unit, e2e = configure(args.jobs)
     limits, e2e = baseline(unit, e2e, not args.no_e2e)
-    equivalent, started, original = load_equivalent(), time.time(), {}
+    started, original = time.time(), {}
     try:
         for n, m in enumerate(sample, 1):
             # One mutant at a time: the file mutated before is put back and
@@ -307,13 +326,13 @@ def main():
             lines[m["line"]:m["line"] + len(m["new"])] = m["new"]
             path.write_text("\n".join(lines))
             m["status"] = verdict(build_cmd, unit, e2e, limits, str(BUILD / "rousel"))
-            if m["status"] in ("survived", "not built") and (m["file"], label(m)) in equivalent:
-                m["status"], m["why"] = "equivalent", equivalent[(m["file"], label(m))]
+            mark_equivalent([m])
             print(f'[{n}/{len(sample)} {time.time() - started:5.0f}s] {m["file"]}:{m["line"] + 1}'
                   f' {m["op"]}: {m["status"]}', flush=True)
     finally:
         for path, text in original.items():
             path.write_text(text)
+    (WORK / "results.json").write_text(json.dumps({"args": vars(args), "mutants": sample}))
     report(sample, args)
     return 0
 
