@@ -6,11 +6,11 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run build test test-windows package bench fuzz tsan mutants deps-fuzz deps-tsan deps-run deps-test deps-package deps-bench deps-mutants format format-check tidy clean
+.PHONY: run build test test-windows package bench fuzz tsan mutants deps-fuzz deps-tsan deps-run deps-test deps-windows deps-package deps-bench deps-mutants format format-check tidy clean
 
 run: deps-run
 	cmake --preset release -DROUSEL_TESTS=OFF >/dev/null
-	cmake --build --preset release --target rousel -j $(JOBS)
+	cmake --build --preset release --target rousel rousel-keydump -j $(JOBS)
 	./build/release/rousel
 
 build: deps-run
@@ -24,13 +24,16 @@ test: deps-test
 
 # The two Windows builds (MinGW-w64), their import tables, and the
 # end-to-end scenarios against rousel.exe under Wine.
-test-windows: deps-test
+test-windows: deps-windows
 	scripts/windows-tests.sh
 
-# The Debian package (on Windows builds, the zip) in build/package/.
+deps-windows:
+	@scripts/deps.sh windows
+
+# The Debian package in build/package/, built with the distribution's
+# build flags (the Windows zip: cmake --build <windows build> --target package).
 package: deps-package
-	cmake -S . -B build/package -DCMAKE_BUILD_TYPE=Release -DROUSEL_WERROR=ON -DROUSEL_TESTS=OFF -DROUSEL_BENCH=OFF >/dev/null
-	cmake --build build/package --target package -j $(JOBS)
+	packaging/build-package.sh build/package $(JOBS)
 
 deps-package:
 	@scripts/deps.sh package
@@ -90,3 +93,12 @@ tidy: build
 
 clean:
 	rm -rf build
+
+# The Windows zips, 64-bit and 32-bit (MinGW-w64): rousel.exe, the README
+# and the LICENSE, in build/windows-x64 and build/windows-x86.
+.PHONY: package-windows
+package-windows: deps-windows
+	for preset in windows-x64 windows-x86; do \
+	  cmake --preset $$preset >/dev/null && \
+	  cmake --build build/$$preset --target package -j $(JOBS) || exit 1; \
+	done

@@ -91,6 +91,18 @@ void PasswordEntryKey(uint8_t key) {
   }
 }
 
+// One key of an entry field: Alt+X leaves the program; any other scan code
+// is passed over, and a character goes to the field.
+void EntryFieldKey(void (*fieldKey)(uint8_t)) {
+  AlarmState.Key = ReadKey();
+  if (AlarmState.PrevKey == 0) {
+    if (AlarmState.Key == ScanAltX) ExitProgram(0);
+  } else {
+    fieldKey(AlarmState.Key);
+  }
+  AlarmState.PrevKey = AlarmState.Key;
+}
+
 }  // namespace
 
 void EditPasswordField(uint8_t (&field)[PasswordLength], uint8_t key) {
@@ -150,15 +162,7 @@ void TimeEntry() {
   GotoXY(TimeFieldColumn, 1);
   TextColor(15);
   AlarmState.EntryIndex = 1;
-  while (!AlarmState.TimeEntered) {
-    AlarmState.Key = ReadKey();
-    if (AlarmState.PrevKey == 0) {
-      if (AlarmState.Key == ScanAltX) ExitProgram(0);
-    } else {
-      TimeEntryKey(AlarmState.Key);
-    }
-    AlarmState.PrevKey = AlarmState.Key;
-  }
+  while (!AlarmState.TimeEntered) EntryFieldKey(TimeEntryKey);
   TextColor(7);
 }
 
@@ -173,15 +177,7 @@ void PasswordEntry() {
   TextColor(15);
   GotoXY(PasswordFieldColumn, PasswordRow);
   AlarmState.EntryIndex = 0;
-  while (!AlarmState.PasswordSet && AlarmState.PasswordChecking) {
-    AlarmState.Key = ReadKey();
-    if (AlarmState.PrevKey == 0) {
-      if (AlarmState.Key == ScanAltX) ExitProgram(0);
-    } else {
-      PasswordEntryKey(AlarmState.Key);
-    }
-    AlarmState.PrevKey = AlarmState.Key;
-  }
+  while (!AlarmState.PasswordSet && AlarmState.PasswordChecking) EntryFieldKey(PasswordEntryKey);
   TextColor(7);
 }
 

@@ -8,11 +8,14 @@
 namespace {
 
 constexpr uint8_t ValueColumn = 37;
-constexpr uint8_t CurrentTimeRow = 2;
-constexpr uint8_t RemainingTimeRow = 3;
-constexpr uint8_t SleepTimeRow = 5;
-constexpr uint8_t ScreenOutputRow = 6;
-constexpr uint8_t PasswordCheckingRow = 7;
+// The rows of the values that are redrawn in place.
+enum : uint8_t {
+  CurrentTimeRow = 2,
+  RemainingTimeRow = 3,
+  SleepTimeRow = 5,
+  ScreenOutputRow = 6,
+  PasswordCheckingRow = 7,
+};
 // Blank rows between the last panel row and the help text, plus one.
 constexpr uint8_t HelpDistance = 4;
 

@@ -25,7 +25,7 @@
 #include "app/status_screen.h"
 #include "console/clock.h"
 #include "console/console_output.h"
-#include "posix/core_key_decoder.h"
+#include "posix/vt/key_decoder.h"
 
 namespace {
 
@@ -151,11 +151,11 @@ std::vector<uint8_t> TypicalInput() {
 
 void BM_KeyDecoderPerByte(benchmark::State& state) {
   const std::vector<uint8_t> input = TypicalInput();
-  term::KeyDecoder decoder;
+  vt::KeyDecoder decoder;
   uint64_t now = 0;
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the idiom
     decoder.Feed(input.data(), input.size(), now);
-    term::KeyEvent key;
+    vt::KeyEvent key;
     while (decoder.Pop(&key)) benchmark::DoNotOptimize(key);
     // Far apart, so no lone Esc is ever still waiting for the rest.
     now += 1000;

@@ -33,7 +33,7 @@
 #include "app/status_screen.h"
 #include "console/console_output.h"
 #include "model/console_model.h"
-#include "posix/terminal_session.h"
+#include "posix/session/session.h"
 
 namespace {
 
@@ -57,8 +57,8 @@ int markFd = -1;
 int goFd = -1;
 
 std::vector<model::Cell> Snapshot() {
-  std::lock_guard lock(term::SessionMutex());
-  const model::ScreenBuffer& screen = term::ConsoleLocked().Screen;
+  std::lock_guard lock(session::SessionMutex());
+  const model::ScreenBuffer& screen = session::ConsoleLocked().Screen;
   std::vector<model::Cell> cells;
   for (int y = 0; y < screen.Height(); ++y)
     for (int x = 0; x < screen.Width(); ++x) cells.push_back(screen.At(x, y));

@@ -39,7 +39,7 @@ bool IncrementDigits(std::string& digits) {
   return true;
 }
 
-constexpr size_t kSignificantDigits = 18;
+constexpr size_t SignificantDigits = 18;
 
 }  // namespace
 
@@ -78,12 +78,12 @@ std::string FormatFixed(long double value, int width, int decimals) {
     if (!power.empty() && power.front() == '+') power.remove_prefix(1);
     std::from_chars(power.data(), power.data() + power.size(), exponent);
     // At most 18 significant digits, rounded to nearest, ties to even.
-    if (digits.size() > kSignificantDigits) {
-      const char first = digits[kSignificantDigits];
+    if (digits.size() > SignificantDigits) {
+      const char first = digits[SignificantDigits];
       const bool restNonZero =
-          digits.find_first_not_of('0', kSignificantDigits + 1) != std::string::npos;
-      const bool odd = ((digits[kSignificantDigits - 1] - '0') & 1) != 0;
-      digits.resize(kSignificantDigits);
+          digits.find_first_not_of('0', SignificantDigits + 1) != std::string::npos;
+      const bool odd = ((digits[SignificantDigits - 1] - '0') & 1) != 0;
+      digits.resize(SignificantDigits);
       if (first > '5' || (first == '5' && (restNonZero || odd))) {
         if (IncrementDigits(digits)) {
           digits.assign(1, '1');

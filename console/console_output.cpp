@@ -14,7 +14,7 @@ int16_t ScreenWidth = 0;
 int16_t ScreenHeight = 0;
 HANDLE OutputHandle = nullptr;
 HANDLE InputHandle = nullptr;
-std::atomic<int32_t> CursorUpdaterState{-1};
+std::atomic<int32_t> CursorUpdaterState{CursorUpdaterAbsent};
 HANDLE CursorEvent = nullptr;
 uint16_t SavedCursorShape = 0;
 
@@ -22,22 +22,20 @@ namespace {
 
 // Both coordinates in one word, so the updater never sees a new column with
 // an old row.
-std::atomic<uint64_t> packedCursor{0xFFFFFFFFFFFFFFFFull};
+std::atomic<uint64_t> PackedCursor{0xFFFFFFFFFFFFFFFFull};
 
 uint64_t Pack(int32_t x, int32_t y) {
   return (static_cast<uint64_t>(static_cast<uint32_t>(y)) << 32) | static_cast<uint32_t>(x);
 }
 
-HANDLE cursorThread = nullptr;
-bool exitStepRegistered = false;
-bool scrollPlatformKnown = false;
-uint32_t scrollPlatform = 0;
-std::vector<ExitHandler> exitHandlers;
-
-constexpr int16_t kMaxScreenWidth = 256;
+HANDLE CursorThread = nullptr;
+bool ExitStepRegistered = false;
+bool ScrollPlatformKnown = false;
+uint32_t ScrollPlatform = 0;
+std::vector<ExitHandler> ExitHandlers;
 
 void StoreCursor(int32_t x, int32_t y) {
-  packedCursor.store(Pack(x, y));
+  PackedCursor.store(Pack(x, y));
 }
 
 void ConsoleExitStep();
@@ -52,15 +50,15 @@ DWORD WINAPI CursorUpdater(LPVOID /*unused*/) {
                                COORD{static_cast<SHORT>(now.X), static_cast<SHORT>(now.Y)});
       applied = now;
     }
-  } while (CursorUpdaterState.load() != -2);
-  CursorUpdaterState.store(-1);
+  } while (CursorUpdaterState.load() != CursorUpdaterStopping);
+  CursorUpdaterState.store(CursorUpdaterAbsent);
   return 0;
 }
 
 // The first time the layer needs its cursor: read it from the console and
 // start the thread that moves the console's cursor after the fact.
 void ReadCursorFromConsole() {
-  if (CursorUpdaterState.load() != -1) return;
+  if (CursorUpdaterState.load() != CursorUpdaterAbsent) return;
   CONSOLE_SCREEN_BUFFER_INFO info{};
   int32_t x = 0;
   int32_t y = 0;
@@ -77,11 +75,11 @@ void ReadCursorFromConsole() {
   StoreCursor(x, y);
   CursorEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   DWORD threadId = 0;
-  cursorThread = CreateThread(nullptr, 16384, CursorUpdater, nullptr, 0, &threadId);
-  if (cursorThread != nullptr) CursorUpdaterState.store(static_cast<int32_t>(threadId));
+  CursorThread = CreateThread(nullptr, 16384, CursorUpdater, nullptr, 0, &threadId);
+  if (CursorThread != nullptr) CursorUpdaterState.store(static_cast<int32_t>(threadId));
   SetEvent(CursorEvent);
-  if (!exitStepRegistered) {
-    exitStepRegistered = true;
+  if (!ExitStepRegistered) {
+    ExitStepRegistered = true;
     AddExitHandler(ConsoleExitStep);
   }
 }
@@ -93,7 +91,7 @@ void EnsureCursor() {
 
 void SetCursor(int32_t x, int32_t y) {
   StoreCursor(x, y);
-  if (CursorUpdaterState.load() == -1) {
+  if (CursorUpdaterState.load() == CursorUpdaterAbsent) {
     SetConsoleCursorPosition(OutputHandle, COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)});
   } else {
     SetEvent(CursorEvent);
@@ -101,7 +99,7 @@ void SetCursor(int32_t x, int32_t y) {
 }
 
 void ConsoleExitStep() {
-  CursorUpdaterState.store(-2);
+  CursorUpdaterState.store(CursorUpdaterStopping);
   SetEvent(CursorEvent);
   const CursorPosition now = GetCursorPosition();
   SetConsoleCursorPosition(OutputHandle,
@@ -162,17 +160,17 @@ class ConsoleStreamBuffer : public std::streambuf {
   char buffer_[128] = {};
 };
 
-ConsoleStreamBuffer consoleStream;
-std::streambuf* originalCoutBuffer = nullptr;
+ConsoleStreamBuffer ConsoleStream;
+std::streambuf* OriginalCoutBuffer = nullptr;
 
 void StandardOutputExitStep() {
   // Write out what is still buffered, then give the streams their own
   // buffers back.  The file descriptors stay open: the terminal stand-in
   // still restores the user's terminal through them when the process ends.
   std::cout.flush();
-  if (originalCoutBuffer != nullptr) {
-    std::cout.rdbuf(originalCoutBuffer);
-    originalCoutBuffer = nullptr;
+  if (OriginalCoutBuffer != nullptr) {
+    std::cout.rdbuf(OriginalCoutBuffer);
+    OriginalCoutBuffer = nullptr;
   }
   std::cout.flush();
   std::fflush(stdout);
@@ -181,16 +179,9 @@ void StandardOutputExitStep() {
 }  // namespace
 
 CursorPosition GetCursorPosition() {
-  const uint64_t packed = packedCursor.load();
+  const uint64_t packed = PackedCursor.load();
   return CursorPosition{static_cast<int32_t>(static_cast<uint32_t>(packed)),
                         static_cast<int32_t>(static_cast<uint32_t>(packed >> 32))};
-}
-
-int32_t CursorX() {
-  return GetCursorPosition().X;
-}
-int32_t CursorY() {
-  return GetCursorPosition().Y;
 }
 
 void InitStandardOutput() {
@@ -204,15 +195,15 @@ void InitConsole() {
 
   // Without a console on both sides nothing could be shown or read, and
   // waiting on an input handle that is not a console returns at once, so
-  // ReadKey would spin: say so and stop, as the terminal build does.
+  // ReadKey would spin: say so and stop.
   CONSOLE_SCREEN_BUFFER_INFO info{};
   DWORD waiting = 0;
   if (GetConsoleScreenBufferInfo(OutputHandle, &info) == FALSE ||
       GetNumberOfConsoleInputEvents(InputHandle, &waiting) == FALSE) {
-    std::fputs("rousel: standard input and output must be a console\n", stderr);
+    std::fputs("rousel: standard input and output must be a terminal\n", stderr);
     ExitProcess(1);
   }
-  ScreenWidth = std::min<int16_t>(info.dwSize.X, kMaxScreenWidth);
+  ScreenWidth = std::min<int16_t>(info.dwSize.X, MaxScreenWidth);
   ScreenHeight = std::min<int16_t>(info.dwSize.Y, MaxScreenHeight);
   // A console that reports no size still gets a usable area.
   if (ScreenWidth <= 0) ScreenWidth = 80;
@@ -230,7 +221,7 @@ void InitConsole() {
     TextAttr = static_cast<uint8_t>(attribute & 0xFF);
   }
 
-  if (originalCoutBuffer == nullptr) originalCoutBuffer = std::cout.rdbuf(&consoleStream);
+  if (OriginalCoutBuffer == nullptr) OriginalCoutBuffer = std::cout.rdbuf(&ConsoleStream);
 
   SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
 }
@@ -249,12 +240,12 @@ void GotoXY(uint8_t x, uint8_t y) {
 
 uint8_t WhereX() {
   EnsureCursor();
-  return static_cast<uint8_t>(CursorX() + 1);
+  return static_cast<uint8_t>(GetCursorPosition().X + 1);
 }
 
 uint8_t WhereY() {
   EnsureCursor();
-  return static_cast<uint8_t>(CursorY() + 1);
+  return static_cast<uint8_t>(GetCursorPosition().Y + 1);
 }
 
 void WriteCells(const uint8_t* run, size_t n, int column, int row, uint8_t attribute) {
@@ -272,9 +263,9 @@ void WriteCells(const uint8_t* run, size_t n, int column, int row, uint8_t attri
 
 void ScrollUp(int rows) {
   if (rows <= 0) return;
-  if (!scrollPlatformKnown) {
-    scrollPlatform = GetPlatform();
-    scrollPlatformKnown = true;
+  if (!ScrollPlatformKnown) {
+    ScrollPlatform = GetPlatform();
+    ScrollPlatformKnown = true;
   }
   const SMALL_RECT area{0, 0, static_cast<SHORT>(ScreenWidth - 1),
                         static_cast<SHORT>(ScreenHeight - 1)};
@@ -300,7 +291,7 @@ void ScrollUp(int rows) {
         WriteCells(blanks, static_cast<size_t>(ScreenWidth), 0, row, TextAttr);
     }
   };
-  if (scrollPlatform == VER_PLATFORM_WIN32_NT) {
+  if (ScrollPlatform == VER_PLATFORM_WIN32_NT) {
     move(rows);
     return;
   }
@@ -409,41 +400,41 @@ uint32_t GetPlatform() {
 }
 
 void AddExitHandler(ExitHandler handler) {
-  exitHandlers.push_back(handler);
+  ExitHandlers.push_back(handler);
 }
 
 void EndProcess(uint32_t code) {
-  while (!exitHandlers.empty()) {
-    const ExitHandler handler = exitHandlers.back();
-    exitHandlers.pop_back();
+  while (!ExitHandlers.empty()) {
+    const ExitHandler handler = ExitHandlers.back();
+    ExitHandlers.pop_back();
     handler();
   }
   ExitProcess(code);
 }
 
 void ResetConsoleServices() {
-  if (CursorUpdaterState.load() != -1) {
-    CursorUpdaterState.store(-2);
+  if (CursorUpdaterState.load() != CursorUpdaterAbsent) {
+    CursorUpdaterState.store(CursorUpdaterStopping);
     SetEvent(CursorEvent);
-    if (cursorThread != nullptr) WaitForSingleObject(cursorThread, 2000);
+    if (CursorThread != nullptr) WaitForSingleObject(CursorThread, 2000);
   }
-  CursorUpdaterState.store(-1);
-  cursorThread = nullptr;
+  CursorUpdaterState.store(CursorUpdaterAbsent);
+  CursorThread = nullptr;
   CursorEvent = nullptr;
-  packedCursor.store(Pack(-1, -1));
+  PackedCursor.store(Pack(-1, -1));
   TextAttr = 7;
   ScreenWidth = 0;
   ScreenHeight = 0;
   OutputHandle = nullptr;
   InputHandle = nullptr;
   SavedCursorShape = 0;
-  exitStepRegistered = false;
-  scrollPlatformKnown = false;
-  scrollPlatform = 0;
-  exitHandlers.clear();
-  if (originalCoutBuffer != nullptr) {
-    std::cout.rdbuf(originalCoutBuffer);
-    originalCoutBuffer = nullptr;
+  ExitStepRegistered = false;
+  ScrollPlatformKnown = false;
+  ScrollPlatform = 0;
+  ExitHandlers.clear();
+  if (OriginalCoutBuffer != nullptr) {
+    std::cout.rdbuf(OriginalCoutBuffer);
+    OriginalCoutBuffer = nullptr;
   }
   ResetKeyboard();
 }

@@ -19,11 +19,15 @@ extern int16_t ScreenHeight;
 // Standard handles, taken once by InitConsole.
 extern HANDLE OutputHandle;
 extern HANDLE InputHandle;
-// -1: no updater; -2: stop requested; otherwise the updater's thread id.
+// The updater's thread id while it runs, else one of the two states below.
 extern std::atomic<int32_t> CursorUpdaterState;
+constexpr int32_t CursorUpdaterAbsent = -1;    // not started, or ended
+constexpr int32_t CursorUpdaterStopping = -2;  // asked to end after its next wake
 extern HANDLE CursorEvent;
 extern uint16_t SavedCursorShape;
 
+// The largest console area the layer works on; a larger buffer is cut.
+constexpr int16_t MaxScreenWidth = 256;
 constexpr int16_t MaxScreenHeight = 234;
 constexpr int MaxRunLength = 256;
 
@@ -34,8 +38,6 @@ struct CursorPosition {
   int32_t Y;
 };
 CursorPosition GetCursorPosition();
-int32_t CursorX();
-int32_t CursorY();
 
 void InitConsole();
 void TextColor(uint8_t color);

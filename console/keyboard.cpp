@@ -11,19 +11,18 @@ std::atomic<bool> CheckBreak{true};
 
 namespace {
 
-uint32_t keyboardPlatform = 0;
+uint32_t KeyboardPlatform = 0;
 
 // user32's GetKBCodePage, looked up by name since a system may lack it.
 using GetKBCodePageProc = UINT(WINAPI*)();
 
-constexpr DWORD kAlt = RIGHT_ALT_PRESSED | LEFT_ALT_PRESSED;
-constexpr DWORD kCtrl = RIGHT_CTRL_PRESSED | LEFT_CTRL_PRESSED;
+constexpr DWORD Alt = RIGHT_ALT_PRESSED | LEFT_ALT_PRESSED;
+constexpr DWORD Ctrl = RIGHT_CTRL_PRESSED | LEFT_CTRL_PRESSED;
 
 // Codes of the keys 71..83 (Home, Up, PgUp, keypad -, Left, keypad 5,
 // Right, keypad +, End, Down, PgDn, Ins, Del) with Ctrl and with Alt.
-constexpr uint8_t kCtrlTable[13] = {119, 141, 132, 142, 115, 143, 116,
-                                    144, 117, 145, 118, 146, 147};
-constexpr uint8_t kAltTable[13] = {151, 152, 153, 74, 155, 76, 157, 78, 159, 160, 161, 162, 163};
+constexpr uint8_t CtrlTable[13] = {119, 141, 132, 142, 115, 143, 116, 144, 117, 145, 118, 146, 147};
+constexpr uint8_t AltTable[13] = {151, 152, 153, 74, 155, 76, 157, 78, 159, 160, 161, 162, 163};
 
 // On Windows 95 family consoles an Alt number's keypad digits are known only
 // by the codes the Alt table gives them: {code's scan byte, digit}.
@@ -31,8 +30,8 @@ struct AltDigit {
   uint8_t Scan;
   uint8_t Digit;
 };
-constexpr AltDigit kAltDigits[10] = {{151, 7}, {152, 8}, {153, 9}, {155, 4}, {76, 5},
-                                     {157, 6}, {159, 1}, {160, 2}, {161, 3}, {162, 0}};
+constexpr AltDigit AltDigits[10] = {{151, 7}, {152, 8}, {153, 9}, {155, 4}, {76, 5},
+                                    {157, 6}, {159, 1}, {160, 2}, {161, 3}, {162, 0}};
 
 uint16_t Code(int scan, int ch = 0) {
   return static_cast<uint16_t>(scan * 256 + ch);
@@ -43,9 +42,9 @@ void Append(uint16_t code) {
 }
 
 int AltKeypadDigit(const KEY_EVENT_RECORD& key, uint16_t code) {
-  if (keyboardPlatform == VER_PLATFORM_WIN32_WINDOWS) {
+  if (KeyboardPlatform == VER_PLATFORM_WIN32_WINDOWS) {
     if ((code & 0xFF) != 0) return -1;
-    for (const AltDigit& entry : kAltDigits)
+    for (const AltDigit& entry : AltDigits)
       if (entry.Scan == code >> 8) return entry.Digit;
     return -1;
   }
@@ -56,7 +55,7 @@ int AltKeypadDigit(const KEY_EVENT_RECORD& key, uint16_t code) {
 }  // namespace
 
 void InitKeyboard() {
-  keyboardPlatform = GetPlatform();
+  KeyboardPlatform = GetPlatform();
   UINT codePage = 0;
   const HMODULE user32 = LoadLibraryA("user32.dll");
   if (user32 != nullptr) {
@@ -81,13 +80,13 @@ void ResetKeyboard() {
   PendingScanCode = 0;
   AltNumber = 0;
   ExtendedPrefixes.reset();
-  keyboardPlatform = 0;
+  KeyboardPlatform = 0;
   CheckBreak.store(true);
 }
 
 uint16_t TranslateKey(DWORD state, uint8_t ch, uint8_t scan) {
-  const bool alt = (state & kAlt) != 0;
-  const bool ctrl = (state & kCtrl) != 0;
+  const bool alt = (state & Alt) != 0;
+  const bool ctrl = (state & Ctrl) != 0;
   const bool shift = (state & SHIFT_PRESSED) != 0;
 
   // Character keys; a character typed with the right Alt key (AltGr) stays a
@@ -113,8 +112,8 @@ uint16_t TranslateKey(DWORD state, uint8_t ch, uint8_t scan) {
   }
   if (scan >= 71 && scan <= 83) {
     // Here Ctrl is tried before Alt.
-    if (ctrl) return Code(kCtrlTable[scan - 71]);
-    if (alt) return Code(kAltTable[scan - 71]);
+    if (ctrl) return Code(CtrlTable[scan - 71]);
+    if (alt) return Code(AltTable[scan - 71]);
     return Code(scan);
   }
   if (scan == 87 || scan == 88) {
@@ -154,14 +153,14 @@ void UpdateKeyQueue() {
     // Wine's console reports a plain Esc key without its character; Windows
     // gives 27, which is what every phase of the program waits for.
     if (key.wVirtualKeyCode == VK_ESCAPE && ch == 0 &&
-        (key.dwControlKeyState & (kAlt | kCtrl | SHIFT_PRESSED)) == 0) {
+        (key.dwControlKeyState & (Alt | Ctrl | SHIFT_PRESSED)) == 0) {
       ch = 27;
     }
     const uint16_t code =
         TranslateKey(key.dwControlKeyState, ch, static_cast<uint8_t>(key.wVirtualScanCode & 0xFF));
     // A key that gives nothing ends this call; the rest waits for the next.
     if (code == 0) return;
-    if ((key.dwControlKeyState & kAlt) != 0 && (key.dwControlKeyState & ENHANCED_KEY) == 0) {
+    if ((key.dwControlKeyState & Alt) != 0 && (key.dwControlKeyState & ENHANCED_KEY) == 0) {
       const int digit = AltKeypadDigit(key, code);
       if (digit >= 0) {
         AltNumber = static_cast<uint8_t>((AltNumber * 10 + digit) % 256);

@@ -6,6 +6,9 @@
 // console of the tests (tests/fake/); see WIN32_CONTRACT.md beside this file.
 #pragma once
 
+// The Win32 names, types and field names stay exactly as Windows spells them.
+// NOLINTBEGIN(readability-identifier-naming)
+
 #include <cstddef>
 #include <cstdint>
 
@@ -271,3 +274,5 @@ BOOL WINAPI MessageBeep(UINT uType);
 // GetKBCodePage is never called by name: the keyboard looks it up with
 // GetProcAddress(LoadLibraryA("user32.dll"), "GetKBCodePage"), since a
 // system may lack it.
+
+// NOLINTEND(readability-identifier-naming)

@@ -35,7 +35,7 @@
 #include "fuzz/call_regions.h"
 #include "fuzz/fuzz_support.h"
 #include "model/console_model.h"
-#include "posix/core_key_decoder.h"
+#include "posix/vt/key_decoder.h"
 #include "tests/fake/fake_console.h"
 
 namespace {
@@ -72,8 +72,8 @@ struct Wind {
 Wind wind;
 
 const std::string& Phase() {
-  static const std::string kNone;
-  return fake::Titles().empty() ? kNone : fake::Titles().back();
+  static const std::string None;
+  return fake::Titles().empty() ? None : fake::Titles().back();
 }
 
 // Nothing typed is still on its way to the program.
@@ -286,7 +286,7 @@ void PushRaw(fuzz::Reader& in) {
 
 struct Script {
   fuzz::Reader& In;
-  term::KeyDecoder Decoder;
+  vt::KeyDecoder Decoder;
   uint64_t At = 0;
 };
 
@@ -345,10 +345,10 @@ bool ScheduleEvent(Script& script) {
       const size_t n = 1 + in.Below(12);
       for (size_t i = 0; i < n; ++i) args.push_back(in.Byte());
       script.Decoder.Feed(args.data(), args.size(), script.At);
-      if ((op & 0x80) != 0) script.Decoder.Tick(script.At + term::EscapeTimeoutMs);
+      if ((op & 0x80) != 0) script.Decoder.Tick(script.At + vt::EscapeTimeoutMs);
       std::vector<INPUT_RECORD> records;
-      term::KeyEvent key;
-      while (script.Decoder.Pop(&key)) term::AppendKeyRecords(key, &records);
+      vt::KeyEvent key;
+      while (script.Decoder.Pop(&key)) vt::AppendKeyRecords(key, &records);
       fake::PushAt(script.At, [records] {
         CheckState();
         for (const INPUT_RECORD& record : records) fake::PushRecord(record);

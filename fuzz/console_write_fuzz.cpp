@@ -22,8 +22,8 @@
 #include "console/console_output.h"
 #include "fuzz/call_regions.h"
 #include "fuzz/fuzz_support.h"
-#include "posix/core_cp866.h"
-#include "posix/core_renderer.h"
+#include "posix/vt/cp866.h"
+#include "posix/vt/renderer.h"
 #include "tests/fake/fake_console.h"
 #include "tests/support/vt_screen.h"
 
@@ -110,9 +110,9 @@ struct Reference {
   }
 };
 
-FUZZ_NO_COVERAGE char32_t Shown(uint8_t byte, term::Charset charset) {
-  return charset == term::Charset::Utf8 ? term::Cp866ToUnicode(byte)
-                                        : static_cast<char32_t>(term::AsciiGlyph(byte));
+FUZZ_NO_COVERAGE char32_t Shown(uint8_t byte, vt::Charset charset) {
+  return charset == vt::Charset::Utf8 ? vt::Cp866ToUnicode(byte)
+                                      : static_cast<char32_t>(vt::AsciiGlyph(byte));
 }
 
 FUZZ_NO_COVERAGE void CheckConsoleMatches(Reference& ref) {
@@ -137,8 +137,8 @@ FUZZ_NO_COVERAGE void CheckConsoleMatches(Reference& ref) {
   Check(fake::MessageBeeps() == ref.Bells, "bells rung and bell bytes written differ");
 }
 
-FUZZ_NO_COVERAGE void CheckTerminalShows(const fuzz::VtScreen& vt, const term::Renderer& renderer,
-                                         term::Charset charset) {
+FUZZ_NO_COVERAGE void CheckTerminalShows(const fuzz::VtScreen& vt, const vt::Renderer& renderer,
+                                         vt::Charset charset) {
   if (!vt.Errors.empty()) {
     std::fprintf(stderr, "terminal: %s\n", vt.Errors.front().c_str());
     fuzz::Fail("the renderer sent bytes a terminal would misread");
@@ -154,8 +154,8 @@ FUZZ_NO_COVERAGE void CheckTerminalShows(const fuzz::VtScreen& vt, const term::R
       // foreground alone changed.
       const bool blank = want.Char == ' ' || want.Char == 0;
       if (got.Glyph != Shown(want.Char, charset) ||
-          (!blank && got.Fg != term::ForegroundSgr(want.Attr)) ||
-          got.Bg != term::BackgroundSgr(want.Attr)) {
+          (!blank && got.Fg != vt::ForegroundSgr(want.Attr)) ||
+          got.Bg != vt::BackgroundSgr(want.Attr)) {
         std::fprintf(stderr, "terminal cell %d,%d shows U+%04X %d/%d for byte %d attr %02X\n", x, y,
                      static_cast<unsigned>(got.Glyph), got.Fg, got.Bg, want.Char, want.Attr);
         fuzz::Fail("the terminal does not show the console");
@@ -194,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.Platform = (flags & 1) != 0 ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
   options.RefuseDestinationAboveBuffer = (flags & 2) != 0;
   options.CursorInfo = CONSOLE_CURSOR_INFO{(flags & 4) != 0 ? 100u : 25u, TRUE};
-  const term::Charset charset = (flags & 8) != 0 ? term::Charset::Ascii : term::Charset::Utf8;
+  const vt::Charset charset = (flags & 8) != 0 ? vt::Charset::Ascii : vt::Charset::Utf8;
 
   ResetConsoleServices();
   fake::Reset(options);
@@ -211,9 +211,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ScreenWidth == std::min(options.Width, 256) && ScreenHeight == std::min(options.Height, 234),
       "the console area is not the console's size, cut to 256 by 234");
 
-  term::Renderer renderer(options.Width, options.Height, charset);
-  fuzz::VtScreen vt(options.Width, options.Height, charset == term::Charset::Ascii);
-  vt.Feed(term::EnterSequence());
+  vt::Renderer renderer(options.Width, options.Height, charset);
+  fuzz::VtScreen vt(options.Width, options.Height, charset == vt::Charset::Ascii);
+  vt.Feed(vt::EnterSequence());
   vt.Feed(renderer.Render(fake::Console()));
   fuzz::CheckCallRegions(ScreenWidth, ScreenHeight);
 

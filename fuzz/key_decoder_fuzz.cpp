@@ -13,7 +13,7 @@
 #include <iterator>
 #include <vector>
 
-#include "posix/core_key_decoder.h"
+#include "posix/vt/key_decoder.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ void Check(bool ok) {
 // 866 byte from 128 up, or one of the C0 controls a key types by itself
 // (Backspace 8, Tab 9, Enter 13, Esc 27) or with Ctrl (Ctrl+letter and
 // Ctrl+punctuation).  LF and DEL never: they arrive as Enter and Backspace.
-bool CharFitsKey(const term::KeyEvent& key) {
+bool CharFitsKey(const vt::KeyEvent& key) {
   const uint8_t c = key.Char;
   if (c == 0 || (c >= 32 && c < 127) || c >= 128) return true;
   if (c == 8) return key.VirtualKey == VK_BACK;
@@ -38,7 +38,7 @@ bool CharFitsKey(const term::KeyEvent& key) {
   return c > 26 || key.VirtualKey == static_cast<WORD>('A' + c - 1);
 }
 
-void CheckKey(const term::KeyEvent& key) {
+void CheckKey(const vt::KeyEvent& key) {
   Check(key.VirtualKey != 0);
   Check((key.ControlState & ~static_cast<DWORD>(SHIFT_PRESSED | LEFT_CTRL_PRESSED |
                                                 LEFT_ALT_PRESSED | ENHANCED_KEY)) == 0);
@@ -46,7 +46,7 @@ void CheckKey(const term::KeyEvent& key) {
   // The records of one key: modifier presses, the key's press and release,
   // the modifiers' releases; every press released, every one a key record.
   std::vector<INPUT_RECORD> records;
-  term::AppendKeyRecords(key, &records);
+  vt::AppendKeyRecords(key, &records);
   Check(records.size() >= 2 && records.size() <= 8 && records.size() % 2 == 0);
   int held = 0;
   for (const INPUT_RECORD& record : records) {
@@ -63,22 +63,22 @@ void CheckKey(const term::KeyEvent& key) {
 
 // The keys of DecodeKey's own loop: wait while a prefix is partial, then
 // take what is left as timed out.
-std::vector<term::KeyEvent> DecodeAll(const uint8_t* data, size_t size) {
-  std::vector<term::KeyEvent> keys;
+std::vector<vt::KeyEvent> DecodeAll(const uint8_t* data, size_t size) {
+  std::vector<vt::KeyEvent> keys;
   size_t pos = 0;
   bool timedOut = false;
   while (pos < size) {
-    term::KeyEvent key;
+    vt::KeyEvent key;
     size_t consumed = 0;
-    const term::DecodeStatus status =
-        term::DecodeKey(data + pos, size - pos, timedOut, &key, &consumed);
-    if (status == term::DecodeStatus::Partial) {
+    const vt::DecodeStatus status =
+        vt::DecodeKey(data + pos, size - pos, timedOut, &key, &consumed);
+    if (status == vt::DecodeStatus::Partial) {
       Check(!timedOut && consumed == 0);
       timedOut = true;
       continue;
     }
     Check(consumed > 0 && consumed <= size - pos);
-    if (status == term::DecodeStatus::Complete) {
+    if (status == vt::DecodeStatus::Complete) {
       CheckKey(key);
       keys.push_back(key);
     }
@@ -87,9 +87,9 @@ std::vector<term::KeyEvent> DecodeAll(const uint8_t* data, size_t size) {
   return keys;
 }
 
-std::vector<term::KeyEvent> PopAll(term::KeyDecoder& decoder) {
-  std::vector<term::KeyEvent> keys;
-  term::KeyEvent key;
+std::vector<vt::KeyEvent> PopAll(vt::KeyDecoder& decoder) {
+  std::vector<vt::KeyEvent> keys;
+  vt::KeyEvent key;
   while (decoder.Pop(&key)) {
     CheckKey(key);
     keys.push_back(key);
@@ -97,52 +97,52 @@ std::vector<term::KeyEvent> PopAll(term::KeyDecoder& decoder) {
   return keys;
 }
 
-void CheckBounds(const term::KeyDecoder& decoder) {
-  Check(decoder.PendingBytes() < term::kMaxSequenceBytes);
-  Check(decoder.QueuedKeys() <= term::KeyDecoder::kMaxQueuedKeys);
+void CheckBounds(const vt::KeyDecoder& decoder) {
+  Check(decoder.PendingBytes() < vt::MaxSequenceBytes);
+  Check(decoder.QueuedKeys() <= vt::KeyDecoder::MaxQueuedKeys);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::vector<term::KeyEvent> expected = DecodeAll(data, size);
+  const std::vector<vt::KeyEvent> expected = DecodeAll(data, size);
 
   // All at once, at one time.
-  term::KeyDecoder whole;
+  vt::KeyDecoder whole;
   whole.Feed(data, size, 1000);
   CheckBounds(whole);
-  whole.Tick(1000 + term::EscapeTimeoutMs);
+  whole.Tick(1000 + vt::EscapeTimeoutMs);
   Check(whole.PendingBytes() == 0);
-  std::vector<term::KeyEvent> got = PopAll(whole);
-  if (expected.size() <= term::KeyDecoder::kMaxQueuedKeys) Check(got == expected);
+  std::vector<vt::KeyEvent> got = PopAll(whole);
+  if (expected.size() <= vt::KeyDecoder::MaxQueuedKeys) Check(got == expected);
 
   // Split into reads of sizes drawn from the bytes themselves, at one time:
   // the same keys.
-  term::KeyDecoder split;
+  vt::KeyDecoder split;
   got.clear();
   for (size_t pos = 0, i = 0; pos < size; ++i) {
     const size_t take = std::min<size_t>(size - pos, 1 + data[i % size] % 9);
     split.Feed(data + pos, take, 1000);
     CheckBounds(split);
     pos += take;
-    for (const term::KeyEvent& k : PopAll(split)) got.push_back(k);
+    for (const vt::KeyEvent& k : PopAll(split)) got.push_back(k);
   }
-  split.Tick(1000 + term::EscapeTimeoutMs);
-  for (const term::KeyEvent& k : PopAll(split)) got.push_back(k);
+  split.Tick(1000 + vt::EscapeTimeoutMs);
+  for (const vt::KeyEvent& k : PopAll(split)) got.push_back(k);
   Check(got == expected);
 
   // With time passing between reads (some past the timeout): only the
   // bounds and the contract hold, the keys may differ.
-  term::KeyDecoder timed;
+  vt::KeyDecoder timed;
   uint64_t now = 0;
   for (size_t pos = 0; pos < size; ++pos) {
-    now += data[pos] % 4 == 0 ? static_cast<uint64_t>(term::EscapeTimeoutMs) : 1;
+    now += data[pos] % 4 == 0 ? static_cast<uint64_t>(vt::EscapeTimeoutMs) : 1;
     timed.Feed(data + pos, 1, now);
-    Check(timed.PendingTimeoutMs(now) <= term::EscapeTimeoutMs);
+    Check(timed.PendingTimeoutMs(now) <= vt::EscapeTimeoutMs);
     CheckBounds(timed);
     PopAll(timed);
   }
-  timed.Tick(now + term::EscapeTimeoutMs);
+  timed.Tick(now + vt::EscapeTimeoutMs);
   Check(timed.PendingBytes() == 0 && timed.PendingTimeoutMs(now) == -1);
   PopAll(timed);
 
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     seed ^= seed << 5;
     return seed;
   };
-  term::KeyDecoder jittered;
+  vt::KeyDecoder jittered;
   now = 5000;
   for (size_t pos = 0; pos < size;) {
     const size_t take = std::min<size_t>(size - pos, 1 + next() % 40);
@@ -172,11 +172,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CheckBounds(jittered);
     }
     const int wait = jittered.PendingTimeoutMs(now);
-    Check(wait >= -1 && wait <= term::EscapeTimeoutMs);
+    Check(wait >= -1 && wait <= vt::EscapeTimeoutMs);
     Check((wait == -1) == (jittered.PendingBytes() == 0));
     if (next() % 4 == 0) PopAll(jittered);
   }
-  jittered.Tick(now + term::EscapeTimeoutMs);
+  jittered.Tick(now + vt::EscapeTimeoutMs);
   Check(jittered.PendingBytes() == 0);
   PopAll(jittered);
   Check(jittered.QueuedKeys() == 0);

@@ -26,7 +26,7 @@ struct Object {
 // never destroyed either: a thread still running at exit() (the cursor
 // thread) would otherwise be a joinable std::thread destroyed, which
 // terminates the process instead of letting it end.
-std::mutex registryMutex;
+std::mutex RegistryMutex;
 std::list<Object>& Registry() {
   static auto* objects = new std::list<Object>;
   return *objects;
@@ -44,25 +44,25 @@ Object& NewObject(ObjectKind kind) {
   return object;
 }
 
-Object inputObject(ObjectKind::ConsoleInput);
-Object outputObject(ObjectKind::ConsoleOutput);
+Object InputObject(ObjectKind::ConsoleInput);
+Object OutputObject(ObjectKind::ConsoleOutput);
 
 Object* AsObject(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-  if (handle == &inputObject || handle == &outputObject) return static_cast<Object*>(handle);
-  std::lock_guard lock(registryMutex);
+  if (handle == &InputObject || handle == &OutputObject) return static_cast<Object*>(handle);
+  std::lock_guard lock(RegistryMutex);
   return Known().contains(handle) ? static_cast<Object*>(handle) : nullptr;
 }
 
-std::atomic<DWORD> nextThreadId{1000};
+std::atomic<DWORD> NextThreadId{1000};
 
 }  // namespace
 
 HANDLE ConsoleInputHandle() {
-  return &inputObject;
+  return &InputObject;
 }
 HANDLE ConsoleOutputHandle() {
-  return &outputObject;
+  return &OutputObject;
 }
 HANDLE CurrentProcessHandle() {
   return INVALID_HANDLE_VALUE;
@@ -75,7 +75,7 @@ ObjectKind KindOf(HANDLE handle) {
 }
 
 HANDLE NewEvent(bool manualReset, bool initiallySignalled) {
-  std::lock_guard lock(registryMutex);
+  std::lock_guard lock(RegistryMutex);
   Object& event = NewObject(ObjectKind::Event);
   event.ManualReset = manualReset;
   event.Signalled = initiallySignalled;
@@ -113,10 +113,10 @@ DWORD WaitObject(HANDLE handle, DWORD milliseconds) {
 HANDLE StartThread(LPTHREAD_START_ROUTINE routine, LPVOID parameter, DWORD* threadId) {
   Object* thread = nullptr;
   {
-    std::lock_guard lock(registryMutex);
+    std::lock_guard lock(RegistryMutex);
     thread = &NewObject(ObjectKind::Thread);
   }
-  const DWORD id = nextThreadId++;
+  const DWORD id = NextThreadId++;
   if (threadId != nullptr) *threadId = id;
   thread->Thread = std::thread([thread, routine, parameter] {
     routine(parameter);
@@ -133,7 +133,7 @@ void JoinThreads() {
   // Join outside the registry lock: the threads look handles up while ending.
   std::list<Object*> threads;
   {
-    std::lock_guard lock(registryMutex);
+    std::lock_guard lock(RegistryMutex);
     for (Object& object : Registry())
       if (object.Kind == ObjectKind::Thread && object.Thread.joinable()) threads.push_back(&object);
   }

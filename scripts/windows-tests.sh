@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
-# The Windows build, tested for real: cross-builds rousel.exe for 64-bit and
+# The Windows builds, tested for real: cross-builds rousel.exe for 64-bit and
 # 32-bit Windows with MinGW-w64 (presets windows-x64 and windows-x86), checks
-# that each .exe imports nothing but kernel32, user32 and msvcrt, and runs the
-# end-to-end scenarios on the 64-bit one under Wine's terminal console.
+# that each .exe loads on the oldest Windows its build claims (Vista for the
+# 64-bit one, the Windows 95 family for the 32-bit one), packs each into its
+# zip and checks the zip, and runs the end-to-end scenarios on the programs
+# from the zips under Wine:
+#   - the 64-bit one as NT, through Wine's terminal console (tmux);
+#   - the 32-bit one as NT, and as Windows 98 with the speaker ports and the
+#     scrolling checked in Wine's trace;
+#   - both through the console functions themselves (rousel-console-driver),
+#     the 32-bit one as Windows 98.
 #
 #   scripts/windows-tests.sh
 #
 # Exits 77 (skipped) with one line saying why when MinGW-w64, Wine or tmux
 # is missing; Debian packages: g++-mingw-w64-x86-64-posix,
-# g++-mingw-w64-i686-win32 (or -posix), wine, wine64, tmux.
+# g++-mingw-w64-i686-win32 (or -posix), wine, wine64, tmux, python3.  The
+# 32-bit runs need Wine's i386 part (wine32:i386): as root this installs it,
+# otherwise it says how and leaves those runs out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,24 +47,101 @@ have_any wine || skip "Wine is not installed (Debian: wine, wine64)"
 have_any wineboot || skip "wineboot is missing (Debian: wine)"
 have_any wineserver || skip "wineserver is missing (Debian: wine)"
 have_any tmux || skip "tmux is not installed"
+have_any python3 || skip "python3 is not installed"
+
+# Debian's Wine runs 32-bit programs only with its i386 part.
+wine32_install="dpkg --add-architecture i386 && apt-get update && apt-get install wine32:i386"
+have_wine32() {
+  ! command -v dpkg-query >/dev/null 2>&1 ||
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'
+}
+if ! have_wine32 && [ "$(id -u)" -eq 0 ]; then
+  echo "== installing 32-bit Wine (wine32:i386)"
+  export DEBIAN_FRONTEND=noninteractive
+  # Another apt-get may hold dpkg's lock for a while.
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    { dpkg --add-architecture i386 && apt-get update -qq &&
+        apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null; } && break
+    echo "   apt-get failed (attempt $attempt), retrying in 30 s"
+    sleep 30
+  done
+fi
+wine32=true
+if ! have_wine32; then
+  wine32=false
+  echo "windows-tests: the 32-bit runs are left out: no 32-bit Wine; install it as root with:"
+  echo "    $wine32_install"
+fi
 
 jobs=${ROUSEL_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 for preset in windows-x64 windows-x86; do
-  echo "== building $preset"
+  echo "== building $preset and its zip"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
+  cmake --build "build/$preset" --target package -j "$jobs" >/dev/null
 done
 
 echo "== import tables"
-imports_ok=true
-tests/wine/check-imports.sh x86_64-w64-mingw32-objdump build/windows-x64/rousel.exe ||
-  imports_ok=false
+ok=true
+tests/wine/check-imports.sh x86_64-w64-mingw32-objdump build/windows-x64/rousel.exe \
+  --oldest vista || ok=false
 tests/wine/check-imports.sh i686-w64-mingw32-objdump build/windows-x86/rousel.exe \
-  --old-windows || imports_ok=false
+  --oldest win95 || ok=false
 
-echo "== scenarios under Wine"
-scenarios_ok=true
-tests/wine/run-scenarios.sh build/windows-x64/rousel.exe || scenarios_ok=false
+# Each zip holds the program, the README and the LICENSE in one folder, and
+# nothing else; the scenarios run on the program unpacked from it.
+unpacked=$(mktemp -d "${TMPDIR:-/tmp}/rousel-zip.XXXXXX")
+trap 'rm -rf "$unpacked"' EXIT
+echo "== zips"
+for preset in windows-x64 windows-x86; do
+  zip=$(ls "build/$preset"/rousel-*.zip)
+  folder=$(basename "$zip" .zip)
+  listing=$(python3 -c 'import sys, zipfile
+print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))))' "$zip")
+  expected=$(printf '%s/%s\n' "$folder" LICENSE "$folder" README.md "$folder" rousel.exe)
+  if [ "$listing" = "$expected" ]; then
+    echo "$zip: LICENSE, README.md, rousel.exe"
+  else
+    echo "$zip holds:" >&2
+    echo "$listing" >&2
+    echo "expected:" >&2
+    echo "$expected" >&2
+    ok=false
+  fi
+  python3 -m zipfile -e "$zip" "$unpacked/$preset"
+  cmp -s "$unpacked/$preset/$folder/LICENSE" LICENSE || { echo "$zip: LICENSE differs" >&2; ok=false; }
+  cp "build/$preset/rousel-console-driver.exe" "$unpacked/$preset/"
+  ln -s "$folder/rousel.exe" "$unpacked/$preset/rousel.exe"
+done
 
-$imports_ok && $scenarios_ok
+# The runs, side by side: most of their time is spent waiting (for Wine to
+# start, for a scenario's clock second), each in its own Wine prefix.
+x64=$unpacked/windows-x64 x86=$unpacked/windows-x86
+runs=("x64 as NT:--:$x64/rousel.exe"
+      "x64 as NT, console API:--no-faketime --console-api $x64/rousel-console-driver.exe:$x64/rousel.exe")
+if $wine32; then
+  runs+=("x86 as NT:--no-faketime --trace:$x86/rousel.exe"
+         "x86 as Windows 98:--no-faketime --windows win98:$x86/rousel.exe"
+         "x86 as Windows 98, console API:--no-faketime --windows win98 --console-api $x86/rousel-console-driver.exe:$x86/rousel.exe")
+fi
+# At most three at a time on a small machine.
+pids=()
+for i in "${!runs[@]}"; do
+  IFS=: read -r _ options exe <<<"${runs[$i]}"
+  [ "$options" = -- ] && options=""
+  while [ "$(jobs -rp | wc -l)" -ge 3 ]; do sleep 1; done
+  # shellcheck disable=SC2086 # options are words
+  (tests/wine/run-scenarios.sh $options "$exe" >"$unpacked/run$i.log" 2>&1
+   echo $? >"$unpacked/run$i.rc") &
+  pids+=($!)
+  sleep 5
+done
+for i in "${!runs[@]}"; do
+  wait "${pids[$i]}" || true
+  echo "== scenarios under Wine: ${runs[$i]%%:*}"
+  cat "$unpacked/run$i.log"
+  [ "$(cat "$unpacked/run$i.rc" 2>/dev/null)" = 0 ] || ok=false
+done
+
+$ok

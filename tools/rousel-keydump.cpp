@@ -2,7 +2,8 @@
 // Rousel makes of it.  For users whose terminal sends sequences the program
 // does not know: run it, press the key, and the line shows the raw bytes and
 // the decoded key (virtual key, scan code, character, control-key state).
-// Quits on q typed three times in a row, or Ctrl+C.
+// Bytes that make no key get a hint at the likely cause.  Quits on q typed
+// three times in a row, or Ctrl+C.
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -14,9 +15,11 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
-#include "posix/core_cp866.h"
-#include "posix/core_key_decoder.h"
+#include "posix/vt/cp866.h"
+#include "posix/vt/key_decoder.h"
+#include "tools/keydump_hint.h"
 
 namespace {
 
@@ -112,7 +115,7 @@ const char* KeyName(WORD vk) {
     WORD vk;
     const char* name;
   };
-  static constexpr Name kNames[] = {
+  static constexpr Name Names[] = {
       {VK_BACK, "Backspace"}, {VK_TAB, "Tab"},     {VK_CLEAR, "Clear"},    {VK_RETURN, "Enter"},
       {VK_ESCAPE, "Esc"},     {VK_SPACE, "Space"}, {VK_PRIOR, "PgUp"},     {VK_NEXT, "PgDn"},
       {VK_END, "End"},        {VK_HOME, "Home"},   {VK_LEFT, "Left"},      {VK_UP, "Up"},
@@ -120,13 +123,13 @@ const char* KeyName(WORD vk) {
       {VK_MULTIPLY, "Num *"}, {VK_ADD, "Num +"},   {VK_SUBTRACT, "Num -"}, {0x6E, "Num ."},
       {VK_DIVIDE, "Num /"},   {0xE7, "character"},
   };
-  for (const Name& n : kNames) {
+  for (const Name& n : Names) {
     if (n.vk == vk) return n.name;
   }
   return nullptr;
 }
 
-std::string DescribeKey(const term::KeyEvent& key) {
+std::string DescribeKey(const vt::KeyEvent& key) {
   std::string line = "  key  VK " + Format("0x%02x", key.VirtualKey);
   if (const char* name = KeyName(key.VirtualKey)) {
     line += std::string(" (") + name + ")";
@@ -143,7 +146,7 @@ std::string DescribeKey(const term::KeyEvent& key) {
   // The character as the console shows code page 866, when it is one.
   if (key.Char >= 0x20 && key.Char != 0x7F) {
     line += " '";
-    term::AppendCp866AsUtf8(line, key.Char);
+    vt::AppendCp866AsUtf8(line, key.Char);
     line += "'";
   }
   line += "  state";
@@ -151,13 +154,13 @@ std::string DescribeKey(const term::KeyEvent& key) {
     DWORD bit;
     const char* name;
   };
-  static constexpr Flag kFlags[] = {
+  static constexpr Flag Flags[] = {
       {SHIFT_PRESSED, "SHIFT_PRESSED"},           {LEFT_CTRL_PRESSED, "LEFT_CTRL_PRESSED"},
       {RIGHT_CTRL_PRESSED, "RIGHT_CTRL_PRESSED"}, {LEFT_ALT_PRESSED, "LEFT_ALT_PRESSED"},
       {RIGHT_ALT_PRESSED, "RIGHT_ALT_PRESSED"},   {ENHANCED_KEY, "ENHANCED_KEY"},
   };
   bool any = false;
-  for (const Flag& f : kFlags) {
+  for (const Flag& f : Flags) {
     if ((key.ControlState & f.bit) == 0) continue;
     line += any ? "|" : " ";
     line += f.name;
@@ -167,11 +170,14 @@ std::string DescribeKey(const term::KeyEvent& key) {
   return line + "\r\n";
 }
 
-// Prints the decoded keys; true when the user asked to quit.
-bool PrintKeys(term::KeyDecoder& decoder, int* qCount) {
-  term::KeyEvent key;
+// Prints the decoded keys; true when the user asked to quit.  *printed
+// tells whether there was any.
+bool PrintKeys(vt::KeyDecoder& decoder, int* qCount, bool* printed) {
+  vt::KeyEvent key;
   bool quit = false;
+  *printed = false;
   while (decoder.Pop(&key)) {
+    *printed = true;
     Print(DescribeKey(key));
     if (key.Char == 3 && (key.ControlState & LEFT_CTRL_PRESSED) != 0) quit = true;
     *qCount = key.Char == 'q' && key.ControlState == 0 ? *qCount + 1 : 0;
@@ -180,16 +186,39 @@ bool PrintKeys(term::KeyDecoder& decoder, int* qCount) {
   return quit;
 }
 
+// Bytes since the last key; once the decoder holds none of them back and
+// they made no key, the user gets a hint at why.
+void HintIfNoKey(std::vector<uint8_t>* unanswered, const vt::KeyDecoder& decoder, bool printed) {
+  if (printed) {
+    unanswered->clear();
+  } else if (decoder.PendingBytes() == 0 && !unanswered->empty()) {
+    Print(keydump::HintFor(unanswered->data(), unanswered->size()));
+    unanswered->clear();
+  }
+}
+
 }  // namespace
 
 int main() {
-  const bool keyMode = EnterKeyMode();
-  if (keyMode) {
-    Print("Press keys to see what the terminal sends. q three times, or Ctrl+C, quits.\r\n");
+  // Without a terminal there are no keys to show, and piped bytes would
+  // pass for keys the terminal never sent.
+  if (isatty(STDIN_FILENO) == 0) {
+    std::fputs(
+        "rousel-keydump: standard input is not a terminal; run it in the terminal "
+        "whose keys you want to see\n",
+        stderr);
+    return 1;
   }
-  term::KeyDecoder decoder;
+  if (!EnterKeyMode()) {
+    std::fputs("rousel-keydump: cannot switch the terminal's echo and line editing off\n", stderr);
+    return 1;
+  }
+  Print("Press keys to see what the terminal sends. q three times, or Ctrl+C, quits.\r\n");
+  vt::KeyDecoder decoder;
   int qCount = 0;
   bool quit = false;
+  bool printed = false;
+  std::vector<uint8_t> unanswered;
   std::array<uint8_t, 256> buffer{};
   while (!quit) {
     pollfd input{STDIN_FILENO, POLLIN, 0};
@@ -200,19 +229,23 @@ int main() {
     }
     if (ready == 0) {  // the wait for the rest of a sequence ran out
       decoder.Tick(NowMs());
-      quit = PrintKeys(decoder, &qCount);
+      quit = PrintKeys(decoder, &qCount, &printed);
+      HintIfNoKey(&unanswered, decoder, printed);
       continue;
     }
     const ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // end of input
+    if (n <= 0) break;  // the terminal hung up
     Print(DescribeBytes(buffer.data(), static_cast<size_t>(n)));
     decoder.Feed(buffer.data(), static_cast<size_t>(n), NowMs());
-    quit = PrintKeys(decoder, &qCount);
+    // Held back only while a sequence may still grow, which the decoder
+    // bounds; a stream of bytes that never makes a key is cut here.
+    if (unanswered.size() < 4 * vt::MaxSequenceBytes) {
+      unanswered.insert(unanswered.end(), buffer.data(), buffer.data() + n);
+    }
+    quit = PrintKeys(decoder, &qCount, &printed);
+    HintIfNoKey(&unanswered, decoder, printed);
   }
-  // Piped input may end in the middle of a sequence: take it as it stands.
-  decoder.Tick(NowMs() + static_cast<uint64_t>(term::EscapeTimeoutMs));
-  PrintKeys(decoder, &qCount);
   RestoreTerminal();
   return 0;
 }

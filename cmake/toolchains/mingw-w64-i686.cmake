@@ -8,3 +8,7 @@ set(ROUSEL_MINGW_TRIPLE i686-w64-mingw32)
 # load on the systems this build is for.
 set(ROUSEL_MINGW_THREADS win32 posix)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
+# The header claims Windows 4.0, the Windows 95 family and NT 4.0, which is
+# what the import check holds the imports to.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-Wl,--major-subsystem-version,4,--minor-subsystem-version,0,--major-os-version,4,--minor-os-version,0")

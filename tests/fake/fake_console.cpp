@@ -172,9 +172,6 @@ void Reset(const Options& options) {
   s.console->CursorInfo = options.CursorInfo;
 }
 
-const Options& CurrentOptions() {
-  return S().options;
-}
 model::Console& Console() {
   return *S().console;
 }
@@ -393,9 +390,9 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
   return TRUE;
 }
 
-BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add) {
   std::lock_guard lock(stateMutex);
-  S().ctrlHandler = Add != FALSE ? HandlerRoutine : nullptr;
+  S().ctrlHandler = add != FALSE ? handlerRoutine : nullptr;
   return TRUE;
 }
 

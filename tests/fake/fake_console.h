@@ -50,7 +50,6 @@ struct ProcessExit {
 struct InputExhausted {};
 
 void Reset(const Options& options = {});
-const Options& CurrentOptions();
 model::Console& Console();
 model::ScreenBuffer& Screen();
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: builds the .deb from a Release build
-# of its own (no tests, no benchmarks), installs it with apt-get, runs the
-# installed program from the PATH in tmux, leaves it with Alt+X, and removes
-# the package again, also when a check fails.  Needs root; skips (77) where
-# it cannot run.  ROUSEL_PACKAGE_JOBS sets the build's parallelism.
+# The Debian package as a user gets it: installs the .deb that
+# deb_build_test.sh built with apt-get, checks what the user finds (the
+# program on the PATH with its libraries, --version, the manual, copyright
+# and changelog), runs the installed program in tmux, leaves it with Alt+X,
+# and removes the package again, also when a check fails.  Needs root;
+# skips (77) where it cannot run.
 #   deb_install_test.sh <source dir> <work dir>
 set -uo pipefail
 source_dir=${1:?source dir}
@@ -15,15 +16,15 @@ skip() {
   exit 77
 }
 [ "$(id -u)" -eq 0 ] || skip "installing a Debian package needs root"
-for tool in dpkg-deb:dpkg apt-get:apt dpkg-shlibdeps:dpkg-dev file:file tmux:tmux man:man-db objdump:binutils; do
+for tool in dpkg-deb:dpkg apt-get:apt tmux:tmux man:man-db; do
   command -v "${tool%%:*}" >/dev/null 2>&1 || skip "${tool%%:*} is missing (Debian: ${tool#*:})"
 done
 case $(dpkg-query -W -f='${db:Status-Status}' rousel 2>/dev/null) in
   '' | not-installed | config-files) ;;
   *) skip "a rousel package is installed already; this test leaves it alone" ;;
 esac
+deb=$(built_deb "$work") || exit 77
 
-build=$work/build
 socket=rousel-deb-$$
 scratch=$(mktemp -d)
 installed=0
@@ -36,49 +37,22 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 export DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8
 
-mkdir -p "$build"
-rm -f "$build"/rousel_*.deb
-jobs=${ROUSEL_PACKAGE_JOBS:-$(nproc 2>/dev/null || echo 1)}
-if ! { cmake -S "$source_dir" -B "$build" -DCMAKE_BUILD_TYPE=Release -DROUSEL_TESTS=OFF \
-         -DROUSEL_BENCH=OFF -DROUSEL_SANITIZE=OFF -DROUSEL_WERROR=OFF &&
-       cmake --build "$build" --target package -j "$jobs"; } >"$work/build.log" 2>&1; then
-  tail -n 40 "$work/build.log" >&2
-  die "the package did not build (whole log: $work/build.log)"
-fi
-debs=("$build"/rousel_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || die "expected one rousel_*.deb in $build, found: ${debs[*]}"
-deb=${debs[0]}
-
-for row in "Package|rousel" "Version|$(project_version "$source_dir")" "Architecture|$(dpkg --print-architecture)"; do
-  got=$(dpkg-deb -f "$deb" "${row%%|*}")
-  [ "$got" = "${row#*|}" ] || problem "control field ${row%%|*} is \"$got\", not \"${row#*|}\""
-done
-
-# Every library the program links must be a dependency: a package built
-# without dpkg-shlibdeps installs fine and then cannot start elsewhere.
-depends=$(dpkg-deb -f "$deb" Depends)
-dpkg-deb -x "$deb" "$scratch/unpacked"
-needed=$(LC_ALL=C objdump -p "$scratch/unpacked/usr/bin/rousel" 2>/dev/null | awk '$1 == "NEEDED" {print $2}')
-[ -n "$needed" ] || problem "cannot read the libraries /usr/bin/rousel needs (objdump)"
-for library in $needed; do
-  case $library in
-    libasound.so.*) want=libasound2 ;;
-    libstdc++.so.*) want=libstdc++6 ;;
-    libgcc_s.so.*) want=libgcc-s1 ;;
-    libc.so.* | libm.so.*) want=libc6 ;;
-    *) continue ;;
-  esac
-  [[ ", $depends," == *", $want "* || ", $depends," == *", $want,"* ]] ||
-    problem "the program needs $library but Depends ($depends) lacks $want"
-done
-
 installed=1
 apt-get install -y -q "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log" >&2; die "apt-get install failed"; }
 system_path=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 found=$(PATH=$system_path command -v rousel)
 [ "$found" = /usr/bin/rousel ] || die "rousel on the PATH is \"$found\", not the packaged /usr/bin/rousel"
-missing=$(ldd /usr/bin/rousel 2>&1 | grep 'not found')
-[ -z "$missing" ] || problem "libraries missing after installing the dependencies: $missing"
+for program in rousel rousel-keydump; do
+  libraries=$(ldd /usr/bin/$program 2>&1)
+  missing=$(grep 'not found' <<<"$libraries")
+  [ -z "$missing" ] || problem "$program: libraries missing after installing the dependencies: $missing"
+  grep -q 'libstdc++\.so\.6 => /' <<<"$libraries" || problem "$program does not use the system's libstdc++"
+done
+answer=$(PATH=$system_path rousel --version </dev/null 2>&1)
+[ "$answer" = "Rousel $(project_version "$source_dir")" ] || problem "rousel --version says \"$answer\""
+for file in copyright changelog.gz; do
+  [ -s /usr/share/doc/rousel/$file ] || problem "/usr/share/doc/rousel/$file is not installed"
+done
 page=$(man -w rousel 2>&1)
 [ "$page" = /usr/share/man/man1/rousel.1.gz ] || problem "man -w rousel gives \"$page\""
 

@@ -14,7 +14,8 @@ install_into "$build" "$scratch/root"
 root=$scratch/root/usr
 
 # path | kind: x executable, f plain file, gz gzip -9n data, l:<target> symlink
-expected=("bin/rousel|x" "share/man/man1/rousel.1.gz|gz" "share/doc/rousel/README.md|f")
+expected=("bin/rousel|x" "share/man/man1/rousel.1.gz|gz" "share/doc/rousel/README.md|f"
+          "share/doc/rousel/copyright|f" "share/doc/rousel/changelog.gz|gz")
 [ "$keydump" = 1 ] && expected+=("bin/rousel-keydump|x" "share/man/man1/rousel-keydump.1.gz|l:rousel.1.gz")
 
 for row in "${expected[@]}"; do

@@ -21,3 +21,14 @@ install_into() {
     die "cmake --install failed"
   }
 }
+
+# built_deb WORK_DIR: the .deb that deb_build_test.sh left there; skips the
+# calling test (77) when there is none.
+built_deb() {
+  local debs=("$1"/build/rousel_*.deb)
+  [ -f "${debs[0]}" ] || {
+    echo "SKIP: no package built in $1/build (see the test package_deb_build)" >&2
+    exit 77
+  }
+  echo "${debs[0]}"
+}

@@ -27,6 +27,12 @@ man --warnings -E UTF-8 -l "$page" 2>"$scratch/man.err" | col -bx >"$scratch/ren
 width=$(wc -L <"$scratch/rendered")
 [ "$width" -le 80 ] || problem "the page renders $width columns wide at MANWIDTH=80"
 
+# The source reads right as it stands: "man ./packaging/rousel.1".
+man -E UTF-8 -l "$source/packaging/rousel.1" 2>/dev/null | col -bx >"$scratch/source"
+leftover=$(grep -o '@[A-Za-z_]*@' "$scratch/source" | sort -u)
+[ -z "$leftover" ] || problem "packaging/rousel.1 shows placeholders: $leftover"
+cmp -s "$scratch/source" "$scratch/rendered" || problem "the installed page differs from packaging/rousel.1"
+
 whatis=$(lexgrog "$page" 2>&1)
 [[ $whatis == *'"rousel - alarm clock for the text console"'* ]] ||
   problem "lexgrog reads the NAME section as: $whatis"

@@ -21,7 +21,7 @@
 #define VT_NO_COVERAGE
 #endif
 
-namespace vt {
+namespace vtscreen {
 
 struct VtCell {
   char32_t Glyph = U' ';
@@ -278,9 +278,9 @@ class VtScreen {
   int bg_ = 0;
 };
 
-}  // namespace vt
+}  // namespace vtscreen
 
 namespace fuzz {
-using vt::VtCell;
-using vt::VtScreen;
+using vtscreen::VtCell;
+using vtscreen::VtScreen;
 }  // namespace fuzz

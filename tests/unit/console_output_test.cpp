@@ -268,14 +268,15 @@ TEST_F(ConsoleServicesTest, CursorThreadAppliesTheLastPositionAndStopsAtExit) {
   EXPECT_EQ(fake::Console().Cursor.Y, 4);
   EXPECT_THROW(EndProcess(0), fake::ProcessExit);
   const auto stopBy = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (std::chrono::steady_clock::now() < stopBy && CursorUpdaterState.load() != -1)
+  while (std::chrono::steady_clock::now() < stopBy &&
+         CursorUpdaterState.load() != CursorUpdaterAbsent)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(CursorUpdaterState.load(), -1);
+  EXPECT_EQ(CursorUpdaterState.load(), CursorUpdaterAbsent);
 }
 
 TEST_F(ConsoleServicesTest, WithoutThreadEveryCursorSettingMovesAtOnce) {
   Start();
-  EXPECT_EQ(CursorUpdaterState.load(), -1);
+  EXPECT_EQ(CursorUpdaterState.load(), CursorUpdaterAbsent);
   fake::ClearCalls();
   GotoXY(4, 2);
   EXPECT_EQ(fake::Calls(), (std::vector<std::string>{"SetConsoleCursorPosition 3,1"}));

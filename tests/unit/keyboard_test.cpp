@@ -9,9 +9,9 @@ namespace {
 
 constexpr DWORD kLAlt = LEFT_ALT_PRESSED;
 constexpr DWORD kRAlt = RIGHT_ALT_PRESSED;
-constexpr DWORD kCtrl = LEFT_CTRL_PRESSED;
+constexpr DWORD Ctrl = LEFT_CTRL_PRESSED;
 constexpr DWORD kShift = SHIFT_PRESSED;
-constexpr DWORD kEnh = ENHANCED_KEY;
+constexpr DWORD Enh = ENHANCED_KEY;
 
 struct Press {
   WORD vk;
@@ -51,14 +51,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         KeyCase{"AltX", {{'X', 45, 'x', kLAlt}}, {0, 45}},
         KeyCase{"ShiftF1", {{VK_F1, 59, 0, kShift}}, {0, 84}},
-        KeyCase{"CtrlAltF10TakesAlt", {{0x79, 68, 0, kCtrl | kLAlt}}, {0, 113}},
+        KeyCase{"CtrlAltF10TakesAlt", {{0x79, 68, 0, Ctrl | kLAlt}}, {0, 113}},
         KeyCase{"F11", {{0x7A, 87, 0, 0}}, {0, 133}},
         KeyCase{"ShiftF12", {{VK_F12, 88, 0, kShift}}, {0, 136}},
         KeyCase{"AltF12", {{VK_F12, 88, 0, kLAlt}}, {0, 140}},
-        KeyCase{"GreyUp", {{VK_UP, 72, 0, kEnh}}, {0, 72}},
-        KeyCase{"CtrlLeft", {{VK_LEFT, 75, 0, kCtrl | kEnh}}, {0, 115}},
-        KeyCase{"AltGreyUp", {{VK_UP, 72, 0, kLAlt | kEnh}}, {0, 152}},
-        KeyCase{"CtrlAltHomeTakesCtrl", {{VK_HOME, 71, 0, kCtrl | kLAlt | kEnh}}, {0, 119}},
+        KeyCase{"GreyUp", {{VK_UP, 72, 0, Enh}}, {0, 72}},
+        KeyCase{"CtrlLeft", {{VK_LEFT, 75, 0, Ctrl | Enh}}, {0, 115}},
+        KeyCase{"AltGreyUp", {{VK_UP, 72, 0, kLAlt | Enh}}, {0, 152}},
+        KeyCase{"CtrlAltHomeTakesCtrl", {{VK_HOME, 71, 0, Ctrl | kLAlt | Enh}}, {0, 119}},
         KeyCase{"AltKeypadMinus", {{VK_SUBTRACT, 74, 0, kLAlt}}, {0, 74}},
         KeyCase{"Enter", {{VK_RETURN, 28, 13, 0}}, {13}},
         KeyCase{"AltEnter", {{VK_RETURN, 28, 13, kLAlt}}, {0, 166}},
@@ -68,16 +68,16 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"ShiftTab", {{VK_TAB, 15, 9, kShift}}, {0, 15}},
         KeyCase{"EscWithoutCharacterIsStillEsc", {{VK_ESCAPE, 1, 0, NUMLOCK_ON}}, {27}},
         KeyCase{"AltEscWithoutCharacterIsNotEsc", {{VK_ESCAPE, 1, 0, kLAlt}}, {}},
-        KeyCase{"CtrlA", {{'A', 30, 1, kCtrl}}, {1}},
-        KeyCase{"CtrlTwoWithoutCharacter", {{'2', 3, 0, kCtrl}}, {0, 3}},
+        KeyCase{"CtrlA", {{'A', 30, 1, Ctrl}}, {1}},
+        KeyCase{"CtrlTwoWithoutCharacter", {{'2', 3, 0, Ctrl}}, {0, 3}},
         KeyCase{"AltBackspace", {{VK_BACK, 14, 8, kLAlt}}, {0, 14}},
-        KeyCase{"AltGrCharacterStaysCharacter", {{'Q', 16, '@', kRAlt | kCtrl}}, {'@'}},
+        KeyCase{"AltGrCharacterStaysCharacter", {{'Q', 16, '@', kRAlt | Ctrl}}, {'@'}},
         KeyCase{"RightAltWith240GivesScan", {{'Q', 16, 240, kRAlt}}, {0, 16}},
-        KeyCase{"CtrlSlash", {{VK_DIVIDE, 53, 0, kCtrl | kEnh}}, {0, 149}},
-        KeyCase{"AltSlash", {{VK_DIVIDE, 53, 0, kLAlt | kEnh}}, {0, 164}},
+        KeyCase{"CtrlSlash", {{VK_DIVIDE, 53, 0, Ctrl | Enh}}, {0, 149}},
+        KeyCase{"AltSlash", {{VK_DIVIDE, 53, 0, kLAlt | Enh}}, {0, 164}},
         KeyCase{"KeypadStarAlt", {{VK_MULTIPLY, 55, 0, kLAlt}}, {0, 55}},
         KeyCase{"ModifiersAloneGiveNothing",
-                {{VK_SHIFT, 42, 0, kShift}, {VK_CONTROL, 29, 0, kCtrl}, {VK_MENU, 56, 0, kLAlt}},
+                {{VK_SHIFT, 42, 0, kShift}, {VK_CONTROL, 29, 0, Ctrl}, {VK_MENU, 56, 0, kLAlt}},
                 {}},
         KeyCase{"AltSpaceGivesNothingButTheNextKeyComes",
                 {{VK_SPACE, 57, ' ', kLAlt}, {'A', 30, 'a', 0}},
@@ -98,8 +98,8 @@ void AltNumber(const std::vector<Press>& digits) {
 
 // Keypad keys with Num Lock on, as an NT console reports them with Alt held.
 Press Pad(int digit) {
-  static const WORD kScans[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
-  return Press{static_cast<WORD>(VK_NUMPAD0 + digit), kScans[digit],
+  static const WORD Scans[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
+  return Press{static_cast<WORD>(VK_NUMPAD0 + digit), Scans[digit],
                static_cast<uint8_t>('0' + digit), kLAlt | NUMLOCK_ON};
 }
 

@@ -1,39 +1,68 @@
 #!/usr/bin/env bash
-# Checks the import table of a Windows .exe: only the DLLs every Windows has
-# (kernel32, user32, msvcrt), so that it runs from wherever it is copied.
-# --old-windows also rejects kernel32 functions newer than Windows 2000 (a
-# missing import stops the loader); the 32-bit build is meant for those.
-#   tests/wine/check-imports.sh OBJDUMP EXE [--old-windows]
-# Exits 0 when clean, 1 when not, 2 on a usage error.
+# Checks that a Windows .exe loads where its build claims to:
+#   - it imports only the DLLs every Windows has (kernel32, user32, msvcrt),
+#     so that it runs from wherever it is copied;
+#   - its header's subsystem version is that of the oldest Windows claimed
+#     (4.0: the Windows 95 family and NT 4.0; 6.0: Vista), since a loader
+#     refuses a program whose header asks for a newer system;
+#   - each imported function exists, and works, on that Windows: a missing
+#     import stops the loader, and on the Windows 95 family the wide (W)
+#     functions of kernel32 are stubs that fail, the wide file functions of
+#     msvcrt need them, and msvcrt.dll has none of the 64-bit time functions
+#     (those came with the msvcrt.dll of Windows XP).
+#   tests/wine/check-imports.sh OBJDUMP EXE [--oldest win95|vista]
+# Without --oldest only the DLLs are checked.  Exits 0 when clean, 1 when
+# not, 2 on a usage error.
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 OBJDUMP EXE [--old-windows]" >&2
+  echo "usage: $0 OBJDUMP EXE [--oldest win95|vista]" >&2
   exit 2
 }
-[ $# -ge 2 ] && [ $# -le 3 ] || usage
+[ $# -eq 2 ] || { [ $# -eq 4 ] && [ "$3" = --oldest ]; } || usage
 objdump=$1
 exe=$2
-old_windows=false
-case "${3:-}" in
-  "") ;;
-  --old-windows) old_windows=true ;;
+oldest=${4:-}
+case $oldest in
+  "" | win95 | vista) ;;
   *) usage ;;
 esac
 
-# Functions toolchain runtimes pull in that kernel32 gained with XP or later.
-newer_kernel32=(
-  GetTickCount64 AddVectoredExceptionHandler RemoveVectoredExceptionHandler
-  AddVectoredContinueHandler RemoveVectoredContinueHandler
+# kernel32 functions newer than the Windows 95 family (or on it only as
+# stubs), that toolchain runtimes are known to pull in: those that came with
+# Windows 98 or NT 4.0 and are missing on Windows 95, those of Windows 2000
+# and XP, and those of Vista and later.
+not_on_win95=(
+  InterlockedCompareExchange InterlockedExchangeAdd IsDebuggerPresent
+  GetFileAttributesExA CreateWaitableTimerA SetWaitableTimer CancelIo
+  TryEnterCriticalSection SwitchToThread SignalObjectAndWait IsProcessorFeaturePresent
+  InitializeCriticalSectionAndSpinCount SetCriticalSectionSpinCount QueueUserAPC
+  GetConsoleWindow AttachConsole HeapSetInformation GetNativeSystemInfo
+  AddVectoredExceptionHandler RemoveVectoredExceptionHandler
+  RtlCaptureContext RtlVirtualUnwind RtlLookupFunctionEntry RtlUnwindEx
+)
+not_on_xp=(
+  GetTickCount64 AddVectoredContinueHandler RemoveVectoredContinueHandler
   InitializeConditionVariable SleepConditionVariableCS SleepConditionVariableSRW
   WakeConditionVariable WakeAllConditionVariable InitializeSRWLock
   AcquireSRWLockExclusive AcquireSRWLockShared ReleaseSRWLockExclusive
-  ReleaseSRWLockShared TryAcquireSRWLockExclusive TryAcquireSRWLockShared
-  InitializeCriticalSectionEx InitOnceExecuteOnce InitOnceBeginInitialize
-  GetSystemTimePreciseAsFileTime FlsAlloc FlsFree FlsGetValue FlsSetValue
-  GetCurrentProcessorNumber GetErrorMode CreateEventExA CreateEventExW
-  CreateSemaphoreExW CreateMutexExW
+  ReleaseSRWLockShared InitializeCriticalSectionEx InitOnceExecuteOnce InitOnceBeginInitialize
+  FlsAlloc FlsFree FlsGetValue FlsSetValue GetCurrentProcessorNumber GetErrorMode
+  CreateEventExA CreateEventExW CreateSemaphoreExW CreateMutexExW
 )
+not_on_vista=(
+  GetSystemTimePreciseAsFileTime TryAcquireSRWLockExclusive TryAcquireSRWLockShared
+)
+# The few wide functions the Windows 95 family implements for real.
+wide_on_win95=(lstrlenW FindResourceW FindResourceExW EnumResourceNamesW
+               EnumResourceTypesW EnumResourceLanguagesW MessageBoxW MessageBoxExW)
+# msvcrt functions that take file names or the environment in UTF-16: built
+# on the wide kernel32 functions, so they fail on the Windows 95 family.
+wide_msvcrt='^(_wfopen|_wfreopen|_wfsopen|_wopen|_wsopen|_wcreat|_waccess|_wchmod|_wstat.*|_wfind.*|_wgetenv|_wputenv|_wsystem|_wmkdir|_wrmdir|_wchdir|_wgetcwd|_wremove|_wrename|_wunlink|_wutime.*|_wexec.*|_wspawn.*|_wpopen|__wgetmainargs)$'
+# msvcrt functions of Windows XP's msvcrt.dll and later: the 64-bit time
+# type (the __int64 file functions ending in i64 are older), the locale
+# accessors, the stdio array accessor and the bounds-checking functions.
+new_msvcrt='([^i]64|64i32|_s)$|^(___lc_codepage_func|___lc_handle_func|___mb_cur_max_func|__iob_func|_get_errno|_set_errno)$'
 
 if ! listing=$("$objdump" -p "$exe" 2>&1); then
   echo "$exe: $objdump could not read it:" >&2
@@ -43,32 +72,63 @@ fi
 
 # Each "DLL Name: X" line is followed by its "vma Hint/Ord Member-Name" rows.
 mapfile -t dlls < <(awk '/^[[:space:]]*DLL Name:/ { print $3 }' <<<"$listing")
-mapfile -t kernel32_functions < <(awk '
+mapfile -t imports < <(awk '
   /^[[:space:]]*DLL Name:/ { dll = tolower($3); next }
   /^[[:space:]]*$/ { dll = "" }
-  dll == "kernel32.dll" && NF == 3 && $2 ~ /^[0-9]+$/ { print $3 }' <<<"$listing")
+  dll != "" && NF == 3 && $2 ~ /^[0-9]+$/ { print dll, $3 }' <<<"$listing")
+subsystem=$(awk '/^MajorSubsystemVersion/ { major = $2 } /^MinorSubsystemVersion/ { minor = $2 }
+  END { if (major != "") print major "." minor }' <<<"$listing")
 
-echo "$exe imports:"
+echo "$exe imports (subsystem version ${subsystem:-unknown}):"
 printf '  DLL Name: %s\n' "${dlls[@]}"
 
 status=0
-if [ ${#dlls[@]} -eq 0 ]; then
-  echo "$exe: no import table found" >&2
+complain() {
+  echo "$exe: $*" >&2
   status=1
+}
+if [ ${#dlls[@]} -eq 0 ]; then
+  complain "no import table found"
 fi
 for dll in "${dlls[@]}"; do
   case ${dll,,} in
     kernel32.dll | user32.dll | msvcrt.dll) ;;
-    *) echo "$exe: imports $dll, which a plain Windows does not have beside the .exe" >&2
-       status=1 ;;
+    *) complain "imports $dll, which a plain Windows does not have beside the .exe" ;;
   esac
 done
 
-if $old_windows; then
-  for fn in "${kernel32_functions[@]}"; do
-    [[ " ${newer_kernel32[*]} " == *" $fn "* ]] || continue
-    echo "$exe: imports kernel32 $fn, which came only with Windows XP or later" >&2
-    status=1
-  done
-fi
+in_list() {
+  local name=$1
+  shift
+  [[ " $* " == *" $name "* ]]
+}
+
+case $oldest in
+  win95)
+    [ "$subsystem" = 4.0 ] || complain "header says subsystem ${subsystem:-none}, not 4.0 (Windows 95)"
+    for entry in "${imports[@]}"; do
+      dll=${entry%% *} fn=${entry#* }
+      case $dll in
+        kernel32.dll | user32.dll)
+          if in_list "$fn" "${not_on_win95[@]}" "${not_on_xp[@]}" "${not_on_vista[@]}"; then
+            complain "imports $dll $fn, which the Windows 95 family does not have"
+          elif [[ $fn =~ [a-z0-9]W$ ]] && ! in_list "$fn" "${wide_on_win95[@]}"; then
+            complain "imports $dll $fn, a wide function that is a failing stub on the Windows 95 family"
+          fi ;;
+        msvcrt.dll)
+          if [[ $fn =~ $new_msvcrt ]]; then
+            complain "imports msvcrt $fn, which the msvcrt.dll of the Windows 95 family does not have"
+          elif [[ $fn =~ $wide_msvcrt ]]; then
+            complain "imports msvcrt $fn, which needs the wide kernel32 functions the Windows 95 family lacks"
+          fi ;;
+      esac
+    done ;;
+  vista)
+    [ "$subsystem" = 6.0 ] || complain "header says subsystem ${subsystem:-none}, not 6.0 (Windows Vista)"
+    for entry in "${imports[@]}"; do
+      dll=${entry%% *} fn=${entry#* }
+      [ "$dll" = kernel32.dll ] && in_list "$fn" "${not_on_vista[@]}" &&
+        complain "imports kernel32 $fn, which came only after Windows Vista"
+    done ;;
+esac
 exit $status

@@ -3,23 +3,52 @@
 # so that Wine uses its terminal console: a difference between it and the
 # terminal stand-in shows up as a failing scenario.  One fresh Wine prefix
 # per run.  Exit status: 0 all passed, 1 some failed, 77 Wine or tmux missing.
-#   tests/wine/run-scenarios.sh PATH/TO/rousel.exe [SCENARIO.scn...]
+#   tests/wine/run-scenarios.sh [OPTIONS] PATH/TO/rousel.exe [SCENARIO.scn...]
+# Options:
+#   --no-faketime        faketime does not reach the program (32-bit Wine):
+#                        a scenario that starts at a known time waits for its
+#                        second and gets the hour and minute through TZ
+#   --windows win98      Wine tells rousel.exe it runs on Windows 98 (platform
+#                        1), so the speaker ports and the scrolling in halves
+#                        run for real; implies --trace
+#   --trace              Wine traces the ports and the scrolls, which
+#                        check-trace.py checks for the platform
+#   --console-api DRIVER runs each scenario through rousel-console-driver.exe
+#                        (the console's own functions) instead of the terminal,
+#                        and the scenarios of tests/wine/console-scenarios too
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 e2e=$root/tests/e2e
 
-[ $# -ge 1 ] || { echo "usage: $0 PATH/TO/rousel.exe [SCENARIO.scn...]" >&2; exit 2; }
+usage() { echo "usage: $0 [--no-faketime] [--windows win98] [--trace] [--console-api DRIVER] PATH/TO/rousel.exe [SCENARIO.scn...]" >&2; exit 2; }
+faketime=true trace=false platform=2 windows="" driver=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --no-faketime) faketime=false ;;
+    --windows) [ "${2:-}" = win98 ] || usage; windows=$2; platform=1; trace=true; shift ;;
+    --trace) trace=true ;;
+    --console-api) [ -f "${2:-}" ] || usage; driver=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
+    -*) usage ;;
+    *) break ;;
+  esac
+  shift
+done
+[ $# -ge 1 ] || usage
 exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
 [ -f "$exe" ] || { echo "no program at $exe" >&2; exit 2; }
 for tool in wine wineboot wineserver tmux; do
   command -v "$tool" >/dev/null 2>&1 || { echo "wine scenarios: skipped: no $tool (Debian: wine, wine64, tmux)"; exit 77; }
 done
+$trace && ! command -v python3 >/dev/null 2>&1 && { echo "wine scenarios: skipped: no python3 for the trace"; exit 77; }
 
 scenarios=("$@")
-[ $# -gt 0 ] || scenarios=("$e2e"/scenarios/*.scn)
+if [ $# -eq 0 ]; then
+  scenarios=("$e2e"/scenarios/*.scn)
+  [ -n "$driver" ] && scenarios+=("$here"/console-scenarios/*.scn)
+fi
 
 # Scenarios about the terminal stand-in itself, or where Wine's terminal
 # console does not behave as a Windows console: the name, then why.
@@ -37,6 +66,10 @@ declare -A not_here=(
   [hostile_term_types]="the sequences the stand-in writes for each terminal type"
   [hostile_tiny_panes]=$wraps [resize]=$wraps [hostile_resize_waiting_ringing]=$wraps
 )
+if [ -n "$driver" ]; then
+  pane="the terminal going away: a console has no pane to close"
+  not_here+=([kill_pane]=$pane [hostile_killed_pane_ringing]=$pane [hostile_killed_pane_waiting]=$pane)
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/rousel-wine.XXXXXX")
 # No Mono or Gecko: wineboot neither downloads nor asks.
@@ -81,13 +114,26 @@ wineserver -p
 # server; started from a scenario they would inherit the pipe faketime waits
 # on, and faketime would wait for ever.  So they start here.
 must 120 wine cmd.exe /c exit 0
+if [ "$windows" = win98 ]; then
+  # Only rousel.exe is told it runs on Windows 98; Wine's own programs and
+  # the console driver stay on NT.
+  must 120 wine reg add 'HKCU\Software\Wine\AppDefaults\rousel.exe' /v Version /d win98 /f
+fi
 
+# The program's Wine channels: none, or the port I/O, the interrupt
+# emulation and the console's scrolls, timed.
+debug=-all
+$trace && debug=+timestamp,+int,+io,+console
+# Per scenario: the trace file, and the time zone that sets the clock.
+echo /dev/null >"$work/trace-to"
+: >"$work/tz"
 # NO_FAKE_STAT: with shifted file times Wine would rebuild the prefix.
-cat >"$work/rousel" <<EOF
+cat >"$work/rousel" <<WRAPPER
 #!/bin/sh
-exec env WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
-  LC_ALL=C.UTF-8 NO_FAKE_STAT=1 wine '$exe' "\$@"
-EOF
+[ -s '$work/tz' ] && TZ=\$(cat '$work/tz') && export TZ
+exec env WINEPREFIX='$WINEPREFIX' WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
+  LC_ALL=C.UTF-8 NO_FAKE_STAT=1 wine '$exe' "\$@" 2>>"\$(cat '$work/trace-to')"
+WRAPPER
 chmod +x "$work/rousel"
 
 # The harness as a tree of links whose lib.sh adds the Wine changes.
@@ -103,7 +149,55 @@ printf 'source %q\nsource %q\n' "$e2e/lib.sh" "$here/backend.sh" >"$harness/lib.
 
 export E2E_TIMEOUT=${E2E_TIMEOUT:-60}
 
-passed=0 failed=0 skipped=0
+# arrange_clock COPY: where faketime cannot reach, "start-at HH:MM:SS"
+# becomes a plain start at that second of a real minute, the time zone
+# making the hour and minute (Wine takes TZ in whole minutes).  One second
+# early, for Wine's start-up.
+arrange_clock() {
+  : >"$work/tz"
+  local at
+  at=$(sed -n 's/^start-at //p' "$1" | head -n 1)
+  { [ -z "$at" ] || $faketime; } && return 0
+  sed -i 's/^start-at .*/start/' "$1"
+  local hh=$((10#${at:0:2})) mm=$((10#${at:3:2})) ss=$((10#${at:6:2}))
+  local second=$(((ss + 59) % 60))
+  until [ "$((10#$(date +%S)))" -eq "$second" ]; do sleep 0.05; done
+  local now offset
+  now=$(date -u +%H:%M)
+  offset=$(((hh * 60 + mm - 10#${now:0:2} * 60 - 10#${now:3:2} + 2880) % 1440))
+  printf 'RSL-%d:%02d\n' $((offset / 60)) $((offset % 60)) >"$work/tz"
+}
+
+# run_once NAME SCENARIO: one run, through the terminal or through the
+# console driver; its output in $work/NAME.log, its trace in NAME.trace.
+run_once() {
+  local copy=$work/scenarios/$1.scn
+  # The tone is Beep or the speaker ports, which Wine sounds nowhere a test
+  # can capture (the ports are checked in the trace instead).
+  grep -vE '^(capture|expect)-tone( |$)' "$2" >"$copy"
+  : >"$work/$1.trace"
+  echo "$work/$1.trace" >"$work/trace-to"
+  arrange_clock "$copy"
+  if [ -z "$driver" ]; then
+    bash "$harness/run_scenario.sh" "$work/rousel" "$copy" >"$work/$1.log" 2>&1
+    return
+  fi
+  # The driver needs a console, which Wine gives it on a terminal.
+  local socket=rousel-driver-$$ tz=""
+  [ -s "$work/tz" ] && tz=$(cat "$work/tz")
+  rm -f "$work/$1.rc"
+  tmux -L "$socket" -f /dev/null new-session -d -s driver -x 80 -y 25 \
+    "env ${tz:+TZ=$tz} WINEPREFIX='$WINEPREFIX' WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
+       E2E_TIMEOUT=$E2E_TIMEOUT LC_ALL=C.UTF-8 wine '$driver' '$exe' '$copy' >'$work/$1.log' 2>'$work/$1.trace'; \
+     echo \$? >'$work/$1.rc'"
+  local deadline=$((SECONDS + 300))
+  until [ -s "$work/$1.rc" ] || [ "$SECONDS" -gt "$deadline" ]; do sleep 0.2; done
+  tmux -L "$socket" kill-server >/dev/null 2>&1
+  [ -s "$work/$1.rc" ] || { echo "the driver did not finish" >>"$work/$1.log"; return 1; }
+  return "$(cat "$work/$1.rc")"
+}
+
+passed=0 failed=0 skipped=0 traces=()
 mkdir "$work/scenarios"
 for scenario in "${scenarios[@]}"; do
   name=$(basename "$scenario" .scn)
@@ -112,10 +206,7 @@ for scenario in "${scenarios[@]}"; do
     skipped=$((skipped + 1))
     continue
   fi
-  # The tone is Beep, which Wine sounds nowhere a test can capture.
-  copy=$work/scenarios/$name.scn
-  grep -vE '^(capture|expect)-tone( |$)' "$scenario" >"$copy"
-  bash "$harness/run_scenario.sh" "$work/rousel" "$copy" >"$work/$name.log" 2>&1
+  run_once "$name" "$scenario"
   status=$?
   # Wine itself now and then kills a program while it exits ("Killed",
   # status 137) on a busy machine.  A scenario gets one more run, so that a
@@ -123,7 +214,7 @@ for scenario in "${scenarios[@]}"; do
   # stumbled; both runs' logs are shown when the second fails too.
   if [ "$status" -ne 0 ] && [ "$status" -ne 77 ]; then
     mv "$work/$name.log" "$work/$name.first.log"
-    bash "$harness/run_scenario.sh" "$work/rousel" "$copy" >"$work/$name.log" 2>&1
+    run_once "$name" "$scenario"
     status=$?
     if [ "$status" -eq 0 ]; then
       echo "passed on the second run: $name (first run:"
@@ -135,7 +226,14 @@ for scenario in "${scenarios[@]}"; do
     fi
   fi
   case $status in
-    0) echo "passed: $name"; passed=$((passed + 1)) ;;
+    0) echo "passed: $name"; passed=$((passed + 1))
+       # A program whose console goes away mid-tone leaves the gate open.
+       if grep -q '^kill-pane' "$scenario"; then
+         mv "$work/$name.trace" "$work/$name.killed.trace"
+         traces+=("$name.killed.trace")
+       else
+         traces+=("$name.trace")
+       fi ;;
     77) echo "skipped: $name ($(grep -m1 '^SKIP' "$work/$name.log" || echo 'by the harness'))"
         skipped=$((skipped + 1)) ;;
     *) echo "FAILED: $name"; sed 's/^/    /' "$work/$name.log"; failed=$((failed + 1)) ;;
@@ -143,4 +241,12 @@ for scenario in "${scenarios[@]}"; do
 done
 
 echo "wine: $passed passed, $failed failed, $skipped skipped"
+if $trace && [ ${#traces[@]} -gt 0 ]; then
+  echo "wine: the ports and scrolls in Wine's trace, as platform $platform"
+  rhythm=()
+  # The rhythm from the terminal runs, whose ringing goes on long enough.
+  [ "$platform" = 1 ] && [ -z "$driver" ] && rhythm=(--rhythm)
+  (cd "$work" && python3 "$here/check-trace.py" --platform "$platform" "${rhythm[@]}" "${traces[@]}") ||
+    failed=$((failed + 1))
+fi
 [ "$failed" -eq 0 ]

@@ -1,0 +1,382 @@
+#include "posix/vt/key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vt {
+namespace {
+
+#define ESC "\x1b"
+
+constexpr DWORD kShift = SHIFT_PRESSED;
+constexpr DWORD Ctrl = LEFT_CTRL_PRESSED;
+constexpr DWORD Alt = LEFT_ALT_PRESSED;
+constexpr DWORD Enh = ENHANCED_KEY;
+constexpr WORD VkPacket = 0xE7;
+
+// A string literal's bytes, NUL included.
+template <size_t N>
+std::string B(const char (&s)[N]) {
+  return std::string(s, N - 1);
+}
+
+struct KeyCase {
+  const char* name;
+  std::string bytes;
+  KeyEvent key;
+};
+
+KeyEvent F(int n, DWORD state = 0) {
+  const int scan = n <= 10 ? 58 + n : 76 + n;
+  return {static_cast<WORD>(VK_F1 + n - 1), static_cast<WORD>(scan), 0, state};
+}
+
+// Every row is one key; no row is a prefix of a longer form, so the rows may
+// also be concatenated.
+const std::vector<KeyCase>& KeyCases() {
+  static const std::vector<KeyCase> cases = {
+      {"CR is Enter", B("\r"), {VK_RETURN, 28, 13, 0}},
+      {"LF is Enter", B("\n"), {VK_RETURN, 28, 13, 0}},
+      {"Tab", B("\t"), {VK_TAB, 15, 9, 0}},
+      {"DEL is Backspace", B("\x7f"), {VK_BACK, 14, 8, 0}},
+      {"BS is Backspace", B("\b"), {VK_BACK, 14, 8, 0}},
+      {"a", B("a"), {'A', 30, 'a', 0}},
+      {"A", B("A"), {'A', 30, 'A', kShift}},
+      {"space", B(" "), {VK_SPACE, 57, ' ', 0}},
+      {"slash", B("/"), {0xBF, 53, '/', 0}},
+      {"Ctrl+A", B("\x01"), {'A', 30, 1, Ctrl}},
+      {"NUL is Ctrl+2", B("\0"), {'2', 3, 0, Ctrl}},
+      {"Ctrl+]", B("\x1d"), {0xDD, 27, 29, Ctrl}},
+      {"Alt+x", B(ESC "x"), {'X', 45, 'x', Alt}},
+      {"Alt+Enter", B(ESC "\r"), {VK_RETURN, 28, 13, Alt}},
+      {"Alt+Ctrl+A", B(ESC "\x01"), {'A', 30, 1, Alt | Ctrl}},
+      {"Alt+ie", B(ESC "\xd0\xb5"), {'T', 20, 0xA5, Alt}},
+      {"Up", B(ESC "[A"), {VK_UP, 72, 0, Enh}},
+      {"Home CSI H", B(ESC "[H"), {VK_HOME, 71, 0, Enh}},
+      {"End CSI F", B(ESC "[F"), {VK_END, 79, 0, Enh}},
+      {"Delete", B(ESC "[3~"), {VK_DELETE, 83, 0, Enh}},
+      {"keypad 5 CSI E", B(ESC "[E"), {VK_CLEAR, 76, 0, 0}},
+      {"Shift+Tab", B(ESC "[Z"), {VK_TAB, 15, 9, kShift}},
+      {"Ctrl+Left", B(ESC "[1;5D"), {VK_LEFT, 75, 0, Enh | Ctrl}},
+      {"Meta+Right reads as Alt", B(ESC "[1;9C"), {VK_RIGHT, 77, 0, Enh | Alt}},
+      {"Shift+Delete", B(ESC "[3;2~"), {VK_DELETE, 83, 0, Enh | kShift}},
+      {"F1 11~", B(ESC "[11~"), F(1)},
+      {"F10 21~", B(ESC "[21~"), F(10)},
+      {"F11 23~", B(ESC "[23~"), F(11)},
+      {"Ctrl+F12", B(ESC "[24;5~"), F(12, Ctrl)},
+      {"Shift+F1 CSI", B(ESC "[1;2P"), F(1, kShift)},
+      {"F1 [[A", B(ESC "[[A"), F(1)},
+      {"F1 SS3", B(ESC "OP"), F(1)},
+      {"Up SS3", B(ESC "OA"), {VK_UP, 72, 0, Enh}},
+      {"Ctrl+F1 old xterm", B(ESC "O5P"), F(1, Ctrl)},
+      {"Shift+F2 SS3 1;2", B(ESC "O1;2Q"), F(2, kShift)},
+      {"keypad Enter", B(ESC "OM"), {VK_RETURN, 28, 13, Enh}},
+      {"keypad /", B(ESC "Oo"), {VK_DIVIDE, 53, '/', Enh}},
+      {"keypad 0", B(ESC "Op"), {VK_NUMPAD0, 82, '0', 0}},
+      {"rxvt Ctrl+Insert", B(ESC "[2^"), {VK_INSERT, 82, 0, Enh | Ctrl}},
+      {"rxvt Shift+Delete", B(ESC "[3$"), {VK_DELETE, 83, 0, Enh | kShift}},
+      {"rxvt Shift+Up", B(ESC "[a"), {VK_UP, 72, 0, Enh | kShift}},
+      {"rxvt Ctrl+Left", B(ESC "Od"), {VK_LEFT, 75, 0, Enh | Ctrl}},
+      // UTF-8 into code page 866, on the JCUKEN keys.
+      {"ie", B("\xd0\xb5"), {'T', 20, 0xA5, 0}},
+      {"IE", B("\xd0\x95"), {'T', 20, 0x85, kShift}},
+      {"er", B("\xd1\x80"), {'H', 35, 0xE0, 0}},
+      {"yo on `", B("\xd1\x91"), {0xC0, 41, 0xF1, 0}},
+      {"numero sign", B("\xe2\x84\x96"), {'3', 4, 0xFC, kShift}},
+      {"degree sign", B("\xc2\xb0"), {VkPacket, 0, 0xF8, 0}},
+      {"no-break space", B("\xc2\xa0"), {VkPacket, 0, 0xFF, 0}},
+  };
+  return cases;
+}
+
+std::vector<KeyEvent> PopAll(KeyDecoder& decoder) {
+  std::vector<KeyEvent> keys;
+  KeyEvent key;
+  while (decoder.Pop(&key)) keys.push_back(key);
+  return keys;
+}
+
+void Feed(KeyDecoder& decoder, const std::string& bytes, uint64_t nowMs) {
+  decoder.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nowMs);
+}
+
+DecodeStatus Decode(const std::string& bytes, bool timedOut, KeyEvent* key, size_t* consumed) {
+  return DecodeKey(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), timedOut, key,
+                   consumed);
+}
+
+TEST(KeyDecoderTest, EachSequenceStreamsWholeOrByteByByte) {
+  for (const KeyCase& c : KeyCases()) {
+    SCOPED_TRACE(c.name);
+    KeyDecoder whole;
+    Feed(whole, c.bytes, 1000);
+    EXPECT_EQ(PopAll(whole), std::vector<KeyEvent>{c.key});
+    EXPECT_EQ(whole.PendingBytes(), 0U);
+    EXPECT_EQ(whole.PendingTimeoutMs(1000), -1);
+
+    // One byte a millisecond: split across reads, well inside the timeout.
+    KeyDecoder split;
+    uint64_t now = 1000;
+    for (size_t i = 0; i < c.bytes.size(); ++i, ++now) {
+      Feed(split, c.bytes.substr(i, 1), now);
+      split.Tick(now);
+      if (i + 1 < c.bytes.size()) {
+        EXPECT_EQ(split.QueuedKeys(), 0U) << "after byte " << i;
+      }
+    }
+    EXPECT_EQ(PopAll(split), std::vector<KeyEvent>{c.key});
+    EXPECT_EQ(split.PendingBytes(), 0U);
+  }
+}
+
+TEST(KeyDecoderTest, ConcatenatedSequencesDecodeAlikeInAnyChunking) {
+  std::string stream;
+  std::vector<KeyEvent> expected;
+  for (const KeyCase& c : KeyCases()) {
+    stream += c.bytes;
+    expected.push_back(c.key);
+  }
+  std::mt19937 random(866);
+  for (int round = 0; round < 20; ++round) {
+    KeyDecoder decoder;
+    std::vector<KeyEvent> got;
+    size_t pos = 0;
+    while (pos < stream.size()) {
+      const size_t take = std::min<size_t>(stream.size() - pos, 1 + random() % 40);
+      Feed(decoder, stream.substr(pos, take), 5000);
+      pos += take;
+      for (const KeyEvent& k : PopAll(decoder)) got.push_back(k);
+    }
+    EXPECT_EQ(got, expected) << "round " << round;
+  }
+}
+
+TEST(KeyDecoderTest, LoneEscWaitsExactlyTheTimeout) {
+  ASSERT_GT(EscapeTimeoutMs, 1);
+  const uint64_t t = 10000;
+  KeyDecoder decoder;
+  Feed(decoder, B(ESC), t);
+  EXPECT_EQ(decoder.PendingTimeoutMs(t), EscapeTimeoutMs);
+  decoder.Tick(t + EscapeTimeoutMs - 1);
+  EXPECT_EQ(decoder.QueuedKeys(), 0U);
+  EXPECT_EQ(decoder.PendingTimeoutMs(t + EscapeTimeoutMs - 1), 1);
+  decoder.Tick(t + EscapeTimeoutMs);
+  EXPECT_EQ(PopAll(decoder), (std::vector<KeyEvent>{{VK_ESCAPE, 1, 27, 0}}));
+  EXPECT_EQ(decoder.PendingTimeoutMs(t + EscapeTimeoutMs), -1);
+
+  // DecodeKey itself: a lone ESC is Esc only once timed out.
+  KeyEvent key;
+  size_t consumed = 0;
+  EXPECT_EQ(Decode(B(ESC), false, &key, &consumed), DecodeStatus::Partial);
+  EXPECT_EQ(Decode(B(ESC), true, &key, &consumed), DecodeStatus::Complete);
+  EXPECT_EQ(key.VirtualKey, VK_ESCAPE);
+}
+
+TEST(KeyDecoderTest, KeyAfterEscJoinsItOnlyWithinTheTimeout) {
+  const KeyEvent esc{VK_ESCAPE, 1, 27, 0};
+  const uint64_t t = 10000;
+  KeyDecoder quick;
+  Feed(quick, B(ESC), t);
+  Feed(quick, B("x"), t + EscapeTimeoutMs - 1);
+  EXPECT_EQ(PopAll(quick), (std::vector<KeyEvent>{{'X', 45, 'x', Alt}}));
+
+  // No Tick in between: the late byte itself resolves the waiting Esc.
+  KeyDecoder late;
+  Feed(late, B(ESC), t);
+  Feed(late, B("x"), t + EscapeTimeoutMs);
+  EXPECT_EQ(PopAll(late), (std::vector<KeyEvent>{esc, {'X', 45, 'x', 0}}));
+}
+
+TEST(KeyDecoderTest, EscEscIsEscThenAFreshStart) {
+  const KeyEvent esc{VK_ESCAPE, 1, 27, 0};
+  const uint64_t t = 10000;
+  KeyDecoder pair;
+  Feed(pair, B(ESC ESC), t);
+  EXPECT_EQ(PopAll(pair), std::vector<KeyEvent>{esc});  // the first at once
+  pair.Tick(t + EscapeTimeoutMs);
+  EXPECT_EQ(PopAll(pair), std::vector<KeyEvent>{esc});
+
+  KeyDecoder thenUp;
+  Feed(thenUp, B(ESC ESC "[A"), t);
+  EXPECT_EQ(PopAll(thenUp), (std::vector<KeyEvent>{esc, {VK_UP, 72, 0, Enh}}));
+}
+
+// Bytes that are no key, each fed whole and byte by byte: nothing comes out
+// and nothing is left waiting.
+TEST(KeyDecoderTest, NonKeysAreSwallowedWhole) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"focus in", B(ESC "[I")},
+      {"paste start", B(ESC "[200~")},
+      {"SGR mouse", B(ESC "[<0;120;45M")},
+      {"X10 mouse with high bytes", B(ESC "[M\x80\xff\x1b")},
+      {"too many parameters", B(ESC "[1;2;3A")},
+      {"stray continuation byte", B("\x80")},
+      {"byte UTF-8 never uses", B("\xff")},
+      {"overlong ESC", B("\xc0\x9b")},
+      {"overlong 3-byte ie", B("\xe0\x90\xb5")},
+      {"surrogate", B("\xed\xa0\x80")},
+      {"e acute, not in 866", B("\xc3\xa9")},
+      {"C1 CSI as UTF-8", B("\xc2\x9b")},
+      {"smiley glyph of byte 1", B("\xe2\x98\xba")},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    KeyDecoder whole;
+    Feed(whole, bytes, 1000);
+    EXPECT_EQ(whole.QueuedKeys(), 0U);
+    EXPECT_EQ(whole.PendingBytes(), 0U);
+
+    KeyDecoder split;
+    for (size_t i = 0; i < bytes.size(); ++i) Feed(split, bytes.substr(i, 1), 1000 + i);
+    split.Tick(1000 + bytes.size() + EscapeTimeoutMs);
+    EXPECT_EQ(split.QueuedKeys(), 0U);
+    EXPECT_EQ(split.PendingBytes(), 0U);
+  }
+}
+
+// Broken or foreign bytes never take a real key down with them.
+TEST(KeyDecoderTest, KeysAfterBrokenInputSurvive) {
+  const KeyEvent esc{VK_ESCAPE, 1, 27, 0};
+  const KeyEvent a{'A', 30, 'a', 0};
+  const std::vector<std::tuple<const char*, std::string, std::vector<KeyEvent>>> cases = {
+      {"cut 3-byte UTF-8", B("\xe2\x84") + "a", {a}},
+      {"ESC and a stray byte", B(ESC "\x80") + "a", {esc, a}},
+      {"ESC [ and a control byte", B(ESC "[\x01"), {{0xDB, 26, '[', Alt}, {'A', 30, 1, Ctrl}}},
+      {"ESC O and DEL", B(ESC "O\x7f"), {{'O', 24, 'O', Alt | kShift}, {VK_BACK, 14, 8, 0}}},
+      {"CSI broken by a control byte", B(ESC "[1;\x01"), {{'A', 30, 1, Ctrl}}},
+      {"CSI broken by ESC", B(ESC "[1" ESC "[A"), {{VK_UP, 72, 0, Enh}}},
+      {"unknown CSI then a", B(ESC "[99~a"), {a}},
+      {"overlong CSI then a", B(ESC "[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1A") + "a", {a}},
+  };
+  for (const auto& [name, bytes, expected] : cases) {
+    SCOPED_TRACE(name);
+    KeyDecoder whole;
+    Feed(whole, bytes, 1000);
+    whole.Tick(1000 + EscapeTimeoutMs);
+    EXPECT_EQ(PopAll(whole), expected);
+
+    KeyDecoder split;
+    for (size_t i = 0; i < bytes.size(); ++i) Feed(split, bytes.substr(i, 1), 1000);
+    split.Tick(1000 + EscapeTimeoutMs);
+    EXPECT_EQ(PopAll(split), expected);
+  }
+}
+
+TEST(KeyDecoderTest, TimedOutPrefixesResolve) {
+  const std::vector<std::tuple<const char*, std::string, std::vector<KeyEvent>>> cases = {
+      {"ESC [ is Alt+[", B(ESC "["), {{0xDB, 26, '[', Alt}}},
+      {"ESC O is Alt+Shift+O", B(ESC "O"), {{'O', 24, 'O', Alt | kShift}}},
+      {"cut CSI is dropped", B(ESC "[1;5"), {}},
+      {"cut mouse report is dropped", B(ESC "[M !"), {}},
+      {"cut UTF-8 is dropped", B("\xe2\x84"), {}},
+      {"ESC and cut UTF-8 is Esc", B(ESC "\xd0"), {{VK_ESCAPE, 1, 27, 0}}},
+  };
+  for (const auto& [name, bytes, expected] : cases) {
+    SCOPED_TRACE(name);
+    KeyDecoder decoder;
+    Feed(decoder, bytes, 1000);
+    EXPECT_EQ(decoder.QueuedKeys(), 0U);
+    EXPECT_EQ(decoder.PendingTimeoutMs(1000), EscapeTimeoutMs);
+    decoder.Tick(1000 + EscapeTimeoutMs);
+    EXPECT_EQ(PopAll(decoder), expected);
+    EXPECT_EQ(decoder.PendingBytes(), 0U);
+  }
+}
+
+TEST(KeyDecoderTest, TailOfACutSequenceIsSkippedNotTyped) {
+  // Over a slow link the end of Ctrl+Left comes after the timeout: the
+  // "D" must not become a typed letter.
+  KeyDecoder decoder;
+  Feed(decoder, B(ESC "[1;"), 1000);
+  decoder.Tick(1000 + EscapeTimeoutMs);
+  Feed(decoder, B("5D"), 1000 + EscapeTimeoutMs + 10);
+  EXPECT_EQ(decoder.QueuedKeys(), 0U);
+  Feed(decoder, B("5"), 2000);
+  EXPECT_EQ(PopAll(decoder), (std::vector<KeyEvent>{{'5', 6, '5', 0}}));
+
+  // A digit typed well after the cut sequence is a digit.
+  KeyDecoder later;
+  Feed(later, B(ESC "[1"), 1000);
+  later.Tick(1000 + EscapeTimeoutMs);
+  Feed(later, B("5"), 1000 + 3 * EscapeTimeoutMs);
+  EXPECT_EQ(PopAll(later), (std::vector<KeyEvent>{{'5', 6, '5', 0}}));
+}
+
+TEST(KeyDecoderTest, MemoryStaysBoundedWhateverArrives) {
+  // One endless CSI, a byte at a time: held bytes stay bounded, and none of
+  // its parameters come out as digits.
+  KeyDecoder endless;
+  Feed(endless, B(ESC "["), 0);
+  for (int i = 0; i < 20000; ++i) {
+    Feed(endless, B(";"), 1);
+    ASSERT_LT(endless.PendingBytes(), MaxSequenceBytes);
+  }
+  Feed(endless, B("A"), 1);
+  EXPECT_EQ(endless.QueuedKeys(), 0U);
+
+  // Keys never popped: the queue stops growing.
+  KeyDecoder unread;
+  Feed(unread, std::string(10000, 'a'), 0);
+  EXPECT_EQ(unread.QueuedKeys(), KeyDecoder::MaxQueuedKeys);
+}
+
+TEST(KeyDecoderTest, ClockGoingBackwardsDoesNotFireTheTimeout) {
+  KeyDecoder decoder;
+  Feed(decoder, B(ESC), 1000);
+  decoder.Tick(10);
+  EXPECT_EQ(decoder.QueuedKeys(), 0U);
+  EXPECT_EQ(decoder.PendingTimeoutMs(10), EscapeTimeoutMs);
+  decoder.Tick(1000 + EscapeTimeoutMs);
+  EXPECT_EQ(decoder.QueuedKeys(), 1U);
+}
+
+struct RecordView {
+  bool down;
+  WORD vk;
+  WORD scan;
+  uint8_t ch;
+  DWORD state;
+  bool operator==(const RecordView&) const = default;
+};
+
+std::vector<RecordView> Records(const KeyEvent& key) {
+  std::vector<INPUT_RECORD> records;
+  AppendKeyRecords(key, &records);
+  std::vector<RecordView> views;
+  for (const INPUT_RECORD& r : records) {
+    EXPECT_EQ(r.EventType, KEY_EVENT);
+    const KEY_EVENT_RECORD& k = r.Event.KeyEvent;
+    EXPECT_EQ(k.wRepeatCount, 1);
+    views.push_back({k.bKeyDown != 0, k.wVirtualKeyCode, k.wVirtualScanCode,
+                     static_cast<uint8_t>(k.uChar.AsciiChar), k.dwControlKeyState});
+  }
+  return views;
+}
+
+TEST(KeyRecordsTest, PressAndReleaseInsideTheModifiers) {
+  // A code page 866 byte above 127 survives the trip through CHAR.
+  EXPECT_EQ(Records({'T', 20, 0xA5, 0}),
+            (std::vector<RecordView>{{true, 'T', 20, 0xA5, 0}, {false, 'T', 20, 0xA5, 0}}));
+  EXPECT_EQ(Records({'X', 45, 'x', Alt}), (std::vector<RecordView>{
+                                              {true, VK_MENU, 56, 0, Alt},
+                                              {true, 'X', 45, 'x', Alt},
+                                              {false, 'X', 45, 'x', Alt},
+                                              {false, VK_MENU, 56, 0, 0},
+                                          }));
+  EXPECT_EQ(Records({VK_LEFT, 75, 0, Enh | Ctrl | kShift}),
+            (std::vector<RecordView>{
+                {true, VK_SHIFT, 42, 0, kShift},
+                {true, VK_CONTROL, 29, 0, kShift | Ctrl},
+                {true, VK_LEFT, 75, 0, Enh | Ctrl | kShift},
+                {false, VK_LEFT, 75, 0, Enh | Ctrl | kShift},
+                {false, VK_CONTROL, 29, 0, kShift},
+                {false, VK_SHIFT, 42, 0, 0},
+            }));
+}
+
+}  // namespace
+}  // namespace vt

@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""Checks what a 32-bit rousel.exe did to the speaker ports and the console
+scroll, from Wine's trace (WINEDEBUG=+timestamp,+int,+io,+console).
+
+  check-trace.py --platform 1|2 [--rhythm] TRACE...
+
+Platform 1 (the Windows 95 family): only ports 0x42, 0x43 and 0x61 are
+touched; each tone programs channel 2 for 2000 Hz (within 1 %) and clears the
+speaker gate before the next one, and the last one too; a whole-area scroll
+moves the rows in halves.  --rhythm: over all traces, tones sound for about
+100 ms every 150 ms.  Platform 2 (NT): no port is touched and a whole-area
+scroll is one move.  A trace named *.killed.trace is of a program killed
+with its console, which may end in the middle of a tone.  Exit status 0 when
+all holds, 1 otherwise.
+"""
+import argparse
+import re
+import statistics
+import sys
+
+TIMER_HZ = 1193180
+PORT = re.compile(r"^(\d+\.\d+):[0-9a-f]+:trace:io:INSTR_(in|out)port 0x([0-9a-f]+) [<>] ([0-9a-f]+)")
+SCROLL = re.compile(
+    r"^\d+\.\d+:[0-9a-f]+:trace:console:ScrollConsoleScreenBufferW "
+    r"\(\w+,\((\d+),(\d+)-(\d+),(\d+)\),.*,(-?\d+)-(-?\d+),\w+\)")
+
+
+def check_ports(lines, platform, problems, starts, lengths, killed):
+    tones = 0
+    gate_on = None
+    low = None
+    for line in lines:
+        m = PORT.match(line)
+        if not m:
+            continue
+        if platform != 1:
+            problems.append("port I/O on NT: " + line.strip())
+            return tones
+        t, direction, port, value = float(m[1]), m[2], int(m[3], 16), int(m[4], 16)
+        if port not in (0x42, 0x43, 0x61):
+            problems.append(f"port 0x{port:x} touched")
+        if direction == "in":
+            continue
+        if port == 0x61:
+            if value & 3 == 3:
+                if gate_on is not None:
+                    problems.append(f"gate set again at {t} without being cleared")
+                gate_on = t
+            elif value & 3 == 0 and gate_on is not None:
+                lengths.append((t - gate_on) * 1000)
+                gate_on = None
+        elif port == 0x43 and value != 0xB6:
+            problems.append(f"timer command 0x{value:x}, not 0xb6 (channel 2, square wave)")
+        elif port == 0x42:
+            if low is None:
+                low = value
+                continue
+            divisor = low | value << 8
+            low = None
+            hz = TIMER_HZ / divisor if divisor else 0
+            if abs(hz - 2000) > 20:
+                problems.append(f"divisor {divisor} is {hz:.0f} Hz, not 2000 Hz within 1 %")
+            if gate_on is None:
+                problems.append(f"channel 2 programmed at {t} with the gate closed")
+            else:
+                starts.append(gate_on)
+            tones += 1
+    if gate_on is not None and not killed:
+        problems.append("the speaker gate was left open after the last tone")
+    return tones
+
+
+def check_scroll(lines, platform, problems):
+    moves = []
+    for line in lines:
+        m = SCROLL.match(line)
+        # The first attempt of each move takes the whole area from row 0;
+        # a console that refuses it gets the same move in another form.
+        if m and m[2] == "0":
+            moves.append((int(m[4]) + 1, -int(m[6])))
+    whole = [(height, k) for height, k in moves if k > 1]
+    if not whole:
+        problems.append("no whole-area scroll (the first screen clears the area)")
+    for height, k in whole:
+        if platform == 1 and k != height // 2:
+            problems.append(f"a scroll of {k} rows of {height}: not in halves")
+        if platform == 2 and k != height:
+            problems.append(f"a scroll of {k} rows of {height}: not in one move")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--platform", type=int, choices=(1, 2), required=True)
+    parser.add_argument("--rhythm", action="store_true")
+    parser.add_argument("traces", nargs="+")
+    args = parser.parse_args()
+    failed = False
+    periods, lengths = [], []
+    for path in args.traces:
+        with open(path, errors="replace") as trace:
+            lines = trace.readlines()
+        problems, starts = [], []
+        # A program killed with its console may stop mid-tone.
+        killed = path.endswith(".killed.trace")
+        tones = check_ports(lines, args.platform, problems, starts, lengths, killed)
+        check_scroll(lines, args.platform, problems)
+        periods += [(b - a) * 1000 for a, b in zip(starts, starts[1:]) if b - a < 1]
+        print(f"{path}: {tones} tones" + "".join(f"\n  {p}" for p in problems))
+        failed |= bool(problems)
+    if args.rhythm:
+        if len(periods) < 5:
+            print(f"rhythm: only {len(periods)} tone periods in the traces")
+            failed = True
+        else:
+            period, length = statistics.median(periods), statistics.median(lengths)
+            print(f"rhythm: a tone every {period:.0f} ms (median of {len(periods)}), "
+                  f"{length:.0f} ms long")
+            if not 130 <= period <= 180 or not 80 <= length <= 130:
+                print("rhythm: not about 100 ms of tone every 150 ms")
+                failed = True
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
