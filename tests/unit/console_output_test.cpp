@@ -132,6 +132,21 @@ TEST_F(ConsoleServicesTest, ClrScrBlanksOnlyTheFirst234RowsOfATallBuffer) {
   EXPECT_EQ(WhereY(), 1);
 }
 
+TEST_F(ConsoleServicesTest, StartsInTheColoursUnderTheCursorBelowRow234) {
+  // Windows 10 keeps 9001 rows; the cursor may stand far below the area.
+  fake::Options options;
+  options.Height = 300;
+  options.Cursor = COORD{3, 250};
+  ResetConsoleServices();
+  fake::Reset(options);
+  fake::Screen().At(3, 250).Attr = 0x1E;
+  fake::Screen().At(3, 233).Attr = 0x4F;
+  InitStandardOutput();
+  InitConsole();
+  EXPECT_EQ(TextAttr, 0x1E);
+  EXPECT_EQ(WhereY(), 234);  // the layer's cursor is still inside its area
+}
+
 TEST_F(ConsoleServicesTest, ScrollMovesAreSplitExceptOnNt) {
   struct {
     DWORD platform;
