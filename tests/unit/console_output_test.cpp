@@ -2,6 +2,7 @@
 // services, on the in-memory console.
 #include <chrono>
 #include <iostream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +21,10 @@ struct WriteCase {
   int endX;                                       // 1-based cursor after writing
   int endY;
 };
+// CTest shows the parameter in the test name: the case's name, not its bytes.
+void PrintTo(const WriteCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const std::string kControls("a\0\t\x1b\x62", 5);  // the last byte is 'b'
 

@@ -1,5 +1,6 @@
 // Key records in, key bytes out: the translation tables, Alt numbers, the
 // code page 866 rule, the queue limits and the break handling.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct KeyCase {
   std::vector<Press> presses;
   std::vector<int> bytes;  // what ReadKey returns, in order
 };
+// CTest shows the parameter in the test name: the case's name, not its bytes.
+void PrintTo(const KeyCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::vector<int> ReadAll() {
   std::vector<int> bytes;
