@@ -6,7 +6,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: run build test test-windows package bench fuzz tsan deps-fuzz deps-tsan deps-run deps-test deps-windows deps-package deps-bench format format-check tidy clean
+.PHONY: run build test test-windows package bench fuzz tsan mutants deps-fuzz deps-tsan deps-run deps-test deps-windows deps-package deps-bench deps-mutants format format-check tidy clean
 
 run: deps-run
 	cmake --preset release -DROUSEL_TESTS=OFF >/dev/null
@@ -20,7 +20,7 @@ build: deps-run
 test: deps-test
 	cmake --preset ci >/dev/null
 	cmake --build --preset ci -j $(JOBS)
-	ctest --preset ci -j $(JOBS)
+	ctest --preset ci -j $(JOBS); status=$$?; python3 scripts/test-ratio.py; exit $$status
 
 # The two Windows builds (MinGW-w64), their import tables, and the
 # end-to-end scenarios against rousel.exe under Wine.
@@ -54,6 +54,19 @@ fuzz: deps-fuzz
 # The unit tests, the stand-in's tests and a few scenarios under ThreadSanitizer.
 tsan: deps-tsan
 	scripts/tsan.sh
+
+# Planted faults: single mutants of app/, console/ and posix/, at most
+# MUTANTS_MAX per folder (0: all), drawn with MUTANTS_SEED; the share the
+# tests kill, per folder (tests/README.md).  MUTANTS_ARGS passes more options,
+# for instance --files 'app/*' or --no-e2e.
+MUTANTS_MAX ?= 40
+MUTANTS_SEED ?= 1
+MUTANTS_ARGS ?=
+mutants: deps-mutants
+	python3 scripts/mutants.py --max $(MUTANTS_MAX) --seed $(MUTANTS_SEED) $(MUTANTS_ARGS)
+
+deps-mutants:
+	@scripts/deps.sh mutants
 
 deps-fuzz:
 	@scripts/deps.sh fuzz

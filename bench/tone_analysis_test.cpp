@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <numbers>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -50,6 +52,10 @@ struct Case {
   double ToneMs;
   double FrequencyHz;
 };
+// CTest shows the parameter in the test name: the case's name, not its bytes.
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.Name;
+}
 
 class RingingFiguresTest : public ::testing::TestWithParam<Case> {};
 
@@ -113,6 +119,9 @@ struct SummaryCase {
   double Max;
   double StdDev;
 };
+void PrintTo(const SummaryCase& c, std::ostream* os) {
+  *os << c.Values.size() << " values";
+}
 
 class SummaryTest : public ::testing::TestWithParam<SummaryCase> {};
 
@@ -130,6 +139,9 @@ INSTANTIATE_TEST_SUITE_P(Series, SummaryTest,
                          ::testing::Values(SummaryCase{{}, 0, 0, 0, 0},
                                            SummaryCase{{5}, 5, 5, 5, 0},
                                            SummaryCase{{3, 1, 2}, 2, 1, 3, std::sqrt(2.0 / 3)},
-                                           SummaryCase{{4, 1, 3, 2}, 2.5, 1, 4, std::sqrt(1.25)}));
+                                           SummaryCase{{4, 1, 3, 2}, 2.5, 1, 4, std::sqrt(1.25)}),
+                         [](const ::testing::TestParamInfo<SummaryCase>& param) {
+                           return std::to_string(param.param.Values.size()) + "Values";
+                         });
 
 }  // namespace

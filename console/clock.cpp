@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 #include "console/win32.h"
@@ -39,7 +40,7 @@ bool IncrementDigits(std::string& digits) {
   return true;
 }
 
-constexpr size_t SignificantDigits = 18;
+constexpr int SignificantDigits = 18;
 
 }  // namespace
 
@@ -59,17 +60,25 @@ std::string FormatFixed(long double value, int width, int decimals) {
   const long double magnitude = std::fabs(value);
 
   // The digits of the value and the decimal exponent E of the first one
-  // (value = d.ddd * 10^E).  The shortest text that reads back as the same
-  // value is where the digits start: for a value computed as n/1000 it is the
-  // exact decimal quotient, whether long double has 64 mantissa bits (x87)
-  // or only 53 (MSVC, many ARM targets), where the binary value of 0.15 lies
-  // just below 0.15 and would otherwise round the wrong way.
+  // (value = d.ddd * 10^E), at most 18 significant digits.
   std::string digits;
   int exponent = 0;
   if (magnitude != 0) {
     char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
+    std::to_chars_result result{};
+    if constexpr (std::numeric_limits<long double>::digits > 53) {
+      // The exact value rounded once to 18 digits, ties to even: a value
+      // computed as n/1000 then lies so close to the decimal quotient that
+      // the tenths come out half up.
+      result = std::to_chars(buffer, buffer + sizeof buffer, magnitude,
+                             std::chars_format::scientific, SignificantDigits - 1);
+    } else {
+      // With 53 bits the binary value of 0.15 lies just below 0.15 and would
+      // round down; the shortest text that reads back as the same value is
+      // the decimal quotient itself, and never longer than 17 digits.
+      result =
+          std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific);
+    }
     const std::string_view text(buffer, static_cast<size_t>(result.ptr - buffer));
     const size_t e = text.find('e');
     for (const char c : text.substr(0, e))
@@ -77,20 +86,6 @@ std::string FormatFixed(long double value, int width, int decimals) {
     std::string_view power = text.substr(e + 1);
     if (!power.empty() && power.front() == '+') power.remove_prefix(1);
     std::from_chars(power.data(), power.data() + power.size(), exponent);
-    // At most 18 significant digits, rounded to nearest, ties to even.
-    if (digits.size() > SignificantDigits) {
-      const char first = digits[SignificantDigits];
-      const bool restNonZero =
-          digits.find_first_not_of('0', SignificantDigits + 1) != std::string::npos;
-      const bool odd = ((digits[SignificantDigits - 1] - '0') & 1) != 0;
-      digits.resize(SignificantDigits);
-      if (first > '5' || (first == '5' && (restNonZero || odd))) {
-        if (IncrementDigits(digits)) {
-          digits.assign(1, '1');
-          ++exponent;
-        }
-      }
-    }
   }
 
   // Cut behind the last kept decimal, rounding half up.

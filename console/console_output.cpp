@@ -29,6 +29,9 @@ uint64_t Pack(int32_t x, int32_t y) {
 }
 
 HANDLE CursorThread = nullptr;
+// Where the console's cursor stood when the layer first read it, before it
+// was brought into the area: the starting colours are read there.
+COORD ConsoleCursorAtStart{0, 0};
 bool ExitStepRegistered = false;
 bool ScrollPlatformKnown = false;
 uint32_t ScrollPlatform = 0;
@@ -66,6 +69,7 @@ void ReadCursorFromConsole() {
     x = info.dwCursorPosition.X;
     y = info.dwCursorPosition.Y;
   }
+  ConsoleCursorAtStart = COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)};
   // The cursor must lie in the area the layer works on: on a buffer taller
   // than 234 rows (or wider than 256 columns) the console's cursor may stand
   // beyond it, and text written there would land outside the area, and the
@@ -211,12 +215,12 @@ void InitConsole() {
 
   EnsureCursor();
 
-  const CursorPosition at = GetCursorPosition();
+  // The colours that stand where the console's cursor is, even below the
+  // 234 rows the layer works on (Windows 10 keeps 9001).
   WORD attribute = 0;
   DWORD read = 0;
-  if (ReadConsoleOutputAttribute(OutputHandle, &attribute, 1,
-                                 COORD{static_cast<SHORT>(at.X), static_cast<SHORT>(at.Y)},
-                                 &read) != FALSE &&
+  if (ReadConsoleOutputAttribute(OutputHandle, &attribute, 1, ConsoleCursorAtStart, &read) !=
+          FALSE &&
       read == 1) {
     TextAttr = static_cast<uint8_t>(attribute & 0xFF);
   }
@@ -422,6 +426,7 @@ void ResetConsoleServices() {
   CursorThread = nullptr;
   CursorEvent = nullptr;
   PackedCursor.store(Pack(-1, -1));
+  ConsoleCursorAtStart = COORD{0, 0};
   TextAttr = 7;
   ScreenWidth = 0;
   ScreenHeight = 0;

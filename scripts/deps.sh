@@ -5,7 +5,7 @@
 # a target can do without (the Windows cross build and Wine for "test") are
 # installed as well as root; otherwise it says which tests they would run,
 # gives the command, and goes on.
-#   scripts/deps.sh run|test|windows|package|bench|fuzz|tsan
+#   scripts/deps.sh run|test|windows|package|bench|fuzz|tsan|mutants
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libasound2-dev)
@@ -17,6 +17,7 @@ package_packages=("${run_packages[@]}" dpkg-dev file)
 bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev valgrind strace)
 fuzz_packages=("${run_packages[@]}" clang libclang-rt-14-dev)
 tsan_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
+mutants_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux faketime python3)
 
 optional=()
 optional_use=""
@@ -32,7 +33,8 @@ case "${1:-}" in
   bench) wanted=("${bench_packages[@]}") ;;
   fuzz) wanted=("${fuzz_packages[@]}") ;;
   tsan) wanted=("${tsan_packages[@]}") ;;
-  *) echo "usage: $0 run|test|windows|package|bench|fuzz|tsan" >&2; exit 2 ;;
+  mutants) wanted=("${mutants_packages[@]}") ;;
+  *) echo "usage: $0 run|test|windows|package|bench|fuzz|tsan|mutants" >&2; exit 2 ;;
 esac
 # Extra packages a caller asks for (for instance the Windows cross build).
 if [ -n "${ROUSEL_EXTRA_PACKAGES:-}" ]; then

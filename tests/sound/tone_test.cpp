@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <ostream>
 #include <span>
 #include <string>
 #include <thread>
@@ -99,6 +100,10 @@ struct ShapeCase {
   uint32_t millis;
   double pitchTolerance;  // relative; a tone that is all fade measures coarser
 };
+// CTest shows the parameter in the test name: words, not its bytes.
+void PrintTo(const ShapeCase& c, std::ostream* os) {
+  *os << c.frequency << " Hz, " << c.millis << " ms at " << c.rate;
+}
 
 class ToneShapeTest : public ::testing::TestWithParam<ShapeCase> {};
 

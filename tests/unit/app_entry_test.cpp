@@ -31,9 +31,12 @@ TEST_F(EntryTest, TimeFieldTakesOnlyTimesOfDay) {
     EXPECT_EQ(RunApp(TimeEntry), c.hour < 0 ? Outcome::Waiting : Outcome::Returned);
     EXPECT_EQ(fake::Row(1), std::string("Enter alarm time or press ALT-X to exit: ") + c.field);
     EXPECT_EQ(WhereX(), c.column);
-    EXPECT_EQ(fake::AttrAt(42, 1), 7);
-    EXPECT_EQ(fake::AttrAt(43, 1), c.field[1] == ' ' ? 7 : 15);
+    // Typed digits white, the prompt and the field's brackets grey.
+    std::string digits = Marks(c.field, 0, 7);
+    digits[0] = digits[3] = digits[6] = '.';
+    EXPECT_EQ(Colours(1), Marks("Enter alarm time or press ALT-X to exit: ") + digits);
     if (c.hour < 0) continue;
+    EXPECT_EQ(TextAttr, 7);  // the password prompt that follows is grey
     EXPECT_EQ(std::tuple(AlarmState.AlarmHour, AlarmState.AlarmMinute, AlarmState.AlarmSeconds),
               std::tuple(c.hour, c.minute, c.hour * 3600 + c.minute * 60));
   }
@@ -63,8 +66,7 @@ TEST_F(EntryTest, PasswordFieldStoresWhatWasTyped) {
               Padded(c.stored != nullptr ? c.stored : ""));
     EXPECT_EQ(RawRow(3),
               std::string("Enter the password (or nothing for nopassword mode): ") + c.field);
-    EXPECT_EQ(fake::AttrAt(54, 3), 7);
-    EXPECT_EQ(fake::AttrAt(55, 3), c.field[1] == ' ' ? 7 : 15);
+    EXPECT_EQ(Colours(3), Marks(RawRow(3), 54, PasswordLength));
   }
 }
 
@@ -78,7 +80,7 @@ TEST_F(EntryTest, AltXInEitherFieldWritesTheBannerAndEndsWithZero) {
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(fake::Row(1).rfind("Rousel 1.0 - alarm clock", 0), 0u);
     EXPECT_EQ(fake::Row(2), "");
-    EXPECT_EQ(fake::AttrAt(1, 3), 7);
+    for (const int row : {1, 3, 4}) EXPECT_EQ(Colours(row), Marks(fake::Row(row))) << row;
     EXPECT_EQ(fake::Titles().back(), "Rousel - exiting...");
     EXPECT_TRUE(fake::Console().CursorInfo.bVisible);
   }

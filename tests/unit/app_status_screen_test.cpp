@@ -31,12 +31,37 @@ TEST_F(StatusScreenTest, PanelAndHelpWithAndWithoutThePasswordRow) {
     for (size_t row = 1; row <= rows.size(); ++row) {
       EXPECT_EQ(fake::Row(static_cast<int>(row)), rows[row - 1]) << "row " << row;
     }
-    for (const int row : {1, 5, 6}) {
-      EXPECT_EQ(fake::AttrAt(36, row), 7);
-      EXPECT_EQ(fake::AttrAt(37, row), 15);
+    // Labels grey, values white, their closing brackets grey again.
+    for (size_t row = 1; row <= rows.size(); ++row) {
+      const std::string& text = rows[row - 1];
+      const bool hasValue = text.size() > 37 && text[35] == '[' && text[36] != ' ';
+      EXPECT_EQ(Colours(static_cast<int>(row)), Marks(text, 36, hasValue ? text.size() - 37 : 0))
+          << "row " << row;
     }
-    EXPECT_EQ(fake::AttrAt(42, 1), 7);
-    EXPECT_EQ(fake::AttrAt(1, checking ? 11 : 10), 7);
+  }
+}
+
+TEST_F(StatusScreenTest, ValuesRedrawnInPlaceAreWhiteWithAGreyBracket) {
+  AlarmState.SleepTime = 10000;
+  AlarmState.PasswordChecking = true;
+  DrawStatusScreen();
+  AlarmState.SleepTime = 100;
+  AlarmState.ScreenOutput = false;
+  ShowSleepTime();
+  ShowScreenOutput();
+  ShowPasswordChecking();
+  // The times are drawn in the colour the last value left: white.
+  AlarmState.CurHour = 7;
+  AlarmState.RemainingSeconds = 61;
+  ShowTimes();
+  const struct {
+    int row;
+    const char* text;
+  } rows[] = {{2, "07:00:00]"}, {3, "00:01:01]"}, {5, "0.1s]"}, {6, "disabled]"}, {7, "enabled]"}};
+  for (const auto& r : rows) {
+    const std::string value = std::string(r.text).substr(0, std::string(r.text).size() - 1);
+    EXPECT_EQ(fake::Row(r.row).substr(36), r.text) << "row " << r.row;
+    EXPECT_EQ(Colours(r.row), Marks(fake::Row(r.row), 36, value.size())) << "row " << r.row;
   }
 }
 

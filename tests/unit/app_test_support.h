@@ -58,6 +58,25 @@ inline std::string RawRow(int row) {
   return fake::Screen().RowText(row - 1, true);
 }
 
+// The colours of a row's glyphs as far as its text goes: '.' light grey (7),
+// '#' white (15), '?' any other attribute; a blank shows no colour, ' '.
+inline std::string Colours(int row) {
+  std::string marks = fake::Row(row);
+  for (size_t i = 0; i < marks.size(); ++i) {
+    const uint8_t attr = fake::AttrAt(static_cast<int>(i) + 1, row);
+    if (marks[i] != ' ') marks[i] = attr == 7 ? '.' : attr == 15 ? '#' : '?';
+  }
+  return marks;
+}
+// The same marks for text whose characters [white, white + count) are white
+// and the rest grey.
+inline std::string Marks(const std::string& text, size_t white = 0, size_t count = 0) {
+  std::string marks = text;
+  for (size_t i = 0; i < marks.size(); ++i)
+    if (marks[i] != ' ') marks[i] = i >= white && i < white + count ? '#' : '.';
+  return marks;
+}
+
 // As the program starts: the standard output's exit step, the console, the
 // application's start-up; PrevKey as a field before would leave it.
 inline void StartApp(const fake::Options& options = {}) {

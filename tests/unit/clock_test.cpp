@@ -3,6 +3,8 @@
 
 #include <array>
 #include <climits>
+#include <cmath>
+#include <limits>
 #include <string>
 
 #include "console/clock.h"
@@ -40,6 +42,17 @@ TEST(FormatFixedTest, ValuesWidthsAndDecimals) {
     EXPECT_EQ(FormatFixed(c.value, c.width, c.decimals), c.text)
         << static_cast<double>(c.value) << " width " << c.width << " decimals " << c.decimals;
   }
+}
+
+TEST(FormatFixedTest, RoundsTheExactValueTo18DigitsTiesToEven) {
+  if (std::numeric_limits<long double>::digits < 64) GTEST_SKIP() << "long double has 53 bits";
+  // Just below 0.25: its 18 digits are 0.249999999999999999(499...), so one
+  // decimal gives 0.2; rounding the shortest text (0.2499999999999999995)
+  // a second time would give 0.3.
+  EXPECT_EQ(FormatFixed(0.25L - 37.0L * std::ldexp(1.0L, -66), 0, 1), "0.2");
+  // Exact ties at the 18th digit go to the even digit.
+  EXPECT_EQ(FormatFixed(1e17L + 0.5L, 0, 0), "100000000000000000");
+  EXPECT_EQ(FormatFixed(1e17L + 1.5L, 0, 0), "100000000000000002");
 }
 
 TEST(FormatIntegerTest, PadsWithBlanksAndNeverCuts) {

@@ -2,6 +2,7 @@
 // clipping of writes and scrolls, and the fill of what a scroll leaves.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ struct ScrollCase {
   COORD destination;
   std::vector<std::string> rows;
 };
+// CTest shows the parameter in the test name: the case's name, not its bytes.
+void PrintTo(const ScrollCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ScrollTest : public ::testing::TestWithParam<ScrollCase> {};
 

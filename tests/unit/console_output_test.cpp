@@ -1,7 +1,11 @@
 // The console writer, cursor, colours, scrolling and exit of the console
 // services, on the in-memory console.
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <iostream>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +24,10 @@ struct WriteCase {
   int endX;                                       // 1-based cursor after writing
   int endY;
 };
+// CTest shows the parameter in the test name: the case's name, not its bytes.
+void PrintTo(const WriteCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const std::string kControls("a\0\t\x1b\x62", 5);  // the last byte is 'b'
 
@@ -132,16 +140,31 @@ TEST_F(ConsoleServicesTest, ClrScrBlanksOnlyTheFirst234RowsOfATallBuffer) {
   EXPECT_EQ(WhereY(), 1);
 }
 
+TEST_F(ConsoleServicesTest, StartsInTheColoursUnderTheCursorBelowRow234) {
+  // Windows 10 keeps 9001 rows; the cursor may stand far below the area.
+  fake::Options options;
+  options.Height = 300;
+  options.Cursor = COORD{3, 250};
+  ResetConsoleServices();
+  fake::Reset(options);
+  fake::Screen().At(3, 250).Attr = 0x1E;
+  fake::Screen().At(3, 233).Attr = 0x4F;
+  InitStandardOutput();
+  InitConsole();
+  EXPECT_EQ(TextAttr, 0x1E);
+  EXPECT_EQ(WhereY(), 234);  // the layer's cursor is still inside its area
+}
+
+// Windows 95 family consoles move the area in two halves and a last row.
 TEST_F(ConsoleServicesTest, ScrollMovesAreSplitExceptOnNt) {
   struct {
     DWORD platform;
-    std::vector<std::string> moves;
+    int rows;
+    std::vector<int> moves;
   } const cases[] = {
-      {VER_PLATFORM_WIN32_NT, {"ScrollConsoleScreenBufferA 0,0,79,24 to 0,-25"}},
-      {VER_PLATFORM_WIN32_WINDOWS,
-       {"ScrollConsoleScreenBufferA 0,0,79,24 to 0,-12",
-        "ScrollConsoleScreenBufferA 0,0,79,24 to 0,-12",
-        "ScrollConsoleScreenBufferA 0,0,79,24 to 0,-1"}},
+      {VER_PLATFORM_WIN32_NT, 25, {25}},    {VER_PLATFORM_WIN32_WINDOWS, 25, {12, 12, 1}},
+      {VER_PLATFORM_WIN32_WINDOWS, 1, {1}}, {VER_PLATFORM_WIN32_WINDOWS, 2, {1, 1}},
+      {VER_PLATFORM_WIN32_WINDOWS, 0, {}},  {VER_PLATFORM_WIN32s, 3, {1, 1, 1}},
   };
   for (const auto& c : cases) {
     fake::Options options;
@@ -149,9 +172,12 @@ TEST_F(ConsoleServicesTest, ScrollMovesAreSplitExceptOnNt) {
     Start(options);
     Put("text");
     fake::ClearCalls();
-    ClrScr();
-    EXPECT_EQ(fake::CallsStarting("Scroll"), c.moves) << c.platform;
-    EXPECT_EQ(fake::Row(1), "");
+    ScrollUp(c.rows);
+    std::vector<std::string> moves;
+    for (const int k : c.moves)
+      moves.push_back("ScrollConsoleScreenBufferA 0,0,79,24 to 0," + std::to_string(-k));
+    EXPECT_EQ(fake::CallsStarting("Scroll"), moves) << c.platform << ": " << c.rows;
+    EXPECT_EQ(fake::Row(1), c.rows == 0 ? "text" : "") << c.platform << ": " << c.rows;
   }
 }
 
@@ -228,10 +254,32 @@ TEST_F(ConsoleServicesTest, ExitHandlersRunLastRegisteredFirstThenTheProcessEnds
   EXPECT_EQ(fake::Console().Cursor.Y, 2);
 }
 
-TEST_F(ConsoleServicesTest, StandardOutputGoesThroughTheWriter) {
+TEST_F(ConsoleServicesTest, StandardOutputGoesThroughTheWriterAndIsHandedBackAtExit) {
+  std::streambuf* const own = std::cout.rdbuf();
   Start();
-  std::cout << "via cout " << 42 << std::flush;
-  EXPECT_EQ(fake::Row(1), "via cout 42");
+  std::cout << "ab" << std::flush << "cd" << std::flush;
+  EXPECT_EQ(fake::Row(1), "abcd");
+  std::cout << std::string(200, 'x');  // past the 128-byte buffer
+  std::cout << "\r\nleft in the buffer";
+  // What stdio still holds must reach the file at the end: here a pipe.
+  std::fflush(stdout);
+  const int savedStdout = dup(1);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  dup2(pipeEnds[1], 1);
+  std::fputs("stdio tail", stdout);
+  EXPECT_THROW(EndProcess(0), fake::ProcessExit);
+  dup2(savedStdout, 1);
+  close(savedStdout);
+  close(pipeEnds[1]);
+  char tail[32] = {};
+  EXPECT_EQ(read(pipeEnds[0], tail, sizeof tail - 1), 10);
+  close(pipeEnds[0]);
+  EXPECT_STREQ(tail, "stdio tail");
+  EXPECT_EQ(fake::Row(1), "abcd" + std::string(76, 'x'));
+  EXPECT_EQ(fake::Row(3), std::string(44, 'x'));
+  EXPECT_EQ(fake::Row(4), "left in the buffer");
+  EXPECT_EQ(std::cout.rdbuf(), own);
 }
 
 TEST_F(ConsoleServicesTest, WithoutAConsoleForInputTheProgramStopsInsteadOfSpinning) {
@@ -248,30 +296,37 @@ TEST_F(ConsoleServicesTest, WithoutAConsoleForInputTheProgramStopsInsteadOfSpinn
   EXPECT_TRUE(fake::CallsStarting("WriteConsoleOutputA").empty());
 }
 
-TEST_F(ConsoleServicesTest, CursorThreadAppliesTheLastPositionAndStopsAtExit) {
+// Real threads and real time.  The updater wakes by itself only every
+// 300 ms; the start and the stop signal it, so both take far less.
+TEST_F(ConsoleServicesTest, CursorThreadIsSignalledAtStartAppliesTheLastPositionAndStopsAtExit) {
+  using Clock = std::chrono::steady_clock;
+  const auto within = [](std::chrono::milliseconds limit, const auto& done) {
+    const auto deadline = Clock::now() + limit;
+    while (Clock::now() < deadline && !done())
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return done();
+  };
+  const auto lastMove = [] {
+    const std::vector<std::string> moves = fake::CallsStarting("SetConsoleCursorPosition");
+    return moves.empty() ? std::string() : moves.back();
+  };
   fake::Options options;
   options.Threads = true;
+  options.Cursor = COORD{4, 3};
   Start(options);
   ASSERT_GT(CursorUpdaterState.load(), 0);
+  EXPECT_TRUE(within(std::chrono::milliseconds(200),
+                     [&] { return lastMove() == "SetConsoleCursorPosition 4,3"; }));
   for (uint8_t x = 1; x <= 20; ++x) GotoXY(x, 5);
-  // Real time, up to 2 s; the call log is read under the fake's lock.
-  const auto applied = [] {
-    const std::vector<std::string> moves = fake::CallsStarting("SetConsoleCursorPosition");
-    return !moves.empty() && moves.back() == "SetConsoleCursorPosition 19,4";
-  };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (std::chrono::steady_clock::now() < deadline && !applied()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_TRUE(applied());
-  EXPECT_EQ(fake::Console().Cursor.X, 19);
-  EXPECT_EQ(fake::Console().Cursor.Y, 4);
+  EXPECT_TRUE(within(std::chrono::milliseconds(2000),
+                     [&] { return lastMove() == "SetConsoleCursorPosition 19,4"; }));
+  GotoXY(7, 3);
   EXPECT_THROW(EndProcess(0), fake::ProcessExit);
-  const auto stopBy = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (std::chrono::steady_clock::now() < stopBy &&
-         CursorUpdaterState.load() != CursorUpdaterAbsent)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(CursorUpdaterState.load(), CursorUpdaterAbsent);
+  // The exit step itself puts the cursor in place, whatever the updater did.
+  EXPECT_EQ(fake::Console().Cursor.X, 6);
+  EXPECT_EQ(fake::Console().Cursor.Y, 2);
+  EXPECT_TRUE(within(std::chrono::milliseconds(200),
+                     [] { return CursorUpdaterState.load() == CursorUpdaterAbsent; }));
 }
 
 TEST_F(ConsoleServicesTest, WithoutThreadEveryCursorSettingMovesAtOnce) {

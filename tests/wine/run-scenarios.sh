@@ -57,18 +57,17 @@ signals="POSIX signals to the stand-in's process"
 job_control="job control of the stand-in's process and its ALSA tone"
 wraps="Wine draws its 80-column buffer into a narrower terminal, which wraps the rows"
 declare -A not_here=(
-  [not_a_terminal]=$no_tty [hostile_redirected]=$no_tty
-  [sighup]=$signals [sigterm]=$signals
+  [hostile_redirected]=$no_tty
   [hostile_sighup_every_phase]=$signals [hostile_sigterm_every_phase]=$signals
   [hostile_suspend_ringing]=$job_control [hostile_stop_signal]=$job_control
   [hostile_suspend_wrapped]=$job_control
   [hostile_ascii_locale]="the stand-in's transliteration for a locale that is not UTF-8"
   [hostile_term_types]="the sequences the stand-in writes for each terminal type"
-  [hostile_tiny_panes]=$wraps [resize]=$wraps [hostile_resize_waiting_ringing]=$wraps
+  [hostile_tiny_panes]=$wraps [hostile_resize_waiting_ringing]=$wraps
 )
 if [ -n "$driver" ]; then
   pane="the terminal going away: a console has no pane to close"
-  not_here+=([kill_pane]=$pane [hostile_killed_pane_ringing]=$pane [hostile_killed_pane_waiting]=$pane)
+  not_here+=([hostile_killed_pane_ringing]=$pane [hostile_killed_pane_waiting]=$pane)
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/rousel-wine.XXXXXX")

@@ -1,0 +1,369 @@
+#!/usr/bin/env python3
+"""Plants single faults in the product code and counts how many the tests catch.
+
+Each mutant changes one spot of one source file in a scratch copy of the tree
+(build/mutants/tree, built in build/mutants/build without sanitizers, so a
+mutant costs one compile and the relinks).  The unit test executables run
+first; a mutant they miss runs the end-to-end scenarios.  A mutant that does
+not compile is stillborn and not counted; one that hangs is killed by the
+timeout.  Mutants listed in tests/mutants-equivalent.txt (they cannot change
+what the program does) are left out of the score and listed as such.
+
+  scripts/mutants.py [--max N] [--seed S] [--files GLOB]... [--no-e2e] [--list]
+"""
+import argparse, fnmatch, json, os, random, re, shutil, signal, subprocess, sys, time
+from concurrent.futures import ThreadPoolExecutor, as_completed
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+WORK = ROOT / "build" / "mutants"
+TREE, BUILD = WORK / "tree", WORK / "build"
+FOLDERS = ["app", "console", "posix"]  # scored by top-level folder
+SOURCES = ["*.cpp", "*.h"]
+EQUIVALENT = ROOT / "tests" / "mutants-equivalent.txt"
+
+# Lines never mutated: preprocessor lines, assertions, diagnostics to stderr.
+SKIP = re.compile(r"^\s*#|\b(static_assert|assert|perror|fprintf|printf|fputs|puts)\s*\(")
+KEYWORDS = {"return", "if", "while", "for", "switch", "case", "delete", "throw", "else",
+            "do", "goto", "co_return", "sizeof", "static_cast", "new"}
+CMP = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "=="}
+
+
+LITERAL = re.compile(r"\"(?:\\.|[^\"\\])*\"|'(?:\\.|[^'\\])*'")
+
+
+def mask(line, in_block):
+    """The code part of a line, literals' contents blanked (the length kept so
+    that positions match), and whether a block comment is open at its end."""
+    if in_block:
+        end = line.find("*/")
+        if end < 0:
+            return "", True
+        line = " " * (end + 2) + line[end + 2:]
+    code = LITERAL.sub(lambda m: m[0][0] + "_" * (len(m[0]) - 2) + m[0][-1], line)
+    code = re.sub(r"/\*.*?\*/", lambda m: " " * len(m[0]), code).split("//")[0]
+    return code.split("/*")[0].rstrip(), "/*" in code
+
+
+def items(code):
+    """Top-level comma-separated items of a code fragment: [(start, end)]."""
+    spans, depth, start = [], 0, 0
+    for i, c in enumerate(code):
+        depth += (c in "({[") - (c in ")}]")
+        if depth < 0:
+            return []
+        if c == "," and depth == 0:
+            spans.append((start, i))
+            start = i + 1
+    spans.append((start, len(code)))
+    spans = [(s + len(code[s:e]) - len(code[s:e].lstrip()), s + len(code[s:e].rstrip()))
+             for s, e in spans]
+    return [(s, e) for s, e in spans if s < e] if depth == 0 else []
+
+
+def row(code):
+    """Where the one entry of a table row ({...} and perhaps a comma) is."""
+    spans = items(code.rstrip(","))
+    ok = len(spans) == 1 and code[spans[0][0]] == "{" and code[spans[0][1] - 1] == "}"
+    return spans[0] if ok else None
+
+
+ITEM = re.compile(r"^(\{.*\}|[\w'\".:-]+)$")
+
+
+def swaps(line, code, offset=0):
+    """Adjacent entries of a table row (or of a one-line initialiser) swapped."""
+    found = []
+    spans = items(code)
+    if len(spans) >= 2 and all(ITEM.match(code[s:e]) for s, e in spans):
+        for (s1, e1), (s2, e2) in zip(spans, spans[1:]):
+            a, b = line[offset + s1:offset + e1], line[offset + s2:offset + e2]
+            if a != b:
+                found.append(line[:offset + s1] + b + line[offset + e1:offset + s2] + a +
+                             line[offset + e2:])
+    return found
+
+
+def mutations(line, code, statement):
+    """(operator, new line) for every single change of one line; statement
+    says whether the line starts a statement (not a continuation)."""
+    out = []
+    def at(regex, op, new):
+        for m in re.finditer(regex, code):
+            out.append((op, line[:m.start(1)] + new(m.group(1)) + line[m.end(1):]))
+    at(r"(?<=\s)(<=|>=|==|!=|<|>)(?=\s)", "comparison", lambda s: CMP[s])
+    at(r"(?<=\s)(&&|\|\|)(?=\s)", "logic", lambda s: "||" if s == "&&" else "&&")
+    at(r"\b(true|false)\b", "boolean", lambda s: "false" if s == "true" else "true")
+    at(r"(?<=\s)(\+|-|\+=|-=)(?=\s)", "arithmetic", lambda s: s.translate({43: 45, 45: 43}))
+    for m in re.finditer(r"(?<![\w.'])(\d+)(?![\w.'])", code):
+        n = int(m.group(1))
+        if n <= 255 and not (len(m.group(1)) > 1 and m.group(1)[0] == "0"):  # octal
+            for k in [n + 1] + ([n - 1] if n > 0 else []):
+                out.append(("constant", line[:m.start(1)] + str(k) + line[m.end(1):]))
+    call = re.match(r"^(\s*)(\(void\)\s*)?([\w:.>-]+)\s*\(.*\);$", code)
+    if statement and call and call.group(3).split(":")[-1] not in KEYWORDS and items(code[:-1]):
+        out.append(("dropped call", call.group(1) + ";"))
+    eq = re.search(r"=\s*\{(.*)\};?$", code)
+    for new in swaps(line, eq.group(1) if eq else code, eq.start(1) if eq else 0):
+        out.append(("swapped entries", new))
+    return out
+
+
+def candidates(path):
+    """Every mutant of one file: dicts with line index, operator and new lines."""
+    lines = (TREE / path).read_text().split("\n")
+    codes, in_block = [], False
+    for line in lines:
+        code, in_block = mask(line, in_block)
+        codes.append(code)
+    found, prev = [], ";"
+    for i, (line, code) in enumerate(zip(lines, codes)):
+        statement, prev = prev[-1:] in ";{}:)", code.strip() or prev
+        if not code.strip() or SKIP.search(code):
+            continue
+        for op, new in mutations(line, code, statement):
+            if new != line:
+                found.append({"file": path, "line": i, "op": op, "new": [new], "old": [line]})
+        this, after = row(code), i + 1 < len(codes) and row(codes[i + 1])
+        if this and after and code[slice(*this)] != codes[i + 1][slice(*after)]:
+            la, lb = lines[i], lines[i + 1]
+            (s1, e1), (s2, e2) = this, after
+            found.append({"file": path, "line": i, "op": "swapped entries",
+                          "new": [la[:s1] + lb[s2:e2] + la[e1:], lb[:s2] + la[s1:e1] + lb[e2:]],
+                          "old": [la, lb]})
+    return found
+
+
+def label(m):
+    """The mutated text as the report and the equivalent list show it."""
+    if m["op"] == "dropped call":
+        return "(dropped) " + m["old"][0].strip()
+    return "  /  ".join(s.strip() for s in m["new"])
+
+
+def load_equivalent():
+    """file + exact mutated line -> reason, from blocks of 'file:', 'line:', 'why:'."""
+    known, entry = {}, {}
+    if EQUIVALENT.exists():
+        for raw in EQUIVALENT.read_text().split("\n") + [""]:
+            key, _, value = raw.partition(":")
+            if raw.startswith("#"):
+                continue
+            if key in ("file", "line", "why"):
+                entry[key] = value.strip()
+            elif not raw.strip() and entry:
+                known[(entry.get("file"), entry.get("line"))] = entry.get("why", "")
+                entry = {}
+    return known
+
+
+def mark_equivalent(mutants):
+    """Survivors on the equivalent list become equivalent (and back, if taken off)."""
+    known = load_equivalent()
+    for m in mutants:
+        if m["status"] == "equivalent":
+            m["status"], _ = m.pop("was"), m.pop("why")
+        if m["status"] in ("survived", "not built") and (m["file"], label(m)) in known:
+            m["was"], m["status"], m["why"] = m["status"], "equivalent", known[m["file"], label(m)]
+    return mutants
+
+
+def run(cmd, timeout=None, cwd=None, env=None):
+    """Exit status of a command in its own process group; None on timeout."""
+    with subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, start_new_session=True) as proc:
+        try:
+            return proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            # TERM first, so that a scenario's shell can stop its tmux server.
+            os.killpg(proc.pid, signal.SIGTERM)
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+            return None
+
+
+def sync_tree(files):
+    """The scratch tree mirrors the work tree; unchanged files keep their times."""
+    if TREE.exists():
+        for old in [p for p in TREE.rglob("*") if p.is_file()]:
+            if str(old.relative_to(TREE)) not in files:
+                old.unlink()
+    for path in files:
+        src, dst = ROOT / path, TREE / path
+        if src.is_file() and (not dst.exists() or dst.read_bytes() != src.read_bytes()):
+            dst.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2(src, dst)
+
+
+def git_files(patterns):
+    out = subprocess.run(["git", "ls-files", "--cached", "--others", "--exclude-standard",
+                          "--", *patterns], cwd=ROOT, capture_output=True, text=True, check=True)
+    return [p for p in out.stdout.split("\n") if p and (ROOT / p).is_file()]
+
+
+def configure(jobs):
+    gen = ["-G", "Ninja"] if shutil.which("ninja") else []
+    if not (BUILD / "CMakeCache.txt").exists():
+        subprocess.run(["cmake", "-S", TREE, "-B", BUILD, *gen, "-DCMAKE_BUILD_TYPE=Debug",
+                        "-DCMAKE_CXX_FLAGS_DEBUG=-O1", "-DCMAKE_C_FLAGS_DEBUG=-O1",
+                        "-DROUSEL_SANITIZE=OFF", "-DROUSEL_WERROR=OFF", "-DROUSEL_BENCH=OFF",
+                        "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST"],
+                       check=True, stdout=subprocess.DEVNULL)
+    build_cmd = ["cmake", "--build", BUILD, "-j", str(jobs)]
+    print("building the scratch tree (once; later mutants rebuild one file) ...", flush=True)
+    subprocess.run(build_cmd, check=True, stdout=subprocess.DEVNULL)
+    tests = json.loads(subprocess.run(["ctest", "--test-dir", BUILD, "--show-only=json-v1"],
+                                      capture_output=True, text=True, check=True).stdout)
+    unit, e2e = {}, []
+    for t in tests["tests"]:
+        props = {p["name"]: p["value"] for p in t.get("properties", [])}
+        cmd, labels = t.get("command", []), props.get("LABELS", [])
+        if "e2e" in labels:
+            e2e.append((t["name"], cmd, props.get("WORKING_DIRECTORY")))
+        elif cmd and cmd[0].startswith(str(BUILD)) and os.access(cmd[0], os.X_OK):
+            # A test executable of our own; GoogleTest's run once, unfiltered,
+            # stopping at the first failure.
+            args = [a for a in cmd[1:] if not a.startswith("--gtest_filter=")]
+            if len(args) < len(cmd) - 1:
+                args.append("--gtest_fail_fast")
+            unit[cmd[0]] = (cmd[:1] + args, props.get("WORKING_DIRECTORY"))
+    return build_cmd, unit, e2e
+
+
+def baseline(unit, e2e, with_e2e):
+    """Runs the unmutated tree's tests (they must pass); their times set the
+    timeouts.  A scenario that fails or is skipped here is left out."""
+    limits, started = {}, time.time()
+    for exe, (cmd, cwd) in unit.items():
+        start = time.time()
+        if run(cmd, timeout=900, cwd=cwd) != 0:
+            sys.exit(f"the unit tests fail without a mutant: {exe}")
+        limits[exe] = 3 * (time.time() - start) + 10
+    unit_time, kept = time.time() - started, []
+    for name, cmd, cwd in e2e if with_e2e else []:
+        start = time.time()
+        status = run(cmd, timeout=300, cwd=cwd)
+        if status == 0:
+            limits[name] = 3 * (time.time() - start) + 15
+            kept.append((name, cmd, cwd))
+        elif status != 77:
+            print(f"  {name} fails without a mutant; left out", flush=True)
+    print(f"without a mutant: unit tests {unit_time:.0f} s, scenarios "
+          f"{time.time() - started - unit_time:.0f} s", flush=True)
+    return limits, kept
+
+
+def verdict(build_cmd, unit, e2e, limits, rousel):
+    """Builds the tree as it is now and runs the tests that it changed."""
+    binaries = list(unit) + [rousel]
+    before = {b: os.path.getmtime(b) for b in binaries}
+    if subprocess.run(build_cmd, stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        return "stillborn"
+    changed = [b for b in binaries if os.path.getmtime(b) != before[b]]
+    for exe in [b for b in changed if b in unit]:
+        status = run(unit[exe][0], timeout=limits[exe], cwd=unit[exe][1])
+        if status != 0:
+            return "killed (unit)" if status is not None else "killed (timeout)"
+    if rousel in changed and e2e:
+        # The scenarios mostly wait on the terminal: two at a time.
+        with ThreadPoolExecutor(2) as pool:
+            runs = {pool.submit(run, cmd, limits[name], cwd): name for name, cmd, cwd in e2e}
+            for done in as_completed(runs):
+                if done.result() not in (0, 77):
+                    for waiting in runs:
+                        waiting.cancel()
+                    return ("killed (timeout)" if done.result() is None
+                            else f"killed (e2e {runs[done].removeprefix('e2e_')})")
+    return "survived" if changed else "not built"
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--max", type=int, default=40, help="mutants per folder (0: all)")
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--files", action="append", help="only files matching this glob")
+    ap.add_argument("--no-e2e", action="store_true", help="unit tests only")
+    ap.add_argument("--list", action="store_true", help="list the sample, run nothing")
+    ap.add_argument("--rescore", action="store_true",
+                    help="report the last run again with the equivalent list as it is now")
+    ap.add_argument("-j", "--jobs", type=int, default=2)
+    args = ap.parse_args()
+
+    if args.rescore:
+        last = json.loads((WORK / "results.json").read_text())
+        report(mark_equivalent(last["mutants"]), argparse.Namespace(**last["args"]))
+        return 0
+    files = git_files([f"{d}/{g}" for d in FOLDERS for g in SOURCES])
+    if args.files:
+        files = [f for f in files if any(fnmatch.fnmatch(f, g) for g in args.files)]
+    sync_tree(git_files(["*"]))
+    rng, sample = random.Random(args.seed), []
+    for folder in FOLDERS:
+        pool = [m for f in files if f.split("/")[0] == folder for m in candidates(f)]
+        sample += rng.sample(pool, min(len(pool), args.max)) if args.max else pool
+    sample.sort(key=lambda m: (m["file"], m["line"]))
+    if args.list:
+        for m in sample:
+            print(f'{m["file"]}:{m["line"] + 1}  {m["op"]:16} {label(m)}')
+        return 0
+
+    build_cmd, unit, e2e = configure(args.jobs)
+    limits, e2e = baseline(unit, e2e, not args.no_e2e)
+    started, original = time.time(), {}
+    try:
+        for n, m in enumerate(sample, 1):
+            # One mutant at a time: the file mutated before is put back and
+            # built, so that what the next build changes is the mutant's.
+            restored = [p.write_text(t) for p, t in original.items() if p.read_text() != t]
+            if restored:
+                subprocess.run(build_cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            path = TREE / m["file"]
+            lines = original.setdefault(path, path.read_text()).split("\n")
+            lines[m["line"]:m["line"] + len(m["new"])] = m["new"]
+            path.write_text("\n".join(lines))
+            m["status"] = verdict(build_cmd, unit, e2e, limits, str(BUILD / "rousel"))
+            mark_equivalent([m])
+            print(f'[{n}/{len(sample)} {time.time() - started:5.0f}s] {m["file"]}:{m["line"] + 1}'
+                  f' {m["op"]}: {m["status"]}', flush=True)
+    finally:
+        for path, text in original.items():
+            path.write_text(text)
+    (WORK / "results.json").write_text(json.dumps({"args": vars(args), "mutants": sample}))
+    report(sample, args)
+    return 0
+
+
+def report(results, args):
+    """The table per folder and the survivors, printed and kept in report.txt."""
+    out = [f"Planted faults: seed {args.seed}, at most {args.max or 'all'} per folder"
+           f"{', files ' + ' '.join(args.files) if args.files else ''}"
+           f"{', unit tests only' if args.no_e2e else ''}", "",
+           f"{'folder':10}{'killed':>8}{'total':>7}{'score':>7}   unit  e2e  timeout"
+           "  stillborn  equivalent"]
+    for folder in FOLDERS:
+        ms = [m for m in results if m["file"].split("/")[0] == folder]
+        count = lambda s: sum(m["status"].startswith(s) for m in ms)
+        killed = count("killed")
+        total = killed + count("survived") + count("not built")
+        score = f"{100 * killed // total} %" if total else "-"
+        out.append(f"{folder + '/':10}{killed:>8}{total:>7}{score:>7}   {count('killed (unit'):4}"
+                   f" {count('killed (e2e'):4} {count('killed (timeout'):8} {count('stillborn'):10}"
+                   f" {count('equivalent'):11}")
+    for title, status in (("Survivors", ("survived", "not built")), ("Equivalent", ("equivalent",))):
+        chosen = [m for m in results if m["status"] in status]
+        out += ["", f"{title} ({len(chosen)}):"] if chosen else []
+        for m in chosen:
+            extra = " (in no binary built here)" if m["status"] == "not built" else ""
+            out.append(f'  {m["file"]}:{m["line"] + 1}  {m["op"]}{extra}: {label(m)}'
+                       + (f'\n      why: {m["why"]}' if m.get("why") else ""))
+    text = "\n".join(out)
+    print("\n" + text)
+    (WORK / "report.txt").write_text(text + "\n")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
