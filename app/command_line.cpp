@@ -4,9 +4,9 @@
 
 namespace {
 
-constexpr const char* kVersionText = "Rousel " ROUSEL_VERSION "\n";
+constexpr const char* VersionText = "Rousel " ROUSEL_VERSION "\n";
 
-constexpr const char* kHelpText =
+constexpr const char* HelpText =
     "Rousel " ROUSEL_VERSION
     ", an alarm clock for the text console.\n"
     "\n"
@@ -28,9 +28,9 @@ int AnswerCommandLine(int argc, const char* const* argv, std::FILE* out) {
   if (argc < 2 || argv[1] == nullptr) return -1;
   const char* text = nullptr;
   if (std::strcmp(argv[1], "--help") == 0) {
-    text = kHelpText;
+    text = HelpText;
   } else if (std::strcmp(argv[1], "--version") == 0) {
-    text = kVersionText;
+    text = VersionText;
   } else {
     return -1;
   }

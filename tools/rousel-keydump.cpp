@@ -23,14 +23,14 @@
 
 namespace {
 
-termios gSavedMode{};
-volatile sig_atomic_t gModeChanged = 0;
+termios SavedMode{};
+volatile sig_atomic_t ModeChanged = 0;
 
 // tcsetattr is async-signal-safe, so the signal handler may use this too.
 void RestoreTerminal() {
-  if (gModeChanged != 0) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &gSavedMode);
-    gModeChanged = 0;
+  if (ModeChanged != 0) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedMode);
+    ModeChanged = 0;
   }
 }
 
@@ -45,16 +45,16 @@ void OnSignal(int sig) {
 // Ctrl+Z, Ctrl+S, Ctrl+Q and Ctrl+V arrive as bytes to be shown; ICRNL off,
 // so that Enter shows as the CR the terminal sends.
 bool EnterKeyMode() {
-  if (tcgetattr(STDIN_FILENO, &gSavedMode) != 0) return false;
-  termios mode = gSavedMode;
+  if (tcgetattr(STDIN_FILENO, &SavedMode) != 0) return false;
+  termios mode = SavedMode;
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
   mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
   mode.c_cc[VMIN] = 1;
   mode.c_cc[VTIME] = 0;
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, OnSignal);
-  gModeChanged = 1;
+  ModeChanged = 1;
   if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) != 0) {
-    gModeChanged = 0;
+    ModeChanged = 0;
     return false;
   }
   return true;
@@ -112,8 +112,8 @@ std::string DescribeBytes(const uint8_t* bytes, size_t n) {
 
 const char* KeyName(WORD vk) {
   struct Name {
-    WORD vk;
-    const char* name;
+    WORD Vk;
+    const char* Name;
   };
   static constexpr Name Names[] = {
       {VK_BACK, "Backspace"}, {VK_TAB, "Tab"},     {VK_CLEAR, "Clear"},    {VK_RETURN, "Enter"},
@@ -124,7 +124,7 @@ const char* KeyName(WORD vk) {
       {VK_DIVIDE, "Num /"},   {0xE7, "character"},
   };
   for (const Name& n : Names) {
-    if (n.vk == vk) return n.name;
+    if (n.Vk == vk) return n.Name;
   }
   return nullptr;
 }
@@ -151,8 +151,8 @@ std::string DescribeKey(const vt::KeyEvent& key) {
   }
   line += "  state";
   struct Flag {
-    DWORD bit;
-    const char* name;
+    DWORD Bit;
+    const char* Name;
   };
   static constexpr Flag Flags[] = {
       {SHIFT_PRESSED, "SHIFT_PRESSED"},           {LEFT_CTRL_PRESSED, "LEFT_CTRL_PRESSED"},
@@ -161,9 +161,9 @@ std::string DescribeKey(const vt::KeyEvent& key) {
   };
   bool any = false;
   for (const Flag& f : Flags) {
-    if ((key.ControlState & f.bit) == 0) continue;
+    if ((key.ControlState & f.Bit) == 0) continue;
     line += any ? "|" : " ";
-    line += f.name;
+    line += f.Name;
     any = true;
   }
   if (!any) line += " 0";
