@@ -63,9 +63,12 @@ InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records, size_t
     status = (got < 0 && errno == EIO && InBackground(fd_)) ? Status::Background : Status::Gone;
     break;
   }
+  // What was typed may be a password: no copy stays on the stack.
+  WipeMemory(buffer, sizeof buffer);
   decoder_.Tick(MonotonicMs());
   vt::KeyEvent key;
   while (decoder_.Pop(&key)) vt::AppendKeyRecords(key, records);
+  WipeMemory(&key, sizeof key);
   return status;
 }
 
