@@ -282,6 +282,32 @@ bool FindKey(const CodeKey (&table)[N], unsigned code, KeyEvent* key) {
   return false;
 }
 
+// A modifier parameter is 1 + a bit mask.  xterm: 1 Shift, 2 Alt, 4 Ctrl,
+// 8 Meta (taken for Alt).  The keyboard enhancement protocol: 1 Shift, 2 Alt,
+// 4 Ctrl, 8 Super, 16 Hyper, 32 Meta (taken for Alt), 64 Caps Lock, 128 Num
+// Lock; Super and Hyper have no place in a console key record.
+struct ModifierBit {
+  unsigned Bit;
+  DWORD State;
+};
+
+constexpr ModifierBit XtermModifierBits[] = {
+    {1, SHIFT_PRESSED}, {2, LEFT_ALT_PRESSED}, {8, LEFT_ALT_PRESSED}, {4, LEFT_CTRL_PRESSED}};
+
+constexpr ModifierBit KittyModifierBits[] = {{1, SHIFT_PRESSED},     {2, LEFT_ALT_PRESSED},
+                                             {32, LEFT_ALT_PRESSED}, {4, LEFT_CTRL_PRESSED},
+                                             {64, CAPSLOCK_ON},      {128, NUMLOCK_ON}};
+
+template <size_t N>
+DWORD ModifierState(unsigned param, const ModifierBit (&table)[N]) {
+  if (param < 2) return 0;
+  const unsigned bits = param - 1;
+  DWORD state = 0;
+  for (const ModifierBit& m : table)
+    if ((bits & m.Bit) != 0) state |= m.State;
+  return state;
+}
+
 }  // namespace
 
 bool AsciiKey(uint8_t byte, KeyEvent* key) {
@@ -314,13 +340,7 @@ KeyEvent NonAsciiKey(char32_t cp, uint8_t byte) {
 }
 
 DWORD XtermModifiers(unsigned param) {
-  if (param < 2) return 0;
-  const unsigned bits = param - 1;
-  DWORD state = 0;
-  if ((bits & 1U) != 0) state |= SHIFT_PRESSED;
-  if ((bits & (2U | 8U)) != 0) state |= LEFT_ALT_PRESSED;
-  if ((bits & 4U) != 0) state |= LEFT_CTRL_PRESSED;
-  return state;
+  return ModifierState(param, XtermModifierBits);
 }
 
 bool CsiFinalKey(uint8_t final, KeyEvent* key) {
@@ -340,15 +360,7 @@ bool Ss3FinalKey(uint8_t final, KeyEvent* key) {
 }
 
 DWORD KittyModifiers(unsigned param) {
-  if (param < 2) return 0;
-  const unsigned bits = param - 1;
-  DWORD state = 0;
-  if ((bits & 1U) != 0) state |= SHIFT_PRESSED;
-  if ((bits & (2U | 32U)) != 0) state |= LEFT_ALT_PRESSED;
-  if ((bits & 4U) != 0) state |= LEFT_CTRL_PRESSED;
-  if ((bits & 64U) != 0) state |= CAPSLOCK_ON;
-  if ((bits & 128U) != 0) state |= NUMLOCK_ON;
-  return state;
+  return ModifierState(param, KittyModifierBits);
 }
 
 bool KittyFunctionalKey(unsigned code, KeyEvent* key, DWORD* own) {
