@@ -132,8 +132,10 @@ for i in "${!runs[@]}"; do
   [ "$options" = -- ] && options=""
   while [ "$(jobs -rp | wc -l)" -ge 3 ]; do sleep 1; done
   # shellcheck disable=SC2086 # options are words
-  (tests/wine/run-scenarios.sh $options "$exe" >"$unpacked/run$i.log" 2>&1
-   echo $? >"$unpacked/run$i.rc") &
+  # The status is noted whatever it is: the subshell inherits errexit.
+  (status=0
+   tests/wine/run-scenarios.sh $options "$exe" >"$unpacked/run$i.log" 2>&1 || status=$?
+   echo "$status" >"$unpacked/run$i.rc") &
   pids+=($!)
   sleep 5
 done
