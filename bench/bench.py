@@ -546,9 +546,12 @@ def pty_session(command, env=None):
 
 
 def read_until(fd, wanted, timeout):
-    """Reads the terminal until `wanted` shows (True) or the time is up."""
+    """Reads the terminal until `wanted` shows (True) or the time is up.
+    Answers the device attributes query (DA1) as every terminal does, so
+    that a start-up that asks the terminal is timed as a user sees it, not
+    as its time limit for a terminal that never answers."""
     import select
-    seen, deadline = b"", time.monotonic() + timeout
+    seen, deadline, answered = b"", time.monotonic() + timeout, False
     while wanted not in seen:
         left = deadline - time.monotonic()
         if left <= 0 or not select.select([fd], [], [], left)[0]:
@@ -557,6 +560,9 @@ def read_until(fd, wanted, timeout):
             seen += os.read(fd, 65536)
         except OSError:
             return False
+        if not answered and b"\x1b[c" in seen:
+            os.write(fd, b"\x1b[?62;22c")
+            answered = True
     return True
 
 
