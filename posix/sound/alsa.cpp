@@ -31,16 +31,16 @@ namespace {
 // 22.05 samples per cycle.
 constexpr unsigned Rates[] = {48000, 44100};
 // The writer keeps about LeadMillis queued ahead of playback and tops it up
-// every LeadMillis - SafetyMillis: a ringing alarm then wakes it 10 times a
-// second, and a wake-up that comes SafetyMillis late still finds sound
+// every LeadMillis - SafetyMillis: a ringing alarm then wakes it once per
+// pass of its rhythm (every 150 ms), and a wake-up that comes SafetyMillis late still finds sound
 // queued.  A tone is heard LeadMillis after its Beep, which an alarm's ear
 // does not notice; the rhythm does not change.  The buffer holds the lead
 // with a period to spare, so writes never wait for the device.  (Each wake
 // costs about as much as the samples it writes: fewer, larger writes are
 // what brings the ringing cost near a program that only plays the tone.)
-constexpr uint32_t LeadMillis = 130;
+constexpr uint32_t LeadMillis = 180;
 constexpr uint32_t SafetyMillis = 30;
-constexpr unsigned LatencyMicros = 200000;
+constexpr unsigned LatencyMicros = 250000;
 // Less than this is not worth a write of its own: it waits for the next tick.
 constexpr uint32_t SmallestWriteMillis = 5;
 constexpr std::chrono::milliseconds DefaultIdleStop{1000};
