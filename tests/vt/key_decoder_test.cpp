@@ -269,55 +269,36 @@ TEST(KeyDecoderTest, EscEscIsEscThenAFreshStart) {
   EXPECT_EQ(PopAll(thenUp), (std::vector<KeyEvent>{esc, {VK_UP, 72, 0, Enh}}));
 }
 
-// Bytes that are no key, each fed whole and byte by byte: nothing comes out
-// and nothing is left waiting.
-TEST(KeyDecoderTest, NonKeysAreSwallowedWhole) {
-  const std::vector<std::pair<const char*, std::string>> cases = {
-      {"focus in", B(ESC "[I")},
-      {"paste start", B(ESC "[200~")},
-      {"SGR mouse", B(ESC "[<0;120;45M")},
-      {"X10 mouse with high bytes", B(ESC "[M\x80\xff\x1b")},
-      {"too many parameters", B(ESC "[1;2;3A")},
-      {"stray continuation byte", B("\x80")},
-      {"byte UTF-8 never uses", B("\xff")},
-      {"overlong ESC", B("\xc0\x9b")},
-      {"overlong 3-byte ie", B("\xe0\x90\xb5")},
-      {"surrogate", B("\xed\xa0\x80")},
-      {"e acute, not in 866", B("\xc3\xa9")},
-      {"C1 CSI as UTF-8", B("\xc2\x9b")},
-      {"smiley glyph of byte 1", B("\xe2\x98\xba")},
-      // Terminal replies, which come whenever the terminal sends them.
-      {"OSC colour reply, ST", B(ESC "]11;rgb:1234/5678/9abc" ESC "\\")},
-      {"DCS longer than a sequence", B(ESC "P1+r") + std::string(300, '4') + B(ESC "\\")},
-      {"APC", B(ESC "_Gi=1;OK" ESC "\\")},
-      {"SOS", B(ESC "Xstring" ESC "\\")},
-      {"device attributes", B(ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c")},
-      {"mode report", B(ESC "[?9001;2$y")},
-      {"keyboard flags report", B(ESC "[?0u")},
-      {"kitty key without a console name", B(ESC "[57428u")},
-      {"kitty event type it lacks", B(ESC "[97;1:4u")},
-      {"kitty control code as a key", B(ESC "[1u")},
-  };
-  for (const auto& [name, bytes] : cases) {
-    SCOPED_TRACE(name);
-    KeyDecoder whole;
-    Feed(whole, bytes, 1000);
-    EXPECT_EQ(whole.QueuedKeys(), 0U);
-    EXPECT_EQ(whole.PendingBytes(), 0U);
-
-    KeyDecoder split;
-    for (size_t i = 0; i < bytes.size(); ++i) Feed(split, bytes.substr(i, 1), 1000 + i);
-    split.Tick(1000 + bytes.size() + EscapeTimeoutMs);
-    EXPECT_EQ(split.QueuedKeys(), 0U);
-    EXPECT_EQ(split.PendingBytes(), 0U);
-  }
-}
-
-// Broken or foreign bytes never take a real key down with them.
-TEST(KeyDecoderTest, KeysAfterBrokenInputSurvive) {
+// Bytes that are no key come out as nothing and leave nothing waiting;
+// broken or foreign bytes never take a real key down with them.  Each fed
+// whole and byte by byte.
+TEST(KeyDecoderTest, NonKeysAreSwallowedAndKeysAfterBrokenInputSurvive) {
   const KeyEvent esc{VK_ESCAPE, 1, 27, 0};
   const KeyEvent a{'A', 30, 'a', 0};
   const std::vector<std::tuple<const char*, std::string, std::vector<KeyEvent>>> cases = {
+      {"paste start", B(ESC "[200~"), {}},
+      {"SGR mouse", B(ESC "[<0;120;45M"), {}},
+      {"X10 mouse with high bytes", B(ESC "[M\x80\xff\x1b"), {}},
+      {"too many parameters", B(ESC "[1;2;3A"), {}},
+      {"stray continuation byte", B("\x80"), {}},
+      {"byte UTF-8 never uses", B("\xff"), {}},
+      {"overlong ESC", B("\xc0\x9b"), {}},
+      {"overlong 3-byte ie", B("\xe0\x90\xb5"), {}},
+      {"surrogate", B("\xed\xa0\x80"), {}},
+      {"e acute, not in 866", B("\xc3\xa9"), {}},
+      {"C1 CSI as UTF-8", B("\xc2\x9b"), {}},
+      {"smiley glyph of byte 1", B("\xe2\x98\xba"), {}},
+      // Terminal replies, which come whenever the terminal sends them.
+      {"OSC colour reply, ST", B(ESC "]11;rgb:1234/5678/9abc" ESC "\\"), {}},
+      {"DCS longer than a sequence", B(ESC "P1+r") + std::string(300, '4') + B(ESC "\\"), {}},
+      {"APC", B(ESC "_Gi=1;OK" ESC "\\"), {}},
+      {"SOS", B(ESC "Xstring" ESC "\\"), {}},
+      {"device attributes", B(ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c"), {}},
+      {"mode report", B(ESC "[?9001;2$y"), {}},
+      {"keyboard flags report", B(ESC "[?0u"), {}},
+      {"kitty key without a console name", B(ESC "[57428u"), {}},
+      {"kitty event type it lacks", B(ESC "[97;1:4u"), {}},
+      {"kitty control code as a key", B(ESC "[1u"), {}},
       {"cut 3-byte UTF-8", B("\xe2\x84") + "a", {a}},
       {"ESC and a stray byte", B(ESC "\x80") + "a", {esc, a}},
       {"ESC [ and a control byte", B(ESC "[\x01"), {{0xDB, 26, '[', Alt}, {'A', 30, 1, Ctrl}}},
@@ -335,6 +316,7 @@ TEST(KeyDecoderTest, KeysAfterBrokenInputSurvive) {
     SCOPED_TRACE(name);
     KeyDecoder whole;
     Feed(whole, bytes, 1000);
+    EXPECT_EQ(whole.PendingBytes(), 0U) << "waits for the timeout";
     whole.Tick(1000 + EscapeTimeoutMs);
     EXPECT_EQ(PopAll(whole), expected);
 
