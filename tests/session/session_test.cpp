@@ -459,4 +459,31 @@ TEST(TerminalSession, ATerminalThatStopsReadingHoldsNothingUp) {
   EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore()));
 }
 
+// What waited for a terminal that stopped reading reaches it once it reads
+// again, though the program has gone quiet meanwhile.
+TEST(TerminalSession, OutputHeldByTheTerminalArrivesWithoutAnotherPass) {
+  PtyChild child([] {
+    Report("ready");
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    while (ReadConsoleInputA(In(), &record, 1, &read) != FALSE && record.EventType != KEY_EVENT) {
+    }
+    for (int pass = 0; pass < 50; ++pass) {
+      for (int y = 0; y < 25; ++y)
+        Text(0, y, std::string(80, static_cast<char>('a' + (pass + y) % 26)));
+      Sleep(1);
+    }
+    Report("drawn");
+    Sleep(1);
+    Idle();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  child.SuspendOutput(true);
+  const size_t mark = child.Output().size();
+  child.Type("g");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  child.SuspendOutput(false);
+  EXPECT_TRUE(child.WaitFor(Reported("drawn"), mark));
+}
+
 }  // namespace

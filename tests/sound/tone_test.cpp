@@ -373,6 +373,16 @@ TEST(Beep, RingingPassesOnTheSoundCard) {
   }
 }
 
+// Windows takes 37 to 32767 Hz; a tone of no length is no sound, and done.
+TEST(Beep, TakesWhatWindowsTakes) {
+  for (const DWORD frequency : {36U, 37U, 32767U, 32768U}) {
+    const Clock::time_point call = Clock::now();
+    EXPECT_EQ(Beep(frequency, 0), frequency >= 37 && frequency <= 32767 ? TRUE : FALSE)
+        << frequency;
+    EXPECT_LT(Clock::now() - call, 50ms);
+  }
+}
+
 TEST(Beep, FallsThroughWhenThereIsNoSoundCard) {
   sound::Shutdown();
   setenv("ALSA_CONFIG_PATH", CaptureEnvironment::Config("no_default.conf").c_str(), 1);
