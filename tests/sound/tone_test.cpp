@@ -93,48 +93,38 @@ std::vector<int16_t> Render(const std::deque<ToneSpan>& spans, int64_t frames, u
 
 // --- The samples --------------------------------------------------------------
 
-struct ShapeCase {
-  uint32_t rate;
-  uint32_t frequency;
-  uint32_t millis;
-  double pitchTolerance;  // relative; a tone that is all fade measures coarser
-};
-class ToneShapeTest : public ::testing::TestWithParam<ShapeCase> {};
+TEST(ToneSamples, PitchLevelFadesAndSilenceAround) {
+  struct Case {
+    uint32_t rate;
+    uint32_t frequency;
+    uint32_t millis;
+    double pitchTolerance;  // relative; a tone that is all fade measures coarser
+  };
+  for (const Case c :
+       {Case{48000, 2000, 100, 0.001}, Case{44100, 440, 250, 0.001}, Case{48000, 2000, 4, 0.01}}) {
+    SCOPED_TRACE(testing::Message() << c.frequency << " Hz, " << c.millis << " ms at " << c.rate);
+    const int64_t margin = 100;
+    const int64_t frames = FramesOf(c.millis, c.rate);
+    const std::vector<int16_t> out =
+        Render({ToneSpan{margin, frames, c.frequency}}, frames + 2 * margin, c.rate);
+    const std::span<const int16_t> tone =
+        std::span<const int16_t>(out).subspan(margin, static_cast<size_t>(frames));
 
-TEST_P(ToneShapeTest, PitchLevelFadesAndSilenceAround) {
-  const ShapeCase c = GetParam();
-  const int64_t margin = 100;
-  const int64_t frames = FramesOf(c.millis, c.rate);
-  const std::vector<int16_t> out =
-      Render({ToneSpan{margin, frames, c.frequency}}, frames + 2 * margin, c.rate);
-  const std::span<const int16_t> all(out);
-  const std::span<const int16_t> tone = all.subspan(margin, static_cast<size_t>(frames));
-
-  EXPECT_TRUE(std::all_of(out.begin(), out.begin() + margin, [](int16_t s) { return s == 0; }));
-  EXPECT_TRUE(std::all_of(out.end() - margin, out.end(), [](int16_t s) { return s == 0; }));
-  EXPECT_NEAR(MeasureFrequency(tone, c.rate), c.frequency, c.frequency * c.pitchTolerance);
-
-  int peak = 0;
-  for (int16_t s : tone) peak = std::max(peak, std::abs(static_cast<int>(s)));
-  EXPECT_NEAR(peak, kPeak, kPeak * 0.01);
-  // Faded at both ends, so neither edge clicks.
-  EXPECT_LT(std::abs(tone.front()), kPeak * 0.05);
-  EXPECT_LT(std::abs(tone.back()), kPeak * 0.05);
-  // No sample jumps further than the steepest slope of the sine itself.
-  const double steepest = kPeak * 2.0 * std::numbers::pi * c.frequency / c.rate;
-  for (size_t i = 1; i < out.size(); ++i)
-    ASSERT_LE(std::abs(out[i] - out[i - 1]), steepest * 1.05 + 1) << "at frame " << i;
+    EXPECT_TRUE(std::all_of(out.begin(), out.begin() + margin, [](int16_t s) { return s == 0; }));
+    EXPECT_TRUE(std::all_of(out.end() - margin, out.end(), [](int16_t s) { return s == 0; }));
+    EXPECT_NEAR(MeasureFrequency(tone, c.rate), c.frequency, c.frequency * c.pitchTolerance);
+    int peak = 0;
+    for (int16_t s : tone) peak = std::max(peak, std::abs(static_cast<int>(s)));
+    EXPECT_NEAR(peak, kPeak, kPeak * 0.01);
+    // Faded at both ends, so neither edge clicks.
+    EXPECT_LT(std::abs(tone.front()), kPeak * 0.05);
+    EXPECT_LT(std::abs(tone.back()), kPeak * 0.05);
+    // No sample jumps further than the steepest slope of the sine itself.
+    const double steepest = kPeak * 2.0 * std::numbers::pi * c.frequency / c.rate;
+    for (size_t i = 1; i < out.size(); ++i)
+      ASSERT_LE(std::abs(out[i] - out[i - 1]), steepest * 1.05 + 1) << "at frame " << i;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Tones, ToneShapeTest,
-                         ::testing::Values(ShapeCase{48000, 2000, 100, 0.001},
-                                           ShapeCase{44100, 440, 250, 0.001},
-                                           ShapeCase{48000, 2000, 4, 0.01}),
-                         [](const ::testing::TestParamInfo<ShapeCase>& param) {
-                           const ShapeCase& c = param.param;
-                           return std::to_string(c.frequency) + "Hz_" + std::to_string(c.millis) +
-                                  "ms_at_" + std::to_string(c.rate);
-                         });
 
 TEST(ToneSamples, RenderedStreamIsToneSampleForEverySample) {
   // The writer's fast path (one sine per phase) against the sample formula,
