@@ -44,6 +44,7 @@ const std::vector<KeyCase>& KeyCases() {
       {"LF is Enter", B("\n"), {VK_RETURN, 28, 13, 0}},
       {"Tab", B("\t"), {VK_TAB, 15, 9, 0}},
       {"DEL is Backspace", B("\x7f"), {VK_BACK, 14, 8, 0}},
+      {"BS is Backspace", B("\b"), {VK_BACK, 14, 8, 0}},
       {"space", B(" "), {VK_SPACE, 57, ' ', 0}},
       {"Ctrl+A", B("\x01"), {'A', 30, 1, Ctrl}},
       {"NUL is Ctrl+2", B("\0"), {'2', 3, 0, Ctrl}},
@@ -53,6 +54,7 @@ const std::vector<KeyCase>& KeyCases() {
       {"Alt+ie", B(ESC "\xd0\xb5"), {'T', 20, 0xA5, Alt}},
       {"Up", B(ESC "[A"), {VK_UP, 72, 0, Enh}},
       {"Home CSI H", B(ESC "[H"), {VK_HOME, 71, 0, Enh}},
+      {"End CSI F", B(ESC "[F"), {VK_END, 79, 0, Enh}},
       {"Delete", B(ESC "[3~"), {VK_DELETE, 83, 0, Enh}},
       {"keypad 5 CSI E", B(ESC "[E"), {VK_CLEAR, 76, 0, 0}},
       {"Shift+Tab", B(ESC "[Z"), {VK_TAB, 15, 9, kShift}},
@@ -62,17 +64,16 @@ const std::vector<KeyCase>& KeyCases() {
       {"Ctrl+F12", B(ESC "[24;5~"), F(12, Ctrl)},
       {"Shift+F1 CSI", B(ESC "[1;2P"), F(1, kShift)},
       {"F1 [[A", B(ESC "[[A"), F(1)},
-      {"F1 SS3", B(ESC "OP"), F(1)},
+      {"Up SS3", B(ESC "OA"), {VK_UP, 72, 0, Enh}},
       {"Ctrl+F1 old xterm", B(ESC "O5P"), F(1, Ctrl)},
       {"Shift+F2 SS3 1;2", B(ESC "O1;2Q"), F(2, kShift)},
-      {"keypad Enter", B(ESC "OM"), {VK_RETURN, 28, 13, Enh}},
-      {"keypad /", B(ESC "Oo"), {VK_DIVIDE, 53, '/', Enh}},
       {"rxvt Ctrl+Insert", B(ESC "[2^"), {VK_INSERT, 82, 0, Enh | Ctrl}},
       {"rxvt Shift+F8", B(ESC "[19$"), F(8, kShift)},
       {"rxvt Shift+Up", B(ESC "[a"), {VK_UP, 72, 0, Enh | kShift}},
       {"rxvt Ctrl+Left", B(ESC "Od"), {VK_LEFT, 75, 0, Enh | Ctrl}},
       // UTF-8 into code page 866, on the JCUKEN keys.
       {"ie", B("\xd0\xb5"), {'T', 20, 0xA5, 0}},
+      {"IE", B("\xd0\x95"), {'T', 20, 0x85, kShift}},
       {"er", B("\xd1\x80"), {'H', 35, 0xE0, 0}},
       {"yo on `", B("\xd1\x91"), {0xC0, 41, 0xF1, 0}},
       {"numero sign", B("\xe2\x84\x96"), {'3', 4, 0xFC, kShift}},
@@ -97,8 +98,6 @@ const std::vector<KeyCase>& KeyCases() {
       {"kitty Ctrl+c", B(ESC "[99;5u"), {'C', 46, 3, Ctrl}},
       {"kitty Ctrl+1 types nothing", B(ESC "[49;5u"), {'1', 2, 0, Ctrl}},
       {"kitty keypad 7 pressed", B(ESC "[57406;1:1u"), {VK_NUMPAD0 + 7, 71, '7', 0, Stroke::Press}},
-      {"kitty keypad Enter", B(ESC "[57414u"), {VK_RETURN, 28, 13, Enh}},
-      {"kitty keypad Left", B(ESC "[57417u"), {VK_LEFT, 75, 0, 0}},
       {"kitty keypad 5 in ~ form", B(ESC "[57427~"), {VK_CLEAR, 76, 0, 0}},
       {"kitty Left released, letter form",
        B(ESC "[1;1:3D"),
@@ -108,6 +107,7 @@ const std::vector<KeyCase>& KeyCases() {
       {"kitty ie on its US key", B(ESC "[1077::116;1;1077u"), {'T', 20, 0xA5, 0}},
       {"kitty left Alt pressed", B(ESC "[57443;3:1u"), {VK_MENU, 56, 0, Alt, Stroke::Press}},
       {"kitty left Alt released", B(ESC "[57443;3:3u"), {VK_MENU, 56, 0, 0, Stroke::Release}},
+      {"kitty right Shift pressed", B(ESC "[57447;2:1u"), {VK_SHIFT, 54, 0, kShift, Stroke::Press}},
   };
   return cases;
 }
@@ -182,6 +182,14 @@ TEST(KeyDecoderTest, TypedCharactersArriveOnTheirPcKeys) {
   }
 }
 
+// The punctuation keys' virtual key codes on the US layout.
+TEST(KeyDecoderTest, PunctuationHasTheOemKeyCodes) {
+  const std::pair<char, WORD> oem[] = {{'-', 0xBD}, {'=', 0xBB},  {'[', 0xDB}, {']', 0xDD},
+                                       {';', 0xBA}, {'\'', 0xDE}, {'`', 0xC0}, {'\\', 0xDC},
+                                       {',', 0xBC}, {'.', 0xBE},  {'/', 0xBF}};
+  for (const auto& [c, vk] : oem) EXPECT_EQ(Decoded(std::string(1, c)).VirtualKey, vk) << c;
+}
+
 // The function keys by every numbering terminals use, and the keypad in
 // application mode.
 TEST(KeyDecoderTest, FunctionAndKeypadKeysByTheirCodes) {
@@ -195,14 +203,36 @@ TEST(KeyDecoderTest, FunctionAndKeypadKeysByTheirCodes) {
       EXPECT_EQ(Decoded(ESC "[[" + std::string(1, '@' + n)), F(n)) << n;
     }
   }
-  const WORD scans[] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};  // keypad 0..9
+  // The keypad: application mode (ESC O) and the enhancement protocol's
+  // codes give the same keys, on the PC keypad's scan codes.
+  const WORD scans[] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};  // 0..9
   for (int d = 0; d < 10; ++d) {
-    EXPECT_EQ(
-        Decoded(ESC "O" + std::string(1, 'p' + d)),
-        (KeyEvent{static_cast<WORD>(VK_NUMPAD0 + d), scans[d], static_cast<uint8_t>('0' + d), 0}))
-        << d;
+    const KeyEvent digit{static_cast<WORD>(VK_NUMPAD0 + d), scans[d], static_cast<uint8_t>('0' + d),
+                         0};
+    EXPECT_EQ(Decoded(ESC "O" + std::string(1, 'p' + d)), digit) << d;
+    EXPECT_EQ(Decoded(ESC "[" + std::to_string(57399 + d) + "u"), digit) << d;
   }
-  EXPECT_EQ(Decoded(ESC "On"), (KeyEvent{0x6E, 83, '.', 0}));
+  const struct {
+    char ss3;
+    int kitty;
+    KeyEvent key;
+  } others[] = {{'n', 57409, {0x6E, 83, '.', 0}},        {'o', 57410, {VK_DIVIDE, 53, '/', Enh}},
+                {'j', 57411, {VK_MULTIPLY, 55, '*', 0}}, {'m', 57412, {VK_SUBTRACT, 74, '-', 0}},
+                {'k', 57413, {VK_ADD, 78, '+', 0}},      {'M', 57414, {VK_RETURN, 28, 13, Enh}},
+                {'X', 57415, {0xBB, 13, '=', 0}}};
+  for (const auto& o : others) {
+    EXPECT_EQ(Decoded(ESC "O" + std::string(1, o.ss3)), o.key) << o.ss3;
+    EXPECT_EQ(Decoded(ESC "[" + std::to_string(o.kitty) + "u"), o.key) << o.kitty;
+  }
+  // Without Num Lock the enhancement protocol names the keypad's other keys.
+  const WORD navigation[][2] = {{VK_LEFT, 75},   {VK_RIGHT, 77}, {VK_UP, 72},   {VK_DOWN, 80},
+                                {VK_PRIOR, 73},  {VK_NEXT, 81},  {VK_HOME, 71}, {VK_END, 79},
+                                {VK_INSERT, 82}, {VK_DELETE, 83}};
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(Decoded(ESC "[" + std::to_string(57417 + i) + "u"),
+              (KeyEvent{navigation[i][0], navigation[i][1], 0, 0}))
+        << i;
+  }
 }
 
 TEST(KeyDecoderTest, ConcatenatedSequencesDecodeAlikeInAnyChunking) {
@@ -293,6 +323,8 @@ TEST(KeyDecoderTest, NonKeysAreSwallowedAndKeysAfterBrokenInputSurvive) {
       {"DCS longer than a sequence", B(ESC "P1+r") + std::string(300, '4') + B(ESC "\\"), {}},
       {"APC", B(ESC "_Gi=1;OK" ESC "\\"), {}},
       {"SOS", B(ESC "Xstring" ESC "\\"), {}},
+      {"PM", B(ESC "^private" ESC "\\"), {}},
+      {"secondary device attributes", B(ESC "[>41;390;0c"), {}},
       {"device attributes", B(ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c"), {}},
       {"mode report", B(ESC "[?9001;2$y"), {}},
       {"keyboard flags report", B(ESC "[?0u"), {}},
