@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -484,6 +485,20 @@ TEST(TerminalSession, OutputHeldByTheTerminalArrivesWithoutAnotherPass) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   child.SuspendOutput(false);
   EXPECT_TRUE(child.WaitFor(Reported("drawn"), mark));
+}
+
+// A bell is one byte of its own: each call rings it once, never again.
+TEST(TerminalSession, EachBellRingsOnce) {
+  PtyChild child([] {
+    Out();  // takes the terminal
+    for (int bell = 0; bell < 3; ++bell) {
+      MessageBeep(0);
+      Sleep(1);
+    }
+    ExitProcess(0);
+  });
+  ASSERT_EQ(child.WaitExit(), 0);
+  EXPECT_EQ(std::count(child.Output().begin(), child.Output().end(), '\a'), 3);
 }
 
 }  // namespace
