@@ -63,7 +63,6 @@ const std::vector<KeyCase>& KeyCases() {
       {"Shift+Delete", B(ESC "[3;2~"), {VK_DELETE, 83, 0, Enh | kShift}},
       {"Ctrl+F12", B(ESC "[24;5~"), F(12, Ctrl)},
       {"Shift+F1 CSI", B(ESC "[1;2P"), F(1, kShift)},
-      {"F1 [[A", B(ESC "[[A"), F(1)},
       {"Up SS3", B(ESC "OA"), {VK_UP, 72, 0, Enh}},
       {"Ctrl+F1 old xterm", B(ESC "O5P"), F(1, Ctrl)},
       {"Shift+F2 SS3 1;2", B(ESC "O1;2Q"), F(2, kShift)},
