@@ -337,6 +337,7 @@ TEST(KeyDecoderTest, NonKeysAreSwallowedAndKeysAfterBrokenInputSurvive) {
       {"CSI broken by a control byte", B(ESC "[1;\x01"), {{'A', 30, 1, Ctrl}}},
       {"CSI broken by ESC", B(ESC "[1" ESC "[A"), {{VK_UP, 72, 0, Enh}}},
       {"unknown CSI then a", B(ESC "[99~a"), {a}},
+      {"broken win32 record then a", B(ESC "[1;2;3;4;5;6;7_a"), {a}},
       {"overlong CSI then a", B(ESC "[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;1A") + "a", {a}},
       {"long DCS reply then a", B(ESC "P") + std::string(100, '1') + B(ESC "\\a"), {a}},
       {"long OSC ending in BEL then a", B(ESC "]4;1;") + std::string(60, 'f') + "\aa", {a}},
@@ -414,6 +415,19 @@ TEST(KeyDecoderTest, MemoryStaysBoundedWhateverArrives) {
   KeyDecoder unread;
   Feed(unread, std::string(10000, 'a'), 0);
   EXPECT_EQ(unread.QueuedKeys(), KeyDecoder::MaxQueuedKeys);
+}
+
+// A sequence as long as the bound is still a key; one byte longer is cut.
+TEST(KeyDecoderTest, ASequenceUpToTheBoundIsAKey) {
+  const KeyEvent ctrlLeft{VK_LEFT, 75, 0, Enh | Ctrl};
+  const KeyEvent a{'A', 30, 'a', 0};
+  for (const size_t length : {MaxSequenceBytes, MaxSequenceBytes + 1}) {
+    KeyDecoder decoder;
+    Feed(decoder, B(ESC "[") + std::string(length - 6, '0') + "1;5Da", 1000);
+    const std::vector<KeyEvent> kept{ctrlLeft, a};
+    EXPECT_EQ(PopAll(decoder), length == MaxSequenceBytes ? kept : std::vector<KeyEvent>{a})
+        << length;
+  }
 }
 
 TEST(KeyDecoderTest, ClockGoingBackwardsDoesNotFireTheTimeout) {
