@@ -314,7 +314,7 @@ TEST(RendererTitle, TitleSequences) {
   const Case cases[] = {
       {"Rousel - time input", vt::Charset::Utf8, "\x1b]2;Rousel - time input\a"},
       {"a\x07"
-       "b\x1b]c\x7f",
+       "b\x1b]c\x7f\x1f",
        vt::Charset::Utf8, "\x1b]2;ab]c\a"},
       {std::string("cut\0here", 8), vt::Charset::Utf8, "\x1b]2;cut\a"},
       {"\x80\xa5\xfa", vt::Charset::Utf8, "\x1b]2;\xd0\x90\xd0\xb5\xc2\xb7\a"},
