@@ -87,16 +87,17 @@ void ApplyCursorLocked() {
       COORD{static_cast<SHORT>(packed & 0xFFFF), static_cast<SHORT>((packed >> 16) & 0xFFFF)});
 }
 
-bool TerminalSize(int* columns, int* rows) {
+// The terminal's size where it tells it; the values are left as they are
+// where it does not.
+void TerminalSize(int* columns, int* rows) {
   for (const int fd : {OutFd, InFd}) {
     winsize size{};
     if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0) {
       *columns = size.ws_col;
       *rows = size.ws_row;
-      return true;
+      return;
     }
   }
-  return false;
 }
 
 // UTF-8 when the user's locale says so; the program's own locale is left as

@@ -30,14 +30,12 @@ TEST(Priority, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
   const Case cases[] = {
       {"normal keeps the nice value the user started with", NORMAL_PRIORITY_CLASS, 5, 20,
        SchedPolicy::Other, 5},
-      {"idle, privileged: SCHED_IDLE", IDLE_PRIORITY_CLASS, 0, -20, SchedPolicy::Idle, 0},
       {"idle, unprivileged: SCHED_BATCH, since SCHED_IDLE counts as nice 20", IDLE_PRIORITY_CLASS,
        0, 20, SchedPolicy::Batch, 0},
       {"idle, RLIMIT_NICE allowing the way back", IDLE_PRIORITY_CLASS, 0, 0, SchedPolicy::Idle, 0},
       {"idle, RLIMIT_NICE one short", IDLE_PRIORITY_CLASS, 0, 1, SchedPolicy::Batch, 0},
       {"high, privileged", HIGH_PRIORITY_CLASS, 0, -20, SchedPolicy::Other,
        -session::HighPriorityBoost},
-      {"high, unprivileged: stays normal", HIGH_PRIORITY_CLASS, 0, 20, SchedPolicy::Other, 0},
       {"high, as far as RLIMIT_NICE allows", HIGH_PRIORITY_CLASS, 0, -4, SchedPolicy::Other, -4},
       {"high from a niced start", HIGH_PRIORITY_CLASS, 10, 20, SchedPolicy::Other, 10},
       {"high never below -20", HIGH_PRIORITY_CLASS, -15, -20, SchedPolicy::Other, -20},
@@ -59,7 +57,7 @@ TEST(Priority, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
 
 TEST(Priority, OtherClassesAreRefused) {
   session::PriorityPlan plan;
-  for (const DWORD cls : {0u, 0x100u, 0x4000u, 0x8000u, 0x20u | 0x40u})
+  for (const DWORD cls : {0u, 0x100u, 0x20u | 0x40u})
     EXPECT_FALSE(session::PlanPriority(cls, session::PriorityLimits{}, &plan)) << cls;
 }
 

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -163,17 +164,6 @@ TEST(TerminalSession, EverySignalThatEndsTheProgramHandsTheTerminalBackFirst) {
   }
 }
 
-TEST(TerminalSession, BrokenPipeIsNoReasonToDie) {
-  PtyChild child([] { KeyLoop(); });
-  ASSERT_TRUE(child.WaitFor(Reported("ready")));
-  kill(child.Pid(), SIGPIPE);
-  const size_t mark = child.Output().size();
-  child.Type("i");
-  EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark));
-  child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8);
-}
-
 // How the program was started, as far as job control is concerned.
 enum class Start {
   SessionLeader,   // xterm -e, ssh -t: no one could continue it
@@ -245,17 +235,26 @@ TEST(TerminalSession, CtrlZSuspendsOnlyWhereSomeoneCanContinue) {
   }
 }
 
-TEST(TerminalSession, TakesTheTerminalOverDeliversKeysAndEventsAndRepaintsOnResize) {
+TEST(TerminalSession, TakesTheTerminalOverDeliversKeysNotRepliesAndRepaintsOnResize) {
   struct Case {
     std::string Typed;
     std::string Seen;  // virtual key, scan code, character, control state
   };
   const Case cases[] = {
-      {"a", "key 65 30 97 0"},    {"\r", "key 13 28 13 0"},  // no CR to LF translation on input
-      {"\x1b", "key 27 1 27 0"},                             // a lone Esc, after the escape timeout
-      {"\x13", "key 83 31 19 8"},                            // Ctrl+S is a key, not flow control
-      {"\x03", "ctrl 0"},  // Ctrl+C, turned into SIGINT by the terminal
-      {"\x1c", "ctrl 1"},  // Ctrl+Backslash, SIGQUIT
+      {"a", "key 65 30 97 0"},
+      {"\r", "key 13 28 13 0"},    // no CR to LF translation on input
+      {"\x1b", "key 27 1 27 0"},   // a lone Esc, after the escape timeout
+      {"\x13", "key 83 31 19 8"},  // Ctrl+S is a key, not flow control
+      {"\x03", "ctrl 0"},          // Ctrl+C, turned into SIGINT by the terminal
+      {"\x1c", "ctrl 1"},          // Ctrl+Backslash, SIGQUIT
+      // Replies a terminal sends on its own schedule are never typed.
+      {"\x1b]11;rgb:1234/5678/9abc\x1b\\a", "key 65 30 97 0"},
+      {"\x1bP1$r0;1m\x1b\\a", "key 65 30 97 0"},
+      {"\x1b_Gi=1;OK\x1b\\a", "key 65 30 97 0"},
+      {"\x1b[?64;1;2;22ca", "key 65 30 97 0"},
+      {"\x1b[?9001;2$ya", "key 65 30 97 0"},
+      {"\x1b[?1ua", "key 65 30 97 0"},
+      {"\x1b[200~\x1b[201~a", "key 65 30 97 0"},
   };
   PtyChild child([] {
     // As a user who allows core files starts it.
@@ -289,10 +288,13 @@ TEST(TerminalSession, TakesTheTerminalOverDeliversKeysAndEventsAndRepaintsOnResi
   const termios mode = child.ModeNow();
   EXPECT_EQ(mode.c_lflag & (ICANON | ECHO), 0u);
   EXPECT_NE(mode.c_lflag & ISIG, 0u);
+  kill(child.Pid(), SIGPIPE);  // a broken pipe is no reason to die
   for (const Case& c : cases) {
     const size_t mark = child.Output().size();
     child.Type(c.Typed);
     EXPECT_TRUE(child.WaitFor(Reported(c.Seen), mark)) << c.Seen;
+    EXPECT_EQ(child.Output().find("\x1b]2;", mark), child.Output().find(Reported(c.Seen), mark))
+        << c.Seen << ": something else first";
   }
   const size_t mark = child.Output().size();
   child.Resize(40, 10);
@@ -313,8 +315,10 @@ TEST(TerminalSession, TheBufferIsAtLeast80x25AndTheWindowShowsItsTopLeft) {
     const char* Size;
   };
   const Case cases[] = {
-      {40, 12, "size 80 25"},   {79, 30, "size 80 30"},      {100, 20, "size 100 25"},
-      {120, 40, "size 120 40"}, {1000, 900, "size 256 234"},
+      {0, 0, "size 80 25"},  // a terminal that gives no size: shown whole
+      {79, 30, "size 80 30"},
+      {100, 20, "size 100 25"},
+      {1000, 900, "size 256 234"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Size);
@@ -332,36 +336,10 @@ TEST(TerminalSession, TheBufferIsAtLeast80x25AndTheWindowShowsItsTopLeft) {
     EXPECT_NE(child.Output().find("top left"), std::string::npos);
     // Cells outside the terminal are not drawn.
     EXPECT_EQ(child.Output().find("far corner") != std::string::npos,
-              c.Columns >= 80 && c.Rows >= 21);
+              c.Columns == 0 || (c.Columns >= 80 && c.Rows >= 21));
     child.Type("q");
     EXPECT_EQ(child.WaitExit(), 7 << 8);
   }
-}
-
-// Replies a terminal sends on its own schedule reach the program as no key:
-// the first key reported is the one typed after them.
-TEST(TerminalSession, TerminalRepliesAreNeverTyped) {
-  const std::string replies[] = {
-      "\x1b]11;rgb:1234/5678/9abc\x1b\\",
-      "\x1bP1$r0;1m\x1b\\",
-      "\x1b_Gi=1;OK\x1b\\",
-      "\x1b[?64;1;2;22c",
-      "\x1b[?9001;2$y",
-      "\x1b[?1u",
-      "\x1b[200~\x1b[201~",
-  };
-  PtyChild child(KeyLoop);
-  ASSERT_TRUE(child.WaitFor(Reported("ready")));
-  for (const std::string& reply : replies) {
-    const size_t mark = child.Output().size();
-    child.Type(reply + "a");
-    EXPECT_TRUE(child.WaitFor(Reported("key 65 30 97 0"), mark));
-    EXPECT_EQ(child.Output().find("\x1b]2;key", mark),
-              child.Output().find(Reported("key 65 30 97 0"), mark))
-        << "a key before the a";
-  }
-  child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8);
 }
 
 // The test is the terminal: it answers the start-up query as a terminal
@@ -383,9 +361,9 @@ TEST(TerminalSession, StartUpQueryFindsTheKeyProtocolAndNeverHangs) {
   const Case cases[] = {
       {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", Mode::Win32},
       {"kitty flags", "\x1b[?9001;0$y\x1b[?0u\x1b[?62;22c", Mode::Kitty},
-      {"both", "\x1b[?9001;2$y\x1b[?0u\x1b[?62c", Mode::Win32},
+      {"win32-input-mode set", "\x1b[?9001;1$y\x1b[?61c", Mode::Win32},
+      {"both, the mode always on", "\x1b[?9001;3$y\x1b[?0u\x1b[?62c", Mode::Win32},
       {"mode unknown", "\x1b[?9001;0$y\x1b[?64;1;2c", Mode::None},
-      {"only DA1", "\x1b[?1;2c", Mode::None},
       {"silent", nullptr, Mode::None},
   };
   for (const Case& c : cases) {
@@ -480,6 +458,47 @@ TEST(TerminalSession, ATerminalThatStopsReadingHoldsNothingUp) {
   close(beats[0]);
   EXPECT_TRUE(child.WaitFor(kLeave, mark)) << "the terminal was not handed back once it drained";
   EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore()));
+}
+
+// What waited for a terminal that stopped reading reaches it once it reads
+// again, though the program has gone quiet meanwhile.
+TEST(TerminalSession, OutputHeldByTheTerminalArrivesWithoutAnotherPass) {
+  PtyChild child([] {
+    Report("ready");
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    while (ReadConsoleInputA(In(), &record, 1, &read) != FALSE && record.EventType != KEY_EVENT) {
+    }
+    for (int pass = 0; pass < 50; ++pass) {
+      for (int y = 0; y < 25; ++y)
+        Text(0, y, std::string(80, static_cast<char>('a' + (pass + y) % 26)));
+      Sleep(1);
+    }
+    Report("drawn");
+    Sleep(1);
+    Idle();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  child.SuspendOutput(true);
+  const size_t mark = child.Output().size();
+  child.Type("g");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  child.SuspendOutput(false);
+  EXPECT_TRUE(child.WaitFor(Reported("drawn"), mark));
+}
+
+// A bell is one byte of its own: each call rings it once, never again.
+TEST(TerminalSession, EachBellRingsOnce) {
+  PtyChild child([] {
+    Out();  // takes the terminal
+    for (int bell = 0; bell < 3; ++bell) {
+      MessageBeep(0);
+      Sleep(1);
+    }
+    ExitProcess(0);
+  });
+  ASSERT_EQ(child.WaitExit(), 0);
+  EXPECT_EQ(std::count(child.Output().begin(), child.Output().end(), '\a'), 3);
 }
 
 }  // namespace

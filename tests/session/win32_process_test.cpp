@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/win32.h"
+#include "model/kernel_objects.h"
 #include "posix/session/input.h"
 
 namespace {
@@ -106,6 +107,7 @@ TEST(Process, VersionAndKeyboardCodePage) {
   };
   const Case cases[] = {{"user32.dll", "GetKBCodePage", true},
                         {"USER32.DLL", "GetKBCodePage", true},
+                        {"user32", "GetKBCodePage", true},  // ".dll" is implied
                         {"user32.dll", "MessageBoxA", false},
                         {"kernel32.dll", "GetKBCodePage", false}};
   for (const Case& c : cases) {
@@ -117,6 +119,22 @@ TEST(Process, VersionAndKeyboardCodePage) {
       EXPECT_EQ(codePage(), 866u);
     }
   }
+}
+
+// The console functions refuse a missing out argument or the other handle,
+// before they touch the terminal.
+TEST(Console, CallsWithoutTheirArgumentsFail) {
+  const HANDLE in = model::ConsoleInputHandle();
+  const HANDLE out = model::ConsoleOutputHandle();
+  INPUT_RECORD record{};
+  DWORD count = 0;
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  EXPECT_EQ(ReadConsoleInputA(in, nullptr, 1, &count), FALSE);
+  EXPECT_EQ(ReadConsoleInputA(in, &record, 1, nullptr), FALSE);
+  EXPECT_EQ(ReadConsoleInputA(out, &record, 1, &count), FALSE);
+  EXPECT_EQ(GetNumberOfConsoleInputEvents(in, nullptr), FALSE);
+  EXPECT_EQ(GetConsoleScreenBufferInfo(out, nullptr), FALSE);
+  EXPECT_EQ(GetConsoleScreenBufferInfo(in, &info), FALSE);
 }
 
 // --- Key input on a pipe ---
