@@ -123,6 +123,8 @@ void SetLeaveBytesLocked() {
   leave += vt::LeaveSequence();
   const size_t length = std::min(leave.size(), sizeof LeaveBytes - 1);
   LeaveBytes[0] = '\x18';
+  // Bytes with a length, written with write(): no terminating NUL.
+  // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
   std::memcpy(LeaveBytes + 1, leave.data(), length);
   LeaveLength = 1 + length;
 }
