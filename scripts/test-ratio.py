@@ -21,6 +21,9 @@ CLASSES = [
     # Build glue, data and prose are neither.
     ("tests/*CMakeLists.txt", None), ("tests/data/*", None), ("tests/*.md", None),
     ("tests/*.txt", None),
+    # Test scripts and scenarios are cases wherever they sit.
+    ("tests/*_test.sh", "cases"), ("tests/*_test.py", "cases"), ("tests/*-test.sh", "cases"),
+    ("tests/*.scn", "cases"),
     # The harness: consoles, terminals and runners the cases stand on.
     ("tests/fake/*", "harness"),
     ("tests/support/*", "harness"),
@@ -28,7 +31,6 @@ CLASSES = [
     ("tests/*pty_child.*", "harness"),
     ("tests/e2e/*.sh", "harness"),
     ("tests/e2e/*.py", "harness"),
-    ("tests/wine/*-test.sh", "cases"),
     ("tests/wine/*", "harness"),
     ("tests/package/lib.sh", "harness"),
     # The cases: test sources, scenarios, test scripts.
