@@ -133,7 +133,6 @@ bool ScreenHas(const std::string& text) {
   return false;
 }
 
-// The attribute of the first cell of TEXT's first appearance; -1 when absent.
 // Row n against a pattern: the text in {} white (15), every other visible
 // character grey (7); a last * ends a prefix.  Colours are checked on ASCII
 // rows, where a character is a cell.
@@ -164,6 +163,7 @@ bool RowMatches(SHORT n, const std::string& pattern) {
   return true;
 }
 
+// The attribute of the first cell of TEXT's first appearance; -1 when absent.
 int AttributeOf(const std::string& text) {
   const SHORT rows = Size().Y;
   for (SHORT row = 1; row <= rows; ++row) {
