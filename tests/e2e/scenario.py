@@ -119,6 +119,17 @@ def row_matches(pane, n, spec):
     return text == want and all(c == " " or seen in ok for c, seen, ok in zip(text, colours, colours_wanted))
 
 
+def row_as_seen(pane, n):
+    """Row n written as expect-row's TEXT, for a failure's message."""
+    text, colours = coloured_row(pane, n)
+    seen, white = "", False
+    for c, colour in zip(text, colours):
+        if c != " " and (colour in WHITE) != white:
+            seen, white = seen + ("}" if white else "{"), not white
+        seen += c if colour in WHITE | GREY or c == " " else f"<{c}:{colour}>"
+    return seen + ("}" if white else "")
+
+
 def plain_colours(pane):
     codes = re.findall(r"\x1b\[([0-9;:]*)m", "\n".join(screen(pane, escapes=True)))
     return all(p in ("", "0", "39", "49") for c in codes for p in re.split("[;:]", c))
@@ -230,7 +241,11 @@ class Run:
         self.pane.send_keys(line, enter=True, literal=True)
 
     def record_status(self):
-        return f"rc=$?; stty -g >{self.dir}/stty.after; echo $rc >{self.dir}/rc.new; mv {self.dir}/rc.new {self.dir}/rc"
+        # The shell goes on with the line when the program stops, too: only
+        # an end is noted, once the program is gone.
+        d = self.dir
+        return (f"rc=$?; kill -0 $(cat {d}/pid) 2>/dev/null || "
+                f"{{ stty -g >{d}/stty.after; echo $rc >{d}/rc.new; mv {d}/rc.new {d}/rc; }}")
 
     def launch(self, words, wrapper=""):
         for name in ("pid", "rc", "stty.before", "stty.after"):
@@ -307,7 +322,10 @@ class Run:
 
     def expect_row(self, rest):
         n, _, text = rest.partition(" ")
-        poll(f'row {n} to read "{text}"', lambda: row_matches(self.pane, int(n), text))
+        try:
+            poll(f'row {n} to read "{text}"', lambda: row_matches(self.pane, int(n), text))
+        except Failed as failed:
+            raise Failed(f'{failed}; it reads "{row_as_seen(self.pane, int(n))}"') from None
 
     def expect_title(self, rest):
         poll(f'the title "{rest}"', lambda: self.pane.display_message("#{pane_title}", get_text=True)[0] == rest)
@@ -367,7 +385,6 @@ class Run:
         self.pane.cmd("resize-window", "-x", columns, "-y", rows)
 
     def resume_in_foreground(self, rest):
-        (self.dir / "rc").unlink(missing_ok=True)
         self.shell("fg; " + self.record_status())
 
     def suspend_output(self, rest):
@@ -400,11 +417,10 @@ class Run:
         self.alsa = b"libasound.so.2" in Path(self.program).read_bytes()
         self.env.update(ALSA_CONFIG_PATH=HERE.parent / "data/alsa/asound.conf", ROUSEL_TONE_CAPTURE=self.tone)
 
-    def tone_size(self, ms=3000):
+    def tone_size(self):
         if not self.tone:
             raise Failed("tone steps need capture-tone before the start")
-        poll("the tone to start", self.tone.exists, ms / 1000)
-        return self.tone.stat().st_size
+        return self.tone.stat().st_size if self.tone.exists() else 0
 
     def expect_tone(self, rest):
         if not self.alsa:
@@ -415,18 +431,20 @@ class Run:
             raise Failed("the captured tone: " + "; ".join(problems))
 
     def sounded_since(self, size):
+        if not self.tone.exists():
+            return False
         with open(self.tone, "rb") as f:
             f.seek(size)
             return any(f.read())
 
     def expect_tone_growing(self, rest):
         if self.alsa:
-            size = self.tone_size(int(rest))
+            size = self.tone_size()
             poll(f"a tone within {rest} ms", lambda: self.sounded_since(size), int(rest) / 1000)
 
     def expect_tone_still(self, rest):
         if self.alsa:  # silence is only seen by listening the whole time
-            size = self.tone_size(int(rest))
+            size = self.tone_size()
             time.sleep(int(rest) / 1000)
             if self.sounded_since(size):
                 raise Failed(f"the tone went on within {rest} ms")
