@@ -5,7 +5,7 @@
 # waiting screen, clipped rather than wrapped.  xterm's resources stay as
 # shipped; the only one given is the test's eyes: F12 dumps the window's text.
 #   xterm_test.py PROGRAM      (exit 77: skipped, no X server or tools)
-import os, shutil, subprocess, sys, tempfile, time
+import os, shutil, subprocess, sys, tempfile
 from pathlib import Path
 
 from scenario import Failed, poll
@@ -37,13 +37,17 @@ def start(name, geometry):
     xdotool("mousemove", "--window", (work / f"{name}.wid").read_text().strip(), "5", "5")
 
 
+def dump(name):
+    return "".join(path.read_text() for path in work.glob(f"{name}.screen*"))
+
+
 def rows(name):
     for old in work.glob(f"{name}.screen*"):
         old.unlink()
     xdotool("key", "F12")
-    poll("xterm's screen dump", lambda: list(work.glob(f"{name}.screen*")))
-    time.sleep(0.1)  # written at once; let it be closed
-    return [row.rstrip() for row in next(work.glob(f"{name}.screen*")).read_text().splitlines()]
+    # xterm creates the file, then writes the rows, each ending in a newline.
+    poll("xterm's screen dump", lambda: dump(name).endswith("\n"))
+    return [row.rstrip() for row in dump(name).splitlines()]
 
 
 def leaves(name):
