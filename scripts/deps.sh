@@ -9,7 +9,7 @@
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libasound2-dev)
-test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux faketime
+test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux python3-libtmux faketime
                xvfb xterm xdotool clang-format dpkg-dev file man-db python3 libbenchmark-dev
                lintian)
 windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 wine wine64)
@@ -17,7 +17,7 @@ package_packages=("${run_packages[@]}" dpkg-dev file)
 bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev valgrind strace)
 fuzz_packages=("${run_packages[@]}" clang libclang-rt-14-dev)
 tsan_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
-mutants_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux faketime python3)
+mutants_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux python3-libtmux faketime python3)
 
 optional=()
 optional_use=""
@@ -28,7 +28,7 @@ case "${1:-}" in
     optional=("${windows_packages[@]}")
     optional_use="the Windows build and its tests under Wine"
     ;;
-  windows) wanted=(cmake make tmux "${windows_packages[@]}") ;;
+  windows) wanted=(cmake make tmux python3-libtmux "${windows_packages[@]}") ;;
   package) wanted=("${package_packages[@]}") ;;
   bench) wanted=("${bench_packages[@]}") ;;
   fuzz) wanted=("${fuzz_packages[@]}") ;;

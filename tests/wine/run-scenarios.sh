@@ -57,18 +57,15 @@ signals="POSIX signals to the stand-in's process"
 job_control="job control of the stand-in's process and its ALSA tone"
 wraps="Wine draws its 80-column buffer into a narrower terminal, which wraps the rows"
 declare -A not_here=(
-  [hostile_redirected]=$no_tty
-  [hostile_sighup_every_phase]=$signals [hostile_sigterm_every_phase]=$signals
-  [hostile_suspend_ringing]=$job_control [hostile_stop_signal]=$job_control
-  [hostile_suspend_wrapped]=$job_control
-  [hostile_ascii_locale]="the stand-in's transliteration for a locale that is not UTF-8"
-  [hostile_term_types]="the sequences the stand-in writes for each terminal type"
-  [hostile_tiny_panes]=$wraps [hostile_resize_waiting_ringing]=$wraps
+  [redirected]=$no_tty [signals]=$signals [suspend]=$job_control
+  [suspended_output]="a terminal that stops taking output: the stand-in's writer"
+  [terminal_types]="the stand-in's sequences for each terminal type and its transliteration for a locale that is not UTF-8"
+  [tiny_panes]=$wraps
   [clock_jump]="a clock stepped through libfaketime's timestamp file, which Wine's clock does not read (the virtual-clock tests cover the shared code)"
 )
 if [ -n "$driver" ]; then
   pane="the terminal going away: a console has no pane to close"
-  not_here+=([hostile_killed_pane_ringing]=$pane [hostile_killed_pane_waiting]=$pane)
+  not_here+=([killed_pane]=$pane)
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/rousel-wine.XXXXXX")
@@ -136,17 +133,6 @@ exec env WINEPREFIX='$WINEPREFIX' WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLO
 WRAPPER
 chmod +x "$work/rousel"
 
-# The harness as a tree of links whose lib.sh adds the Wine changes.
-harness=$work/tests/e2e
-mkdir -p "$harness"
-for entry in "$e2e"/*; do
-  [ "$(basename "$entry")" = lib.sh ] || ln -s "$entry" "$harness/"
-done
-for entry in "$root"/tests/*; do
-  [ "$(basename "$entry")" = e2e ] || ln -s "$entry" "$work/tests/"
-done
-printf 'source %q\nsource %q\n' "$e2e/lib.sh" "$here/backend.sh" >"$harness/lib.sh"
-
 export E2E_TIMEOUT=${E2E_TIMEOUT:-60}
 
 # arrange_clock COPY: where faketime cannot reach, "start-at HH:MM:SS"
@@ -179,7 +165,7 @@ run_once() {
   echo "$work/$1.trace" >"$work/trace-to"
   arrange_clock "$copy"
   if [ -z "$driver" ]; then
-    bash "$harness/run_scenario.sh" "$work/rousel" "$copy" >"$work/$1.log" 2>&1
+    python3 "$e2e/scenario.py" --wine "$work/rousel" "$copy" >"$work/$1.log" 2>&1
     return
   fi
   # The driver needs a console, which Wine gives it on a terminal.

@@ -133,6 +133,36 @@ bool ScreenHas(const std::string& text) {
   return false;
 }
 
+// Row n against a pattern: the text in {} white (15), every other visible
+// character grey (7); a last * ends a prefix.  Colours are checked on ASCII
+// rows, where a character is a cell.
+bool RowMatches(SHORT n, const std::string& pattern) {
+  const std::vector<CHAR_INFO> cells = ReadRow(n);
+  std::string want;
+  std::vector<int> colours;
+  int colour = 7;
+  bool prefix = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    if (c == '{' || c == '}') {
+      colour = c == '{' ? 15 : 7;
+    } else if (c == '*' && i + 1 == pattern.size()) {
+      prefix = true;
+    } else {
+      want += c;
+      colours.push_back(colour);
+    }
+  }
+  std::string text = Text(cells);
+  if (prefix) text = text.substr(0, want.size());
+  if (text != want) return false;
+  for (size_t i = 0; i < want.size() && i < cells.size(); ++i) {
+    if (static_cast<unsigned char>(want[i]) > 127) return true;
+    if (want[i] != ' ' && (cells[i].Attributes & 15) != colours[i]) return false;
+  }
+  return true;
+}
+
 // The attribute of the first cell of TEXT's first appearance; -1 when absent.
 int AttributeOf(const std::string& text) {
   const SHORT rows = Size().Y;
@@ -418,7 +448,7 @@ int main(int argc, char** argv) {
       const size_t gap = rest.find(' ');
       const std::string text = gap == std::string::npos ? "" : rest.substr(gap + 1);
       WaitUntil("row " + std::to_string(row) + " to read \"" + text + "\"",
-                [&] { return Text(ReadRow(row)) == text; });
+                [&] { return RowMatches(row, text); });
     } else if (verb == "expect-title") {
       WaitUntil("the title \"" + rest + "\"", [&] { return Title() == rest; });
     } else if (verb == "expect-colour") {

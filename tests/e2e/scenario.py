@@ -1,0 +1,499 @@
+#!/usr/bin/env python3
+"""Runs one scenario against the program in a tmux pane (a real terminal).
+
+  scenario.py [--wine] PROGRAM SCENARIO
+
+Exit status 0 passed, 1 failed, 77 skipped (tmux, libtmux or a tool a step
+needs is missing).  --wine: PROGRAM runs rousel.exe under Wine, whose
+terminal console differs from the POSIX stand-in in the ways noted below.
+
+A scenario is a list of steps, one a line ("#" starts a comment).  In file
+names "@" stands for the scenario's own temporary directory.
+  start [NAME=VALUE|<F|>F|2>F|<&-|>&-]...   run the program from the pane's shell
+  start-at HH:MM:SS        ... with its wall clock at that time of 2026-01-05
+  start-wrapped            ... as the child of a script of the user's
+  set-clock HH:MM:SS       step the running program's wall clock
+  keys KEY...              tmux key names: 0 Enter Escape BSpace M-x C-z ...
+  type TEXT                the rest of the line, literally
+  type-alarm-at MINUTES    the local time MINUTES from now as four digits
+  pause MS                 only to space keys apart
+  expect TEXT              the screen shows TEXT somewhere
+  expect-gone TEXT         ... and then no longer shows it
+  expect-row N TEXT        row N reads TEXT, the parts in {} white, every
+                           other visible character grey; a last * ends a prefix
+  expect-title TEXT        the window title
+  exit CODE                the program ended with that status
+  terminal-restored        the user's terminal mode, cursor shown, normal screen
+  expect-normal-screen     normal screen and cursor shown (the program may live)
+  expect-plain-colours     no colour of the program left on the screen
+  expect-process STATE     running, stopped or gone
+  expect-cpu-below PCT S   under PCT % of a CPU over S seconds
+  signal NAME              send the program SIGNAME
+  kill-pane MS             the terminal goes away; the program ends within MS
+  resize COLUMNS ROWS      the terminal changes its size
+  resume-in-foreground     fg at the shell after a stop
+  suspend-output           the terminal stops taking output (XOFF, Scroll Lock)
+  resume-output            ... and takes it again
+  expect-file-empty FILE   FILE exists and is empty
+  record-output            keep every byte the pane receives from now on
+  expect-clean-output [ascii]  no raw control byte (nor, ascii, one above
+                           127) between taking and handing back the terminal,
+                           and every hand-back the whole restore sequence
+  capture-tone             later starts play into a file of samples
+  expect-tone HZ MS        the captured tones have that pitch and length
+  expect-tone-growing MS   the tone sounds within MS
+  expect-tone-still MS     the tone stays silent for MS
+"""
+import calendar, glob, os, re, shlex, shutil, signal, sys, tempfile, termios, time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+TIMEOUT = float(os.environ.get("E2E_TIMEOUT", "15"))
+ENTER, LEAVE = b"\x1b[?1049h", b"\x1b[?1049l"
+RESTORE = (b"\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1036;1039r", b"\x1b[23;0t")
+GREY, WHITE = {"37", "39"}, {"97"}  # Wine shows attribute 7 as the default colour
+
+
+# The steps are the verbs listed above, each a method of Run of that name.
+STEPS = set(re.findall(r"^  ([a-z-]+) ", __doc__, re.M))
+
+
+class Failed(Exception):
+    pass
+
+
+class Skipped(Exception):
+    pass
+
+
+def poll(what, check, timeout=None):
+    """Waits until check() is true; nothing sleeps a fixed time hoping."""
+    deadline = time.monotonic() + (TIMEOUT if timeout is None else timeout)
+    while not check():
+        if time.monotonic() > deadline:
+            raise Failed(f"waited {TIMEOUT if timeout is None else timeout:g}s for {what}")
+        time.sleep(0.05)
+
+
+def faketime_lib():
+    libs = glob.glob("/usr/lib/*/faketime/libfaketime.so.1") + glob.glob("/usr/lib/faketime/libfaketime.so.1")
+    if not libs:
+        raise Skipped("libfaketime is not installed (Debian package faketime)")
+    return libs[0]
+
+
+def clock_offset(hms):
+    target = calendar.timegm(time.strptime("2026-01-05 " + hms, "%Y-%m-%d %H:%M:%S"))
+    return "%+d" % round(target - time.time())
+
+
+def screen(pane, escapes=False):
+    return pane.cmd("capture-pane", "-p", *(["-e"] if escapes else [])).stdout
+
+
+def coloured_row(pane, n):
+    """Row n as (text, foreground SGR of each character)."""
+    lines = screen(pane, escapes=True)
+    line = lines[n - 1] if n <= len(lines) else ""
+    text, colours, fg = "", [], "39"
+    for m in re.finditer(r"\x1b\[([0-9;:]*)m|([^\x1b])", line):
+        if m[2] is not None:
+            text, colours = text + m[2], colours + [fg]
+            continue
+        for p in (m[1] or "0").split(";"):
+            fg = "39" if p in ("0", "") else p if re.fullmatch(r"3[0-79]|9[0-7]", p) else fg
+    cut = len(text.rstrip())
+    return text[:cut], colours[:cut]
+
+
+def row_matches(pane, n, spec):
+    prefix = spec.endswith("*")  # the rest of the row may vary
+    spec, want, white, colours_wanted = spec.rstrip("*"), "", False, []
+    for c in spec:
+        if c in "{}":
+            white = c == "{"
+        else:
+            want, colours_wanted = want + c, colours_wanted + [WHITE if white else GREY]
+    text, colours = coloured_row(pane, n)
+    text = text[:len(want)] if prefix else text
+    return text == want and all(c == " " or seen in ok for c, seen, ok in zip(text, colours, colours_wanted))
+
+
+def row_as_seen(pane, n):
+    """Row n written as expect-row's TEXT, for a failure's message."""
+    text, colours = coloured_row(pane, n)
+    seen, white = "", False
+    for c, colour in zip(text, colours):
+        if c != " " and (colour in WHITE) != white:
+            seen, white = seen + ("}" if white else "{"), not white
+        seen += c if colour in WHITE | GREY or c == " " else f"<{c}:{colour}>"
+    return seen + ("}" if white else "")
+
+
+def plain_colours(pane):
+    codes = re.findall(r"\x1b\[([0-9;:]*)m", "\n".join(screen(pane, escapes=True)))
+    return all(p in ("", "0", "39", "49") for c in codes for p in re.split("[;:]", c))
+
+
+def process_state(pid):
+    try:
+        state = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
+    except (OSError, IndexError):
+        return "gone"
+    return {"Z": "gone", "T": "stopped", "t": "stopped"}.get(state, "running")
+
+
+def cpu_ticks(pid):
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def clean_output(data, ascii_only):
+    """What is wrong with the bytes the program sent the terminal."""
+    problems, spans, at = [], 0, 0
+    token = re.compile(rb"\x1b\[[0-?]*[ -/]*[@-~]|\x1b\][^\x00-\x1f\x7f]*\x07|[\r\x07\x20-\x7e]"
+                       + (b"" if ascii_only else
+                          rb"|[\xc2-\xdf][\x80-\xbf]|[\xe0-\xef][\x80-\xbf]{2}|[\xf0-\xf4][\x80-\xbf]{3}"))
+    while (start := data.find(ENTER, at)) >= 0:
+        spans, end = spans + 1, data.find(LEAVE, start)
+        if end < 0:
+            return problems + ["the program never handed the terminal back"]
+        if not (data[:end].endswith(RESTORE[0]) and data[end + len(LEAVE):].startswith(RESTORE[1])):
+            problems.append("incomplete restore sequence: %r" % data[max(0, end - 24):end + 16])
+        i, at = start, end + len(LEAVE)
+        while i < end:
+            m = token.match(data, i)
+            if not m or (len(m[0]) == 2 and m[0][0] == 0xC2 and m[0][1] < 0xA0):  # C1 controls
+                problems.append("stray byte %d at %d: %r" % (data[i], i, data[max(0, i - 12):i + 12]))
+                break
+            if ascii_only and m[0][:2] == b"\x1b]" and max(m[0]) > 0x7F:
+                problems.append("non-ASCII title: %r" % m[0])
+            i = m.end()
+    return problems if spans else ["the program never took the terminal over"]
+
+
+def tones(samples, rate=48000):
+    """The runs of sound between 5 ms stretches of silence."""
+    found, start, quiet, end = [], None, 0, 0
+    for i, value in enumerate(samples):
+        if value:
+            start, quiet, end = i if start is None else start, 0, i
+        elif start is not None:
+            quiet += 1
+            if quiet >= rate // 200:
+                found, start = found + [samples[start:end + 1]], None
+    return found + ([samples[start:end + 1]] if start is not None else [])
+
+
+def tone_problems(path, hz, ms, rate=48000):
+    import array
+    samples = array.array("h", Path(path).read_bytes()[: os.path.getsize(path) // 2 * 2])
+    found = tones(samples)
+    if len(found) < 2:
+        return [f"{len(found)} tones, not a ringing rhythm"]
+    bad = []
+    for n, tone in enumerate(found):
+        length = len(tone) * 1000 / rate
+        pitch = sum(a < 0 <= b for a, b in zip(tone, tone[1:])) * rate / len(tone)
+        # The last tone may be cut short when the alarm was stopped.
+        if (n < len(found) - 1 or length >= ms) and (abs(length - ms) > 3 or abs(pitch - hz) > hz / 100):
+            bad.append(f"tone {n}: {length:.1f} ms at {pitch:.1f} Hz")
+    return bad
+
+
+class Run:
+    def __init__(self, program, wine):
+        import libtmux  # noqa: PLC0415 (missing: skipped, said in main)
+        self.program, self.wine = program, wine
+        self.dir = Path(tempfile.mkdtemp(prefix="rousel-e2e."))
+        self.env, self.tone, self.alsa, self.stream, self.clock = {}, None, False, None, None
+        self.server = libtmux.Server(socket_name=f"rousel-e2e-{os.getpid()}", config_file="/dev/null")
+        env = {"PATH": os.environ["PATH"], "HOME": "/nonexistent", "HISTFILE": "/dev/null",
+               "LANG": "C.UTF-8", "TERM": "screen", "PS1": "$ "}
+        env.update({k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
+        command = "env -i " + " ".join(shlex.quote(f"{k}={v}") for k, v in env.items())
+        session = self.server.new_session("e2e", window_command=command + " bash --norc --noprofile",
+                                          x=80, y=25)
+        self.server.cmd("set-option", "-g", "status", "off")
+        self.pane = session.attached_window.attached_pane
+        self.tty = self.pane.display_message("#{pane_tty}", get_text=True)[0]
+        poll("the shell's prompt", lambda: "$" in "\n".join(screen(self.pane)))
+
+    def close(self):
+        self.server.kill_server()
+        if (self.dir / "pid").exists():
+            try:
+                os.kill(self.pid(), signal.SIGKILL)
+            except OSError:
+                pass
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, word):
+        return word.replace("@", str(self.dir))
+
+    def file(self, name):
+        return (self.dir / name).read_text().strip() if (self.dir / name).exists() else ""
+
+    def pid(self):
+        return int(self.file("pid"))
+
+    def shell(self, line):
+        self.pane.send_keys(line, enter=True, literal=True)
+
+    def record_status(self):
+        # The shell goes on with the line when the program stops, too: only
+        # an end is noted, once the program is gone.
+        d = self.dir
+        return (f"rc=$?; kill -0 $(cat {d}/pid) 2>/dev/null || "
+                f"{{ stty -g >{d}/stty.after; echo $rc >{d}/rc.new; mv {d}/rc.new {d}/rc; }}")
+
+    def launch(self, words, wrapper=""):
+        for name in ("pid", "rc", "stty.before", "stty.after"):
+            (self.dir / name).unlink(missing_ok=True)
+        env = [shlex.quote(f"{k}={v}") for k, v in self.env.items()] + [w for w in words if "=" in w]
+        redirect = " ".join(self.path(w) for w in words if "=" not in w)
+        run = f"sh -c 'echo $$ >\"$1\"; exec \"$2\"' sh {self.dir}/pid {self.program}"
+        if wrapper:
+            (self.dir / "wrapper.sh").write_text(f"{run}\n{self.record_status()}\nexit $rc\n")
+            run = f"sh {self.dir}/wrapper.sh"
+        line = f"clear; stty -g >{self.dir}/stty.before; env {' '.join(env)} {run} {redirect}"
+        self.shell(line + ("" if wrapper else "; " + self.record_status()))
+        poll("the program to start", lambda: self.file("pid"))
+
+    def tty_call(self, call, *args):
+        fd = os.open(self.tty, os.O_RDWR | os.O_NOCTTY)
+        try:
+            return call(fd, *args)
+        finally:
+            os.close(fd)
+
+    def wait_raw(self):
+        # Wine's console host makes the terminal raw only when the program
+        # first asks for input; a key typed before would be echoed.
+        if self.wine and self.file("pid") and not self.file("rc"):
+            poll("Wine's console to take keys", lambda: not self.tty_call(termios.tcgetattr)[3] & termios.ICANON)
+
+    # --- the steps --------------------------------------------------------
+    def start(self, rest):
+        self.launch(rest.split())
+
+    def start_at(self, rest):
+        self.clock = self.dir / "clock"
+        self.clock.write_text(clock_offset(rest))
+        # The sanitizer runtime must otherwise be the first library loaded.
+        self.launch(["TZ=UTC", "ASAN_OPTIONS=verify_asan_link_order=0", f"LD_PRELOAD={faketime_lib()}",
+                     f"FAKETIME_TIMESTAMP_FILE={self.clock}", "FAKETIME_NO_CACHE=1",
+                     "FAKETIME_DONT_FAKE_MONOTONIC=1", "NO_FAKE_STAT=1"])
+
+    def start_wrapped(self, rest):
+        self.launch(rest.split(), wrapper=True)
+
+    def set_clock(self, rest):
+        # Written whole and renamed, so that no read sees half an offset.
+        (self.dir / "clock.new").write_text(clock_offset(rest))
+        os.replace(self.dir / "clock.new", self.clock)
+
+    def keys(self, rest):
+        names = rest.split()
+        if self.wine:  # Wine leaves ISIG on: Ctrl+\ would be SIGQUIT, not a key
+            names = [n for n in names if not n.startswith("C-\\")]
+        self.wait_raw()
+        if names:
+            self.pane.cmd("send-keys", *names)
+
+    def type(self, rest):
+        self.wait_raw()
+        self.pane.cmd("send-keys", "-l", "--", rest)
+
+    def type_alarm_at(self, rest):
+        # Late in a minute, wait for the next: the alarm must still be current.
+        while time.localtime().tm_sec >= 55:
+            time.sleep(0.2)
+        self.type(time.strftime("%H%M", time.localtime(time.time() + 60 * int(rest))))
+
+    def pause(self, rest):
+        time.sleep(int(rest) / 1000)
+
+    def expect(self, rest):
+        poll(f'"{rest}" on the screen', lambda: rest in "\n".join(screen(self.pane)))
+
+    def expect_gone(self, rest):
+        poll(f'"{rest}" gone from the screen', lambda: rest not in "\n".join(screen(self.pane)))
+
+    def expect_row(self, rest):
+        n, _, text = rest.partition(" ")
+        try:
+            poll(f'row {n} to read "{text}"', lambda: row_matches(self.pane, int(n), text))
+        except Failed as failed:
+            raise Failed(f'{failed}; it reads "{row_as_seen(self.pane, int(n))}"') from None
+
+    def expect_title(self, rest):
+        poll(f'the title "{rest}"', lambda: self.pane.display_message("#{pane_title}", get_text=True)[0] == rest)
+
+    def exit(self, rest):
+        poll("the program to end", lambda: self.file("rc"))
+        if self.file("rc") != rest:
+            raise Failed(f"exit status {self.file('rc')}, expected {rest}")
+
+    def mode_restored(self):
+        if self.file("stty.before") == self.file("stty.after"):
+            return True
+        # Wine's console host restores the mode a moment after the program
+        # has ended, maybe after the shell read it: read it again.
+        (self.dir / "stty.after").unlink()
+        self.shell(f"stty -g >{self.dir}/stty.new; mv {self.dir}/stty.new {self.dir}/stty.after")
+        poll("the shell", lambda: self.file("stty.after"))
+        return self.file("stty.before") == self.file("stty.after")
+
+    def terminal_restored(self, rest):
+        poll("the program to end", lambda: self.file("rc"))
+        if self.wine:
+            poll("the terminal mode from before the program", self.mode_restored)
+        elif not self.mode_restored():
+            raise Failed(f"terminal mode changed: {self.file('stty.before')} -> {self.file('stty.after')}")
+        self.expect_normal_screen(rest)
+
+    def expect_normal_screen(self, rest):
+        poll("the normal screen with a visible cursor",
+             lambda: self.pane.display_message("#{cursor_flag} #{alternate_on}", get_text=True)[0] == "1 0")
+
+    def expect_plain_colours(self, rest):
+        poll("a screen without the program's colours", lambda: plain_colours(self.pane))
+
+    def expect_process(self, rest):
+        poll(f"the program to be {rest}", lambda: process_state(self.pid()) == rest)
+
+    def expect_cpu_below(self, rest):
+        percent, seconds = map(float, rest.split())
+        before = cpu_ticks(self.pid())
+        time.sleep(seconds)
+        used = 100 * (cpu_ticks(self.pid()) - before) / os.sysconf("SC_CLK_TCK") / seconds
+        if used >= percent:
+            raise Failed(f"the program used {used:.0f}% of a CPU over {seconds:g}s")
+
+    def signal(self, rest):
+        os.kill(self.pid(), getattr(signal, "SIG" + rest))
+
+    def kill_pane(self, rest):
+        pid = self.pid()
+        self.pane.cmd("kill-pane")
+        poll(f"the program to end after its terminal went away (state {process_state(pid)})",
+             lambda: process_state(pid) == "gone", int(rest) / 1000)
+
+    def resize(self, rest):
+        columns, rows = rest.split()
+        self.pane.cmd("resize-window", "-x", columns, "-y", rows)
+
+    def resume_in_foreground(self, rest):
+        self.shell("fg; " + self.record_status())
+
+    def suspend_output(self, rest):
+        self.tty_call(termios.tcflow, termios.TCOOFF)
+
+    def resume_output(self, rest):
+        self.tty_call(termios.tcflow, termios.TCOON)
+
+    def expect_file_empty(self, rest):
+        data = Path(self.path(rest)).read_bytes()
+        if data:
+            raise Failed(f"{self.path(rest)} holds {data[:200]!r}")
+
+    def record_output(self, rest):
+        self.stream = self.dir / "stream"
+        self.stream.touch()
+        self.pane.cmd("pipe-pane", f"cat >>'{self.stream}'")
+
+    def expect_clean_output(self, rest):
+        poll("the program to end", lambda: self.file("rc"))
+        # The pane's pipe may trail the program's last write by a moment.
+        poll("the restore sequence in the recorded output", lambda: LEAVE in self.stream.read_bytes())
+        problems = clean_output(self.stream.read_bytes(), rest == "ascii")
+        if problems:
+            raise Failed("the program's output to the terminal:\n  " + "\n  ".join(problems[:5]))
+
+    def capture_tone(self, rest):
+        self.tone = self.dir / "tone.raw"
+        # A build with ALSA loads libasound by name when the first tone sounds.
+        self.alsa = b"libasound.so.2" in Path(self.program).read_bytes()
+        self.env.update(ALSA_CONFIG_PATH=HERE.parent / "data/alsa/asound.conf", ROUSEL_TONE_CAPTURE=self.tone)
+
+    def tone_size(self):
+        if not self.tone:
+            raise Failed("tone steps need capture-tone before the start")
+        return self.tone.stat().st_size if self.tone.exists() else 0
+
+    def expect_tone(self, rest):
+        if not self.alsa:
+            raise Skipped("a build without ALSA plays no tone to capture")
+        self.tone_size()
+        problems = tone_problems(self.tone, *map(float, rest.split()))
+        if problems:
+            raise Failed("the captured tone: " + "; ".join(problems))
+
+    def sounded_since(self, size):
+        if not self.tone.exists():
+            return False
+        with open(self.tone, "rb") as f:
+            f.seek(size)
+            return any(f.read())
+
+    def expect_tone_growing(self, rest):
+        if self.alsa:
+            size = self.tone_size()
+            poll(f"a tone within {rest} ms", lambda: self.sounded_since(size), int(rest) / 1000)
+
+    def expect_tone_still(self, rest):
+        if self.alsa:  # silence is only seen by listening the whole time
+            size = self.tone_size()
+            time.sleep(int(rest) / 1000)
+            if self.sounded_since(size):
+                raise Failed(f"the tone went on within {rest} ms")
+
+
+def main():
+    args = sys.argv[1:]
+    wine = args[:1] == ["--wine"]
+    args = args[1:] if wine else args
+    if len(args) != 2:
+        sys.exit("usage: scenario.py [--wine] PROGRAM SCENARIO")
+    program, scenario = args
+    os.environ.pop("TZ", None)  # the pane's shell has none: the same local time
+    time.tzset()
+    try:
+        import libtmux  # noqa: F401, PLC0415
+    except ImportError:
+        # Debian's package serves Debian's python3, which may not be first on PATH.
+        if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
+            os.execv("/usr/bin/python3", ["/usr/bin/python3", __file__, *sys.argv[1:]])
+        print("SKIP: libtmux is not installed (Debian package python3-libtmux)")
+        return 77
+    if not shutil.which("tmux"):
+        print("SKIP: tmux is not installed (Debian package tmux)")
+        return 77
+    run, step = Run(os.path.abspath(program), wine), ""
+    try:
+        for step in Path(scenario).read_text().splitlines():
+            if not step.strip() or step.startswith("#"):
+                continue
+            verb, _, rest = step.partition(" ")
+            if wine and verb in ("capture-tone", "expect-tone"):
+                continue  # Wine sounds Beep and the speaker nowhere a test can capture
+            if verb not in STEPS:
+                raise Failed("unknown step")
+            getattr(run, verb.replace("-", "_"))(rest)
+        print(f"passed: {Path(scenario).name}")
+        return 0
+    except Skipped as why:
+        print(f"SKIP: {why}")
+        return 77
+    except (Failed, OSError, ValueError) as why:
+        print(f"FAIL at step: {step}\n{why}", file=sys.stderr)
+        if run.server.has_session("e2e"):
+            print("--- screen ---\n" + "\n".join(screen(run.pane)), file=sys.stderr)
+        return 1
+    finally:
+        run.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
