@@ -25,7 +25,7 @@
 #include "posix/vt/cp866.h"
 #include "posix/vt/renderer.h"
 #include "tests/fake/fake_console.h"
-#include "tests/support/vt_screen.h"
+#include "tests/support/vterm_screen.h"
 
 namespace {
 
@@ -137,7 +137,7 @@ FUZZ_NO_COVERAGE void CheckConsoleMatches(Reference& ref) {
   Check(fake::MessageBeeps() == ref.Bells, "bells rung and bell bytes written differ");
 }
 
-FUZZ_NO_COVERAGE void CheckTerminalShows(const fuzz::VtScreen& vt, const vt::Renderer& renderer,
+FUZZ_NO_COVERAGE void CheckTerminalShows(const vtscreen::VtScreen& vt, const vt::Renderer& renderer,
                                          vt::Charset charset) {
   if (!vt.Errors.empty()) {
     std::fprintf(stderr, "terminal: %s\n", vt.Errors.front().c_str());
@@ -149,7 +149,7 @@ FUZZ_NO_COVERAGE void CheckTerminalShows(const fuzz::VtScreen& vt, const vt::Ren
   for (int y = 0; y < rows; ++y) {
     for (int x = 0; x < columns; ++x) {
       const model::Cell& want = console.Screen.At(x, y);
-      const fuzz::VtCell& got = vt.At(x, y);
+      const vtscreen::VtCell got = vt.At(x, y);
       // A blank shows no foreground: the renderer need not resend one whose
       // foreground alone changed.
       const bool blank = want.Char == ' ' || want.Char == 0;
@@ -166,10 +166,10 @@ FUZZ_NO_COVERAGE void CheckTerminalShows(const fuzz::VtScreen& vt, const vt::Ren
       console.CursorInfo.bVisible != FALSE && console.Cursor.X < columns && console.Cursor.Y < rows;
   Check(vt.CursorVisible == visible, "the terminal's cursor visibility is wrong");
   if (visible) {
-    Check(vt.X == console.Cursor.X && vt.Y == console.Cursor.Y,
+    Check(vt.X() == console.Cursor.X && vt.Y() == console.Cursor.Y,
           "the terminal's cursor is not on the console's");
   }
-  Check(!vt.Autowrap && vt.Alternate, "the terminal left the program's modes");
+  Check(!vt.Mode(7) && vt.Alternate, "the terminal left the program's modes");
 }
 
 }  // namespace
@@ -212,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "the console area is not the console's size, cut to 256 by 234");
 
   vt::Renderer renderer(options.Width, options.Height, charset);
-  fuzz::VtScreen vt(options.Width, options.Height, charset == vt::Charset::Ascii);
+  vtscreen::VtScreen vt(options.Width, options.Height, charset == vt::Charset::Ascii);
   vt.Feed(vt::EnterSequence());
   vt.Feed(renderer.Render(fake::Console()));
   fuzz::CheckCallRegions(ScreenWidth, ScreenHeight);
