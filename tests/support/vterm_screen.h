@@ -7,6 +7,9 @@
 
 #include <vterm.h>
 
+#include "posix/vt/cp866.h"
+#include "posix/vt/renderer.h"
+
 #include <map>
 #include <string>
 #include <string_view>
@@ -57,6 +60,29 @@ class VtScreen {
   }
   [[nodiscard]] int X() const { return Cursor().col; }
   [[nodiscard]] int Y() const { return Cursor().row; }
+  // Where the terminal does not show the console within columns x rows (its
+  // cells and cursor), or "" when it does.
+  [[nodiscard]] std::string Differs(const model::Console& console, int columns, int rows,
+                                    vt::Charset charset) const {
+    if (!Errors.empty()) return Errors.front();
+    for (int y = 0; y < rows; ++y) {
+      for (int x = 0; x < columns; ++x) {
+        const model::Cell& want = console.Screen.At(x, y);
+        const VtCell got = At(x, y);
+        const char32_t glyph = charset == vt::Charset::Utf8 ? vt::Cp866ToUnicode(want.Char)
+                                                            : vt::AsciiGlyph(want.Char);
+        // A blank shows no foreground colour, so only its background counts.
+        if (got.Glyph != glyph || got.Bg != vt::BackgroundSgr(want.Attr) ||
+            (got.Glyph != U' ' && got.Fg != vt::ForegroundSgr(want.Attr)))
+          return "cell " + std::to_string(x) + "," + std::to_string(y);
+      }
+    }
+    const bool visible = console.CursorInfo.bVisible != FALSE && console.Cursor.X < columns &&
+                         console.Cursor.Y < rows;
+    if (CursorVisible != visible) return "cursor visibility";
+    if (visible && (X() != console.Cursor.X || Y() != console.Cursor.Y)) return "cursor place";
+    return "";
+  }
   [[nodiscard]] bool Mode(int mode) const { return Modes.contains(mode) && Modes.at(mode); }
 
   bool CursorVisible = true;
