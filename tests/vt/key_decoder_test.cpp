@@ -272,7 +272,7 @@ TEST(KeyDecoder, TheEscapeTimeoutDecidesAtItsEdge) {
       {"x just inside joins", {{t, ESC}, {e - 1, "x"}}, -1, {{'X', 45, 'x', Alt}}},
       {"x at the edge does not", {{t, ESC}, {e, "x"}}, -1, {Esc, {'X', 45, 'x', 0}}},
       {"cut tail skipped", {{t, ESC "[1;"}, {e, ""}, {e + 10, "5D"}, {t + 1000, "5"}}, -1, {five}},
-      {"digit long after", {{t, ESC "[1"}, {e, ""}, {e + 2 * EscapeTimeoutMs, "5"}}, -1, {five}},
+      {"digit long after", {{t, ESC "[1"}, {e, ""}, {e + e - t + e - t, "5"}}, -1, {five}},
       {"pause ends a string", {{t, ESC "]1;2"}, {t + 9, "3"}, {e, ""}, {e + e - t, "a"}}, -1, {A}},
   };
   for (const auto& c : cases) {
