@@ -258,7 +258,8 @@ TEST(KeyDecoder, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
 // drops exactly at its edge, and a clock going back fires nothing.
 TEST(KeyDecoder, TheEscapeTimeoutDecidesAtItsEdge) {
   const uint64_t t = 10000;
-  const uint64_t e = t + EscapeTimeoutMs;
+  const uint64_t timeout = EscapeTimeoutMs;
+  const uint64_t e = t + timeout;
   const KeyEvent five{'5', 6, '5', 0};
   const struct {
     const char* Name;
@@ -272,8 +273,11 @@ TEST(KeyDecoder, TheEscapeTimeoutDecidesAtItsEdge) {
       {"x just inside joins", {{t, ESC}, {e - 1, "x"}}, -1, {{'X', 45, 'x', Alt}}},
       {"x at the edge does not", {{t, ESC}, {e, "x"}}, -1, {Esc, {'X', 45, 'x', 0}}},
       {"cut tail skipped", {{t, ESC "[1;"}, {e, ""}, {e + 10, "5D"}, {t + 1000, "5"}}, -1, {five}},
-      {"digit long after", {{t, ESC "[1"}, {e, ""}, {e + e - t + e - t, "5"}}, -1, {five}},
-      {"pause ends a string", {{t, ESC "]1;2"}, {t + 9, "3"}, {e, ""}, {e + e - t, "a"}}, -1, {A}},
+      {"digit long after", {{t, ESC "[1"}, {e, ""}, {e + 2 * timeout, "5"}}, -1, {five}},
+      {"pause ends a string",
+       {{t, ESC "]1;2"}, {t + 9, "3"}, {e, ""}, {e + timeout, "a"}},
+       -1,
+       {A}},
   };
   for (const auto& c : cases) {
     KeyDecoder decoder;
