@@ -165,8 +165,8 @@ TEST(Renderer, TitleSequencesCarryNoControlByte) {
     std::string Expected;
   } cases[] = {
       {std::string("a\x07\x1b]\x7f\x1f\0cut", 10), vt::Charset::Utf8, "\x1b]2;a]\a"},
-      {"\x80\xa5\xfa", vt::Charset::Utf8, "\x1b]2;\xd0\x90\xd0\xb5\xc2\xb7\a"},
-      {"\x80\xa5\xfa", vt::Charset::Ascii, "\x1b]2;Ae.\a"},
+      {"\x80\xa5\xfa\xef", vt::Charset::Utf8, "\x1b]2;\xd0\x90\xd0\xb5\xc2\xb7\xd1\x8f\a"},
+      {"\x80\xa5\xfa\xef", vt::Charset::Ascii, "\x1b]2;Ae.a\a"},
   };
   for (const auto& c : cases) EXPECT_EQ(vt::TitleSequence(c.Title, c.Charset), c.Expected);
 }
