@@ -25,7 +25,7 @@
 #include "posix/vt/cp866.h"
 #include "posix/vt/renderer.h"
 #include "tests/fake/fake_console.h"
-#include "tests/support/vt_screen.h"
+#include "tests/support/vterm_screen.h"
 
 namespace {
 
@@ -110,11 +110,6 @@ struct Reference {
   }
 };
 
-FUZZ_NO_COVERAGE char32_t Shown(uint8_t byte, vt::Charset charset) {
-  return charset == vt::Charset::Utf8 ? vt::Cp866ToUnicode(byte)
-                                      : static_cast<char32_t>(vt::AsciiGlyph(byte));
-}
-
 FUZZ_NO_COVERAGE void CheckConsoleMatches(Reference& ref) {
   const model::Console& console = fake::Console();
   for (int y = 0; y < ref.Height; ++y) {
@@ -137,39 +132,17 @@ FUZZ_NO_COVERAGE void CheckConsoleMatches(Reference& ref) {
   Check(fake::MessageBeeps() == ref.Bells, "bells rung and bell bytes written differ");
 }
 
-FUZZ_NO_COVERAGE void CheckTerminalShows(const fuzz::VtScreen& vt, const vt::Renderer& renderer,
+FUZZ_NO_COVERAGE void CheckTerminalShows(const vtscreen::VtScreen& vt, const vt::Renderer& renderer,
                                          vt::Charset charset) {
-  if (!vt.Errors.empty()) {
-    std::fprintf(stderr, "terminal: %s\n", vt.Errors.front().c_str());
-    fuzz::Fail("the renderer sent bytes a terminal would misread");
-  }
   const model::Console& console = fake::Console();
   const int rows = std::min(renderer.ViewRows(), console.Screen.Height());
   const int columns = std::min(renderer.ViewColumns(), console.Screen.Width());
-  for (int y = 0; y < rows; ++y) {
-    for (int x = 0; x < columns; ++x) {
-      const model::Cell& want = console.Screen.At(x, y);
-      const fuzz::VtCell& got = vt.At(x, y);
-      // A blank shows no foreground: the renderer need not resend one whose
-      // foreground alone changed.
-      const bool blank = want.Char == ' ' || want.Char == 0;
-      if (got.Glyph != Shown(want.Char, charset) ||
-          (!blank && got.Fg != vt::ForegroundSgr(want.Attr)) ||
-          got.Bg != vt::BackgroundSgr(want.Attr)) {
-        std::fprintf(stderr, "terminal cell %d,%d shows U+%04X %d/%d for byte %d attr %02X\n", x, y,
-                     static_cast<unsigned>(got.Glyph), got.Fg, got.Bg, want.Char, want.Attr);
-        fuzz::Fail("the terminal does not show the console");
-      }
-    }
+  const std::string differs = vt.Differs(console, columns, rows, charset);
+  if (!differs.empty()) {
+    std::fprintf(stderr, "terminal: %s\n", differs.c_str());
+    fuzz::Fail("the terminal does not show the console");
   }
-  const bool visible =
-      console.CursorInfo.bVisible != FALSE && console.Cursor.X < columns && console.Cursor.Y < rows;
-  Check(vt.CursorVisible == visible, "the terminal's cursor visibility is wrong");
-  if (visible) {
-    Check(vt.X == console.Cursor.X && vt.Y == console.Cursor.Y,
-          "the terminal's cursor is not on the console's");
-  }
-  Check(!vt.Autowrap && vt.Alternate, "the terminal left the program's modes");
+  Check(!vt.Mode(7) && vt.Alternate, "the terminal left the program's modes");
 }
 
 }  // namespace
@@ -212,7 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "the console area is not the console's size, cut to 256 by 234");
 
   vt::Renderer renderer(options.Width, options.Height, charset);
-  fuzz::VtScreen vt(options.Width, options.Height, charset == vt::Charset::Ascii);
+  vtscreen::VtScreen vt(options.Width, options.Height, charset == vt::Charset::Ascii);
   vt.Feed(vt::EnterSequence());
   vt.Feed(renderer.Render(fake::Console()));
   fuzz::CheckCallRegions(ScreenWidth, ScreenHeight);
