@@ -8,10 +8,6 @@
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 TEST(KeydumpHintTest, NamesTheLikelyCauseInLinesARawTerminalShows) {
   struct Case {
     std::vector<uint8_t> bytes;
@@ -39,9 +35,10 @@ TEST(KeydumpHintTest, NamesTheLikelyCauseInLinesARawTerminalShows) {
     std::vector<uint8_t> padded = c.bytes;
     padded.insert(padded.end(), {0xAC, 0x80, 0x80});
     const std::string hint = keydump::HintFor(padded.data(), c.bytes.size());
-    EXPECT_TRUE(Has(hint, c.cause)) << hint;
-    EXPECT_EQ(Has(hint, c.alt.empty() ? "Alt+" : c.alt), !c.alt.empty()) << hint;
-    EXPECT_EQ(Has(hint, "metaSendsEscape") && Has(hint, "printf '\\e[?1036h'"), !c.alt.empty());
+    auto has = [&hint](const std::string& part) { return hint.find(part) != std::string::npos; };
+    EXPECT_TRUE(has(c.cause)) << hint;
+    EXPECT_EQ(has(c.alt.empty() ? "Alt+" : c.alt), !c.alt.empty()) << hint;
+    EXPECT_EQ(has("metaSendsEscape") && has("printf '\\e[?1036h'"), !c.alt.empty());
     // Raw-mode lines within 80 columns, and no control byte but CR LF.
     size_t start = 0;
     for (size_t end = hint.find("\r\n"); end != std::string::npos; end = hint.find("\r\n", start)) {
