@@ -28,7 +28,7 @@ diff <(sed -e 's/^Copyright: \(.*\)/Copyright (c) \1\n/p' -e '1,/^License: /d' -
   -e 's/^ \.\?//' "$root/usr/share/doc/rousel/copyright") \
   <(sed '1,/^$/d' "$source_dir/LICENSE") || problem "the copyright file's licence differs from LICENSE"
 # gzip -9n: no file name, no time stamp, the best compression.
-for gz in $(find "$root" -name '*.gz' -type f); do
+for gz in "$root"/usr/share/man/man1/*.gz "$root"/usr/share/doc/rousel/*.gz; do
   [ "$(od -An -tu1 -j3 -N6 "$gz" | tr -s ' ')" = " 0 0 0 0 0 2" ] || problem "${gz#"$root"} is not gzip -9n"
 done
 [[ $(dpkg-deb -f "$deb" Recommends) == libasound2* ]] || problem "Recommends lacks libasound2"
