@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# Shared by the package tests: failure reporting and a scratch install.
+# Shared by the package tests: failure reporting, the tools a test needs,
+# the version, the built package.
 fail=0
 problem() {
   echo "FAIL: $*" >&2
@@ -10,17 +11,16 @@ die() {
   exit 1
 }
 
+# need TOOL:DEBIAN_PACKAGE...: skips the calling test (77) without one of them.
+need() {
+  local tool
+  for tool in "$@"; do
+    command -v "${tool%%:*}" >/dev/null 2>&1 || { echo "SKIP: ${tool%%:*} is missing (Debian: ${tool#*:})"; exit 77; }
+  done
+}
+
 # project_version SOURCE_DIR: the version the top-level CMakeLists.txt declares.
 project_version() { sed -n 's/^project(rousel VERSION \([0-9.]*\).*/\1/p' "$1/CMakeLists.txt"; }
-
-# install_into BUILD_DIR DESTDIR: cmake --install with prefix /usr, showing
-# the log only when it fails.
-install_into() {
-  DESTDIR="$2" cmake --install "$1" --prefix /usr >"$2.log" 2>&1 || {
-    cat "$2.log" >&2
-    die "cmake --install failed"
-  }
-}
 
 # built_deb WORK_DIR: the .deb that deb_build_test.sh left there; skips the
 # calling test (77) when there is none.
