@@ -81,7 +81,7 @@ TEST_F(AppFlowTest, AltXInEitherFieldWritesTheBannerAndEndsWithZero) {
   }
 }
 
-TEST_F(AppFlowTest, StatusScreenWithAndWithoutThePasswordRowAndItsRedrawnValues) {
+TEST_F(AppFlowTest, StatusScreenWithAndWithoutThePasswordRow) {
   for (const bool checking : {false, true}) {
     StartApp();
     PrepareWaiting(checking, 7, 5);
@@ -108,21 +108,6 @@ TEST_F(AppFlowTest, StatusScreenWithAndWithoutThePasswordRowAndItsRedrawnValues)
     for (size_t row = 1; row <= rows.size(); ++row)
       EXPECT_EQ(Shown(static_cast<int>(row)), rows[row - 1]) << "row " << row;
   }
-  AlarmState.SleepTime = 30000;
-  ShowSleepTime();
-  AlarmState.SleepTime = 100;  // one character shorter
-  AlarmState.ScreenOutput = false;
-  ShowSleepTime();
-  ShowScreenOutput();
-  ShowPasswordChecking();
-  AlarmState.CurHour = 7, AlarmState.CurMinute = 8, AlarmState.CurSecond = 9;
-  AlarmState.RemainingSeconds = 45296;
-  ShowTimes();
-  EXPECT_EQ(Shown(2), Label("Current time", "{07:08:09}"));
-  EXPECT_EQ(Shown(3), Label("Remaining time", "{12:34:56}"));
-  EXPECT_EQ(Shown(5), Label("Sleep time", "{0.1s}"));
-  EXPECT_EQ(Shown(6), Label("Screen output", "{disabled}"));
-  EXPECT_EQ(Shown(7), Label("Password checking", "{enabled}"));
 }
 
 // One pass, then the keys.  Scan codes equal to command bytes do nothing;
@@ -132,15 +117,12 @@ TEST_F(AppFlowTest, WaitingKeys) {
   // password checking as shown ("": no such row).
   for (const auto& [keys, password, sleep, output, checking] :
        std::vector<std::tuple<std::string, bool, const char*, const char*, const char*>>{
-           {"t", true, "1.0s", "enabled", "enabled"},
            {"T\x85\xA5", true, "30.0s", "enabled", "enabled"},
            {"ttttt", true, "0.5s", "enabled", "enabled"},
            {"1", true, "0.1s", "enabled", "enabled"},
            {"4", true, "10.0s", "enabled", "enabled"},
-           {"s", true, "0.5s", "disabled", "enabled"},
-           {"S\x9B\xEB", true, "0.5s", "disabled", "enabled"},
-           {"p", true, "0.5s", "enabled", "disabled"},
-           {"P\x87\xA7", true, "0.5s", "enabled", "disabled"},
+           {"sS\x9B\xEB\x9B", true, "0.5s", "disabled", "enabled"},
+           {"pP\x87\xA7\x87", true, "0.5s", "enabled", "disabled"},
            {"pP", false, "0.5s", "enabled", ""},
            {"069x- \r\b{}|^`", true, "0.5s", "enabled", "enabled"},
            {"\0335", true, "30.0s", "enabled", "enabled"},
@@ -219,7 +201,7 @@ TEST_F(AppFlowTest, TimesOnTheFirstPass) {
 }
 
 // An hour of ringing: a 100 ms tone every 150 ms to the millisecond, through
-// keys that do not stop it and clock steps either way, until ESC.
+// a clock step back out of the minute, until ESC.
 TEST_F(AppFlowTest, RingsInItsMinuteKeepingTheRhythmUntilStopped) {
   for (const DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
     SCOPED_TRACE(platform);
@@ -229,16 +211,14 @@ TEST_F(AppFlowTest, RingsInItsMinuteKeepingTheRhythmUntilStopped) {
     // Passes at 0, 500 and 1000 ms; the last reads 07:30:00 and rings.
     constexpr uint64_t Rings = 1000;
     constexpr uint64_t StopAt = Rings + Hour;
-    fake::PushAt(Rings + Hour / 3, [] { Press("ts5p~x"); });
     fake::PushAt(Rings + Hour / 2, [] { fake::StepClock(-Hour); });
-    fake::PushAt(Rings + Hour / 2 + 1, [] { fake::StepClock(2 * Hour); });
     fake::PushAt(StopAt, [] { Press("\033"); });
     EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Returned);
     EXPECT_EQ(AlarmState.RemainingSeconds, 86400);
     EXPECT_EQ(Shown(1), "{Come on, sleepy head! Get up!}");
     EXPECT_EQ(Shown(2) + Shown(3), "Press ESC to abort");
-    EXPECT_EQ(fake::Titles().back(), "Rousel - ringing...");
-    EXPECT_EQ(fake::PriorityClasses().back(), HighPriorityClass);
+    EXPECT_EQ(fake::Titles().back() + char(fake::PriorityClasses().back()),
+              "Rousel - ringing...\x80");
     const uint64_t tones = (StopAt - Rings - 50) / 150 + 1;
     if (platform == VER_PLATFORM_WIN32_WINDOWS) {
       // Timer channel 2 in square-wave mode, divisor 1193181 / 2000 = 596 =
@@ -264,7 +244,6 @@ TEST_F(AppFlowTest, RingsInItsMinuteKeepingTheRhythmUntilStopped) {
 // alarm minute, or that a step forward of less than half a day carried past
 // the minute's start; never earlier, whatever the clock does.
 TEST_F(AppFlowTest, RingsInTheFirstPassOfItsMinuteOrOnceAStepForwardPassesIt) {
-  constexpr int64_t Day = 24 * Hour;
   struct Case {
     const char* name;
     int hour, minute, second;  // the clock when the wait starts
@@ -276,15 +255,11 @@ TEST_F(AppFlowTest, RingsInTheFirstPassOfItsMinuteOrOnceAStepForwardPassesIt) {
   const Case cases[] = {
       {"an hour and a half ahead",       22,  0,  0, 23, 30, 0, 0,                5400500},
       {"across midnight",                23, 59,  0,  0,  0, 0, 0,                60500},
-      {"in its minute: at once",          7,  0,  5,  7,  0, 0, 0,                0},
       {"a minute ago: tomorrow",          7,  1,  0,  7,  0, 0, 0,                86340500},
       {"summer time steps over it",       1, 59,  0,  2, 30, Minute, Hour,        60500},
       {"stepped back before it",          3,  0,  0,  3, 10, 5 * Minute, -Hour,   4200500},
-      {"stepped back into its minute",    1, 59,  0,  1,  0, Minute, -Hour,       60500},
-      {"a day forward changes nothing",   9,  0,  0, 11,  0, 1000, Day,           7200500},
       {"stepped over across midnight",   23, 58, 50,  0,  0, 1000, 5 * Minute,    30500},
       {"a suspended night",              23,  0,  0,  7,  0, 1000, 9 * Hour,      30500},
-      {"stepped forward short of it",     5,  0,  0,  7,  0, 1000, Hour,          3600500},
       {"stepped forward from past it",    7,  1,  5,  7,  0, 1000, 3 * Minute,    -1},
       {"stepped back over it",            7,  5,  0,  7,  0, 1000, -10 * Minute,  300500},
       {"13 hours forward is a step back", 6,  0,  0,  7,  0, 1000, 13 * Hour,     43200500},
@@ -341,20 +316,17 @@ TEST_F(AppFlowTest, EachWaitStartsWithoutAPreviousReading) {
 // Once the alarm is over, or the program ends, the password is gone from
 // the globals and from the screen.
 TEST_F(AppFlowTest, PasswordsAreWipedWhenTheAlarmStopsAndOnExit) {
-  for (const bool stopFirst : {false, true}) {
-    SCOPED_TRACE(stopFirst);
+  for (const uint64_t altXAt : {500, 3000}) {           // waiting; after the stop at 2000
     StartApp({.Hour = 6, .Minute = 59, .Second = 59});  // it rings at 1000 ms
     Press("0700\rs3cret\r");
-    std::string afterStop;
-    if (stopFirst) {
-      fake::PushAt(2000, [] { Press("\033s3cret\r"); });
-      fake::PushAt(2600, [&] {
-        afterStop = Stored(AlarmState.Password) + Stored(AlarmState.TypedPassword);
-      });
-    }
-    fake::PushAt(stopFirst ? 3000 : 500, [] { fake::PushAltX(); });
+    fake::PushAt(2000, [] { Press("\033s3cret\r"); });
+    std::string left = "none";
+    fake::PushAt(altXAt, [&] {
+      left = Stored(AlarmState.Password) + Stored(AlarmState.TypedPassword);
+      fake::PushAltX();
+    });
     EXPECT_EQ(RunApp(RunForEver), Outcome::Exited);
-    EXPECT_EQ(afterStop, stopFirst ? Padded("") + Padded("") : "") << "kept after the alarm";
+    EXPECT_EQ(left == Padded("") + Padded(""), altXAt > 2000) << "wiped when the alarm stopped";
     EXPECT_EQ(Stored(AlarmState.Password) + Stored(AlarmState.TypedPassword),
               Padded("") + Padded(""));
     for (int row = 1; row <= 25; ++row) EXPECT_EQ(fake::Row(row).find("s3cret"), std::string::npos);
@@ -364,23 +336,12 @@ TEST_F(AppFlowTest, PasswordsAreWipedWhenTheAlarmStopsAndOnExit) {
 // Only "--help" and "--version" as the first argument are answered, and a
 // full disk or a closed pipe is no answer given.
 TEST(CommandLineTest, AnswersOnlyTheTwoWordsAsFirstArgument) {
-  const std::string version = "Rousel " ROUSEL_TEST_VERSION "\n";
-  struct Case {
-    std::vector<const char*> args;
-    int status;            // -1: not answered, the alarm clock starts
-    std::string contains;  // "": nothing may be written
-  } const cases[] = {{{"--version", "--help"}, 0, version},
-                     {{"--help", "--version"}, 0, "man rousel"},
-                     {{}, -1, ""},
-                     {{"-h"}, -1, ""},
-                     {{"07:30", "--help"}, -1, ""}};
-  for (const Case& c : cases) {
-    const auto [status, text] = AskCommandLine(c.args);
-    EXPECT_EQ(status, c.status) << text;
-    EXPECT_EQ(text.empty(), c.contains.empty()) << text;
-    EXPECT_NE(text.find(c.contains), std::string::npos) << text;
-  }
-  EXPECT_EQ(AskCommandLine({"--version"}).second, version);
+  EXPECT_EQ(AskCommandLine({"--version", "--help"}).second, "Rousel " ROUSEL_TEST_VERSION "\n");
+  const auto [status, help] = AskCommandLine({"--help", "--version"});
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(help.find("man rousel"), std::string::npos) << help;
+  for (const auto& args : std::vector<std::vector<const char*>>{{}, {"-h"}, {"07:30", "--help"}})
+    EXPECT_EQ(AskCommandLine(args), std::pair(-1, std::string())) << args.size();
   std::FILE* full = std::fopen("/dev/full", "w");
   if (full == nullptr) GTEST_SKIP() << "no /dev/full";
   EXPECT_EQ(AskCommandLine({"--version"}, full).first, 1);

@@ -1,14 +1,12 @@
 // Clock reading and the number formatting behind the waiting screen.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <climits>
 #include <cmath>
 #include <limits>
 #include <string>
 
 #include "console/clock.h"
-#include "tests/fake/fake_console.h"
 
 namespace {
 
@@ -58,19 +56,6 @@ TEST(FormatFixedTest, RoundsTheExactValueTo18DigitsTiesToEven) {
 TEST(FormatIntegerTest, PadsWithBlanksAndNeverCuts) {
   EXPECT_EQ(FormatInteger(-12, 5) + FormatInteger(123, 2), "  -12123");
   EXPECT_EQ(FormatInteger(INT32_MIN, 0), "-2147483648");
-}
-
-TEST(GetTimeTest, ThreeValuesFromOneReadingAcrossMidnight) {
-  fake::Reset({.Hour = 23, .Minute = 59, .Second = 59});
-  fake::AdvanceMs(999);
-  int32_t h = -1;
-  int32_t m = -1;
-  int32_t s = -1;
-  GetTime(h, m, s);
-  EXPECT_EQ((std::array{h, m, s}), (std::array{23, 59, 59}));
-  fake::AdvanceMs(1);
-  GetTime(h, m, s);
-  EXPECT_EQ((std::array{h, m, s}), (std::array{0, 0, 0}));
 }
 
 }  // namespace

@@ -1,14 +1,10 @@
 // The console services on the in-memory console: the writer, the cursor and
 // its thread, colours, scrolling, the exit steps, and key records in, key
 // bytes out.
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/unit/console_test_support.h"
@@ -125,32 +121,6 @@ TEST_F(ConsoleTest, ScrollMovesAreSplitExceptOnNt) {
   }
 }
 
-TEST_F(ConsoleTest, ScrollingWorksWhereDestinationsAboveTheBufferAreRefused) {
-  for (const DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
-    SCOPED_TRACE(platform);
-    Start({.Width = 10, .Height = 5, .Platform = platform, .RefuseDestinationAboveBuffer = true});
-    Put("r1\r\nr2\r\nr3\r\nr4\r\nr5\r\n");
-    EXPECT_EQ(fake::Row(1) + fake::Row(4) + fake::Row(5), "r2r5");
-    TextColor(15);
-    ClrScr();
-    for (int row = 1; row <= 5; ++row) {
-      EXPECT_EQ(fake::Row(row), "") << row;
-      EXPECT_EQ(fake::AttrAt(10, row), 0x0F) << row;
-    }
-  }
-}
-
-TEST_F(ConsoleTest, ClrEolBlanksFromCursorToEdge) {
-  Start();
-  Put(std::string(80, 'x'));
-  GotoXY(80, 1);
-  ClrEol();
-  EXPECT_EQ(fake::Row(1), std::string(79, 'x'));
-  GotoXY(1, 1);
-  ClrEol();
-  EXPECT_EQ(fake::Row(1), "");
-}
-
 // Hidden, then shown again: thin as it was, or thick, and shown even when
 // it was hidden at the start.
 TEST_F(ConsoleTest, CursorShapeRoundTrip) {
@@ -166,50 +136,32 @@ TEST_F(ConsoleTest, CursorShapeRoundTrip) {
 }
 
 std::vector<int> handlerOrder;
+CursorPosition cursorBeforeConsoleStep{};
 
-// The console's own exit step puts the cursor where the layer last put it.
-TEST_F(ConsoleTest, ExitHandlersRunLastRegisteredFirstThenTheProcessEnds) {
-  Start();
-  handlerOrder.clear();
-  AddExitHandler([] { handlerOrder.push_back(1); });
-  AddExitHandler([] { handlerOrder.push_back(2); });
-  Put("abc");
-  fake::Console().Cursor = COORD{0, 0};
-  fake::ClearCalls();
-  try {
-    EndProcess(3);
-    FAIL() << "EndProcess returned";
-  } catch (const fake::ProcessExit& exit) {
-    EXPECT_EQ(exit.Code, 3u);
-  }
-  EXPECT_EQ(handlerOrder, (std::vector<int>{2, 1}));
-  EXPECT_EQ(fake::Calls().back(), "ExitProcess 3");
-  EXPECT_EQ(fake::Console().Cursor.X * 100 + fake::Console().Cursor.Y, 300);
-}
-
-TEST_F(ConsoleTest, StandardOutputGoesThroughTheWriterAndIsHandedBackAtExit) {
+// At the end the handlers run, last registered first: the console's own step
+// puts the cursor where the layer last put it, and std::cout, with what its
+// 128-byte buffer still holds, and stdio's buffer reach their files.
+TEST_F(ConsoleTest, ExitStepsPlaceTheCursorAndHandStandardOutputBack) {
   std::streambuf* const own = std::cout.rdbuf();
   Start();
+  handlerOrder.clear();
+  AddExitHandler([] {
+    handlerOrder.push_back(1);
+    cursorBeforeConsoleStep = GetCursorPosition();
+  });
+  AddExitHandler([] { handlerOrder.push_back(2); });
   std::cout << "ab" << std::flush << "cd" << std::flush;
   EXPECT_EQ(fake::Row(1), "abcd");
-  std::cout << std::string(200, 'x') << "\r\nleft in the buffer";  // past the 128-byte buffer
-  // What stdio still holds must reach the file at the end: here a pipe.
-  std::fflush(stdout);
-  const int savedStdout = dup(1);
-  int pipeEnds[2];
-  ASSERT_EQ(pipe(pipeEnds), 0);
-  dup2(pipeEnds[1], 1);
-  std::fputs("stdio tail", stdout);
-  EXPECT_THROW(EndProcess(0), fake::ProcessExit);
-  dup2(savedStdout, 1);
-  close(savedStdout);
-  close(pipeEnds[1]);
-  char tail[32] = {};
-  EXPECT_EQ(read(pipeEnds[0], tail, sizeof tail - 1), 10);
-  close(pipeEnds[0]);
-  EXPECT_STREQ(tail, "stdio tail");
+  std::cout << std::string(200, 'x') << "\r\nleft in the buffer";
+  fake::Console().Cursor = COORD{0, 0};
+  EXPECT_EQ(EndProcessWithStdoutPiped("stdio tail"), std::pair(3u, std::string("stdio tail")));
+  EXPECT_EQ(handlerOrder, (std::vector<int>{2, 1}));
+  EXPECT_EQ(fake::Calls().back(), "ExitProcess 3");
   EXPECT_EQ(fake::Row(1) + fake::Row(3), "abcd" + std::string(120, 'x'));
   EXPECT_EQ(fake::Row(4), "left in the buffer");
+  EXPECT_EQ(fake::Console().Cursor.X, cursorBeforeConsoleStep.X);
+  EXPECT_EQ(fake::Console().Cursor.Y, cursorBeforeConsoleStep.Y);
+  EXPECT_GT(cursorBeforeConsoleStep.X, 0);
   EXPECT_EQ(std::cout.rdbuf(), own);
 }
 
@@ -223,74 +175,56 @@ TEST_F(ConsoleTest, WithoutAConsoleForInputTheProgramStopsInsteadOfSpinning) {
 // Real threads and real time.  The updater wakes by itself only every
 // 300 ms; the start and the stop signal it, so both take far less.
 TEST_F(ConsoleTest, CursorThreadIsSignalledAtStartAppliesTheLastPositionAndStopsAtExit) {
-  using Clock = std::chrono::steady_clock;
-  const auto within = [](int ms, const auto& done) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < deadline && !done())
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return done();
-  };
-  const auto lastMove = [] {
-    const std::vector<std::string> moves = fake::CallsStarting("SetConsoleCursorPosition");
-    return moves.empty() ? std::string() : moves.back();
-  };
   Start({.Cursor = COORD{4, 3}, .Threads = true});
   ASSERT_GT(CursorUpdaterState.load(), 0);
-  EXPECT_TRUE(within(200, [&] { return lastMove() == "SetConsoleCursorPosition 4,3"; }));
+  EXPECT_TRUE(Within(200, [&] { return LastCursorMove() == "SetConsoleCursorPosition 4,3"; }));
   for (uint8_t x = 1; x <= 20; ++x) GotoXY(x, 5);
-  EXPECT_TRUE(within(2000, [&] { return lastMove() == "SetConsoleCursorPosition 19,4"; }));
+  EXPECT_TRUE(Within(2000, [&] { return LastCursorMove() == "SetConsoleCursorPosition 19,4"; }));
   GotoXY(7, 3);
   EXPECT_THROW(EndProcess(0), fake::ProcessExit);
   // Woken by the exit step, not by its 300 ms timeout.
-  EXPECT_TRUE(within(200, [] { return CursorUpdaterState.load() == CursorUpdaterAbsent; }));
+  EXPECT_TRUE(Within(200, [] { return CursorUpdaterState.load() == CursorUpdaterAbsent; }));
   // The exit step itself puts the cursor in place, whatever the updater did.
   EXPECT_EQ(fake::Console().Cursor.X * 100 + fake::Console().Cursor.Y, 602);
 }
 
+// Each key record and what ReadKey gives for it ({}: nothing).  Cyrillic ER
+// is byte 224, a prefix unless the keyboard's code page is 866; AltGr keeps a
+// character, the left Alt makes a scan code of it.
 TEST_F(ConsoleTest, KeyRecordsGiveTheBiosBytes) {
-  struct Case {
-    const char* name;
-    std::vector<KeyPress> presses;
-    std::vector<int> bytes;  // what ReadKey returns, in order
-  };
-  const Case cases[] = {{"characters, AltGr's and Cyrillic ones too",
-                         {{VK_ESCAPE, 1, 27, 0},
-                          {VK_BACK, 14, 8, 0},
-                          {VK_TAB, 15, 9, 0},
-                          {VK_RETURN, 28, 13, 0},
-                          {'A', 30, 1, Ctrl},
-                          {'Q', 16, '@', RIGHT_ALT_PRESSED | Ctrl},
-                          {'S', 31, 0xEB, 0},
-                          {'P', 25, 0x87, SHIFT_PRESSED},
-                          {VK_ESCAPE, 1, 0, NUMLOCK_ON}},
-                         {27, 8, 9, 13, 1, '@', 0xEB, 0x87, 27}},
-                        {"scan codes",
-                         {{'X', 45, 'x', LAlt},
-                          {VK_UP, 72, 0, ENHANCED_KEY},
-                          {VK_TAB, 15, 9, SHIFT_PRESSED},
-                          {'Q', 16, 240, RIGHT_ALT_PRESSED},
-                          {VK_MULTIPLY, 55, 0, LAlt}},
-                         {0, 45, 0, 72, 0, 15, 0, 16, 0, 55}},
-                        // Cyrillic ER is byte 224, a prefix unless the keyboard's code page is 866.
-                        {"keys that give nothing, then a",
-                         {{VK_ESCAPE, 1, 0, LAlt},
-                          {VK_SHIFT, 42, 0, SHIFT_PRESSED},
-                          {VK_CONTROL, 29, 0, Ctrl},
-                          {VK_MENU, 56, 0, LAlt},
-                          {VK_SPACE, 57, ' ', LAlt},
-                          {'H', 35, 224, 0},
-                          {'A', 30, 'a', 0}},
-                         {'a'}}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Start();
-    for (const KeyPress& p : c.presses) fake::PushKey(p.vk, p.scan, p.ch, p.state);
-    // A key that gives nothing ends one queue update; poll until all is read.
-    std::vector<int> bytes;
-    for (int i = 0; i < 8; ++i)
-      for (const int b : ReadAll()) bytes.push_back(b);
-    EXPECT_EQ(bytes, c.bytes);
+  const std::vector<std::pair<KeyPress, std::vector<int>>> keys = {
+      {{VK_ESCAPE, 1, 27, 0}, {27}},
+      {{VK_BACK, 14, 8, 0}, {8}},
+      {{VK_RETURN, 28, 13, 0}, {13}},
+      {{VK_TAB, 15, 9, 0}, {9}},
+      {{VK_TAB, 15, 9, SHIFT_PRESSED}, {0, 15}},
+      {{'A', 30, 1, Ctrl}, {1}},
+      {{'Q', 16, '@', RIGHT_ALT_PRESSED | Ctrl}, {'@'}},
+      {{'Q', 16, 240, RIGHT_ALT_PRESSED}, {0, 16}},
+      {{'S', 31, 0xEB, 0}, {0xEB}},
+      {{'P', 25, 0x87, SHIFT_PRESSED}, {0x87}},
+      {{'H', 35, 224, 0}, {}},
+      {{VK_ESCAPE, 1, 0, NUMLOCK_ON}, {27}},
+      {{VK_ESCAPE, 1, 0, LAlt}, {}},
+      {{'X', 45, 'x', LAlt}, {0, 45}},
+      {{VK_UP, 72, 0, ENHANCED_KEY}, {0, 72}},
+      {{VK_MULTIPLY, 55, 0, LAlt}, {0, 55}},
+      {{VK_SPACE, 57, ' ', LAlt}, {}},
+      {{VK_SHIFT, 42, 0, SHIFT_PRESSED}, {}},
+      {{VK_CONTROL, 29, 0, Ctrl}, {}},
+      {{VK_MENU, 56, 0, LAlt}, {}},
+      {{'A', 30, 'a', 0}, {'a'}}};
+  Start();
+  std::vector<int> expected;
+  for (const auto& [p, bytes] : keys) {
+    fake::PushKey(p.vk, p.scan, p.ch, p.state);
+    expected.insert(expected.end(), bytes.begin(), bytes.end());
   }
+  // A key that gives nothing ends one queue update; poll until all is read.
+  std::vector<int> read;
+  for (int i = 0; i < 16; ++i)
+    for (const int b : ReadAll()) read.push_back(b);
+  EXPECT_EQ(read, expected);
 }
 
 // The scan codes a key without a character gives with Alt, Ctrl, Shift and
