@@ -1,7 +1,6 @@
 // Clock reading and the number formatting behind the waiting screen.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -51,11 +50,6 @@ TEST(FormatFixedTest, RoundsTheExactValueTo18DigitsTiesToEven) {
   // Exact ties at the 18th digit go to the even digit.
   EXPECT_EQ(FormatFixed(1e17L + 0.5L, 0, 0), "100000000000000000");
   EXPECT_EQ(FormatFixed(1e17L + 1.5L, 0, 0), "100000000000000002");
-}
-
-TEST(FormatIntegerTest, PadsWithBlanksAndNeverCuts) {
-  EXPECT_EQ(FormatInteger(-12, 5) + FormatInteger(123, 2), "  -12123");
-  EXPECT_EQ(FormatInteger(INT32_MIN, 0), "-2147483648");
 }
 
 }  // namespace
