@@ -5,11 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "app/alarm_state.h"
+#include "app/command_line.h"
 #include "console/console_output.h"
 #include "tests/fake/fake_console.h"
 
@@ -52,29 +57,29 @@ inline std::string Padded(const std::string& text) {
   return text + std::string(PasswordLength - text.size(), static_cast<char>(FillerChar));
 }
 
-// Row text with the bytes as they stand in the cells (1-based, trailing
-// blanks cut), for rows holding code page 866 characters.
-inline std::string RawRow(int row) {
-  return fake::Screen().RowText(row - 1, true);
-}
-
-// The colours of a row's glyphs as far as its text goes: '.' light grey (7),
-// '#' white (15), '?' any other attribute; a blank shows no colour, ' '.
-inline std::string Colours(int row) {
-  std::string marks = fake::Row(row);
-  for (size_t i = 0; i < marks.size(); ++i) {
+// A row as shown (1-based, trailing blanks cut) with its colours: white
+// glyphs between braces, light grey ones bare, a glyph in any other colour
+// as '?'.  Blanks show no colour.
+inline std::string Shown(int row) {
+  const std::string text = fake::Row(row);
+  std::string out;
+  bool white = false;
+  size_t glyphEnd = 0;  // just after the last glyph written
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ' ') {
+      out.push_back(' ');
+      continue;
+    }
     const uint8_t attr = fake::AttrAt(static_cast<int>(i) + 1, row);
-    if (marks[i] != ' ') marks[i] = attr == 7 ? '.' : attr == 15 ? '#' : '?';
+    if ((attr == 15) != white) {
+      out.insert(white ? glyphEnd : out.size(), white ? "}" : "{");
+      white = !white;
+    }
+    out.push_back(attr == 7 || attr == 15 ? text[i] : '?');
+    glyphEnd = out.size();
   }
-  return marks;
-}
-// The same marks for text whose characters [white, white + count) are white
-// and the rest grey.
-inline std::string Marks(const std::string& text, size_t white = 0, size_t count = 0) {
-  std::string marks = text;
-  for (size_t i = 0; i < marks.size(); ++i)
-    if (marks[i] != ' ') marks[i] = i >= white && i < white + count ? '#' : '.';
-  return marks;
+  if (white) out.insert(glyphEnd, "}");
+  return out;
 }
 
 // As the program starts: the standard output's exit step, the console, the
@@ -95,3 +100,43 @@ class AppTest : public ::testing::Test {
   // Gives the standard output its own buffer back.
   void TearDown() override { ResetConsoleServices(); }
 };
+
+constexpr int64_t Minute = 60 * 1000;
+constexpr int64_t Hour = 60 * Minute;
+
+// A label row of the status screen: dots up to column 35, then the value in
+// brackets.
+inline std::string Label(const char* label, const std::string& value) {
+  return std::string(label) + std::string(35 - std::strlen(label), '.') + "[" + value + "]";
+}
+inline std::string Stored(const uint8_t (&field)[PasswordLength]) {
+  return {std::begin(field), std::end(field)};
+}
+// A waiting phase for an alarm at hour:minute, by default 07:30.
+inline void PrepareWaiting(bool password, int hour = 7, int minute = 30) {
+  AlarmState.AlarmHour = hour;
+  AlarmState.AlarmMinute = minute;
+  AlarmState.AlarmSeconds = SecondsOfDay(hour, minute, 0);
+  AlarmState.SleepTime = 500;
+  AlarmState.PasswordSet = AlarmState.PasswordChecking = password;
+}
+inline void RunForEver() {
+  for (;;) AlarmSequence();
+}
+
+// The status and the text of "rousel args...", written to out (closed
+// afterwards) or else to a temporary file.
+inline std::pair<int, std::string> AskCommandLine(std::vector<const char*> args,
+                                                  std::FILE* out = nullptr) {
+  args.insert(args.begin(), "rousel");
+  const bool own = out == nullptr;
+  if (own) out = std::tmpfile();
+  const int status = AnswerCommandLine(static_cast<int>(args.size()), args.data(), out);
+  std::string text;
+  if (own) {
+    std::rewind(out);
+    for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) text += static_cast<char>(c);
+  }
+  std::fclose(out);
+  return {status, text};
+}
