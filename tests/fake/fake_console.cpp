@@ -299,6 +299,9 @@ BOOL WINAPI GetConsoleScreenBufferInfo(HANDLE hConsoleOutput,
                                        PCONSOLE_SCREEN_BUFFER_INFO lpConsoleScreenBufferInfo) {
   return OnOutput(hConsoleOutput, [&](model::Console& console) {
     *lpConsoleScreenBufferInfo = console.Info();
+    // The model keeps at least one cell; a console asked for none reports
+    // none, as a console without a size does.
+    if (S().options.Width <= 0) lpConsoleScreenBufferInfo->dwSize = COORD{0, 0};
     return true;
   });
 }

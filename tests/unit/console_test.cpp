@@ -91,6 +91,13 @@ TEST_F(ConsoleTest, OnATallBufferStartsInTheColoursUnderTheCursorAndClearsOnly23
   EXPECT_EQ(WhereX() * 100 + WhereY(), 101);
 }
 
+// Some consoles (a detached one, a pseudo console before its first resize)
+// report a size of 0 by 0; the program still needs an area to draw in.
+TEST_F(ConsoleTest, AConsoleThatReportsNoSizeGetsTheUsualArea) {
+  Start({.Width = 0, .Height = 0});
+  EXPECT_EQ(ScreenWidth * 100 + ScreenHeight, 8025);
+}
+
 // Windows 95 family consoles move the area in two halves and a last row.
 TEST_F(ConsoleTest, ScrollMovesAreSplitExceptOnNt) {
   struct {
