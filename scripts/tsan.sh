@@ -25,6 +25,6 @@ ctest --preset tsan -j "$jobs"
 
 # Scenarios where every thread has work: waiting and ringing with the tone,
 # resizes, Ctrl+Z and fg, signals in every phase, the terminal going away.
-scenarios='road_of_one_alarm|hostile_resize_waiting_ringing'
-scenarios+='|hostile_suspend_ringing|hostile_sigterm_every_phase|hostile_killed_pane_ringing'
-ctest --test-dir build/tsan -L e2e -R "^e2e_($scenarios)\$" -j "$jobs" --output-on-failure
+scenarios='road_of_one_alarm|tiny_panes|suspend|signals|killed_pane'
+ctest --test-dir build/tsan -L e2e -R "^e2e_($scenarios)\$" -j "$jobs" --output-on-failure \
+  --no-tests=error
