@@ -107,7 +107,7 @@ TEST_F(AppFlowTest, StatusScreenWithAndWithoutThePasswordRow) {
   }
 }
 
-// One pass, then the keys.  Scan codes equal to command bytes do nothing;
+// The keys, then the times of the next second.  Scan codes equal to command bytes do nothing;
 // keys after ESC still count; Alt+X ends the program.
 TEST_F(AppFlowTest, WaitingKeys) {
   // Keys, whether a password is set, the sleep time, screen output and
@@ -127,7 +127,7 @@ TEST_F(AppFlowTest, WaitingKeys) {
     StartApp();
     PrepareWaiting(password);
     Press(keys);
-    fake::StopAt(600);  // one pass, then the sleep of the next
+    fake::StopAt(1200);  // past the next second, whose times follow the keys
     UINT code = 99;
     const Outcome outcome = RunApp(RunWaitingPhase, &code);
     if (*sleep == 0) {
@@ -141,6 +141,11 @@ TEST_F(AppFlowTest, WaitingKeys) {
     EXPECT_EQ(Shown(7),
               *checking == 0 ? "" : Label("Password checking", std::string("{") + checking + "}"));
     EXPECT_EQ(AlarmState.PasswordChecking, std::string(checking) == "enabled");
+    // The times drawn after a changed value are still white.
+    if (std::string(output) == "enabled" && std::string(sleep) != "30.0s") {
+      EXPECT_TRUE(Shown(2).starts_with("Current time.......................[{")) << Shown(2);
+      EXPECT_EQ(Shown(2).find('?'), std::string::npos) << Shown(2);
+    }
   }
 }
 

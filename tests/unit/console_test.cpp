@@ -122,6 +122,18 @@ TEST_F(ConsoleTest, ScrollMovesAreSplitExceptOnNt) {
   }
 }
 
+// Wine refuses a destination above the buffer: the same scroll, done as a
+// move of the rows below or as blank rows.
+TEST_F(ConsoleTest, ScrollingWhereDestinationsAboveTheBufferAreRefused) {
+  for (const int rows : {1, 25}) {
+    Start({.RefuseDestinationAboveBuffer = true});
+    Put("one\r\ntwo");
+    ScrollUp(rows);
+    EXPECT_EQ(fake::Row(1) + "|" + fake::Row(2) + "|" + fake::Row(25), rows == 1 ? "two||" : "||")
+        << rows;
+  }
+}
+
 // Hidden, then shown again: thin as it was, or thick, and shown even when
 // it was hidden at the start.
 TEST_F(ConsoleTest, CursorShapeRoundTrip) {
