@@ -120,8 +120,9 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
   for (const Case& c : cases) {
     PtyChild child([&c] {
       Text(0, 0, "hello");
-      Report("ready");
       Sleep(1);  // the end of a pass: what it drew is sent
+      Report("ready");
+      Sleep(1);
       if (c.Then != nullptr) c.Then();
       Idle();
     });
