@@ -6,9 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <functional>
-#include <future>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -19,11 +19,6 @@
 
 namespace {
 
-int Nice() {
-  errno = 0;
-  return getpriority(PRIO_PROCESS, 0);
-}
-
 // Runs body in a child process and returns its exit code (or -1).
 int InChild(const std::function<int()>& body) {
   const pid_t pid = fork();
@@ -33,54 +28,39 @@ int InChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Every sequence of classes ends at the policy and nice value the process
-// started with, whatever it is permitted to do.  Returns 0 or the step that
-// failed.
+// Classes in every order reach every thread and each normal comes back to
+// the policy and nice value the process started with, whatever it is
+// permitted to do.  Returns 0 or the first step that failed.
 int ClassesComeBackToNormal() {
-  const int base = Nice();
-  const DWORD sequences[][3] = {
-      {IDLE_PRIORITY_CLASS, HIGH_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS},
-      {HIGH_PRIORITY_CLASS, IDLE_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS},
-      {HIGH_PRIORITY_CLASS, NORMAL_PRIORITY_CLASS, IDLE_PRIORITY_CLASS},
-  };
-  int step = 0;
-  for (const auto& sequence : sequences) {
-    for (const DWORD cls : sequence) {
-      ++step;
-      if (SetPriorityClass(GetCurrentProcess(), cls) == FALSE) return step;
-      const int policy = sched_getscheduler(0);
-      if (cls == IDLE_PRIORITY_CLASS && policy != SCHED_IDLE && policy != SCHED_BATCH) return step;
-      if (cls == HIGH_PRIORITY_CLASS && (policy != SCHED_OTHER || Nice() > base)) return step;
-    }
-    if (SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS) == FALSE) return 100 + step;
-    if (sched_getscheduler(0) != SCHED_OTHER || Nice() != base) return 200 + step;
+  static std::atomic<pid_t> other{0};
+  std::thread([] {
+    other = gettid();
+    for (;;) pause();
+  }).detach();
+  while (other == 0) std::this_thread::yield();
+  const int base = getpriority(PRIO_PROCESS, other);
+  const DWORD idle = IDLE_PRIORITY_CLASS, high = HIGH_PRIORITY_CLASS,
+              normal = NORMAL_PRIORITY_CLASS;
+  int step = 1;
+  for (const DWORD cls : {idle, high, normal, high, idle, normal, high, normal, idle, normal}) {
+    const BOOL set = SetPriorityClass(GetCurrentProcess(), cls);
+    const int policy = sched_getscheduler(other);
+    const int nice = getpriority(PRIO_PROCESS, other);
+    const bool ok = cls == idle
+                        ? policy == SCHED_IDLE || policy == SCHED_BATCH
+                        : policy == SCHED_OTHER && (cls == high ? nice <= base : nice == base);
+    if (set == FALSE || !ok) return step;
+    ++step;
   }
   return 0;
 }
 
-TEST(Priority, ClassesAlwaysComeBackToNormalAsAnyUser) {
+TEST(Priority, ClassesReachEveryThreadAndComeBackToNormalAsAnyUser) {
   EXPECT_EQ(InChild(ClassesComeBackToNormal), 0) << "as the user the tests run as";
   if (geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
   // SCHED_IDLE is a one-way street for such a process: the plan must avoid it.
   EXPECT_EQ(InChild([] {
               return setgid(65534) != 0 || setuid(65534) != 0 ? 99 : ClassesComeBackToNormal();
-            }),
-            0);
-}
-
-TEST(Priority, ReachesEveryThread) {
-  EXPECT_EQ(InChild([] {
-              std::promise<void> go;
-              std::promise<int> seen;
-              std::thread other([&] {
-                go.get_future().wait();
-                seen.set_value(sched_getscheduler(0));
-              });
-              SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
-              go.set_value();
-              const int policy = seen.get_future().get();
-              other.join();
-              return policy == SCHED_IDLE || policy == SCHED_BATCH ? 0 : 1;
             }),
             0);
 }
@@ -123,48 +103,29 @@ TEST(Console, CallsWithoutTheirArgumentsFail) {
   EXPECT_EQ(GetConsoleScreenBufferInfo(in, &info), FALSE);
 }
 
-// --- Key input on a pipe ---
-
-struct Pipe {
-  Pipe() {
-    if (pipe(fds) != 0) fds[0] = fds[1] = -1;
-  }
-  ~Pipe() {
-    for (const int fd : fds)
-      if (fd >= 0) close(fd);
-  }
-  void Write(std::string_view bytes) const {
-    if (write(fds[1], bytes.data(), bytes.size()) < 0) ADD_FAILURE() << "pipe write";
-  }
-  void CloseWriter() {
-    close(fds[1]);
-    fds[1] = -1;
-  }
-  int fds[2] = {-1, -1};
-};
-
-std::vector<WORD> KeyDowns(const std::vector<INPUT_RECORD>& records) {
-  std::vector<WORD> keys;
-  for (const INPUT_RECORD& r : records)
-    if (r.EventType == KEY_EVENT && r.Event.KeyEvent.bKeyDown != FALSE)
-      keys.push_back(r.Event.KeyEvent.wVirtualKeyCode);
-  return keys;
-}
-
 // A terminal that goes away ends the input: what came before still counts,
-// and the wait does not sleep.  Never more records than asked for.
+// and the wait does not sleep.  Never more bytes than asked for.
 TEST(InputSource, PumpsWhatIsWaitingAndTheEndIsTheTerminalGoingAway) {
-  Pipe pipe;
-  session::InputSource input(pipe.fds[0]);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  session::InputSource input(fds[0]);
   std::vector<INPUT_RECORD> records;
+  const auto keyDowns = [&records] {
+    std::vector<WORD> keys;
+    for (const INPUT_RECORD& r : records)
+      if (r.EventType == KEY_EVENT && r.Event.KeyEvent.bKeyDown != FALSE)
+        keys.push_back(r.Event.KeyEvent.wVirtualKeyCode);
+    return keys;
+  };
   EXPECT_EQ(input.Pump(&records), session::InputSource::Status::Ok);
-  pipe.Write("ab\rd");
+  ASSERT_EQ(write(fds[1], "ab\rd", 4), 4);
   EXPECT_EQ(input.Pump(&records, 2), session::InputSource::Status::Ok);
-  EXPECT_EQ(KeyDowns(records), (std::vector<WORD>{'A', 'B'}));
-  pipe.CloseWriter();
+  EXPECT_EQ(keyDowns(), (std::vector<WORD>{'A', 'B'}));
+  close(fds[1]);
   EXPECT_EQ(input.Pump(&records), session::InputSource::Status::Gone);
-  EXPECT_EQ(KeyDowns(records), (std::vector<WORD>{'A', 'B', VK_RETURN, 'D'}));
+  EXPECT_EQ(keyDowns(), (std::vector<WORD>{'A', 'B', VK_RETURN, 'D'}));
   EXPECT_EQ(input.Wait(-1), session::InputSource::Status::Gone);
+  close(fds[0]);
 }
 
 }  // namespace
