@@ -14,8 +14,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "console/win32.h"
@@ -53,13 +55,6 @@ std::string Reported(const std::string& what) {
   return "\x1b]2;" + what + "\a";
 }
 
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t count = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-    ++count;
-  return count;
-}
-
 // Reads key presses until q, reporting each (modifier keys alone left out),
 // or the console's size for i.
 void KeyLoop() {
@@ -69,20 +64,18 @@ void KeyLoop() {
     DWORD read = 0;
     ReadConsoleInputA(In(), &record, 1, &read);
     const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
-    if (read != 1 || record.EventType != KEY_EVENT || key.bKeyDown == FALSE ||
+    if (record.EventType != KEY_EVENT || key.bKeyDown == FALSE ||
         (key.wVirtualKeyCode >= VK_SHIFT && key.wVirtualKeyCode <= VK_MENU))
       continue;
     if (key.uChar.AsciiChar == 'q') ExitProcess(7);
     CONSOLE_SCREEN_BUFFER_INFO info{};
     GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info);
-    if (key.uChar.AsciiChar == 'i') {
-      Report("size " + std::to_string(info.dwSize.X) + " " + std::to_string(info.dwSize.Y));
-    } else {
-      Report("key " + std::to_string(key.wVirtualKeyCode) + " " +
-             std::to_string(key.wVirtualScanCode) + " " +
-             std::to_string(static_cast<unsigned char>(key.uChar.AsciiChar)) + " " +
-             std::to_string(key.dwControlKeyState));
-    }
+    const int character = static_cast<unsigned char>(key.uChar.AsciiChar);
+    Report(character == 'i'
+               ? "size " + std::to_string(info.dwSize.X) + " " + std::to_string(info.dwSize.Y)
+               : "key " + std::to_string(key.wVirtualKeyCode) + " " +
+                     std::to_string(key.wVirtualScanCode) + " " + std::to_string(character) + " " +
+                     std::to_string(key.dwControlKeyState));
   }
 }
 
@@ -125,7 +118,8 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
     if (c.Send != 0) kill(child.Pid(), c.Send);
     EXPECT_EQ(child.WaitExit(), c.Status) << c.Name << child.Output();
     const std::string& out = child.Output();
-    EXPECT_EQ(Count(out, "\a"), Count(out, "\x1b]2;") + 1) << c.Name << ": a title's BEL, one bell";
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 2)
+        << c.Name << ": the title's BEL, one bell";
     const std::string last = out.substr(std::min(out.rfind(Enter), out.size()));
     ASSERT_NE(last.find("hello"), std::string::npos) << c.Name;
     const size_t leave = last.find(Leave);
@@ -200,69 +194,6 @@ TEST(TerminalSession, CtrlZSuspendsOnlyWhereSomeoneCanContinue) {
   }
 }
 
-TEST(TerminalSession, TakesTheTerminalOverDeliversKeysNotRepliesAndRepaintsOnResize) {
-  struct Case {
-    std::string Typed;
-    std::string Seen;  // virtual key, scan code, character, control state
-  };
-  const Case cases[] = {
-      {"a", "key 65 30 97 0"},
-      {"\r", "key 13 28 13 0"},    // no CR to LF translation on input
-      {"\x1b", "key 27 1 27 0"},   // a lone Esc, after the escape timeout
-      {"\x13", "key 83 31 19 8"},  // Ctrl+S is a key, not flow control
-      {"\x03", "ctrl 0"},          // Ctrl+C, turned into SIGINT by the terminal
-      {"\x1c", "ctrl 1"},          // Ctrl+Backslash, SIGQUIT
-      // Replies a terminal sends on its own schedule, the start-up query's
-      // late ones included, are never typed.
-      {"\x1b]11;rgb:1234/5678/9abc\x1b\\\x1b[?64;1;2;22c\x1b[?9001;2$y\x1b[?1ua", "key 65 30 97 0"},
-  };
-  PtyChild child([] {
-    // As a user who allows core files starts it.
-    rlimit allowed{};
-    getrlimit(RLIMIT_CORE, &allowed);
-    allowed.rlim_cur = allowed.rlim_max;
-    setrlimit(RLIMIT_CORE, &allowed);
-    SetConsoleCtrlHandler(
-        [](DWORD event) -> BOOL {
-          Report("ctrl " + std::to_string(event));
-          return TRUE;
-        },
-        TRUE);
-    Text(0, 0, "resize me");
-    // Polling for keys never waits.
-    DWORD count = 99;
-    const BOOL ok = GetNumberOfConsoleInputEvents(In(), &count);
-    const DWORD waited = WaitForSingleObject(In(), 0);
-    // No core file could hold a password typed into the program.
-    rlimit core{};
-    getrlimit(RLIMIT_CORE, &core);
-    Report(std::to_string(ok) + " " + std::to_string(count) + " " + std::to_string(waited) +
-           " core " + std::to_string(core.rlim_cur));
-    KeyLoop();
-  });
-  ASSERT_TRUE(child.WaitFor(Reported("ready")));
-  EXPECT_EQ(child.Output().rfind(Enter, 0), 0u) << "title saved, alternate screen, no autowrap";
-  EXPECT_NE(child.Output().find("\x1b[2J"), std::string::npos);
-  EXPECT_NE(child.Output().find(Reported("1 0 258 core 0")), std::string::npos);  // WAIT_TIMEOUT
-  EXPECT_EQ(child.ModeNow().c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ISIG));
-  kill(child.Pid(), SIGPIPE);  // a broken pipe is no reason to die
-  for (const Case& c : cases) {
-    const size_t mark = child.Output().size();
-    child.Type(c.Typed);
-    EXPECT_TRUE(child.WaitFor(Reported(c.Seen), mark)) << c.Seen;
-    EXPECT_EQ(child.Output().find("\x1b]2;", mark), child.Output().find(Reported(c.Seen), mark))
-        << c.Seen << ": something else first";
-  }
-  const size_t mark = child.Output().size();
-  child.Resize(40, 10);
-  EXPECT_TRUE(child.WaitFor("\x1b[2J", mark));
-  EXPECT_TRUE(child.WaitFor("resize me", mark)) << "repainted from the model";
-  child.Type("i");
-  EXPECT_TRUE(child.WaitFor(Reported("size 80 25"), mark)) << "the console keeps its size";
-  child.Type("q");
-  EXPECT_EQ(child.WaitExit(), 7 << 8) << "a handler's TRUE keeps the program running";
-}
-
 // The test is the terminal: it answers the start-up query as a terminal
 // with win32-input-mode, with the progressive keyboard enhancement, with
 // both, with neither, or not at all.  The start never waits long, the mode
@@ -270,8 +201,9 @@ TEST(TerminalSession, TakesTheTerminalOverDeliversKeysNotRepliesAndRepaintsOnRes
 // has both), and off again on the way out.  Each terminal has its own size:
 // the console is a screen buffer of at least 80x25, larger with a larger
 // terminal up to what the console layer works on, and a small terminal
-// shows its top-left part.
-TEST(TerminalSession, StartUpFindsTheKeyProtocolAndTheBufferSizeAndNeverHangs) {
+// shows its top-left part.  The silent one's replies come late, and are
+// never typed; keys and control events arrive as the console delivers them.
+TEST(TerminalSession, StartUpFindsKeyProtocolAndBufferSizeThenDeliversKeysNotReplies) {
   enum class Mode { None, Win32, Kitty };
   struct Case {
     const char* Name;
@@ -289,14 +221,42 @@ TEST(TerminalSession, StartUpFindsTheKeyProtocolAndTheBufferSizeAndNeverHangs) {
       {"mode unknown", "\x1b[?9001;0$y\x1b[?64;1;2c", Mode::None, 80, 25, "size 80 25"},
       {"silent", nullptr, Mode::None, 80, 25, "size 80 25"},
   };
+  const std::pair<std::string, std::string> keys[] = {
+      // Virtual key, scan code, character, control state.
+      {"a", "key 65 30 97 0"},
+      {"\r", "key 13 28 13 0"},    // no CR to LF translation on input
+      {"\x1b", "key 27 1 27 0"},   // a lone Esc, after the escape timeout
+      {"\x13", "key 83 31 19 8"},  // Ctrl+S is a key, not flow control
+      {"\x03", "ctrl 0"},          // Ctrl+C, turned into SIGINT by the terminal
+      {"\x1c", "ctrl 1"},          // Ctrl+Backslash, SIGQUIT
+      {"\x1b]11;rgb:1234/5678/9abc\x1b\\\x1b[?64;1;2;22c\x1b[?9001;2$y\x1b[?1ua", "key 65 30 97 0"},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     const auto start = std::chrono::steady_clock::now();
     PtyChild child([&c] {
       const winsize size{c.Rows, c.Columns, 0, 0};
       ioctl(0, TIOCSWINSZ, &size);
+      rlimit core{};  // as a user who allows core files starts it
+      getrlimit(RLIMIT_CORE, &core);
+      core.rlim_cur = core.rlim_max;
+      setrlimit(RLIMIT_CORE, &core);
+      SetConsoleCtrlHandler(
+          [](DWORD event) -> BOOL {
+            Report("ctrl " + std::to_string(event));
+            return TRUE;
+          },
+          TRUE);
       Text(0, 0, "top left");
       Text(70, 20, "far corner");
+      // Polling for keys never waits.  No core file could hold a password
+      // typed into the program.
+      DWORD count = 99;
+      const BOOL ok = GetNumberOfConsoleInputEvents(In(), &count);
+      const DWORD waited = WaitForSingleObject(In(), 0);
+      getrlimit(RLIMIT_CORE, &core);
+      Report(std::to_string(ok) + " " + std::to_string(count) + " " + std::to_string(waited) +
+             " core " + std::to_string(core.rlim_cur));
       KeyLoop();
     });
     ASSERT_TRUE(child.WaitFor("\x1b[?9001$p\x1b[?u\x1b[c"));
@@ -304,8 +264,18 @@ TEST(TerminalSession, StartUpFindsTheKeyProtocolAndTheBufferSizeAndNeverHangs) {
     ASSERT_TRUE(child.WaitFor(Reported("ready")));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms + 100ms) << "fork and pty included";
     const std::string& out = child.Output();
+    EXPECT_EQ(out.rfind(Enter, 0), 0u) << "title saved, alternate screen, no autowrap first";
+    EXPECT_NE(out.find(Reported("1 0 258 core 0")), std::string::npos);  // WAIT_TIMEOUT
+    EXPECT_EQ(child.ModeNow().c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ISIG));
     EXPECT_EQ(out.find("\x1b[?9001h") != std::string::npos, c.Enabled == Mode::Win32);
     EXPECT_EQ(out.find("\x1b[>31u") != std::string::npos, c.Enabled == Mode::Kitty);
+    kill(child.Pid(), SIGPIPE);  // a broken pipe is no reason to die
+    for (const auto& [typed, seen] : c.Answer == nullptr ? std::span(keys) : std::span(keys, 0)) {
+      const size_t mark = out.size();
+      child.Type(typed);
+      EXPECT_TRUE(child.WaitFor(Reported(seen), mark)) << seen;
+      EXPECT_EQ(out.find("\x1b]2;", mark), out.find(Reported(seen), mark)) << seen << ": typed";
+    }
     // i and q in the protocol switched on (the kitty one asked again after
     // the push, and answered with the flags in force).
     std::string info = "i", quit = "q";
@@ -320,7 +290,7 @@ TEST(TerminalSession, StartUpFindsTheKeyProtocolAndTheBufferSizeAndNeverHangs) {
     EXPECT_EQ(out.find("far corner") != std::string::npos,
               c.Columns == 0 || (c.Columns >= 80 && c.Rows > 20));
     child.Type(quit);
-    EXPECT_EQ(child.WaitExit(), 7 << 8);
+    EXPECT_EQ(child.WaitExit(), 7 << 8) << "a handler's TRUE keeps the program running";
     const size_t off = out.rfind(c.Enabled == Mode::Kitty ? "\x1b[<u" : "\x1b[?9001l");
     EXPECT_EQ(off != std::string::npos, c.Enabled != Mode::None);
     EXPECT_TRUE(off == std::string::npos || off < out.rfind(Leave)) << "off before the rest";

@@ -23,77 +23,62 @@ using sound::Clock;
 using sound::FramesOf;
 using sound::Timeline;
 using sound::ToneSpan;
+using Micros = std::chrono::duration<double, std::micro>;
+using Millis = std::chrono::duration<double, std::milli>;
 
-constexpr double Peak = sound::ToneLevel * 32767.0;
-
-// Frequency from the first and last rising zero crossings, each placed
-// between its two samples.
-double MeasureFrequency(std::span<const int16_t> s, uint32_t rate) {
-  std::vector<double> crossings;
-  for (size_t i = 1; i < s.size(); ++i)
-    if (s[i - 1] < 0 && s[i] >= 0)
-      crossings.push_back(static_cast<double>(i - 1) + -s[i - 1] / double(s[i] - s[i - 1]));
-  if (crossings.size() < 2) return 0.0;
-  return static_cast<double>(crossings.size() - 1) * rate / (crossings.back() - crossings.front());
-}
-
-TEST(ToneSamples, PitchLevelFadesAndSilenceAround) {
+// Every rendered sample is the formula's, whether rendered whole or in a
+// piece that starts mid-tone (the fast path's phase); the formula's tone has
+// its pitch and level, fades in and out without a click, and leaves silence
+// around it.  A pitch the rate cannot carry is silence, not an alias.
+TEST(ToneSamples, PitchLevelFadesAndSilenceAroundRenderedWholeOrInPieces) {
   struct Case {
     uint32_t Rate, Frequency, Millis;
     double Tolerance;  // relative; a tone that is all fade measures coarser
   };
+  const double peak = sound::ToneLevel * 32767.0;
   for (const Case c : {Case{48000, 2000, 100, 0.001}, Case{44100, 440, 250, 0.001},
                        Case{48000, 2000, 4, 0.01}, Case{48000, 24000, 100, -1}}) {
     SCOPED_TRACE(testing::Message() << c.Frequency << " Hz, " << c.Millis << " ms at " << c.Rate);
     const int64_t margin = 100;
-    const int64_t frames = FramesOf(c.Millis, c.Rate);
-    std::vector<int16_t> out(static_cast<size_t>(frames + 2 * margin), 1);
-    sound::RenderFrames(out, 0, {ToneSpan{margin, frames, c.Frequency}}, c.Rate);
-    const auto tone = std::span<const int16_t>(out).subspan(margin, static_cast<size_t>(frames));
-    const auto silent = [](int16_t s) { return s == 0; };
-    EXPECT_TRUE(std::all_of(out.begin(), out.begin() + margin, silent));
-    EXPECT_TRUE(std::all_of(out.end() - margin, out.end(), silent));
-    if (c.Tolerance < 0) {  // at or above half the rate: silence, not an alias
-      EXPECT_TRUE(std::all_of(tone.begin(), tone.end(), silent));
-      continue;
+    const ToneSpan span{margin, FramesOf(c.Millis, c.Rate), c.Frequency};
+    std::vector<int16_t> out(static_cast<size_t>(span.End() + margin), 1);
+    std::vector<int16_t> piece(out.size() / 2, 1);
+    const size_t from = static_cast<size_t>(margin + span.Frames / 3 + 7);  // an odd phase
+    sound::RenderFrames(out, 0, {span}, c.Rate);
+    sound::RenderFrames(piece, static_cast<int64_t>(from), {span}, c.Rate);
+    for (size_t i = 0; i < out.size(); ++i) {
+      const int64_t k = static_cast<int64_t>(i) - margin;
+      ASSERT_EQ(out[i], sound::ToneSample(span, k, c.Rate)) << "at frame " << i;
+      EXPECT_TRUE(out[i] == 0 || (k >= 0 && k < span.Frames && c.Tolerance > 0)) << i;
+      // No step steeper than the sine's own: no click.
+      const double steepest = peak * 2.0 * std::numbers::pi * c.Frequency / c.Rate;
+      ASSERT_LE(std::abs(out[i] - out[std::max<size_t>(i, 1) - 1]), steepest * 1.05 + 1) << i;
     }
-    EXPECT_NEAR(MeasureFrequency(tone, c.Rate), c.Frequency, c.Frequency * c.Tolerance);
-    int peak = 0;
-    for (const int16_t s : tone) peak = std::max(peak, std::abs(static_cast<int>(s)));
-    EXPECT_NEAR(peak, Peak, Peak * 0.01);
-    // Faded at both ends, and no step steeper than the sine's own: no click.
-    EXPECT_LT(std::abs(tone.front()), Peak * 0.05);
-    EXPECT_LT(std::abs(tone.back()), Peak * 0.05);
-    const double steepest = Peak * 2.0 * std::numbers::pi * c.Frequency / c.Rate;
-    for (size_t i = 1; i < out.size(); ++i)
-      ASSERT_LE(std::abs(out[i] - out[i - 1]), steepest * 1.05 + 1) << "at frame " << i;
+    for (size_t i = 0; i < piece.size(); ++i)
+      ASSERT_EQ(piece[i], out[from + i]) << "piece, at frame " << from + i;
+    if (c.Tolerance < 0) continue;
+    const auto tone = std::span<const int16_t>(out).subspan(margin, span.Frames);
+    // The pitch from the first and last rising zero crossings, each placed
+    // between its two samples.
+    std::vector<double> crossings;
+    for (size_t i = 1; i < tone.size(); ++i)
+      if (tone[i - 1] < 0 && tone[i] >= 0)
+        crossings.push_back(double(i - 1) - tone[i - 1] / double(tone[i] - tone[i - 1]));
+    ASSERT_GE(crossings.size(), 2u);
+    const double cycles = static_cast<double>(crossings.size() - 1);
+    EXPECT_NEAR(cycles * c.Rate / (crossings.back() - crossings.front()), c.Frequency,
+                c.Frequency * c.Tolerance);
+    const auto [low, high] = std::minmax_element(tone.begin(), tone.end());
+    EXPECT_NEAR(std::max(-*low, +*high), peak, peak * 0.01);
+    EXPECT_LT(std::abs(tone.front()) + std::abs(tone.back()), peak * 0.1) << "faded";
   }
-}
-
-TEST(ToneSamples, RenderedPiecesAreTheToneSampleForSample) {
-  // The writer's fast path against the sample formula: pieces starting in a
-  // fade, in the body, on odd phases, reaching into the closing fade, and
-  // days into a tone (2000 Hz at 48 kHz repeats every 24 frames exactly).
-  struct Case {
-    uint32_t Rate, Frequency;
-    int64_t First, Frames;
-  };
-  const int64_t days = int64_t{3} * 86400 * 48000;
-  for (const Case c : {Case{48000, 2000, 0, 4800}, Case{48000, 1600, 4477, 7500},
-                       Case{44100, 440, 77, 20000}, Case{48000, 37, 5000, 600},
-                       Case{48000, 23999, 10, 500}, Case{48000, 2000, days + 1013, 48}}) {
-    const ToneSpan span{100, c.First < days ? 12000 : int64_t{1} << 42, c.Frequency};
-    std::vector<int16_t> out(static_cast<size_t>(c.Frames));
-    sound::RenderFrames(out, c.First, {span}, c.Rate);
-    for (int64_t i = 0; i < c.Frames; ++i) {
-      const int64_t k = c.First + i - span.Start;
-      ASSERT_EQ(out[static_cast<size_t>(i)], sound::ToneSample(span, k, c.Rate))
-          << c.Frequency << " Hz at " << c.Rate << ", frame " << c.First + i;
-      if (c.First > days) {
-        ASSERT_EQ(out[static_cast<size_t>(i)], sound::ToneSample(span, k - days, 48000));
-      }
-    }
-  }
+  // Days into a tone its phase is still exact (2000 Hz at 48 kHz repeats
+  // every 24 frames, and a day is a whole number of those).
+  const ToneSpan long_{0, int64_t{1} << 42, 2000};
+  std::vector<int16_t> late(48);
+  sound::RenderFrames(late, int64_t{3} * 86400 * 48000 + 1013, {long_}, 48000);
+  for (size_t i = 0; i < late.size(); ++i)
+    EXPECT_EQ(late[i], sound::ToneSample(long_, 1013 + static_cast<int64_t>(i), 48000)) << i;
 }
 
 const Clock::time_point T0 = Clock::time_point(1000h);
@@ -131,8 +116,7 @@ TEST(ToneTimeline, PlacesTonesAndReturnsOneLeadBeforeTheirEndIsHeard) {
     const Clock::time_point back = clock.ReturnTime(T0 + c.Call, start, 100);
     EXPECT_GE(back, T0 + c.Call + 100ms) << c.What;
     const auto heardEnd = clock.TimeOf(start + FramesOf(100, 48000));
-    const double heardAfter = std::chrono::duration<double, std::micro>(heardEnd - back).count();
-    EXPECT_NEAR(heardAfter, 20000, 30) << c.What;
+    EXPECT_NEAR(Micros(heardEnd - back).count(), 20000, 30) << c.What;
   }
 }
 
@@ -148,34 +132,23 @@ TEST(ToneTimeline, FollowsADeviceThatRunsFastOrSlowAQuarterAtATime) {
   }
 }
 
-// Where each stretch of sound in the card's samples begins; stretches are
-// apart by at least `minGap` zeros (a sine has single zero samples at its
-// crossings, never a run of them).
-std::vector<size_t> BurstStarts(const std::vector<int16_t>& samples, size_t minGap) {
-  std::vector<size_t> starts;
-  size_t zeros = minGap;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    if (samples[i] != 0 && zeros >= minGap) starts.push_back(i);
-    zeros = samples[i] == 0 ? zeros + 1 : 0;
-  }
-  return starts;
-}
-
 void WaitWhileStreaming() {
   for (int i = 0; i < 500 && sound::SoundCardStreamingForTesting(); ++i)
     std::this_thread::sleep_for(10ms);
 }
 
+// The ringing alarm's passes (a 100 ms tone, a 50 ms pause) on a card that
+// takes a write in pieces of at most 1000 frames: every sample of every
+// tone arrives, none lost or doubled between the writes, and the tones are
+// as far apart as the calls, however late the sleeps woke.
 TEST(Beep, RingingPassesReachTheSoundCardWhole) {
   if (!sound::alsa::Compiled()) GTEST_SKIP() << "built without ALSA: no sound card path";
   sound::Shutdown();
-  // A card that takes a write in pieces of at most 1000 frames: the writer
-  // must go on from where the card stopped.
   fakeasound::Card pieces;
   pieces.MostPerWrite = 1000;
   fakeasound::Set(pieces);
   sound::SetIdleStopForTesting(200ms);
-  constexpr size_t Passes = 4;  // of the ringing alarm: a 100 ms tone, a 50 ms pause
+  constexpr size_t Passes = 4;
   std::vector<Clock::time_point> calls;
   for (size_t pass = 0; pass <= Passes; ++pass) {
     // Silent for the idle time, the writer stops; the next tone starts it.
@@ -191,25 +164,27 @@ TEST(Beep, RingingPassesReachTheSoundCardWhole) {
   EXPECT_FALSE(sound::SoundCardStreamingForTesting()) << "a later Beep would start no writer";
   const fakeasound::Card card = fakeasound::Get();
   EXPECT_EQ(card.Opened, card.Closed);
-
-  const std::vector<size_t> starts = BurstStarts(card.Samples, FramesOf(5, 48000));
+  // Where each tone's sound begins: after at least 5 ms of zeros (a sine
+  // has single zero samples at its crossings, never a run of them).
+  const std::vector<int16_t>& got = card.Samples;
+  std::vector<size_t> starts;
+  for (size_t i = 0, zeros = 240; i < got.size(); ++i) {
+    if (got[i] != 0 && zeros >= 240) starts.push_back(i);
+    zeros = got[i] == 0 ? zeros + 1 : 0;
+  }
   ASSERT_EQ(starts.size(), Passes + 1);
   const ToneSpan tone{0, FramesOf(100, 48000), 2000};
   size_t silentLead = 0;  // the sine starts at zero
   while (sound::ToneSample(tone, static_cast<int64_t>(silentLead), 48000) == 0) ++silentLead;
   for (size_t i = 0; i < starts.size(); ++i) {
-    // Every sample of the tone, none lost or doubled between the writes.
     const size_t first = starts[i] - silentLead;
-    ASSERT_LE(first + static_cast<size_t>(tone.Frames), card.Samples.size());
+    ASSERT_LE(first + static_cast<size_t>(tone.Frames), got.size());
     for (int64_t k = 0; k < tone.Frames; ++k)
-      ASSERT_EQ(card.Samples[first + static_cast<size_t>(k)], sound::ToneSample(tone, k, 48000))
+      ASSERT_EQ(got[first + static_cast<size_t>(k)], sound::ToneSample(tone, k, 48000))
           << "tone " << i << ", sample " << k;
-    // The tones as far apart as the calls, however late the sleeps woke.
-    if (i + 1 >= Passes) continue;
+    if (i + 1 >= Passes) continue;  // the last pause waited for the writer to stop
     const double apart = 1000.0 * static_cast<double>(starts[i + 1] - starts[i]) / 48000;
-    const double called =
-        std::chrono::duration<double, std::milli>(calls[i + 1] - calls[i]).count();
-    EXPECT_NEAR(apart, called, 2.0) << "pause " << i;
+    EXPECT_NEAR(apart, Millis(calls[i + 1] - calls[i]).count(), 2.0) << "pause " << i;
   }
 }
 
