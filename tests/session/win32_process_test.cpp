@@ -1,5 +1,5 @@
-// The process services of the terminal stand-in, and its key input on a
-// plain pipe.  A lone Esc waking a wait is checked on a real terminal.
+// The process services of the terminal stand-in: priority classes, and
+// failures reported as failures.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -7,15 +7,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <functional>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "console/win32.h"
 #include "model/kernel_objects.h"
-#include "posix/session/input.h"
+#include "posix/session/priority.h"
 
 namespace {
 
@@ -103,29 +101,36 @@ TEST(Console, CallsWithoutTheirArgumentsFail) {
   EXPECT_EQ(GetConsoleScreenBufferInfo(in, &info), FALSE);
 }
 
-// A terminal that goes away ends the input: what came before still counts,
-// and the wait does not sleep.  Never more bytes than asked for.
-TEST(InputSource, PumpsWhatIsWaitingAndTheEndIsTheTerminalGoingAway) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  session::InputSource input(fds[0]);
-  std::vector<INPUT_RECORD> records;
-  const auto keyDowns = [&records] {
-    std::vector<WORD> keys;
-    for (const INPUT_RECORD& r : records)
-      if (r.EventType == KEY_EVENT && r.Event.KeyEvent.bKeyDown != FALSE)
-        keys.push_back(r.Event.KeyEvent.wVirtualKeyCode);
-    return keys;
+// The plans: whatever the class, normal stays reachable (a nice value at or
+// above the lowest permitted, SCHED_IDLE only where leaving it is).
+TEST(Priority, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
+  using enum session::SchedPolicy;
+  struct Case {
+    const char* Name;
+    DWORD Class;
+    int Base;
+    bool Cap;
+    long long RlimitNice;
+    session::SchedPolicy Policy;
+    int Nice;
   };
-  EXPECT_EQ(input.Pump(&records), session::InputSource::Status::Ok);
-  ASSERT_EQ(write(fds[1], "ab\rd", 4), 4);
-  EXPECT_EQ(input.Pump(&records, 2), session::InputSource::Status::Ok);
-  EXPECT_EQ(keyDowns(), (std::vector<WORD>{'A', 'B'}));
-  close(fds[1]);
-  EXPECT_EQ(input.Pump(&records), session::InputSource::Status::Gone);
-  EXPECT_EQ(keyDowns(), (std::vector<WORD>{'A', 'B', VK_RETURN, 'D'}));
-  EXPECT_EQ(input.Wait(-1), session::InputSource::Status::Gone);
-  close(fds[0]);
+  const Case cases[] = {
+      {"normal keeps the user's nice value", NORMAL_PRIORITY_CLASS, 5, false, 0, Other, 5},
+      {"idle, unprivileged (SCHED_IDLE counts as 20)", IDLE_PRIORITY_CLASS, 0, false, 0, Batch, 0},
+      {"idle, RLIMIT_NICE allowing the way back", IDLE_PRIORITY_CLASS, 0, false, 20, Idle, 0},
+      {"idle, RLIMIT_NICE one short", IDLE_PRIORITY_CLASS, 0, false, 19, Batch, 0},
+      {"high, privileged", HIGH_PRIORITY_CLASS, 0, true, 0, Other, -session::HighPriorityBoost},
+      {"high, as far as RLIMIT_NICE allows", HIGH_PRIORITY_CLASS, 0, false, 24, Other, -4},
+      {"high from a niced start", HIGH_PRIORITY_CLASS, 10, false, 0, Other, 10},
+      {"high never below -20", HIGH_PRIORITY_CLASS, -15, false, 1000, Other, -20},
+  };
+  for (const Case& c : cases) {
+    session::PriorityPlan plan{Idle, 99};
+    const int lowest = session::LowestPermittedNice(c.Cap, c.RlimitNice);
+    ASSERT_TRUE(session::PlanPriority(c.Class, {c.Base, lowest}, &plan)) << c.Name;
+    EXPECT_EQ(plan.Policy, c.Policy) << c.Name;
+    EXPECT_EQ(plan.Nice, c.Nice) << c.Name;
+  }
 }
 
 }  // namespace
