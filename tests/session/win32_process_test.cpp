@@ -1,14 +1,7 @@
-// The process services of the terminal stand-in: priority classes, and
-// failures reported as failures.
+// The process services of the terminal stand-in: failures reported as
+// failures, and the priority classes' plans.
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <functional>
-#include <thread>
 #include <utility>
 
 #include "console/win32.h"
@@ -16,52 +9,6 @@
 #include "posix/session/priority.h"
 
 namespace {
-
-// Runs body in a child process and returns its exit code (or -1).
-int InChild(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Classes in every order reach every thread and each normal comes back to
-// the policy and nice value the process started with, whatever it is
-// permitted to do.  Returns 0 or the first step that failed.
-int ClassesComeBackToNormal() {
-  static std::atomic<pid_t> other{0};
-  std::thread([] {
-    other = gettid();
-    for (;;) pause();
-  }).detach();
-  while (other == 0) std::this_thread::yield();
-  const int base = getpriority(PRIO_PROCESS, other);
-  const DWORD idle = IDLE_PRIORITY_CLASS, high = HIGH_PRIORITY_CLASS,
-              normal = NORMAL_PRIORITY_CLASS;
-  int step = 1;
-  for (const DWORD cls : {idle, high, normal, high, idle, normal, high, normal, idle, normal}) {
-    const BOOL set = SetPriorityClass(GetCurrentProcess(), cls);
-    const int policy = sched_getscheduler(other);
-    const int nice = getpriority(PRIO_PROCESS, other);
-    const bool ok = cls == idle
-                        ? policy == SCHED_IDLE || policy == SCHED_BATCH
-                        : policy == SCHED_OTHER && (cls == high ? nice <= base : nice == base);
-    if (set == FALSE || !ok) return step;
-    ++step;
-  }
-  return 0;
-}
-
-TEST(Priority, ClassesReachEveryThreadAndComeBackToNormalAsAnyUser) {
-  EXPECT_EQ(InChild(ClassesComeBackToNormal), 0) << "as the user the tests run as";
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
-  // SCHED_IDLE is a one-way street for such a process: the plan must avoid it.
-  EXPECT_EQ(InChild([] {
-              return setgid(65534) != 0 || setuid(65534) != 0 ? 99 : ClassesComeBackToNormal();
-            }),
-            0);
-}
 
 // What Windows refuses is refused here: another process, a short version
 // block, an unknown library or function.

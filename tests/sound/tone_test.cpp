@@ -117,10 +117,8 @@ TEST(Beep, RingingPassesReachTheSoundCardWhole) {
   }
   ASSERT_EQ(starts.size(), Passes + 1);
   const ToneSpan tone{0, FramesOf(100, 48000), 2000};
-  size_t silentLead = 0;  // the sine starts at zero
-  while (sound::ToneSample(tone, static_cast<int64_t>(silentLead), 48000) == 0) ++silentLead;
   for (size_t i = 0; i < starts.size(); ++i) {
-    const size_t first = starts[i] - silentLead;
+    const size_t first = starts[i] - 1;  // the sine's first sample is zero
     ASSERT_LE(first + static_cast<size_t>(tone.Frames), got.size());
     for (int64_t k = 0; k < tone.Frames; ++k)
       ASSERT_EQ(got[first + static_cast<size_t>(k)], sound::ToneSample(tone, k, 48000))
@@ -131,24 +129,15 @@ TEST(Beep, RingingPassesReachTheSoundCardWhole) {
   }
 }
 
-TEST(Beep, TakesWhatWindowsTakesAndFallsThroughWithoutASoundCard) {
-  sound::Shutdown();
-  fakeasound::Card none;
-  none.Absent = true;
-  fakeasound::Set(none);
-  for (const DWORD frequency : {36U, 37U, 32767U, 32768U}) {  // a tone of no length is done
+// Beep takes the frequencies Windows takes, and a tone of no length is done
+// at once.
+TEST(Beep, TakesWhatWindowsTakes) {
+  for (const DWORD frequency : {36U, 37U, 32767U, 32768U}) {
     const Clock::time_point call = Clock::now();
     EXPECT_EQ(Beep(frequency, 0), frequency >= 37 && frequency <= 32767 ? TRUE : FALSE)
         << frequency;
     EXPECT_LT(Clock::now() - call, 50ms);
   }
-  const Clock::time_point call = Clock::now();
-  EXPECT_EQ(Beep(2000, 30), TRUE);
-  EXPECT_GE(Clock::now() - call, 30ms);
-  // The PC speaker where this machine lets us have it, else the bell.
-  EXPECT_NE(sound::ActiveDevice(), sound::Device::SoundCard);
-  EXPECT_NE(sound::ActiveDevice(), sound::Device::Undecided);
-  sound::Shutdown();
 }
 
 }  // namespace
