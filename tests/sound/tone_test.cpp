@@ -82,11 +82,11 @@ TEST(ToneSamples, PitchLevelFadesAndSilenceAround) {
 TEST(ToneTimeline, PlacesTonesAndReturnsOneLeadBeforeTheirEndIsHeard) {
   const int64_t lead = 960, natural = FramesOf(150, 48000) + lead;  // for a call at 150 ms
   struct Case {
-    Clock::duration Call;  // after the stream's start
+    Clock::duration Call;  // after the stream's start; the first between two frames
     int64_t Handed, PreviousEnd, Start;
   };
   for (const Case c :
-       {Case{150ms, natural - 100, 0, natural}, Case{150ms, natural + 500, 0, natural + 500},
+       {Case{150ms + 10us, natural - 100, 0, natural}, Case{150ms, natural + 500, 0, natural + 500},
         Case{150ms, natural - 100, natural + 300, natural + 300}, Case{-30ms, 0, 0, 0}}) {
     const Clock::time_point t0{1000h}, call = t0 + c.Call;
     sound::Timeline clock(48000, lead);
