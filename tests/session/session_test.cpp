@@ -71,8 +71,8 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
       {"exit()", [] { std::exit(5); }, 5 << 8},
       {"abort()", [] { std::abort(); }, SIGABRT},
   };
-  // Ctrl+C and Ctrl+Backslash first: a control event that the handler
-  // declines ends the program as the signal would.
+  // Ctrl+C and Ctrl+Backslash first: the handler sees them, and a control
+  // event it declines ends the program as the signal would.
   for (const int sig : {SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU,
                         SIGXFSZ, SIGTRAP, SIGIO, SIGRTMIN, SIGRTMAX})
     cases.push_back({strsignal(sig), nullptr, sig});
@@ -81,7 +81,9 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
       fakeasound::Card stuck;
       stuck.Stuck = true;
       fakeasound::Set(stuck);
-      SetConsoleCtrlHandler([](DWORD) -> BOOL { return FALSE; }, TRUE);
+      // Notes each control event on the terminal (C: Ctrl+C, B: Ctrl+Break), then declines it.
+      SetConsoleCtrlHandler([](DWORD e) -> BOOL { return write(2, e ? "<B>" : "<C>", 3) < 0; },
+                            TRUE);
       CHAR_INFO hello[5];
       for (int i = 0; i < 5; ++i) hello[i] = {{static_cast<WCHAR>("hello"[i])}, 7};
       SMALL_RECT region{0, 0, 4, 0};
@@ -102,6 +104,9 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s) << c.Name;
     const std::string& out = child.Output();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 2) << c.Name << ": title, one bell";
+    EXPECT_EQ(out.find(c.Status == SIGINT ? "<C>" : "<B>") != std::string::npos,
+              c.Status == SIGINT || c.Status == SIGQUIT)
+        << c.Name;
     const std::string last = out.substr(std::min(out.rfind(Enter), out.size()));
     ASSERT_NE(last.find("hello"), std::string::npos) << c.Name;
     const size_t leave = last.find(Leave);
