@@ -1,0 +1,22 @@
+// The test sound card's state (see fake_asound.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace fakeasound {
+
+struct Card {
+  bool Absent = false;  // opening fails, as on a machine without a card
+  bool Stuck = false;   // every write hangs for good
+  size_t MostPerWrite = SIZE_MAX;
+  int Opened = 0;
+  int Closed = 0;
+  std::vector<int16_t> Samples;  // everything written, in order
+};
+
+Card Get();
+void Set(const Card& card);
+
+}  // namespace fakeasound
