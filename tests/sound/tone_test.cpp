@@ -157,4 +157,17 @@ TEST(Beep, RingingPassesReachTheSoundCardWhole) {
   }
 }
 
+// Without a sound card the alarm still sounds: on the PC speaker where the
+// user may use it, else as the terminal's bell.
+TEST(Beep, WithoutASoundCardFallsToTheSpeakerOrTheBell) {
+  sound::Shutdown();
+  fakeasound::Card none;
+  none.Absent = true;
+  fakeasound::Set(none);
+  EXPECT_EQ(Beep(2000, 10), TRUE);
+  EXPECT_NE(sound::ActiveDevice(), sound::Device::SoundCard);
+  EXPECT_NE(sound::ActiveDevice(), sound::Device::Undecided);
+  sound::Shutdown();
+}
+
 }  // namespace
