@@ -70,15 +70,12 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
   const std::tuple<const char*, std::string, Keys> cases[] = {
       {"CR and LF are Enter", "\r\n"s, {{VK_RETURN, 28, 13, 0}, {VK_RETURN, 28, 13, 0}}},
       {"DEL and BS are Backspace", "\x7f\b"s, {{VK_BACK, 14, 8, 0}, {VK_BACK, 14, 8, 0}}},
-      {"NUL is Ctrl+2", "\0"s, {{'2', 3, 0, Ctrl}}},
-      {"Ctrl+]", "\x1d"s, {{0xDD, 27, 29, Ctrl}}},
+      {"NUL is Ctrl+2, GS Ctrl+]", "\0\x1d"s, {{'2', 3, 0, Ctrl}, {0xDD, 27, 29, Ctrl}}},
       {"Alt+Ctrl+A", ESC "\x01"s, {{'A', 30, 1, Alt | Ctrl}}},
       {"Alt+ie", ESC "\xd0\xb5"s, {{'T', 20, 0xA5, Alt}}},
       {"Up, CSI and SS3", ESC "[A" ESC "OA"s, {UpKey, UpKey}},
       {"Shift+Tab", ESC "[Z"s, {{VK_TAB, 15, 9, Shift}}},
-      {"Ctrl+Left", ESC "[1;5D"s, {{VK_LEFT, 75, 0, Enh | Ctrl}}},
       {"Meta+Right reads as Alt", ESC "[1;9C"s, {{VK_RIGHT, 77, 0, Enh | Alt}}},
-      {"Shift+Delete", ESC "[3;2~"s, {{VK_DELETE, 83, 0, Enh | Shift}}},
       {"SS3 modifier alone, or after 1;", ESC "O5P" ESC "O1;2Q"s, {F(1, Ctrl), F(2, Shift)}},
       {"rxvt Ctrl+Insert", ESC "[2^"s, {{VK_INSERT, 82, 0, Enh | Ctrl}}},
       {"rxvt Shift+F8", ESC "[19$"s, {F(8, Shift)}},
@@ -92,15 +89,13 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
       {"w32 AltGr+q", ESC "[81;16;64;1;9;1_"s, {{'Q', 16, '@', RAlt | Ctrl, Down}}},
       {"w32 Esc, repeated", ESC "[27;1;27;1;0;3_"s, {{VK_ESCAPE, 1, 27, 0, Down, 3}}},
       {"w32 ie", ESC "[84;20;1077;1;0;1_"s, {{'T', 20, 0xA5, 0, Down}}},
-      {"kitty Alt+x", ESC "[120;3u"s, {{'X', 45, 'x', Alt}}},
-      {"kitty x released", ESC "[120;1:3u"s, {{'X', 45, 'x', 0, Up}}},
       {"kitty Shift+a, text", ESC "[97:65;2;65u"s, {{'A', 30, 'A', Shift}}},
       {"kitty Shift+1", ESC "[49;2u"s, {{'1', 2, '!', Shift}}},
       {"kitty Ctrl+c", ESC "[99;5u"s, {{'C', 46, 3, Ctrl}}},
       {"kitty Ctrl+1", ESC "[49;5u"s, {{'1', 2, 0, Ctrl}}},
       {"kitty keypad 5 ~", ESC "[57427~"s, {{VK_CLEAR, 76, 0, 0}}},
-      {"kitty Left released", ESC "[1;1:3D"s, {{VK_LEFT, 75, 0, Enh, Up}}},
-      {"kitty Delete repeated", ESC "[3;1:2~"s, {{VK_DELETE, 83, 0, Enh, Down}}},
+      {"Ctrl+Left released", ESC "[1;5:3D"s, {{VK_LEFT, 75, 0, Enh | Ctrl, Up}}},
+      {"Shift+Delete repeated", ESC "[3;2:2~"s, {{VK_DELETE, 83, 0, Enh | Shift, Down}}},
       {"kitty Num Lock", ESC "[13;129u"s, {{VK_RETURN, 28, 13, NUMLOCK_ON}}},
       {"kitty ie on its US key", ESC "[1077::116;1;1077u"s, {{'T', 20, 0xA5, 0}}},
       {"kitty left Alt",
@@ -110,10 +105,10 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
       // Pause and Menu, the ends of the lock and system keys.
       {"kitty Pause, Menu", ESC "[57362u" ESC "[57363u"s, {{0x13, 69, 0, 0}, {0x5D, 93, 0, Enh}}},
       // Event types asked for: AltGr as its own press and release, the right
-      // Alt that the terminal counts as Alt stays right, Esc then x is no Alt+x.
+      // Alt that the terminal counts as Alt stays right.
       {"with event types, press and release",
        ESC "[?31u" ESC "[97u" ESC "[97;1:3u" ESC "[57453u" ESC "[113;1;64u" ESC "[57453;1:3u" ESC
-           "[57449;3u" ESC "[120;3u" ESC "[57449;1:3u" ESC "[27u" ESC "[120u"s,
+           "[57449;3u" ESC "[120;3u" ESC "[57449;1:3u"s,
        {{'A', 30, 'a', 0, Down},
         {'A', 30, 'a', 0, Up},
         {VK_MENU, 56, 0, Enh | RAlt, Down},
@@ -121,9 +116,7 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
         {VK_MENU, 56, 0, Enh, Up},
         {VK_MENU, 56, 0, Enh | RAlt, Down},
         {'X', 45, 'x', RAlt, Down},
-        {VK_MENU, 56, 0, Enh, Up},
-        {VK_ESCAPE, 1, 27, 0, Down},
-        {'X', 45, 'x', 0, Down}}},
+        {VK_MENU, 56, 0, Enh, Up}}},
       {"without event types, typed whole", ESC "[?1u" ESC "[97u"s, {A}},
       {"SGR and X10 mouse", ESC "[<0;120;45M" ESC "[M\x80\xff\x1b"s, {}},
       {"DCS", ESC "P1+r"s + std::string(300, '4') + ESC "\\a", {A}},
@@ -199,24 +192,23 @@ TEST(KeyDecoder, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
     EXPECT_EQ(Decoded(ESC "[" + std::to_string(vt220[n - 1]) + "~"), F(n));
   for (int n = 1; n <= 4; ++n) EXPECT_EQ(Decoded(ESC "O"s + char('O' + n)), F(n)) << n;
   for (int n = 1; n <= 5; ++n) EXPECT_EQ(Decoded(ESC "[["s + char('@' + n)), F(n)) << n;
-  const std::string_view ss3 = "pqrstuvwxynojmkMX";  // 0..9 . / * - + Enter =
+  // The keypad: 0..9 . / * - + Enter =, and without Num Lock the cursor keys
+  // on 4 6 8 2 9 3 7 1 0 . 5 (the enhancement protocol's codes from 57417).
+  const std::string_view ss3 = "pqrstuvwxynojmkMX";
+  const char* const cursorKeys[] = {"[D", "[C", "[A",  "[B",  "[5~", "[6~",
+                                    "[H", "[F", "[2~", "[3~", "[E"};
+  const std::string_view onKey = "tvxryswqpnu";
   for (size_t i = 0; i < ss3.size(); ++i) {
     const KeyEvent key = Decoded(ESC "O"s + ss3[i]);
     EXPECT_EQ(Decoded(ESC "[" + std::to_string(57399 + i) + "u"), key) << i;
     if (i < 10) {
       EXPECT_EQ(key, (KeyEvent{WORD(VK_NUMPAD0 + i), key.ScanCode, uint8_t('0' + i)})) << i;
     }
-  }
-  // The enhancement protocol's codes 57417 on, and the keypad keys they lie on.
-  const char* const cursorKeys[] = {"[D", "[C", "[A",  "[B",  "[5~", "[6~",
-                                    "[H", "[F", "[2~", "[3~", "[E"};
-  const std::string_view onKey = "tvxryswqpnu";
-  for (size_t i = 0; i < onKey.size(); ++i) {
+    if (i >= onKey.size()) continue;
     KeyEvent cursor = Decoded(ESC + std::string(cursorKeys[i]));
     cursor.ControlState &= ~Enh;
-    const KeyEvent key = Decoded(ESC "[" + std::to_string(57417 + i) + "u");
-    EXPECT_EQ(key, cursor) << i;
-    EXPECT_EQ(Decoded(ESC "O"s + onKey[i]).ScanCode, key.ScanCode) << i;
+    EXPECT_EQ(Decoded(ESC "[" + std::to_string(57417 + i) + "u"), cursor) << i;
+    EXPECT_EQ(Decoded(ESC "O"s + onKey[i]).ScanCode, cursor.ScanCode) << i;
   }
 }
 
@@ -235,8 +227,7 @@ TEST(KeyDecoder, TheEscapeTimeoutDecidesAtItsEdge) {
       {"the clock goes back", {{t, ESC}, {10, ""}}, EscapeTimeoutMs, {}},
       {"x just inside joins", {{t, ESC}, {e - 1, "x"}}, -1, {{'X', 45, 'x', Alt}}},
       {"x at the edge does not", {{t, ESC}, {e, "x"}}, -1, {Esc, {'X', 45, 'x', 0}}},
-      {"cut tail skipped", {{t, ESC "[1;"}, {e, ""}, {e + 10, "5D"}, {t + 1000, "5"}}, -1, {five}},
-      {"digit long after", {{t, ESC "[1"}, {e, ""}, {e + 2 * timeout, "5"}}, -1, {five}},
+      {"tail skipped", {{t, ESC "[1;"}, {e, ""}, {e + 9, "5"}, {e + 9 + timeout, "5"}}, -1, {five}},
       {"string paused", {{t, ESC "]1;2"}, {t + 9, "3"}, {e, ""}, {e + timeout, "a"}}, -1, {A}},
   };
   for (const auto& [name, steps, pending, expected] : cases) {
@@ -289,8 +280,7 @@ TEST(KeyDecoder, KeyRecordsComeInsideTheirModifiers) {
       {false, VK_MENU, 56, 0, Shift | Ctrl, 1},
       {false, VK_CONTROL, 29, 0, Shift, 1},
       {false, VK_SHIFT, 42, 0, 0, 1},
-      {false, 'T', 20, 0xA5, Ctrl, 3},
-  };
+      {false, 'T', 20, 0xA5, Ctrl, 3}};
   ASSERT_EQ(records.size(), std::size(expected));
   for (size_t i = 0; i < records.size(); ++i) {
     const KEY_EVENT_RECORD& k = records[i].Event.KeyEvent;
