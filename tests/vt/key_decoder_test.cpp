@@ -44,22 +44,16 @@ void Feed(KeyDecoder& decoder, const std::string& bytes, uint64_t nowMs) {
   decoder.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nowMs);
 }
 
-// The keys of bytes fed whole, and fed a byte a millisecond (split across
-// reads, well inside the timeout), and then, if asked, left to time out.
-std::pair<Keys, Keys> Decode(const std::string& bytes, bool timeOut = false) {
-  KeyDecoder whole;
-  KeyDecoder split;
-  Feed(whole, bytes, 1000);
-  for (size_t i = 0; i < bytes.size(); ++i) Feed(split, bytes.substr(i, 1), 1000 + i);
-  if (timeOut) {
-    whole.Tick(2000 + bytes.size());
-    split.Tick(2000 + bytes.size());
-  }
-  return {PopAll(whole), PopAll(split)};
+// The keys of bytes fed in one read, and then, if asked, left to time out.
+Keys Decode(const std::string& bytes, bool timeOut = false) {
+  KeyDecoder decoder;
+  Feed(decoder, bytes, 1000);
+  if (timeOut) decoder.Tick(2000);
+  return PopAll(decoder);
 }
 
 KeyEvent Decoded(const std::string& bytes) {
-  const Keys keys = Decode(bytes).first;
+  const Keys keys = Decode(bytes);
   return keys.size() == 1 ? keys[0] : KeyEvent{};
 }
 
@@ -72,7 +66,6 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
       {"DEL and BS are Backspace", "\x7f\b"s, {{VK_BACK, 14, 8, 0}, {VK_BACK, 14, 8, 0}}},
       {"NUL is Ctrl+2, GS Ctrl+]", "\0\x1d"s, {{'2', 3, 0, Ctrl}, {0xDD, 27, 29, Ctrl}}},
       {"Alt+Ctrl+A", ESC "\x01"s, {{'A', 30, 1, Alt | Ctrl}}},
-      {"Alt+ie", ESC "\xd0\xb5"s, {{'T', 20, 0xA5, Alt}}},
       {"Up, CSI and SS3", ESC "[A" ESC "OA"s, {UpKey, UpKey}},
       {"Shift+Tab", ESC "[Z"s, {{VK_TAB, 15, 9, Shift}}},
       {"Meta+Right reads as Alt", ESC "[1;9C"s, {{VK_RIGHT, 77, 0, Enh | Alt}}},
@@ -117,13 +110,12 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
         {VK_MENU, 56, 0, Enh | RAlt, Down},
         {'X', 45, 'x', RAlt, Down},
         {VK_MENU, 56, 0, Enh, Up}}},
-      {"without event types, typed whole", ESC "[?1u" ESC "[97u"s, {A}},
+      {"without event types, typed whole", ESC "[?1u" ESC "[97u" ESC "[27u"s, {A, Esc}},
       {"SGR and X10 mouse", ESC "[<0;120;45M" ESC "[M\x80\xff\x1b"s, {}},
       {"DCS", ESC "P1+r"s + std::string(300, '4') + ESC "\\a", {A}},
       {"APC, SOS, PM", ESC "_Gi=1;OK" ESC "\\" ESC "Xs" ESC "\\" ESC "^p" ESC "\\"s, {}},
       {"DA1, DA2", ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c" ESC "[>41;390;0c"s, {}},
-      {"mode report, flags report", ESC "[?9001;2$y" ESC "[?0u"s, {}},
-      {"kitty keys it lacks", ESC "[57428u" ESC "[97;1:4u" ESC "[1u"s, {}},
+      {"kitty keys it lacks", ESC "[57428u" ESC "[97;1:4u" ESC "[1u" ESC "[233u"s, {}},
       {"too many parameters", ESC "[1;2;3A" ESC "[97;1;97;1u"s, {}},
       {"UTF-8 that is no 866 byte",
        "\x80\xff\xc0\x9b\xe0\x90\xb5\xed\xa0\x80\xc3\xa9\xc2\x9b\xe2\x98\xba\xe2\x84"s + "a",
@@ -149,19 +141,19 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
   for (const auto& [name, bytes, expected] : cases) {
     // Only a prefix that could still grow waits for the timeout.
     const bool timedOut = std::string_view(name).starts_with("timed out");
-    const auto [whole, split] = Decode(bytes, timedOut);
-    EXPECT_EQ(whole, expected) << name;
-    EXPECT_EQ(split, expected) << name;
+    EXPECT_EQ(Decode(bytes, timedOut), expected) << name;
     if (timedOut) continue;  // it would join the next row
     stream += bytes;
     all.insert(all.end(), expected.begin(), expected.end());
   }
+  // The rows as one stream, a byte a millisecond, then in random pieces (a
+  // sequence split across reads always arrives well inside the timeout).
   std::mt19937 random(866);
   for (int round = 0; round < 20; ++round) {
     KeyDecoder decoder;
-    for (size_t pos = 0, take = 0; pos < stream.size(); pos += take) {
-      take = std::min<size_t>(stream.size() - pos, 1 + random() % 40);
-      Feed(decoder, stream.substr(pos, take), 5000);
+    for (size_t pos = 0, take = 1; pos < stream.size(); pos += take) {
+      if (round > 0) take = std::min<size_t>(stream.size() - pos, 1 + random() % 40);
+      Feed(decoder, stream.substr(pos, take), 5000 + pos);
     }
     EXPECT_EQ(PopAll(decoder), all) << "round " << round;
   }
@@ -192,6 +184,8 @@ TEST(KeyDecoder, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
     EXPECT_EQ(Decoded(ESC "[" + std::to_string(vt220[n - 1]) + "~"), F(n));
   for (int n = 1; n <= 4; ++n) EXPECT_EQ(Decoded(ESC "O"s + char('O' + n)), F(n)) << n;
   for (int n = 1; n <= 5; ++n) EXPECT_EQ(Decoded(ESC "[["s + char('@' + n)), F(n)) << n;
+  for (const char c : {'\t', '\r', '\x7f'})
+    EXPECT_EQ(Decoded(ESC "[" + std::to_string(c) + "u"), Decoded(std::string(1, c))) << c;
   // The keypad: 0..9 . / * - + Enter =, and without Num Lock the cursor keys
   // on 4 6 8 2 9 3 7 1 0 . 5 (the enhancement protocol's codes from 57417).
   const std::string_view ss3 = "pqrstuvwxynojmkMX";
@@ -199,11 +193,7 @@ TEST(KeyDecoder, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
                                     "[H", "[F", "[2~", "[3~", "[E"};
   const std::string_view onKey = "tvxryswqpnu";
   for (size_t i = 0; i < ss3.size(); ++i) {
-    const KeyEvent key = Decoded(ESC "O"s + ss3[i]);
-    EXPECT_EQ(Decoded(ESC "[" + std::to_string(57399 + i) + "u"), key) << i;
-    if (i < 10) {
-      EXPECT_EQ(key, (KeyEvent{WORD(VK_NUMPAD0 + i), key.ScanCode, uint8_t('0' + i)})) << i;
-    }
+    EXPECT_EQ(Decoded(ESC "[" + std::to_string(57399 + i) + "u"), Decoded(ESC "O"s + ss3[i])) << i;
     if (i >= onKey.size()) continue;
     KeyEvent cursor = Decoded(ESC + std::string(cursorKeys[i]));
     cursor.ControlState &= ~Enh;
@@ -246,20 +236,18 @@ TEST(KeyDecoder, MemoryStaysBoundedWhateverArrives) {
   // its parameters come out as digits.
   KeyDecoder endless;
   Feed(endless, ESC "[", 0);
-  for (int i = 0; i < 20000; ++i) {
-    Feed(endless, ";", 1);
-    ASSERT_LT(endless.PendingBytes(), MaxSequenceBytes);
-  }
+  for (int i = 0; i < 20000; ++i) Feed(endless, ";", 1);
+  EXPECT_LT(endless.PendingBytes(), MaxSequenceBytes);
   Feed(endless, "A", 1);
   EXPECT_EQ(endless.QueuedKeys(), 0U);
   KeyDecoder unread;
   Feed(unread, std::string(10000, 'a'), 0);
   EXPECT_EQ(unread.QueuedKeys(), KeyDecoder::MaxQueuedKeys);
   // A control string swallows no more than its bound, counted from the ESC.
-  EXPECT_EQ(Decode(ESC "]" + std::string(MaxControlStringBytes + 10, '7') + "a").first.size(), 13U);
+  EXPECT_EQ(Decode(ESC "]" + std::string(MaxControlStringBytes + 10, '7') + "a").size(), 13U);
   // A sequence as long as the bound is still a key; one byte longer is cut.
   for (const size_t length : {MaxSequenceBytes, MaxSequenceBytes + 1}) {
-    const Keys keys = Decode(ESC "[" + std::string(length - 6, '0') + "1;5Da").first;
+    const Keys keys = Decode(ESC "[" + std::string(length - 6, '0') + "1;5Da");
     EXPECT_EQ(keys.size(), length == MaxSequenceBytes ? 2U : 1U) << length;
   }
 }

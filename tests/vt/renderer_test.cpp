@@ -13,8 +13,6 @@
 
 namespace {
 
-using Vt = vtscreen::VtScreen;
-
 void Put(model::Console& console, int x, int y, std::string_view text, uint8_t attr) {
   for (size_t i = 0; i < text.size(); ++i)
     console.Screen.At(x + static_cast<int>(i), y) = {static_cast<uint8_t>(text[i]), attr};
@@ -39,7 +37,7 @@ struct Fixture {
   }
   model::Console console;
   vt::Renderer renderer;
-  Vt vt;
+  vtscreen::VtScreen vt;
 };
 
 // Each change, one render after the other, costs the shortest bytes: the
@@ -86,7 +84,7 @@ TEST(Renderer, ASmallerTerminalShowsWhatFitsAndEveryResizeRepaints) {
   f.Step();
   for (const auto& [columns, rows] : {std::pair{50, 10}, std::pair{80, 25}}) {
     // A fresh terminal that lost its contents: blank in magenta on green.
-    Vt vt(columns, rows, false);
+    vtscreen::VtScreen vt(columns, rows, false);
     vt.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
     f.renderer.SetViewport(columns, rows);
     vt.Feed(f.renderer.Render(f.console));
@@ -146,7 +144,7 @@ TEST(Renderer, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
 // user had, also after a stop and a return, which keeps the saved title.
 TEST(Renderer, EnterAndLeaveGiveBackTheUserSettings) {
   for (const bool userMeta : {false, true}) {
-    Vt vt(80, 25, false);
+    vtscreen::VtScreen vt(80, 25, false);
     vt.Feed(userMeta ? "\x1b[?1036h" : "\x1b[?1036l");
     for (const bool first : {true, false}) {
       vt.Feed(vt::EnterSequence(first));
