@@ -20,9 +20,7 @@ TEST(Cp866Test, BytesShowAsTheirGlyphsAndHighBytesRoundTrip) {
   for (int b = 0; b < 256; ++b) {
     const char32_t cp = Cp866ToUnicode(static_cast<uint8_t>(b));
     EXPECT_TRUE(cp >= 0x20 && !(cp >= 0x7F && cp <= 0x9F)) << "byte " << b;
-    if (b >= 128) {
-      EXPECT_EQ(UnicodeToCp866(cp), b);
-    }
+    EXPECT_EQ(b < 128 ? b : UnicodeToCp866(cp), b);
   }
   // Only this test reaches the four-byte form: every glyph lies in the BMP.
   std::string astral;
