@@ -189,7 +189,9 @@ def run(cmd, timeout=None, cwd=None, env=None):
 
 
 def sync_tree(files):
-    """The scratch tree mirrors the work tree; unchanged files keep their times."""
+    """The scratch tree mirrors the work tree; unchanged files keep their times,
+    changed ones get the time of now, so that the build sees them newer than
+    objects a mutant left behind (a run that was interrupted)."""
     if TREE.exists():
         for old in [p for p in TREE.rglob("*") if p.is_file()]:
             if str(old.relative_to(TREE)) not in files:
@@ -198,7 +200,8 @@ def sync_tree(files):
         src, dst = ROOT / path, TREE / path
         if src.is_file() and (not dst.exists() or dst.read_bytes() != src.read_bytes()):
             dst.parent.mkdir(parents=True, exist_ok=True)
-            shutil.copy2(src, dst)
+            shutil.copyfile(src, dst)
+            shutil.copymode(src, dst)
 
 
 def git_files(patterns):
