@@ -30,6 +30,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// How many times longer a step may take in this build (see CMakeLists.txt).
+constexpr int Slowdown = ROUSEL_TIME_SCALE;
+
 const std::string Enter(vt::EnterSequence());
 const std::string Leave(vt::LeaveSequence());
 
@@ -101,7 +104,7 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
     const auto sent = std::chrono::steady_clock::now();
     if (c.Then == nullptr) kill(child.Pid(), c.Status);
     EXPECT_EQ(child.WaitExit(), c.Status) << c.Name << child.Output();
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s) << c.Name;
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s * Slowdown) << c.Name;
     const std::string& out = child.Output();
     EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 2) << c.Name << ": title, one bell";
     EXPECT_EQ(out.find(c.Status == SIGINT ? "<C>" : "<B>") != std::string::npos,
@@ -195,7 +198,8 @@ TEST(TerminalSession, StartUpFindsTheKeyProtocolThenDeliversKeysButNotReplies) {
     ASSERT_TRUE(child.WaitFor("\x1b[?9001$p\x1b[?u\x1b[c"));
     if (c.Answer != nullptr) child.Type(c.Answer);
     ASSERT_TRUE(child.WaitFor(Reported("ready")));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 200ms + 100ms) << "fork and pty included";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, (200ms + 100ms) * Slowdown)
+        << "fork and pty included";
     const std::string& out = child.Output();
     EXPECT_EQ(out.rfind(Enter, 0), 0u) << "title saved, alternate screen, no autowrap first";
     EXPECT_NE(out.find(Reported("1 0 258 core 0")), std::string::npos);  // WAIT_TIMEOUT
