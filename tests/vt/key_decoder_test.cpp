@@ -122,6 +122,7 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
       {"ESC and a stray byte", ESC "\x80"s + "a", {Esc, A}},
       {"ESC [ and a control byte", ESC "[\x01"s, {{0xDB, 26, '[', Alt}, {'A', 30, 1, Ctrl}}},
       {"ESC O and DEL", ESC "O\x7f"s, {{'O', 24, 'O', Alt | Shift}, {VK_BACK, 14, 8, 0}}},
+      {"ESC [ [ and CR", ESC "[[\r"s, {{VK_RETURN, 28, 13, 0}}},
       {"CSI broken by a control byte", ESC "[1;\x01"s, {{'A', 30, 1, Ctrl}}},
       {"CSI broken by ESC", ESC "[1" ESC "[A"s, {UpKey}},
       {"unknown CSI, broken record", ESC "[99~" ESC "[1;2;3;4;5;6;7_a"s, {A}},
@@ -195,7 +196,12 @@ TEST(KeyDecoder, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
                                     "[H", "[F", "[2~", "[3~", "[E"};
   const std::string_view onKey = "tvxryswqpnu";
   for (size_t i = 0; i < ss3.size(); ++i) {
-    EXPECT_EQ(Decoded(ESC "[" + std::to_string(57399 + i) + "u"), Decoded(ESC "O"s + ss3[i])) << i;
+    const KeyEvent key = Decoded(ESC "O"s + ss3[i]);
+    EXPECT_EQ(Decoded(ESC "[" + std::to_string(57399 + i) + "u"), key) << i;
+    if (i < 10) {
+      EXPECT_EQ(std::pair(key.VirtualKey, key.Char),
+                std::pair(WORD(VK_NUMPAD0 + i), uint8_t('0' + i)));
+    }
     if (i >= onKey.size()) continue;
     KeyEvent cursor = Decoded(ESC + std::string(cursorKeys[i]));
     cursor.ControlState &= ~Enh;

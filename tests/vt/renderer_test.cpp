@@ -53,7 +53,8 @@ TEST(Renderer, EachChangeCostsTheShortestBytes) {
       {44, 0, "X", 7, " X"},                        // one unchanged cell in between: written again
       {5, 0, "X", 7, "\x1b[6GX"},                   // back on the row: CHA
       {6, 3, "X", 7, "\x1b[3BX"},                   // straight below: CUD
-      {30, 9, "X", 7, "\x1b[10;31HX"},              // anywhere else: CUP
+      {30, 8, "X", 7, "\x1b[9;31HX"},               // anywhere else: CUP
+      {0, 9, "X", 7, "\r\x1b[BX"},                  // row 10, column 1: CR and CUD, not CUP
       {0, 15, "X", 7, "\x1b[16HX"},                 // column 1: CUP without a column
       {0, 16, "X", 7, "\r\x1b[BX"},                 // the row below, column 1: CR and CUD
       {2, 17, "X", 7, "\x1b[B\x1b[CX"},             // one down, one right
