@@ -1,7 +1,7 @@
 // A sound card for the tests, built as libasound.so.2: the program loads the
 // library by that name at its first tone and finds this one already loaded.
 // It keeps every sample written, takes writes in pieces when told to, can
-// hang in a write as a stuck sound server does, and holds the PCM to ALSA's
+// hang in a write as a stuck sound server does, or refuse to start, and holds the PCM to ALSA's
 // states (a write after a drop fails until the next prepare).
 #include "tests/fake/fake_asound.h"
 
@@ -75,8 +75,8 @@ int snd_pcm_drop(snd_pcm_t* /*pcm*/) {
 
 int snd_pcm_prepare(snd_pcm_t* /*pcm*/) {
   std::lock_guard lock(Lock);
-  Prepared = true;
-  return 0;
+  Prepared = !TheCard.Broken;
+  return Prepared ? 0 : -EIO;
 }
 
 snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t* /*pcm*/, const void* buffer, snd_pcm_uframes_t size) {

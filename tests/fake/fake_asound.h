@@ -10,6 +10,7 @@ namespace fakeasound {
 struct Card {
   bool Absent = false;  // opening fails, as on a machine without a card
   bool Stuck = false;   // every write hangs for good
+  bool Broken = false;  // opens, but the stream never starts (prepare fails)
   size_t MostPerWrite = SIZE_MAX;
   int Opened = 0;
   int Closed = 0;

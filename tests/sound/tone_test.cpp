@@ -158,16 +158,23 @@ TEST(Beep, RingingPassesReachTheSoundCardWhole) {
 }
 
 // Without a sound card the alarm still sounds: on the PC speaker where the
-// user may use it, else as the terminal's bell.
-TEST(Beep, WithoutASoundCardFallsToTheSpeakerOrTheBell) {
-  sound::Shutdown();
-  fakeasound::Card none;
-  none.Absent = true;
-  fakeasound::Set(none);
-  EXPECT_EQ(Beep(2000, 10), TRUE);
-  EXPECT_NE(sound::ActiveDevice(), sound::Device::SoundCard);
-  EXPECT_NE(sound::ActiveDevice(), sound::Device::Undecided);
-  sound::Shutdown();
+// user may use it, else as the terminal's bell.  A card that opens but will
+// not play is opened once more (a resumed laptop's stream) and then left.
+TEST(Beep, WithoutAWorkingSoundCardFallsToTheSpeakerOrTheBell) {
+  for (const bool absent : {true, false}) {
+    sound::Shutdown();
+    fakeasound::Card card;
+    card.Absent = absent;
+    card.Broken = !absent;
+    fakeasound::Set(card);
+    EXPECT_EQ(Beep(2000, 10), TRUE);
+    EXPECT_NE(sound::ActiveDevice(), sound::Device::SoundCard);
+    EXPECT_NE(sound::ActiveDevice(), sound::Device::Undecided);
+    sound::Shutdown();
+    const fakeasound::Card after = fakeasound::Get();
+    EXPECT_EQ(after.Opened, absent || !sound::alsa::Compiled() ? 0 : 2);
+    EXPECT_EQ(after.Closed, after.Opened);
+  }
 }
 
 }  // namespace
