@@ -1,7 +1,11 @@
 // The process services of the terminal stand-in: failures reported as
 // failures, and the priority classes' plans.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "console/win32.h"
@@ -78,6 +82,34 @@ TEST(Priority, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
     EXPECT_EQ(plan.Policy, c.Policy) << c.Name;
     EXPECT_EQ(plan.Nice, c.Nice) << c.Name;
   }
+}
+
+// On a real process, as nobody: where RLIMIT_NICE lets the user lower the
+// nice value a few steps (limits.conf's "nice" item), high goes as far as
+// that and idle is SCHED_IDLE, the way back being permitted; where it lets
+// none (root without CAP_SYS_RESOURCE cannot raise it), high keeps the nice
+// value and idle is SCHED_BATCH.  Normal returns to where the process
+// started.  Returns the step that failed, 0 if none.
+int PriorityClassesAsNobody() {
+  const rlimit four{24, 24};  // the lowest nice value is 20 - 24 = -4
+  const bool permitted = setrlimit(RLIMIT_NICE, &four) == 0;
+  if (setuid(65534) != 0) return 10;
+  const HANDLE self = GetCurrentProcess();
+  const int base = getpriority(PRIO_PROCESS, 0);
+  if (SetPriorityClass(self, HIGH_PRIORITY_CLASS) == FALSE) return 11;
+  const int high = permitted ? std::max(base - session::HighPriorityBoost, -4) : base;
+  if (getpriority(PRIO_PROCESS, 0) != high) return 12;
+  if (SetPriorityClass(self, IDLE_PRIORITY_CLASS) == FALSE) return 13;
+  if (sched_getscheduler(0) != (permitted ? SCHED_IDLE : SCHED_BATCH)) return 14;
+  if (SetPriorityClass(self, NORMAL_PRIORITY_CLASS) == FALSE) return 15;
+  if (sched_getscheduler(0) != SCHED_OTHER || getpriority(PRIO_PROCESS, 0) != base) return 16;
+  return 0;
+}
+
+TEST(Priority, ARealProcessTakesWhatItIsPermittedAndComesBack) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to set RLIMIT_NICE up and become nobody";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(_exit(PriorityClassesAsNobody()), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
