@@ -106,10 +106,10 @@ def coloured_row(pane, n):
     return text[:cut], colours[:cut]
 
 
-def row_matches(pane, n, spec):
-    prefix = spec.endswith("*")  # the rest of the row may vary
-    spec, want, white, colours_wanted = spec.rstrip("*"), "", False, []
-    for c in spec:
+def row_matches(pane, n, pattern):
+    prefix = pattern.endswith("*")  # the rest of the row may vary
+    pattern, want, white, colours_wanted = pattern.rstrip("*"), "", False, []
+    for c in pattern:
         if c in "{}":
             white = c == "{"
         else:
