@@ -1,8 +1,8 @@
 // A sound card for the tests, built as libasound.so.2: the program loads the
 // library by that name at its first tone and finds this one already loaded.
 // It keeps every sample written, takes writes in pieces when told to, can
-// hang in a write as a stuck sound server does, or refuse to start, and holds the PCM to ALSA's
-// states (a write after a drop fails until the next prepare).
+// hang in a write as a stuck sound server does or refuse to start, and holds
+// the PCM to ALSA's states (a write after a drop fails until the next prepare).
 #include "tests/fake/fake_asound.h"
 
 #include <alsa/asoundlib.h>
