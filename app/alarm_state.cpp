@@ -46,11 +46,11 @@ void FillPassword(uint8_t (&password)[PasswordLength]) {
   std::fill(std::begin(password), std::end(password), FillerChar);
 }
 
-// Writes through a volatile pointer: stores to memory that is not read again
-// afterwards could otherwise be dropped as dead.
+// SecureZeroMemory first: a plain store to memory that is not read again
+// could be dropped as dead.
 void WipeField(uint8_t (&field)[PasswordLength]) {
-  volatile uint8_t* const cells = field;
-  for (int i = 0; i < PasswordLength; ++i) cells[i] = FillerChar;
+  SecureZeroMemory(field, sizeof field);
+  FillPassword(field);
 }
 
 // One key of the time field that is not a scan code.
@@ -151,7 +151,7 @@ void StartUp() {
 }
 
 void AlarmSequence() {
-  SetPriorityClass(AlarmState.ProcessHandle, NormalPriorityClass);
+  SetPriorityClass(AlarmState.ProcessHandle, NORMAL_PRIORITY_CLASS);
   AlarmState.SleepTime = 500;
   // Not 0: the first key of the time field is never taken for a scan code.
   AlarmState.PrevKey = 1;

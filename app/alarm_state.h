@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "console/win32.h"
+#include "win32/win32.h"
 
 // All fields start at zero: numbers 0, flags false, characters code 0.
 // Password and TypedPassword are filled with FillerChar where nothing was
@@ -54,12 +54,6 @@ constexpr uint8_t KeyEnter = 13;
 constexpr uint8_t KeyEsc = 27;
 // The scan code that follows a 0 for Alt+X.
 constexpr uint8_t ScanAltX = 45;
-
-// Priority classes handed to SetPriorityClass: normal for the entry fields,
-// idle while waiting, high while ringing.
-constexpr DWORD NormalPriorityClass = 0x20;
-constexpr DWORD IdlePriorityClass = 0x40;
-constexpr DWORD HighPriorityClass = 0x80;
 
 // (hours * 60 + minutes) * 60 + seconds.
 int32_t SecondsOfDay(int32_t hours, int32_t minutes, int32_t seconds);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/alarm_state.h"
+#include "app/speaker_tone.h"
 #include "app/status_screen.h"
 #include "console/clock.h"
 #include "console/console_output.h"
@@ -22,18 +23,6 @@ constexpr uint8_t PromptFieldColumn = 47;
 // The sleep times the "T" key steps through, and the one each of the keys
 // "1".."5" picks.
 constexpr uint16_t SleepTimes[] = {100, 500, 1000, 10000, 30000};
-
-// PC speaker hardware: the 8253/8254 interval timer's channel 2 feeds the
-// speaker; port 0x61 bit 0 gates the channel, bit 1 connects its output.
-constexpr uint16_t TimerChannel2Port = 0x42;
-constexpr uint16_t TimerCommandPort = 0x43;
-constexpr uint16_t SpeakerPort = 0x61;
-constexpr uint8_t SpeakerBits = 0x03;
-// Channel 2, low byte then high byte, mode 3 (square wave), binary.
-constexpr uint8_t Channel2SquareWave = 0xB6;
-constexpr uint32_t TimerClockHz = 1193181;
-// Below 19 Hz the divisor does not fit the timer's 16 bits.
-constexpr uint16_t LowestTimerFrequency = 19;
 
 // Cyrillic letters of code page 866 on the same keys of the Russian layout:
 // small and capital IE on T, YERU on S, ZE on P.
@@ -56,7 +45,7 @@ uint16_t NextSleepTime(uint16_t current) {
 
 void StartRinging() {
   SetTitle("ringing...");
-  SetPriorityClass(AlarmState.ProcessHandle, HighPriorityClass);
+  SetPriorityClass(AlarmState.ProcessHandle, HIGH_PRIORITY_CLASS);
   ClrScr();
   WriteLn("Come on, sleepy head! Get up!");
   WriteLn();
@@ -209,7 +198,7 @@ void WaitingPass() {
 void RunWaitingPhase() {
   DrawStatusScreen();
   SetTitle("waiting...");
-  SetPriorityClass(AlarmState.ProcessHandle, IdlePriorityClass);
+  SetPriorityClass(AlarmState.ProcessHandle, IDLE_PRIORITY_CLASS);
   AlarmState.AbortWait = false;
   AlarmState.ScreenOutput = true;
   AlarmState.Ringing = false;
@@ -218,23 +207,4 @@ void RunWaitingPhase() {
   do {
     WaitingPass();
   } while (!AlarmState.AbortWait);
-}
-
-void Tone(uint16_t frequency, uint16_t duration, uint8_t platform) {
-  if (platform != VER_PLATFORM_WIN32_WINDOWS) {
-    Beep(frequency, duration);
-    return;
-  }
-  if (frequency >= LowestTimerFrequency) {
-    const auto divisor = static_cast<uint16_t>(TimerClockHz / frequency);
-    const uint8_t gate = PortReadByte(SpeakerPort);
-    if ((gate & SpeakerBits) == 0) {
-      PortWriteByte(SpeakerPort, static_cast<uint8_t>(gate | SpeakerBits));
-      PortWriteByte(TimerCommandPort, Channel2SquareWave);
-    }
-    PortWriteByte(TimerChannel2Port, static_cast<uint8_t>(divisor & 0xFF));
-    PortWriteByte(TimerChannel2Port, static_cast<uint8_t>(divisor >> 8));
-  }
-  Delay(duration);
-  PortWriteByte(SpeakerPort, static_cast<uint8_t>(PortReadByte(SpeakerPort) & ~SpeakerBits));
 }

@@ -17,8 +17,3 @@ void HandleRingingKey(uint8_t key);
 // Whether the sixteen positions typed at the prompt, fillers included, are
 // the password's.
 bool PasswordMatches();
-
-// Sounds the speaker for `duration` ms and returns when it has ended.  On the
-// Windows 95 family (platform 1) through the interval timer's channel 2 and
-// the speaker gate; elsewhere through Beep.
-void Tone(uint16_t frequency, uint16_t duration, uint8_t platform);

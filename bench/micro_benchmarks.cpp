@@ -25,7 +25,7 @@
 #include "app/status_screen.h"
 #include "console/clock.h"
 #include "console/console_output.h"
-#include "posix/vt/key_decoder.h"
+#include "standin/terminal/vt/key_decoder.h"
 
 namespace {
 

@@ -32,8 +32,8 @@
 #include "app/alarm_state.h"
 #include "app/status_screen.h"
 #include "console/console_output.h"
-#include "model/console_model.h"
-#include "posix/session/session.h"
+#include "standin/model/console_model.h"
+#include "standin/terminal/session/session.h"
 
 namespace {
 
@@ -57,8 +57,8 @@ int markFd = -1;
 int goFd = -1;
 
 std::vector<model::Cell> Snapshot() {
-  std::lock_guard lock(session::SessionMutex());
-  const model::ScreenBuffer& screen = session::ConsoleLocked().Screen;
+  std::lock_guard lock(model::ConsoleMutex());
+  const model::ScreenBuffer& screen = model::ConsoleLocked().Screen;
   std::vector<model::Cell> cells;
   for (int y = 0; y < screen.Height(); ++y)
     for (int x = 0; x < screen.Width(); ++x) cells.push_back(screen.At(x, y));

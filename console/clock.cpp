@@ -5,7 +5,7 @@
 #include <limits>
 #include <string_view>
 
-#include "console/win32.h"
+#include "win32/win32.h"
 
 void GetTime(int32_t& hour, int32_t& minute, int32_t& second) {
   SYSTEMTIME now{};

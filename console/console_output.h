@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "console/win32.h"
+#include "win32/win32.h"
 
 // Attribute of every cell written, blanked or scrolled in.
 extern uint8_t TextAttr;

@@ -8,7 +8,7 @@
 #include <bitset>
 #include <cstdint>
 
-#include "console/win32.h"
+#include "win32/win32.h"
 
 constexpr int KeyQueueSize = 16;
 

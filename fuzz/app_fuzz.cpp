@@ -34,9 +34,9 @@
 #include "console/keyboard.h"
 #include "fuzz/call_regions.h"
 #include "fuzz/fuzz_support.h"
-#include "model/console_model.h"
-#include "posix/vt/key_decoder.h"
-#include "tests/fake/fake_console.h"
+#include "standin/model/console_model.h"
+#include "standin/terminal/vt/key_decoder.h"
+#include "standin/testend/test_end.h"
 
 namespace {
 
@@ -73,12 +73,12 @@ Wind wind;
 
 const std::string& Phase() {
   static const std::string None;
-  return fake::Titles().empty() ? None : fake::Titles().back();
+  return testend::Titles().empty() ? None : testend::Titles().back();
 }
 
 // Nothing typed is still on its way to the program.
 bool InputDrained() {
-  return fake::Console().Input.empty() && KeyCount == 0 && PendingScanCode == 0;
+  return testend::Console().Input.empty() && KeyCount == 0 && PendingScanCode == 0;
 }
 
 // A password field's positions: typed characters up to the index, fillers
@@ -124,12 +124,12 @@ void CheckState() {
 // records the keyboard layer drops).
 void TypeAltNumber(uint8_t byte) {
   static const WORD kPadScan[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
-  fake::PushRecord(model::KeyRecord(true, VK_MENU, 56, 0, LEFT_ALT_PRESSED));
+  testend::PushRecord(model::KeyRecord(true, VK_MENU, 56, 0, LEFT_ALT_PRESSED));
   for (const char digit : std::to_string(byte)) {
     const int d = digit - '0';
-    fake::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), kPadScan[d], 0, LEFT_ALT_PRESSED);
+    testend::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), kPadScan[d], 0, LEFT_ALT_PRESSED);
   }
-  fake::PushRecord(model::KeyRecord(false, VK_MENU, 56, 0, 0));
+  testend::PushRecord(model::KeyRecord(false, VK_MENU, 56, 0, 0));
 }
 
 void TypeStopKeys() {
@@ -137,22 +137,22 @@ void TypeStopKeys() {
   // taken for its scan code: give it one that does nothing.
   std::string keys = AlarmState.PrevKey == 0 ? " " : "";
   if (!AlarmState.PasswordChecking) {
-    fake::TypeBytes(keys + "\x1b");
+    testend::TypeBytes(keys + "\x1b");
     return;
   }
   // Enter first: a prompt left open with something typed is closed (or the
   // typing happens to be right); then a fresh prompt and the password.
   keys += "\r\x1b";
-  fake::TypeBytes(keys);
+  testend::TypeBytes(keys);
   for (const uint8_t c : AlarmState.Password) {
     if (c == FillerChar) break;
     if (c == 224) {
       TypeAltNumber(c);
     } else {
-      fake::TypeBytes(std::string(1, static_cast<char>(c)));
+      testend::TypeBytes(std::string(1, static_cast<char>(c)));
     }
   }
-  fake::TypeBytes("\r");
+  testend::TypeBytes("\r");
 }
 
 // Moves the local clock to half a second into the alarm minute.
@@ -162,18 +162,18 @@ void SetClockToAlarm() {
   const int64_t nowMs =
       ((now.wHour * 60LL + now.wMinute) * 60LL + now.wSecond) * 1000LL + now.wMilliseconds;
   const int64_t target = AlarmState.AlarmSeconds * 1000LL + 500;
-  fake::StepClock(((target - nowMs) % kDayMs + kDayMs) % kDayMs);
+  testend::StepClock(((target - nowMs) % kDayMs + kDayMs) % kDayMs);
 }
 
 void WindStep() {
   CheckState();
-  const uint64_t now = fake::NowMs();
+  const uint64_t now = testend::NowMs();
   Check(now - wind.Start <= kSettleLimitMs, "the alarm could not be brought to ring and stop");
   const std::string& phase = Phase();
   if (wind.StopSent && phase != kRinging) {
     Check(phase == kTimeInput, "a stopped alarm did not return to the time entry");
     wind.Done = true;
-    fake::PushAltX();
+    testend::PushAltX();
     return;
   }
   if (phase == kRinging) {
@@ -194,15 +194,15 @@ void WindStep() {
       keys += static_cast<char>('0' + minute / 10);
       keys += static_cast<char>('0' + minute % 10);
       keys += '\r';
-      fake::TypeBytes(keys);
+      testend::TypeBytes(keys);
     } else if (phase == kPasswordInput) {
-      fake::TypeBytes("\r");
+      testend::TypeBytes("\r");
     } else if (phase == kWaiting && !wind.ClockSet) {
       SetClockToAlarm();
       wind.ClockSet = true;
     }
   }
-  fake::PushAt(now + kSettleStepMs, WindStep);
+  testend::PushAt(now + kSettleStepMs, WindStep);
 }
 
 // A byte as typed, biased towards the keys the program reacts to.
@@ -210,7 +210,7 @@ void TypeOne(uint8_t pick, uint8_t raw) {
   static const char kUseful[] =
       "0123456789\r\x1b\b tTsSpP12345aZ~\xA5\x85\xEB\x9B\xA7\x87\xE0\xF0\xFA\t";
   const char c = pick < 200 ? kUseful[pick % (sizeof kUseful - 1)] : static_cast<char>(raw);
-  fake::TypeBytes(std::string(1, c));
+  testend::TypeBytes(std::string(1, c));
 }
 
 // Keys without a character, and Alt numbers typed on the keypad.
@@ -220,47 +220,48 @@ void PressSpecial(fuzz::Reader& in) {
     case 0:
       // Alt+X, rarely, so that most scripts get to the wind-up.
       if (which == 0) {
-        fake::PushAltX();
+        testend::PushAltX();
       } else {
-        fake::PushKey('X', 45, 'x', RIGHT_ALT_PRESSED);  // AltGr+X: a character
+        testend::PushKey('X', 45, 'x', RIGHT_ALT_PRESSED);  // AltGr+X: a character
       }
       break;
     case 1:
-      fake::PushKey(static_cast<WORD>(VK_F1 + in.Below(12)), static_cast<WORD>(59 + in.Below(10)),
-                    0, static_cast<DWORD>(in.Byte() & 0x1F));
+      testend::PushKey(static_cast<WORD>(VK_F1 + in.Below(12)),
+                       static_cast<WORD>(59 + in.Below(10)), 0,
+                       static_cast<DWORD>(in.Byte() & 0x1F));
       break;
     case 2: {
       static const WORD kArrows[][2] = {{VK_UP, 72},     {VK_DOWN, 80},  {VK_LEFT, 75},
                                         {VK_RIGHT, 77},  {VK_HOME, 71},  {VK_END, 79},
                                         {VK_INSERT, 82}, {VK_DELETE, 83}};
       const auto& key = kArrows[in.Below(8)];
-      fake::PushKey(key[0], key[1], 0, ENHANCED_KEY | static_cast<DWORD>(in.Byte() & 0x1F));
+      testend::PushKey(key[0], key[1], 0, ENHANCED_KEY | static_cast<DWORD>(in.Byte() & 0x1F));
       break;
     }
     case 3:
-      fake::PushKey(VK_TAB, 15, 9, SHIFT_PRESSED);
+      testend::PushKey(VK_TAB, 15, 9, SHIFT_PRESSED);
       break;
     case 4: {
       // Alt held, up to four keypad digits, Alt released.
       static const WORD kPadScan[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
-      fake::PushRecord(model::KeyRecord(true, VK_MENU, 56, 0, LEFT_ALT_PRESSED));
+      testend::PushRecord(model::KeyRecord(true, VK_MENU, 56, 0, LEFT_ALT_PRESSED));
       const size_t digits = 1 + in.Below(4);
       for (size_t i = 0; i < digits; ++i) {
         const size_t d = in.Below(10);
-        fake::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), kPadScan[d], 0, LEFT_ALT_PRESSED);
+        testend::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), kPadScan[d], 0, LEFT_ALT_PRESSED);
       }
-      fake::PushRecord(model::KeyRecord(false, VK_MENU, 56, 0, 0));
+      testend::PushRecord(model::KeyRecord(false, VK_MENU, 56, 0, 0));
       break;
     }
     case 5:
       // Shift, Ctrl or Alt pressed and released alone.
-      fake::PushKey(static_cast<WORD>(VK_SHIFT + in.Below(3)), 42, 0, 0);
+      testend::PushKey(static_cast<WORD>(VK_SHIFT + in.Below(3)), 42, 0, 0);
       break;
     case 6:
-      fake::PushKey('X', 45, 'x', LEFT_ALT_PRESSED);  // Alt+X without the Alt key's own records
+      testend::PushKey('X', 45, 'x', LEFT_ALT_PRESSED);  // Alt+X without the Alt key's own records
       break;
     default:
-      fake::PushKey(VK_RETURN, 28, 13, ENHANCED_KEY);  // keypad Enter
+      testend::PushKey(VK_RETURN, 28, 13, ENHANCED_KEY);  // keypad Enter
       break;
   }
 }
@@ -272,7 +273,7 @@ void PushRaw(fuzz::Reader& in) {
     static const WORD kOther[] = {
         MOUSE_EVENT, WINDOW_BUFFER_SIZE_EVENT, MENU_EVENT, FOCUS_EVENT, 0, 0x20, 0xFFFF};
     record.EventType = kOther[in.Below(std::size(kOther))];
-    fake::PushRecord(record);
+    testend::PushRecord(record);
     return;
   }
   const bool down = (kind & 0x10) != 0;
@@ -281,7 +282,7 @@ void PushRaw(fuzz::Reader& in) {
   const uint8_t ch = in.Byte();
   const DWORD state = in.Word() & 0x1FFU;
   const auto repeat = static_cast<WORD>(in.Below(4));
-  fake::PushRecord(model::KeyRecord(down, vk, scan, ch, state, repeat));
+  testend::PushRecord(model::KeyRecord(down, vk, scan, ch, state, repeat));
 }
 
 struct Script {
@@ -301,7 +302,7 @@ bool ScheduleEvent(Script& script) {
     case 2: {
       const uint8_t pick = in.Byte();
       const uint8_t raw = in.Byte();
-      fake::PushAt(script.At, [pick, raw] {
+      testend::PushAt(script.At, [pick, raw] {
         CheckState();
         TypeOne(pick, raw);
       });
@@ -312,7 +313,7 @@ bool ScheduleEvent(Script& script) {
       // The argument bytes are read now, the records made when they are due.
       for (int i = 0; i < 8; ++i) args.push_back(in.Byte());
       const bool special = op % 10 == 4;
-      fake::PushAt(script.At, [args, special] {
+      testend::PushAt(script.At, [args, special] {
         CheckState();
         fuzz::Reader argIn(args.data(), args.size());
         if (special) {
@@ -333,9 +334,9 @@ bool ScheduleEvent(Script& script) {
       const uint8_t pick = in.Byte();
       const int64_t step = pick < 128 ? kSteps[pick % std::size(kSteps)]
                                       : (static_cast<int64_t>(in.Word()) - 32768) * 1000;
-      fake::PushAt(script.At, [step] {
+      testend::PushAt(script.At, [step] {
         CheckState();
-        fake::StepClock(step);
+        testend::StepClock(step);
       });
       break;
     }
@@ -349,9 +350,9 @@ bool ScheduleEvent(Script& script) {
       std::vector<INPUT_RECORD> records;
       vt::KeyEvent key;
       while (script.Decoder.Pop(&key)) vt::AppendKeyRecords(key, &records);
-      fake::PushAt(script.At, [records] {
+      testend::PushAt(script.At, [records] {
         CheckState();
-        for (const INPUT_RECORD& record : records) fake::PushRecord(record);
+        for (const INPUT_RECORD& record : records) testend::PushRecord(record);
       });
       break;
     }
@@ -359,7 +360,7 @@ bool ScheduleEvent(Script& script) {
       // Several of the same key at once, as held down or pasted.
       const uint8_t pick = in.Byte();
       const size_t count = 1 + in.Below(20);
-      fake::PushAt(script.At, [pick, count] {
+      testend::PushAt(script.At, [pick, count] {
         CheckState();
         for (size_t i = 0; i < count; ++i) TypeOne(pick, pick);
       });
@@ -373,7 +374,7 @@ bool ScheduleEvent(Script& script) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Reader in(data, size);
 
-  fake::Options options;
+  testend::Options options;
   const uint8_t shape = in.Byte();
   if (shape >= 192) {
     // Small and odd consoles: the texts wrap and scroll.
@@ -393,7 +394,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.Second = static_cast<int>(in.Below(60));
 
   ResetConsoleServices();
-  fake::Reset(options);
+  testend::Reset(options);
   InitStandardOutput();
   InitConsole();
   AlarmState = {};
@@ -407,24 +408,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ScheduleEvent(script)) break;
   }
   wind.Start = script.At + 1;
-  fake::PushAt(wind.Start, WindStep);
-  fake::StopAt(wind.Start + kSettleLimitMs + 60000);
+  testend::PushAt(wind.Start, WindStep);
+  testend::StopAt(wind.Start + kSettleLimitMs + 60000);
 
   try {
     for (;;) AlarmSequence();
-  } catch (const fake::ProcessExit& exit) {
+  } catch (const testend::ProcessExit& exit) {
     Check(exit.Code == 0, "an exit code other than 0");
     Check(Phase() == kExiting, "the process ended without the exit banner");
-    Check(fake::Console().CursorInfo.bVisible != FALSE, "the cursor left hidden at exit");
+    Check(testend::Console().CursorInfo.bVisible != FALSE, "the cursor left hidden at exit");
     fuzz::CheckCallRegions(ScreenWidth, ScreenHeight);
-  } catch (const fake::InputExhausted&) {
+  } catch (const testend::InputExhausted&) {
     fuzz::Fail("the program stopped answering: the alarm never rang and stopped");
   }
   if (std::getenv("ROUSEL_FUZZ_TRACE") != nullptr) {
     // For looking into a saved input: the phases the program went through.
-    for (const std::string& title : fake::Titles()) std::fprintf(stderr, "%s\n", title.c_str());
+    for (const std::string& title : testend::Titles()) std::fprintf(stderr, "%s\n", title.c_str());
     std::fprintf(stderr, "ended at %llu ms, %zu tones\n",
-                 static_cast<unsigned long long>(fake::NowMs()), fake::Beeps().size());
+                 static_cast<unsigned long long>(testend::NowMs()), testend::Beeps().size());
   }
   ResetConsoleServices();
   return 0;

@@ -11,7 +11,7 @@
 
 #include "console/console_output.h"
 #include "fuzz/fuzz_support.h"
-#include "tests/fake/fake_console.h"
+#include "standin/testend/test_end.h"
 
 namespace fuzz {
 
@@ -36,7 +36,7 @@ FUZZ_NO_COVERAGE inline std::vector<long> LoggedNumbers(std::string_view line) {
 }
 
 FUZZ_NO_COVERAGE inline void CheckCallRegions(int width, int height) {
-  for (const std::string& call : fake::Calls()) {
+  for (const std::string& call : testend::Calls()) {
     const std::vector<long> n = LoggedNumbers(call);
     if (call.starts_with("WriteConsoleOutputA ") && n.size() == 4) {
       Check(n[0] >= 0 && n[1] >= 0 && n[2] < width && n[3] < height,
@@ -52,7 +52,7 @@ FUZZ_NO_COVERAGE inline void CheckCallRegions(int width, int height) {
             "the cursor set outside the console area");
     }
   }
-  fake::ClearCalls();
+  testend::ClearCalls();
 }
 
 }  // namespace fuzz

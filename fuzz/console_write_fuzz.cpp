@@ -22,9 +22,9 @@
 #include "console/console_output.h"
 #include "fuzz/call_regions.h"
 #include "fuzz/fuzz_support.h"
-#include "posix/vt/cp866.h"
-#include "posix/vt/renderer.h"
-#include "tests/fake/fake_console.h"
+#include "standin/terminal/vt/cp866.h"
+#include "standin/terminal/vt/renderer.h"
+#include "standin/testend/test_end.h"
 #include "tests/support/vterm_screen.h"
 
 namespace {
@@ -111,7 +111,7 @@ struct Reference {
 };
 
 FUZZ_NO_COVERAGE void CheckConsoleMatches(Reference& ref) {
-  const model::Console& console = fake::Console();
+  const model::Console& console = testend::Console();
   for (int y = 0; y < ref.Height; ++y) {
     for (int x = 0; x < ref.Width; ++x) {
       if (!(console.Screen.At(x, y) == ref.At(x, y))) {
@@ -129,12 +129,12 @@ FUZZ_NO_COVERAGE void CheckConsoleMatches(Reference& ref) {
   Check(console.Cursor.X == expected.X && console.Cursor.Y == expected.Y,
         "the console's cursor is not where the layer keeps it");
   Check(TextAttr == ref.Attr, "the text attribute differs");
-  Check(fake::MessageBeeps() == ref.Bells, "bells rung and bell bytes written differ");
+  Check(testend::MessageBeeps() == ref.Bells, "bells rung and bell bytes written differ");
 }
 
 FUZZ_NO_COVERAGE void CheckTerminalShows(const vtscreen::VtScreen& vt, const vt::Renderer& renderer,
                                          vt::Charset charset) {
-  const model::Console& console = fake::Console();
+  const model::Console& console = testend::Console();
   const int rows = std::min(renderer.ViewRows(), console.Screen.Height());
   const int columns = std::min(renderer.ViewColumns(), console.Screen.Width());
   const std::string differs = vt.Differs(console, columns, rows, charset);
@@ -152,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The console.  Mostly small; now and then beyond what the services use
   // (256 columns, 234 rows), so that the cut is exercised too.
-  fake::Options options;
+  testend::Options options;
   if (in.Byte() < 224) {
     options.Width = 1 + static_cast<int>(in.Below(90));
     options.Height = 1 + static_cast<int>(in.Below(30));
@@ -170,7 +170,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const vt::Charset charset = (flags & 8) != 0 ? vt::Charset::Ascii : vt::Charset::Utf8;
 
   ResetConsoleServices();
-  fake::Reset(options);
+  testend::Reset(options);
   InitConsole();
 
   Reference ref{
@@ -187,7 +187,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vt::Renderer renderer(options.Width, options.Height, charset);
   vtscreen::VtScreen vt(options.Width, options.Height, charset == vt::Charset::Ascii);
   vt.Feed(vt::EnterSequence());
-  vt.Feed(renderer.Render(fake::Console()));
+  vt.Feed(renderer.Render(testend::Console()));
   fuzz::CheckCallRegions(ScreenWidth, ScreenHeight);
 
   const bool big = options.Width * options.Height > 4000;
@@ -252,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     }
     fuzz::CheckCallRegions(ScreenWidth, ScreenHeight);
-    vt.Feed(renderer.Render(fake::Console()));
+    vt.Feed(renderer.Render(testend::Console()));
     // Every cell after every step, except on the largest consoles, where
     // every eighth step and the last keep the fuzzer fast.
     if (!big || step % 8 == 0 || in.Empty()) {

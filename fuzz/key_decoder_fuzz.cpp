@@ -13,7 +13,7 @@
 #include <iterator>
 #include <vector>
 
-#include "posix/vt/key_decoder.h"
+#include "standin/terminal/vt/key_decoder.h"
 
 namespace {
 

@@ -15,7 +15,7 @@ CLASSES = [
     # The product: what ships.
     ("app/*.cpp", "product"), ("app/*.h", "product"),
     ("console/*.cpp", "product"), ("console/*.h", "product"),
-    ("model/*.cpp", "product"), ("model/*.h", "product"),
+    ("standin/model/*.cpp", "product"), ("standin/model/*.h", "product"),
     ("posix/*.cpp", "product"), ("posix/*.h", "product"),
     ("tools/*.cpp", "product"), ("tools/*.h", "product"),
     # Build glue, data and prose are neither.

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "posix/vt/cp866.h"
-#include "posix/vt/key_decoder.h"
+#include "standin/terminal/vt/cp866.h"
+#include "standin/terminal/vt/key_decoder.h"
 #include "tools/keydump_hint.h"
 
 namespace {

@@ -19,12 +19,12 @@
 #include <utility>
 #include <vector>
 
-#include "console/win32.h"
-#include "posix/sound/alsa.h"
-#include "posix/sound/tone.h"
-#include "posix/vt/renderer.h"
+#include "standin/terminal/sound/alsa.h"
+#include "standin/terminal/sound/tone.h"
+#include "standin/terminal/vt/renderer.h"
 #include "tests/fake/fake_asound.h"
 #include "tests/session/pty_child.h"
+#include "win32/win32.h"
 
 namespace {
 

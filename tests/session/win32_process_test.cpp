@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "console/win32.h"
-#include "model/kernel_objects.h"
-#include "posix/session/priority.h"
+#include "standin/model/kernel_objects.h"
+#include "standin/terminal/priority/priority.h"
+#include "win32/win32.h"
 
 namespace {
 
@@ -55,14 +55,14 @@ TEST(Console, CallsWithoutTheirArgumentsFail) {
 // The plans: whatever the class, normal stays reachable (a nice value at or
 // above the lowest permitted, SCHED_IDLE only where leaving it is).
 TEST(Priority, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
-  using enum session::SchedPolicy;
+  using enum priority::SchedPolicy;
   struct Case {
     const char* Name;
     DWORD Class;
     int Base;
     bool Cap;
     long long RlimitNice;
-    session::SchedPolicy Policy;
+    priority::SchedPolicy Policy;
     int Nice;
   };
   const Case cases[] = {
@@ -70,15 +70,15 @@ TEST(Priority, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
       {"idle, unprivileged (SCHED_IDLE counts as 20)", IDLE_PRIORITY_CLASS, 0, false, 0, Batch, 0},
       {"idle, RLIMIT_NICE allowing the way back", IDLE_PRIORITY_CLASS, 0, false, 20, Idle, 0},
       {"idle, RLIMIT_NICE one short", IDLE_PRIORITY_CLASS, 0, false, 19, Batch, 0},
-      {"high, privileged", HIGH_PRIORITY_CLASS, 0, true, 0, Other, -session::HighPriorityBoost},
+      {"high, privileged", HIGH_PRIORITY_CLASS, 0, true, 0, Other, -priority::HighPriorityBoost},
       {"high, as far as RLIMIT_NICE allows", HIGH_PRIORITY_CLASS, 0, false, 24, Other, -4},
       {"high from a niced start", HIGH_PRIORITY_CLASS, 10, false, 0, Other, 10},
       {"high never below -20", HIGH_PRIORITY_CLASS, -15, false, 1000, Other, -20},
   };
   for (const Case& c : cases) {
-    session::PriorityPlan plan{Idle, 99};
-    const int lowest = session::LowestPermittedNice(c.Cap, c.RlimitNice);
-    ASSERT_TRUE(session::PlanPriority(c.Class, {c.Base, lowest}, &plan)) << c.Name;
+    priority::PriorityPlan plan{Idle, 99};
+    const int lowest = priority::LowestPermittedNice(c.Cap, c.RlimitNice);
+    ASSERT_TRUE(priority::PlanPriority(c.Class, {c.Base, lowest}, &plan)) << c.Name;
     EXPECT_EQ(plan.Policy, c.Policy) << c.Name;
     EXPECT_EQ(plan.Nice, c.Nice) << c.Name;
   }
@@ -97,7 +97,7 @@ int PriorityClassesAsNobody() {
   const HANDLE self = GetCurrentProcess();
   const int base = getpriority(PRIO_PROCESS, 0);
   if (SetPriorityClass(self, HIGH_PRIORITY_CLASS) == FALSE) return 11;
-  const int high = permitted ? std::max(base - session::HighPriorityBoost, -4) : base;
+  const int high = permitted ? std::max(base - priority::HighPriorityBoost, -4) : base;
   if (getpriority(PRIO_PROCESS, 0) != high) return 12;
   if (SetPriorityClass(self, IDLE_PRIORITY_CLASS) == FALSE) return 13;
   if (sched_getscheduler(0) != (permitted ? SCHED_IDLE : SCHED_BATCH)) return 14;

@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "console/win32.h"
-#include "posix/sound/alsa.h"
-#include "posix/sound/synth.h"
-#include "posix/sound/tone.h"
+#include "standin/terminal/sound/alsa.h"
+#include "standin/terminal/sound/synth.h"
+#include "standin/terminal/sound/tone.h"
 #include "tests/fake/fake_asound.h"
+#include "win32/win32.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include <vterm.h>
 
-#include "posix/vt/cp866.h"
-#include "posix/vt/renderer.h"
+#include "standin/terminal/vt/cp866.h"
+#include "standin/terminal/vt/renderer.h"
 
 #include <map>
 #include <string>

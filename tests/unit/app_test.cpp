@@ -62,19 +62,19 @@ TEST_F(AppFlowTest, PasswordFieldStoresWhatWasTyped) {
 TEST_F(AppFlowTest, AltXInEitherFieldWritesTheBannerAndEndsWithZero) {
   for (const auto& field : {TimeEntry, PasswordEntry}) {
     StartApp();
-    EXPECT_FALSE(fake::Console().CursorInfo.bVisible);
+    EXPECT_FALSE(testend::Console().CursorInfo.bVisible);
     Press("-1~");
     UINT code = 99;
     EXPECT_EQ(RunApp(field, &code), Outcome::Exited);
     EXPECT_EQ(code, 0u);
-    EXPECT_EQ(fake::Row(1).rfind("Rousel 1.0 - alarm clock", 0), 0u);
-    EXPECT_EQ(fake::Row(3).rfind("\xFA"
-                                 "compiled",
-                                 0),
+    EXPECT_EQ(testend::Row(1).rfind("Rousel 1.0 - alarm clock", 0), 0u);
+    EXPECT_EQ(testend::Row(3).rfind("\xFA"
+                                    "compiled",
+                                    0),
               0u);
-    for (const int row : {1, 2, 3, 4}) EXPECT_EQ(Shown(row), fake::Row(row)) << row;
-    EXPECT_EQ(fake::Titles().back(), "Rousel - exiting...");
-    EXPECT_TRUE(fake::Console().CursorInfo.bVisible);
+    for (const int row : {1, 2, 3, 4}) EXPECT_EQ(Shown(row), testend::Row(row)) << row;
+    EXPECT_EQ(testend::Titles().back(), "Rousel - exiting...");
+    EXPECT_TRUE(testend::Console().CursorInfo.bVisible);
   }
 }
 
@@ -127,7 +127,7 @@ TEST_F(AppFlowTest, WaitingKeys) {
     StartApp();
     PrepareWaiting(password);
     Press(keys);
-    fake::StopAt(1200);  // past the next second, whose times follow the keys
+    testend::StopAt(1200);  // past the next second, whose times follow the keys
     UINT code = 99;
     const Outcome outcome = RunApp(RunWaitingPhase, &code);
     if (*sleep == 0) {
@@ -171,7 +171,7 @@ TEST_F(AppFlowTest, RingingKeysAndThePassword) {
     PrepareWaiting(!password.empty(), 12, 0);
     std::copy_n(Padded(password).begin(), PasswordLength, AlarmState.Password);
     Press(keys);
-    fake::StopAt(1000);
+    testend::StopAt(1000);
     EXPECT_EQ(RunApp(RunWaitingPhase), stops ? Outcome::Returned : Outcome::Waiting);
     EXPECT_EQ(AlarmState.SleepTime, 50);
     EXPECT_EQ(AlarmState.PasswordChecking, !password.empty());
@@ -192,7 +192,7 @@ TEST_F(AppFlowTest, TimesOnTheFirstPass) {
     SCOPED_TRACE(current);
     StartApp({.Hour = hour, .Minute = minute, .Second = second});
     PrepareWaiting(false);
-    fake::StopAt(400);
+    testend::StopAt(400);
     EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
     EXPECT_EQ(Shown(2), Label("Current time", current));
     EXPECT_EQ(Shown(3), Label("Remaining time", remaining));
@@ -206,17 +206,17 @@ TEST_F(AppFlowTest, RingsInItsMinuteKeepingTheRhythmUntilStopped) {
     SCOPED_TRACE(platform);
     StartApp({.Platform = platform, .Hour = 7, .Minute = 29, .Second = 59});
     PrepareWaiting(false);
-    fake::SetPort61(0xFC);  // the speaker off; the other bits must stay
+    testend::SetPort61(0xFC);  // the speaker off; the other bits must stay
     // Passes at 0, 500 and 1000 ms; the last reads 07:30:00 and rings.
     constexpr uint64_t Rings = 1000;
     constexpr uint64_t StopAt = Rings + Hour;
-    fake::PushAt(Rings + Hour / 2, [] { fake::StepClock(-Hour); });
-    fake::PushAt(StopAt, [] { Press("\033"); });
+    testend::PushAt(Rings + Hour / 2, [] { testend::StepClock(-Hour); });
+    testend::PushAt(StopAt, [] { Press("\033"); });
     EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Returned);
     EXPECT_EQ(AlarmState.RemainingSeconds, 86400);
     EXPECT_EQ(Shown(1), "{Come on, sleepy head! Get up!}");
     EXPECT_EQ(Shown(2) + Shown(3), "Press ESC to abort");
-    EXPECT_EQ(fake::Titles().back() + char(fake::PriorityClasses().back()),
+    EXPECT_EQ(testend::Titles().back() + char(testend::PriorityClasses().back()),
               "Rousel - ringing...\x80");
     const uint64_t tones = (StopAt - Rings - 50) / 150 + 1;
     if (platform == VER_PLATFORM_WIN32_WINDOWS) {
@@ -224,15 +224,15 @@ TEST_F(AppFlowTest, RingsInItsMinuteKeepingTheRhythmUntilStopped) {
       // 0x0254, the speaker gated on, and off again after the tone.
       const std::vector<std::string> tone = {"in 61",     "out 61 FF", "out 43 B6", "out 42 54",
                                              "out 42 02", "in 61",     "out 61 FC"};
-      ASSERT_EQ(fake::PortLog().size(), 7 * tones);
-      EXPECT_EQ(std::vector(fake::PortLog().end() - 7, fake::PortLog().end()), tone);
-      EXPECT_TRUE(fake::Beeps().empty());
+      ASSERT_EQ(testend::PortLog().size(), 7 * tones);
+      EXPECT_EQ(std::vector(testend::PortLog().end() - 7, testend::PortLog().end()), tone);
+      EXPECT_TRUE(testend::Beeps().empty());
       continue;
     }
-    ASSERT_EQ(fake::Beeps().size(), tones);
+    ASSERT_EQ(testend::Beeps().size(), tones);
     size_t off = 0;
     for (size_t i = 0; i < tones; ++i) {
-      const fake::Tone& beep = fake::Beeps()[i];
+      const testend::Tone& beep = testend::Beeps()[i];
       off += beep.Frequency != 2000 || beep.Duration != 100 || beep.AtMs != Rings + 50 + 150 * i;
     }
     EXPECT_EQ(off, 0u) << "tones out of rhythm";
@@ -268,11 +268,11 @@ TEST_F(AppFlowTest, RingsInTheFirstPassOfItsMinuteOrOnceAStepForwardPassesIt) {
     StartApp({.Hour = c.hour, .Minute = c.minute, .Second = c.second});
     PrepareWaiting(false, c.alarmHour, c.alarmMinute);
     Press("5");
-    if (c.stepBy != 0) fake::PushAt(c.stepAt, [&c] { fake::StepClock(c.stepBy); });
-    fake::StopAt(static_cast<uint64_t>(c.ringsAt < 0 ? 2 * Hour : c.ringsAt + 1000));
+    if (c.stepBy != 0) testend::PushAt(c.stepAt, [&c] { testend::StepClock(c.stepBy); });
+    testend::StopAt(static_cast<uint64_t>(c.ringsAt < 0 ? 2 * Hour : c.ringsAt + 1000));
     EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
     const int64_t rang =
-        fake::Beeps().empty() ? -1 : static_cast<int64_t>(fake::Beeps()[0].AtMs) - 50;
+        testend::Beeps().empty() ? -1 : static_cast<int64_t>(testend::Beeps()[0].AtMs) - 50;
     EXPECT_EQ(rang, c.ringsAt);
   }
 }
@@ -282,19 +282,19 @@ TEST_F(AppFlowTest, ScreenOutputOffFreezesTheTimesButNotTheAlarm) {
   PrepareWaiting(false);
   Press("s");
   std::string frozen;
-  fake::PushAt(9900, [&] { frozen = fake::Row(2) + fake::Row(3); });
-  fake::StopAt(10200);
+  testend::PushAt(9900, [&] { frozen = testend::Row(2) + testend::Row(3); });
+  testend::StopAt(10200);
   EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
   EXPECT_EQ(frozen, Label("Current time", "07:29:50") + Label("Remaining time", "00:00:10"));
-  EXPECT_EQ(fake::Row(1), "Come on, sleepy head! Get up!");
+  EXPECT_EQ(testend::Row(1), "Come on, sleepy head! Get up!");
 }
 
 TEST_F(AppFlowTest, EscWhileWaitingBringsBackTheTimeEntryWithHalfASecond) {
   Press("0730\r\r3\033");
   EXPECT_EQ(RunApp(RunForEver), Outcome::Waiting);
   EXPECT_EQ(AlarmState.SleepTime, 500);
-  EXPECT_EQ(fake::Row(1), "Enter alarm time or press ALT-X to exit: [  :  ]");
-  EXPECT_EQ(fake::PriorityClasses(), (std::vector<DWORD>{0x20, 0x40, 0x20}));
+  EXPECT_EQ(testend::Row(1), "Enter alarm time or press ALT-X to exit: [  :  ]");
+  EXPECT_EQ(testend::PriorityClasses(), (std::vector<DWORD>{0x20, 0x40, 0x20}));
 }
 
 // A new wait does not take the previous wait's last reading for its own: an
@@ -303,12 +303,12 @@ TEST_F(AppFlowTest, EscWhileWaitingBringsBackTheTimeEntryWithHalfASecond) {
 TEST_F(AppFlowTest, EachWaitStartsWithoutAPreviousReading) {
   StartApp({.Hour = 6, .Minute = 0, .Second = 0});
   PrepareWaiting(false, 6, 30);
-  fake::StopAt(200);
+  testend::StopAt(200);
   EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
-  fake::StepClock(Hour);  // 07:00: 06:30 is gone
-  fake::StopAt(1500);
+  testend::StepClock(Hour);  // 07:00: 06:30 is gone
+  testend::StopAt(1500);
   EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
-  EXPECT_TRUE(fake::Beeps().empty());
+  EXPECT_TRUE(testend::Beeps().empty());
 }
 
 // Once the alarm is over, or the program ends, the password is gone from
@@ -317,17 +317,18 @@ TEST_F(AppFlowTest, PasswordsAreWipedWhenTheAlarmStopsAndOnExit) {
   for (const uint64_t altXAt : {500, 3000}) {           // waiting; after the stop at 2000
     StartApp({.Hour = 6, .Minute = 59, .Second = 59});  // it rings at 1000 ms
     Press("0700\rs3cret\r");
-    fake::PushAt(2000, [] { Press("\033s3cret\r"); });
+    testend::PushAt(2000, [] { Press("\033s3cret\r"); });
     std::string left = "none";
-    fake::PushAt(altXAt, [&] {
+    testend::PushAt(altXAt, [&] {
       left = Stored(AlarmState.Password) + Stored(AlarmState.TypedPassword);
-      fake::PushAltX();
+      testend::PushAltX();
     });
     EXPECT_EQ(RunApp(RunForEver), Outcome::Exited);
     EXPECT_EQ(left == Padded("") + Padded(""), altXAt > 2000) << "wiped when the alarm stopped";
     EXPECT_EQ(Stored(AlarmState.Password) + Stored(AlarmState.TypedPassword),
               Padded("") + Padded(""));
-    for (int row = 1; row <= 25; ++row) EXPECT_EQ(fake::Row(row).find("s3cret"), std::string::npos);
+    for (int row = 1; row <= 25; ++row)
+      EXPECT_EQ(testend::Row(row).find("s3cret"), std::string::npos);
   }
 }
 

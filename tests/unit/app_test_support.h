@@ -16,7 +16,7 @@
 #include "app/alarm_state.h"
 #include "app/command_line.h"
 #include "console/console_output.h"
-#include "tests/fake/fake_console.h"
+#include "standin/testend/test_end.h"
 
 enum class Outcome { Returned, Waiting, Exited };
 
@@ -26,9 +26,9 @@ inline Outcome RunApp(const std::function<void()>& body, UINT* code = nullptr) {
   try {
     body();
     return Outcome::Returned;
-  } catch (const fake::InputExhausted&) {
+  } catch (const testend::InputExhausted&) {
     return Outcome::Waiting;
-  } catch (const fake::ProcessExit& exit) {
+  } catch (const testend::ProcessExit& exit) {
     if (code != nullptr) *code = exit.Code;
     return Outcome::Exited;
   }
@@ -39,14 +39,14 @@ inline Outcome RunApp(const std::function<void()>& body, UINT* code = nullptr) {
 // ^ Alt+N (0, "1"), ` Alt+] (0, ESC), { F11 (0, 0x85), } Shift+F11 (0, 0x87),
 // | Alt+Left (0, 0x9B).
 inline void PressOne(char key) {
-  if (key == '~') return fake::PushKey('X', 45, 'x', LEFT_ALT_PRESSED);
-  if (key == '@') return fake::PushKey('B', 48, 'b', LEFT_ALT_PRESSED);
-  if (key == '^') return fake::PushKey('N', 49, 'n', LEFT_ALT_PRESSED);
-  if (key == '`') return fake::PushKey(0xDD, 27, 0, LEFT_ALT_PRESSED);
-  if (key == '{') return fake::PushKey(0x7A, 87, 0);
-  if (key == '}') return fake::PushKey(0x7A, 87, 0, SHIFT_PRESSED);
-  if (key == '|') return fake::PushKey(VK_LEFT, 75, 0, LEFT_ALT_PRESSED | ENHANCED_KEY);
-  fake::TypeBytes(std::string_view(&key, 1));
+  if (key == '~') return testend::PushKey('X', 45, 'x', LEFT_ALT_PRESSED);
+  if (key == '@') return testend::PushKey('B', 48, 'b', LEFT_ALT_PRESSED);
+  if (key == '^') return testend::PushKey('N', 49, 'n', LEFT_ALT_PRESSED);
+  if (key == '`') return testend::PushKey(0xDD, 27, 0, LEFT_ALT_PRESSED);
+  if (key == '{') return testend::PushKey(0x7A, 87, 0);
+  if (key == '}') return testend::PushKey(0x7A, 87, 0, SHIFT_PRESSED);
+  if (key == '|') return testend::PushKey(VK_LEFT, 75, 0, LEFT_ALT_PRESSED | ENHANCED_KEY);
+  testend::TypeBytes(std::string_view(&key, 1));
 }
 inline void Press(std::string_view keys) {
   for (const char key : keys) PressOne(key);
@@ -61,7 +61,7 @@ inline std::string Padded(const std::string& text) {
 // glyphs between braces, light grey ones bare, a glyph in any other colour
 // as '?'.  Blanks show no colour.
 inline std::string Shown(int row) {
-  const std::string text = fake::Row(row);
+  const std::string text = testend::Row(row);
   std::string out;
   bool white = false;
   size_t glyphEnd = 0;  // just after the last glyph written
@@ -70,7 +70,7 @@ inline std::string Shown(int row) {
       out.push_back(' ');
       continue;
     }
-    const uint8_t attr = fake::AttrAt(static_cast<int>(i) + 1, row);
+    const uint8_t attr = testend::AttrAt(static_cast<int>(i) + 1, row);
     if ((attr == 15) != white) {
       out.insert(white ? glyphEnd : out.size(), white ? "}" : "{");
       white = !white;
@@ -84,9 +84,9 @@ inline std::string Shown(int row) {
 
 // As the program starts: the standard output's exit step, the console, the
 // application's start-up; PrevKey as a field before would leave it.
-inline void StartApp(const fake::Options& options = {}) {
+inline void StartApp(const testend::Options& options = {}) {
   ResetConsoleServices();
-  fake::Reset(options);
+  testend::Reset(options);
   InitStandardOutput();
   InitConsole();
   AlarmState = {};

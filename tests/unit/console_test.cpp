@@ -40,22 +40,22 @@ TEST_F(ConsoleTest, WriterLeavesScreenAndCursor) {
     SCOPED_TRACE(c.name);
     Start({.Width = c.width, .Height = c.height, .Cursor = c.start});
     // Something on the first row so scrolling shows.
-    if (c.start.Y == c.height - 1) fake::Screen().At(0, 0).Char = '#';
-    fake::ClearCalls();
+    if (c.start.Y == c.height - 1) testend::Screen().At(0, 0).Char = '#';
+    testend::ClearCalls();
     Put(c.bytes);
     for (size_t row = 0; row < c.rows.size(); ++row)
-      EXPECT_EQ(fake::Row(static_cast<int>(row) + 1), c.rows[row]) << "row " << row + 1;
+      EXPECT_EQ(testend::Row(static_cast<int>(row) + 1), c.rows[row]) << "row " << row + 1;
     EXPECT_EQ(WhereX(), c.endX);
     EXPECT_EQ(WhereY(), c.endY);
-    EXPECT_EQ(fake::CallsStarting("WriteConsoleOutputA").size(), c.writes);
-    EXPECT_EQ(fake::MessageBeeps(), static_cast<int>(c.beeps));
+    EXPECT_EQ(testend::CallsStarting("WriteConsoleOutputA").size(), c.writes);
+    EXPECT_EQ(testend::MessageBeeps(), static_cast<int>(c.beeps));
   }
 }
 
 TEST_F(ConsoleTest, GotoXYMovesTheConsoleCursorAtOnceAndIgnoresPositionsOutside) {
   Start();
   GotoXY(3, 4);
-  EXPECT_EQ(fake::Console().Cursor.X * 100 + fake::Console().Cursor.Y, 203);
+  EXPECT_EQ(testend::Console().Cursor.X * 100 + testend::Console().Cursor.Y, 203);
   for (const auto& [x, y] : {std::pair{0, 5}, {5, 0}, {81, 1}, {1, 26}}) {
     GotoXY(static_cast<uint8_t>(x), static_cast<uint8_t>(y));
     EXPECT_EQ(WhereX() * 100 + WhereY(), 304) << x << "," << y;
@@ -67,7 +67,7 @@ TEST_F(ConsoleTest, GotoXYMovesTheConsoleCursorAtOnceAndIgnoresPositionsOutside)
 TEST_F(ConsoleTest, TextColorKeepsBackgroundAndSetsBlinkOnlyAbove15) {
   Start({.Fill = model::Cell{' ', 0x1E}});  // yellow on blue under the cursor
   Put("x");
-  EXPECT_EQ(fake::AttrAt(1, 1), 0x1E);
+  EXPECT_EQ(testend::AttrAt(1, 1), 0x1E);
   for (const auto& [color, attr] : {std::pair{7, 0x17}, {31, 0x9F}, {0, 0x10}, {16 + 4, 0x94}}) {
     TextColor(static_cast<uint8_t>(color));
     EXPECT_EQ(TextAttr, attr) << color;
@@ -78,16 +78,16 @@ TEST_F(ConsoleTest, TextColorKeepsBackgroundAndSetsBlinkOnlyAbove15) {
 // cursor may stand far below them.
 TEST_F(ConsoleTest, OnATallBufferStartsInTheColoursUnderTheCursorAndClearsOnly234Rows) {
   ResetConsoleServices();
-  fake::Reset({.Height = 300, .Cursor = COORD{3, 250}});
-  fake::Screen().At(3, 250).Attr = 0x1E;
-  fake::Screen().At(3, 233).Attr = 0x4F;
-  for (int y = 0; y < 300; ++y) fake::Screen().At(5, y).Char = 'o';
+  testend::Reset({.Height = 300, .Cursor = COORD{3, 250}});
+  testend::Screen().At(3, 250).Attr = 0x1E;
+  testend::Screen().At(3, 233).Attr = 0x4F;
+  for (int y = 0; y < 300; ++y) testend::Screen().At(5, y).Char = 'o';
   InitStandardOutput();
   InitConsole();
   EXPECT_EQ(TextAttr, 0x1E);
   EXPECT_EQ(WhereY(), 234);  // the layer's cursor is inside its area
   ClrScr();
-  EXPECT_EQ(fake::Row(1) + fake::Row(234) + fake::Row(235), "     o");
+  EXPECT_EQ(testend::Row(1) + testend::Row(234) + testend::Row(235), "     o");
   EXPECT_EQ(WhereX() * 100 + WhereY(), 101);
 }
 
@@ -112,13 +112,13 @@ TEST_F(ConsoleTest, ScrollMovesAreSplitExceptOnNt) {
   for (const auto& c : cases) {
     Start({.Platform = c.platform});
     Put("text");
-    fake::ClearCalls();
+    testend::ClearCalls();
     ScrollUp(c.rows);
     std::vector<std::string> moves;
     for (const int k : c.moves)
       moves.push_back("ScrollConsoleScreenBufferA 0,0,79,24 to 0," + std::to_string(-k));
-    EXPECT_EQ(fake::CallsStarting("Scroll"), moves) << c.platform << ": " << c.rows;
-    EXPECT_EQ(fake::Row(1), c.rows == 0 ? "text" : "") << c.platform << ": " << c.rows;
+    EXPECT_EQ(testend::CallsStarting("Scroll"), moves) << c.platform << ": " << c.rows;
+    EXPECT_EQ(testend::Row(1), c.rows == 0 ? "text" : "") << c.platform << ": " << c.rows;
   }
 }
 
@@ -129,7 +129,8 @@ TEST_F(ConsoleTest, ScrollingWhereDestinationsAboveTheBufferAreRefused) {
     Start({.RefuseDestinationAboveBuffer = true});
     Put("one\r\ntwo");
     ScrollUp(rows);
-    EXPECT_EQ(fake::Row(1) + "|" + fake::Row(2) + "|" + fake::Row(25), rows == 1 ? "two||" : "||")
+    EXPECT_EQ(testend::Row(1) + "|" + testend::Row(2) + "|" + testend::Row(25),
+              rows == 1 ? "two||" : "||")
         << rows;
   }
 }
@@ -141,10 +142,10 @@ TEST_F(ConsoleTest, CursorShapeRoundTrip) {
        {std::tuple{25u, TRUE, 15u}, {50u, TRUE, 99u}, {80u, FALSE, 15u}}) {
     Start({.CursorInfo = {size, visible}});
     HideCursor();
-    EXPECT_EQ(fake::Console().CursorInfo.bVisible, FALSE);
+    EXPECT_EQ(testend::Console().CursorInfo.bVisible, FALSE);
     RestoreCursor();
-    EXPECT_EQ(fake::Console().CursorInfo.bVisible, TRUE) << size;
-    EXPECT_EQ(fake::Console().CursorInfo.dwSize, restored) << size;
+    EXPECT_EQ(testend::Console().CursorInfo.bVisible, TRUE) << size;
+    EXPECT_EQ(testend::Console().CursorInfo.dwSize, restored) << size;
   }
 }
 
@@ -165,23 +166,23 @@ TEST_F(ConsoleTest, ExitStepsPlaceTheCursorAndHandStandardOutputBack) {
   AddExitHandler([] { handlerOrder.push_back(2); });
   std::cout << "ab" << std::flush << "cd" << std::flush;
   std::cout << std::string(200, 'x') << "\r\nleft in the buffer";
-  fake::Console().Cursor = COORD{0, 0};
+  testend::Console().Cursor = COORD{0, 0};
   EXPECT_EQ(EndProcessWithStdoutPiped("stdio tail"), std::pair(3u, std::string("stdio tail")));
   EXPECT_EQ(handlerOrder, (std::vector<int>{2, 1}));
-  EXPECT_EQ(fake::Calls().back(), "ExitProcess 3");
-  EXPECT_EQ(fake::Row(1) + fake::Row(3), "abcd" + std::string(120, 'x'));
-  EXPECT_EQ(fake::Row(4), "left in the buffer");
-  EXPECT_EQ(fake::Console().Cursor.X, cursorBeforeConsoleStep.X);
-  EXPECT_EQ(fake::Console().Cursor.Y, cursorBeforeConsoleStep.Y);
+  EXPECT_EQ(testend::Calls().back(), "ExitProcess 3");
+  EXPECT_EQ(testend::Row(1) + testend::Row(3), "abcd" + std::string(120, 'x'));
+  EXPECT_EQ(testend::Row(4), "left in the buffer");
+  EXPECT_EQ(testend::Console().Cursor.X, cursorBeforeConsoleStep.X);
+  EXPECT_EQ(testend::Console().Cursor.Y, cursorBeforeConsoleStep.Y);
   EXPECT_GT(cursorBeforeConsoleStep.X, 0);
   EXPECT_EQ(std::cout.rdbuf(), own);
 }
 
 TEST_F(ConsoleTest, WithoutAConsoleForInputTheProgramStopsInsteadOfSpinning) {
   ResetConsoleServices();
-  fake::Reset({.InputIsNotAConsole = true});
-  EXPECT_THROW(InitConsole(), fake::ProcessExit);
-  EXPECT_TRUE(fake::CallsStarting("WriteConsoleOutputA").empty());
+  testend::Reset({.InputIsNotAConsole = true});
+  EXPECT_THROW(InitConsole(), testend::ProcessExit);
+  EXPECT_TRUE(testend::CallsStarting("WriteConsoleOutputA").empty());
 }
 
 // Real threads and real time.  The updater wakes by itself only every
@@ -193,11 +194,11 @@ TEST_F(ConsoleTest, CursorThreadIsSignalledAtStartAppliesTheLastPositionAndStops
   for (uint8_t x = 1; x <= 20; ++x) GotoXY(x, 5);
   EXPECT_TRUE(Within(2000, [&] { return LastCursorMove() == "SetConsoleCursorPosition 19,4"; }));
   GotoXY(7, 3);
-  EXPECT_THROW(EndProcess(0), fake::ProcessExit);
+  EXPECT_THROW(EndProcess(0), testend::ProcessExit);
   // Woken by the exit step, not by its 300 ms timeout.
   EXPECT_TRUE(Within(200, [] { return CursorUpdaterState.load() == CursorUpdaterAbsent; }));
   // The exit step itself puts the cursor in place, whatever the updater did.
-  EXPECT_EQ(fake::Console().Cursor.X * 100 + fake::Console().Cursor.Y, 602);
+  EXPECT_EQ(testend::Console().Cursor.X * 100 + testend::Console().Cursor.Y, 602);
 }
 
 // Each key record and what ReadKey gives for it ({}: nothing).  Cyrillic ER
@@ -223,7 +224,7 @@ TEST_F(ConsoleTest, KeyRecordsGiveTheBiosBytes) {
   Start();
   std::vector<int> expected;
   for (const auto& [p, bytes] : keys) {
-    fake::PushKey(p.vk, p.scan, p.ch, p.state);
+    testend::PushKey(p.vk, p.scan, p.ch, p.state);
     expected.insert(expected.end(), bytes.begin(), bytes.end());
   }
   // A key that gives nothing ends one queue update; poll until all is read.
@@ -313,23 +314,23 @@ TEST_F(ConsoleTest, AltNumbersWithEveryKeypadDigitOnBothPlatformFamilies) {
 TEST_F(ConsoleTest, KeysArriveInOrderAndTheQueueStopsAtSixteen) {
   Start({.KeyboardCodePage = 437});
   TypeAltNumber({2, 2, 4});
-  fake::TypeBytes("abcdefghijklmnopqrs");
+  testend::TypeBytes("abcdefghijklmnopqrs");
   EXPECT_TRUE(KeyPressed());
   EXPECT_EQ(KeyCount, 16);
-  EXPECT_FALSE(fake::Console().Input.empty());  // the rest waits in the console
+  EXPECT_FALSE(testend::Console().Input.empty());  // the rest waits in the console
   std::string read;
   for (int i = 0; i < 20; ++i) read.push_back(static_cast<char>(ReadKey()));
   EXPECT_EQ(read, std::string(1, '\0') + "abcdefghijklmnopqrs");
-  fake::PushAt(5000, [] { fake::TypeBytes("z"); });
+  testend::PushAt(5000, [] { testend::TypeBytes("z"); });
   EXPECT_EQ(ReadKey(), 'z');  // waits for input that arrives later
-  EXPECT_EQ(fake::NowMs(), 5000u);
+  EXPECT_EQ(testend::NowMs(), 5000u);
 }
 
 TEST_F(ConsoleTest, ControlEventsAreIgnoredOnlyOnceCheckBreakIsOff) {
   Start();
-  EXPECT_EQ(fake::CtrlHandler()(CTRL_C_EVENT), FALSE);
+  EXPECT_EQ(testend::RaiseCtrlEvent(CTRL_C_EVENT), false);
   CheckBreak = false;
-  EXPECT_EQ(fake::CtrlHandler()(CTRL_BREAK_EVENT), TRUE);
+  EXPECT_EQ(testend::RaiseCtrlEvent(CTRL_BREAK_EVENT), true);
 }
 
 }  // namespace

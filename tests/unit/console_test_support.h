@@ -15,13 +15,13 @@
 
 #include "console/console_output.h"
 #include "console/keyboard.h"
-#include "tests/fake/fake_console.h"
+#include "standin/testend/test_end.h"
 
 class ConsoleServicesTest : public ::testing::Test {
  protected:
-  static void Start(const fake::Options& options = {}) {
+  static void Start(const testend::Options& options = {}) {
     ResetConsoleServices();
-    fake::Reset(options);
+    testend::Reset(options);
     InitStandardOutput();
     InitConsole();
   }
@@ -53,11 +53,11 @@ inline std::vector<int> ReadAll() {
 // Alt released.
 inline void TypeAltNumber(const std::vector<int>& digits) {
   static const WORD Scans[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
-  fake::PushRecord(model::KeyRecord(true, VK_MENU, 56, 0, LAlt));
+  testend::PushRecord(model::KeyRecord(true, VK_MENU, 56, 0, LAlt));
   for (const int d : digits)
-    fake::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), Scans[d], static_cast<uint8_t>('0' + d),
-                  LAlt | NUMLOCK_ON);
-  fake::PushRecord(model::KeyRecord(false, VK_MENU, 56, 0, 0));
+    testend::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), Scans[d], static_cast<uint8_t>('0' + d),
+                     LAlt | NUMLOCK_ON);
+  testend::PushRecord(model::KeyRecord(false, VK_MENU, 56, 0, 0));
 }
 
 // Polls done every 2 ms for up to ms milliseconds of real time.
@@ -70,7 +70,7 @@ bool Within(int ms, const Done& done) {
   return done();
 }
 inline std::string LastCursorMove() {
-  const std::vector<std::string> moves = fake::CallsStarting("SetConsoleCursorPosition");
+  const std::vector<std::string> moves = testend::CallsStarting("SetConsoleCursorPosition");
   return moves.empty() ? std::string() : moves.back();
 }
 
@@ -86,7 +86,7 @@ inline std::pair<UINT, std::string> EndProcessWithStdoutPiped(const char* text) 
   UINT code = 0;
   try {
     EndProcess(3);
-  } catch (const fake::ProcessExit& exit) {
+  } catch (const testend::ProcessExit& exit) {
     code = exit.Code;
   }
   dup2(savedStdout, 1);

@@ -1,4 +1,4 @@
-#include "posix/vt/cp866.h"
+#include "standin/terminal/vt/cp866.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "posix/vt/key_decoder.h"
+#include "standin/terminal/vt/key_decoder.h"
 
 #include <gtest/gtest.h>
 

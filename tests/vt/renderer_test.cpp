@@ -1,7 +1,7 @@
 // The renderer checked by what a terminal shows: its bytes fed to libvterm
 // must draw the model, with no control byte a terminal would act on, and
 // with no code the terminal did not need.
-#include "posix/vt/renderer.h"
+#include "standin/terminal/vt/renderer.h"
 
 #include <gtest/gtest.h>
 

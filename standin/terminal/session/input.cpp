@@ -1,0 +1,180 @@
+#include "standin/terminal/session/input.h"
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "standin/model/console_model.h"
+#include "standin/terminal/base/clock.h"
+#include "standin/terminal/session/exit.h"
+#include "standin/terminal/session/state.h"
+
+namespace session {
+namespace {
+
+// A read refused with EIO is a hang-up, unless the terminal still has a
+// foreground job that is not ours (a background read with SIGTTIN blocked).
+bool InBackground(int fd) {
+  const pid_t foreground = tcgetpgrp(fd);
+  return foreground > 0 && foreground != getpgrp();
+}
+
+}  // namespace
+
+InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records, size_t maxBytes) {
+  uint8_t buffer[512];
+  size_t total = 0;
+  Status status = Status::Ok;
+  while (total < maxBytes) {
+    pollfd ready{fd_, POLLIN, 0};
+    const int polled = poll(&ready, 1, 0);
+    if (polled < 0) {
+      if (errno == EINTR) continue;
+      status = Status::Gone;
+      break;
+    }
+    if (polled == 0) break;
+    if ((ready.revents & POLLIN) == 0) {
+      // POLLHUP, POLLERR or POLLNVAL with nothing left to read.
+      status = Status::Gone;
+      break;
+    }
+    const size_t want = std::min(sizeof buffer, maxBytes - total);
+    const ssize_t got = read(fd_, buffer, want);
+    if (got > 0) {
+      decoder_.Feed(buffer, static_cast<size_t>(got), base::MonotonicMs());
+      total += static_cast<size_t>(got);
+      continue;
+    }
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    status = (got < 0 && errno == EIO && InBackground(fd_)) ? Status::Background : Status::Gone;
+    break;
+  }
+  // What was typed may be a password: no copy stays on the stack.
+  SecureZeroMemory(buffer, sizeof buffer);
+  decoder_.Tick(base::MonotonicMs());
+  vt::KeyEvent key;
+  while (decoder_.Pop(&key)) vt::AppendKeyRecords(key, records);
+  SecureZeroMemory(&key, sizeof key);
+  return status;
+}
+
+InputSource::Status InputSource::Wait(int timeoutMs) {
+  int timeout = timeoutMs;
+  const int pending = decoder_.PendingTimeoutMs(base::MonotonicMs());
+  if (pending >= 0 && (timeout < 0 || pending < timeout)) timeout = pending;
+  pollfd ready{fd_, POLLIN, 0};
+  const int polled = poll(&ready, 1, timeout);
+  if (polled < 0) return errno == EINTR ? Status::Ok : Status::Gone;
+  if (polled > 0 && (ready.revents & POLLIN) == 0) return Status::Gone;
+  return Status::Ok;
+}
+
+// --- The key reader ---
+namespace {
+
+// Records queued beyond this stay in the kernel's buffer until the program
+// reads keys: a huge paste costs no memory.
+constexpr size_t MaxQueuedRecords = 1024;
+
+// Signalled when records reach the console's input queue; waited on with the
+// session lock.
+std::condition_variable InputArrived;
+
+// The replies the key reader has seen; with the session lock.
+vt::TerminalReplies SeenReplies;
+std::condition_variable RepliesArrived;
+
+bool QueueFullLocked() {
+  return model::ConsoleLocked().Input.size() >= MaxQueuedRecords;
+}
+
+// Moves the finished keys waiting in the terminal into the input queue.
+void PumpKeys(InputSource& input) {
+  {
+    std::lock_guard lock(model::ConsoleMutex());
+    if (QueueFullLocked()) return;
+  }
+  std::vector<INPUT_RECORD> records;
+  const InputSource::Status status = input.Pump(&records);
+  if (!records.empty()) {
+    {
+      std::lock_guard lock(model::ConsoleMutex());
+      auto& queue = model::ConsoleLocked().Input;
+      queue.insert(queue.end(), records.begin(), records.end());
+    }
+    SecureZeroMemory(records.data(), records.size() * sizeof(INPUT_RECORD));
+    InputArrived.notify_all();
+  }
+  if (input.Replies().DeviceAttributes && !SeenReplies.DeviceAttributes) {
+    {
+      std::lock_guard lock(model::ConsoleMutex());
+      SeenReplies = input.Replies();
+    }
+    RepliesArrived.notify_all();
+  }
+  if (status == InputSource::Status::Gone) EndTerminalGone();
+  if (status == InputSource::Status::Background) {
+    // Another job holds the terminal: stop as a background reader does.
+    kill(getpid(), SIGTTIN);
+    input.Wait(100);
+  }
+}
+
+// Reads the terminal as bytes arrive, so that each gets its own arrival time:
+// the program looks at its keys only between sleeps of up to 30 seconds, and
+// an Esc and a key typed within one sleep must not reach the decoder together
+// (they would make Alt+key: Esc then x would quit).  Sleeps in poll() while
+// nothing comes, so a waiting alarm is not woken.  The decoder is this
+// thread's alone.
+void ReadKeys() {
+  InputSource input(InFd);
+  for (;;) {
+    bool full = false;
+    {
+      std::lock_guard lock(model::ConsoleMutex());
+      full = QueueFullLocked();
+    }
+    if (full) {
+      // The rest stays in the terminal's own buffer until keys are read.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    if (input.Wait(-1) == InputSource::Status::Gone) EndTerminalGone();
+    PumpKeys(input);
+  }
+}
+
+}  // namespace
+
+void StartKeyReader() {
+  std::thread(ReadKeys).detach();
+}
+
+vt::TerminalReplies AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs) {
+  RepliesArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                          [] { return SeenReplies.DeviceAttributes; });
+  return SeenReplies;
+}
+
+DWORD WaitForInput(DWORD milliseconds) {
+  std::unique_lock lock(model::ConsoleMutex());
+  const auto ready = [] { return !model::ConsoleLocked().Input.empty(); };
+  if (milliseconds == INFINITE) {
+    InputArrived.wait(lock, ready);
+    return WAIT_OBJECT_0;
+  }
+  return InputArrived.wait_for(lock, std::chrono::milliseconds(milliseconds), ready) ? WAIT_OBJECT_0
+                                                                                     : WAIT_TIMEOUT;
+}
+
+}  // namespace session

@@ -1,0 +1,108 @@
+// The stand-in's test end: the tests link it instead of the terminal end, and
+// the Win32 functions the program calls are then the very ones it ships
+// with, on a console a test sets up and looks at.  It gives them scripted
+// input records, a virtual clock that Sleep, Beep and the waits advance, a
+// chosen platform family and keyboard code page, and keeps a log of the calls
+// a test may want to see.  ExitProcess throws ProcessExit, and a wait that
+// could never end throws InputExhausted, so a test can run the program's
+// endless loops and look at what they left on the screen.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "standin/model/console_model.h"
+#include "win32/win32.h"
+
+namespace testend {
+
+struct Options {
+  int Width = 80;
+  int Height = 25;
+  model::Cell Fill{' ', 7};
+  COORD Cursor{0, 0};
+  CONSOLE_CURSOR_INFO CursorInfo{25, TRUE};
+  DWORD Platform = VER_PLATFORM_WIN32_NT;
+  // The keyboard code page GetKBCodePage reports; 0: user32 has no such function.
+  UINT KeyboardCodePage = 866;
+  // CreateThread really starts threads; off, it fails, and the console
+  // services then move the cursor at once (deterministic call logs).
+  bool Threads = false;
+  // ScrollConsoleScreenBufferA fails for a destination above the buffer, as
+  // Wine's console does.
+  bool RefuseDestinationAboveBuffer = false;
+  // Standard input is not a console (a file or a pipe): the console input
+  // functions fail on it.
+  bool InputIsNotAConsole = false;
+  // Local time at virtual millisecond 0.
+  int Hour = 12;
+  int Minute = 0;
+  int Second = 0;
+};
+
+// Thrown by ExitProcess.
+struct ProcessExit {
+  UINT Code;
+};
+// Thrown when the program waits for input that no script will ever bring, or
+// when the virtual clock passes the limit set with StopAt.
+struct InputExhausted {};
+
+// A fresh console and clock for a case.  The console services keep state of
+// their own (ResetConsoleServices).
+void Reset(const Options& options = {});
+// The console; the test's thread may look at it while no other thread runs.
+model::Console& Console();
+model::ScreenBuffer& Screen();
+
+// --- Input -----------------------------------------------------------------
+void PushRecord(const INPUT_RECORD& record);
+// Press and release of one key.
+void PushKey(WORD virtualKey, WORD scanCode, uint8_t ch, DWORD controlState = 0);
+// Each byte as the key that types it on a PC keyboard (digits, letters,
+// Enter for 13, Esc for 27, Backspace for 8, bytes 128..255 as characters of
+// the OEM code page on a letter key).
+void TypeBytes(std::string_view bytes);
+void PushAltX();
+// Records that arrive when the virtual clock reaches atMs.
+void PushAt(uint64_t atMs, std::function<void()> push);
+
+// --- Clock -----------------------------------------------------------------
+uint64_t NowMs();
+void AdvanceMs(uint64_t ms);
+// Moves the local time (not the elapsed time) by deltaMs, as a clock step does.
+void StepClock(int64_t deltaMs);
+// Sleep and the waits throw InputExhausted once the virtual clock reaches ms.
+void StopAt(uint64_t ms);
+
+// --- What the program did ----------------------------------------------------
+const std::vector<std::string>& Calls();
+void ClearCalls();
+// Calls whose log line starts with prefix.
+std::vector<std::string> CallsStarting(std::string_view prefix);
+struct Tone {
+  DWORD Frequency;
+  DWORD Duration;
+  uint64_t AtMs;
+};
+const std::vector<Tone>& Beeps();
+int MessageBeeps();
+const std::vector<DWORD>& PriorityClasses();
+const std::vector<std::string>& Titles();
+// Port writes of the speaker helper, as "out 43 B6" / "in 61".
+const std::vector<std::string>& PortLog();
+// Value port 0x61 reads back.
+void SetPort61(uint8_t value);
+// Delivers a console control event to the registered handlers, as the
+// console would; whether one of them took it.
+bool RaiseCtrlEvent(DWORD event);
+
+// Screen helpers: row text (1-based row, trailing blanks cut) and the
+// attribute at a 1-based column and row.
+std::string Row(int row);
+uint8_t AttrAt(int column, int row);
+
+}  // namespace testend
