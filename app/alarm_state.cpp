@@ -6,6 +6,7 @@
 #include "app/waiting_cycle.h"
 #include "console/console_output.h"
 #include "console/keyboard.h"
+#include "console/process.h"
 #include "console/text.h"
 
 TAlarmState AlarmState = {};

@@ -6,6 +6,7 @@
 #include "app/alarm_state.h"
 #include "app/command_line.h"
 #include "console/console_output.h"
+#include "console/process.h"
 
 int main(int argc, char** argv) {
   // Answered before the console is touched: the terminal stays as it is.

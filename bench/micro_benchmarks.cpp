@@ -25,6 +25,7 @@
 #include "app/status_screen.h"
 #include "console/clock.h"
 #include "console/console_output.h"
+#include "console/process.h"
 #include "standin/terminal/vt/key_decoder.h"
 
 namespace {

@@ -32,6 +32,7 @@
 #include "app/alarm_state.h"
 #include "app/status_screen.h"
 #include "console/console_output.h"
+#include "console/process.h"
 #include "standin/model/console_model.h"
 #include "standin/terminal/session/session.h"
 

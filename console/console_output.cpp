@@ -3,114 +3,22 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
-#include <streambuf>
-#include <vector>
 
+#include "console/cursor.h"
 #include "console/keyboard.h"
+#include "console/process.h"
 
 uint8_t TextAttr = 7;
 int16_t ScreenWidth = 0;
 int16_t ScreenHeight = 0;
 HANDLE OutputHandle = nullptr;
 HANDLE InputHandle = nullptr;
-std::atomic<int32_t> CursorUpdaterState{CursorUpdaterAbsent};
-HANDLE CursorEvent = nullptr;
 uint16_t SavedCursorShape = 0;
 
 namespace {
 
-// Both coordinates in one word, so the updater never sees a new column with
-// an old row.
-std::atomic<uint64_t> PackedCursor{0xFFFFFFFFFFFFFFFFull};
-
-uint64_t Pack(int32_t x, int32_t y) {
-  // A 64-bit shift by 32: the analyzer takes the operand for 32 bits.
-  // NOLINTNEXTLINE(clang-analyzer-core.UndefinedBinaryOperatorResult)
-  return (static_cast<uint64_t>(static_cast<uint32_t>(y)) << 32) | static_cast<uint32_t>(x);
-}
-
-HANDLE CursorThread = nullptr;
-// Where the console's cursor stood when the layer first read it, before it
-// was brought into the area: the starting colours are read there.
-COORD ConsoleCursorAtStart{0, 0};
-bool ExitStepRegistered = false;
 bool ScrollPlatformKnown = false;
 uint32_t ScrollPlatform = 0;
-std::vector<ExitHandler> ExitHandlers;
-
-void StoreCursor(int32_t x, int32_t y) {
-  PackedCursor.store(Pack(x, y));
-}
-
-void ConsoleExitStep();
-
-DWORD WINAPI CursorUpdater(LPVOID /*unused*/) {
-  CursorPosition applied{-1, -1};
-  do {
-    WaitForSingleObject(CursorEvent, 300);
-    const CursorPosition now = GetCursorPosition();
-    if (now.X != applied.X || now.Y != applied.Y) {
-      SetConsoleCursorPosition(OutputHandle,
-                               COORD{static_cast<SHORT>(now.X), static_cast<SHORT>(now.Y)});
-      applied = now;
-    }
-  } while (CursorUpdaterState.load() != CursorUpdaterStopping);
-  CursorUpdaterState.store(CursorUpdaterAbsent);
-  return 0;
-}
-
-// The first time the layer needs its cursor: read it from the console and
-// start the thread that moves the console's cursor after the fact.
-void ReadCursorFromConsole() {
-  if (CursorUpdaterState.load() != CursorUpdaterAbsent) return;
-  CONSOLE_SCREEN_BUFFER_INFO info{};
-  int32_t x = 0;
-  int32_t y = 0;
-  if (GetConsoleScreenBufferInfo(OutputHandle, &info) != FALSE) {
-    x = info.dwCursorPosition.X;
-    y = info.dwCursorPosition.Y;
-  }
-  ConsoleCursorAtStart = COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)};
-  // The cursor must lie in the area the layer works on: on a buffer taller
-  // than 234 rows (or wider than 256 columns) the console's cursor may stand
-  // beyond it, and text written there would land outside the area, and the
-  // first wrap would scroll the area under it.
-  if (ScreenWidth > 0) x = std::clamp<int32_t>(x, 0, ScreenWidth - 1);
-  if (ScreenHeight > 0) y = std::clamp<int32_t>(y, 0, ScreenHeight - 1);
-  StoreCursor(x, y);
-  CursorEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  DWORD threadId = 0;
-  CursorThread = CreateThread(nullptr, 16384, CursorUpdater, nullptr, 0, &threadId);
-  if (CursorThread != nullptr) CursorUpdaterState.store(static_cast<int32_t>(threadId));
-  SetEvent(CursorEvent);
-  if (!ExitStepRegistered) {
-    ExitStepRegistered = true;
-    AddExitHandler(ConsoleExitStep);
-  }
-}
-
-void EnsureCursor() {
-  const CursorPosition now = GetCursorPosition();
-  if (now.X == -1 && now.Y == -1) ReadCursorFromConsole();
-}
-
-void SetCursor(int32_t x, int32_t y) {
-  StoreCursor(x, y);
-  if (CursorUpdaterState.load() == CursorUpdaterAbsent) {
-    SetConsoleCursorPosition(OutputHandle, COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)});
-  } else {
-    SetEvent(CursorEvent);
-  }
-}
-
-void ConsoleExitStep() {
-  CursorUpdaterState.store(CursorUpdaterStopping);
-  SetEvent(CursorEvent);
-  const CursorPosition now = GetCursorPosition();
-  SetConsoleCursorPosition(OutputHandle,
-                           COORD{static_cast<SHORT>(now.X), static_cast<SHORT>(now.Y)});
-}
 
 // The console cursor's shape as a scan-line pair of an 8-line cell.
 struct ShapePair {
@@ -137,62 +45,7 @@ void SetShape(int start, int end) {
   SetConsoleCursorInfo(OutputHandle, &info);
 }
 
-// std::cout bound to the console writer, with the 128-byte buffer the
-// writer is allowed to collect before handing text over.
-class ConsoleStreamBuffer : public std::streambuf {
- public:
-  ConsoleStreamBuffer() { setp(buffer_, buffer_ + sizeof buffer_); }
-
- protected:
-  int overflow(int ch) override {
-    Hand();
-    if (ch != traits_type::eof()) {
-      *pptr() = static_cast<char>(ch);
-      pbump(1);
-    }
-    return ch == traits_type::eof() ? 0 : ch;
-  }
-  int sync() override {
-    Hand();
-    return 0;
-  }
-
- private:
-  void Hand() {
-    const auto n = static_cast<size_t>(pptr() - pbase());
-    if (n > 0) ConsoleWrite(reinterpret_cast<const uint8_t*>(pbase()), n);
-    setp(buffer_, buffer_ + sizeof buffer_);
-  }
-  char buffer_[128] = {};
-};
-
-ConsoleStreamBuffer ConsoleStream;
-std::streambuf* OriginalCoutBuffer = nullptr;
-
-void StandardOutputExitStep() {
-  // Write out what is still buffered, then give the streams their own
-  // buffers back.  The file descriptors stay open: the terminal stand-in
-  // still restores the user's terminal through them when the process ends.
-  std::cout.flush();
-  if (OriginalCoutBuffer != nullptr) {
-    std::cout.rdbuf(OriginalCoutBuffer);
-    OriginalCoutBuffer = nullptr;
-  }
-  std::cout.flush();
-  std::fflush(stdout);
-}
-
 }  // namespace
-
-CursorPosition GetCursorPosition() {
-  const uint64_t packed = PackedCursor.load();
-  return CursorPosition{static_cast<int32_t>(static_cast<uint32_t>(packed)),
-                        static_cast<int32_t>(static_cast<uint32_t>(packed >> 32))};
-}
-
-void InitStandardOutput() {
-  AddExitHandler(StandardOutputExitStep);
-}
 
 void InitConsole() {
   InputHandle = GetStdHandle(STD_INPUT_HANDLE);
@@ -221,13 +74,13 @@ void InitConsole() {
   // 234 rows the layer works on (Windows 10 keeps 9001).
   WORD attribute = 0;
   DWORD read = 0;
-  if (ReadConsoleOutputAttribute(OutputHandle, &attribute, 1, ConsoleCursorAtStart, &read) !=
+  if (ReadConsoleOutputAttribute(OutputHandle, &attribute, 1, ConsoleCursorAtStart(), &read) !=
           FALSE &&
       read == 1) {
     TextAttr = static_cast<uint8_t>(attribute & 0xFF);
   }
 
-  if (OriginalCoutBuffer == nullptr) OriginalCoutBuffer = std::cout.rdbuf(&ConsoleStream);
+  BindStandardOutput();
 
   SetConsoleCtrlHandler(ConsoleCtrlHandler, TRUE);
 }
@@ -398,50 +251,13 @@ void RestoreCursor() {
   if (!shape.Visible) SetShape(SavedCursorShape / 256, SavedCursorShape % 256);
 }
 
-uint32_t GetPlatform() {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-  GetVersionExA(&info);
-  return info.dwPlatformId;
-}
-
-void AddExitHandler(ExitHandler handler) {
-  ExitHandlers.push_back(handler);
-}
-
-void EndProcess(uint32_t code) {
-  while (!ExitHandlers.empty()) {
-    const ExitHandler handler = ExitHandlers.back();
-    ExitHandlers.pop_back();
-    handler();
-  }
-  ExitProcess(code);
-}
-
-void ResetConsoleServices() {
-  if (CursorUpdaterState.load() != CursorUpdaterAbsent) {
-    CursorUpdaterState.store(CursorUpdaterStopping);
-    SetEvent(CursorEvent);
-    if (CursorThread != nullptr) WaitForSingleObject(CursorThread, 2000);
-  }
-  CursorUpdaterState.store(CursorUpdaterAbsent);
-  CursorThread = nullptr;
-  CursorEvent = nullptr;
-  PackedCursor.store(Pack(-1, -1));
-  ConsoleCursorAtStart = COORD{0, 0};
+void ResetConsoleOutput() {
   TextAttr = 7;
   ScreenWidth = 0;
   ScreenHeight = 0;
   OutputHandle = nullptr;
   InputHandle = nullptr;
   SavedCursorShape = 0;
-  ExitStepRegistered = false;
   ScrollPlatformKnown = false;
   ScrollPlatform = 0;
-  ExitHandlers.clear();
-  if (OriginalCoutBuffer != nullptr) {
-    std::cout.rdbuf(OriginalCoutBuffer);
-    OriginalCoutBuffer = nullptr;
-  }
-  ResetKeyboard();
 }

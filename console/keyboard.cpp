@@ -1,4 +1,5 @@
 #include "console/keyboard.h"
+#include "console/process.h"
 
 #include "console/console_output.h"
 

@@ -32,6 +32,8 @@
 #include "app/alarm_state.h"
 #include "console/console_output.h"
 #include "console/keyboard.h"
+#include "console/process.h"
+#include "console/reset.h"
 #include "fuzz/call_regions.h"
 #include "fuzz/fuzz_support.h"
 #include "standin/model/console_model.h"

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "console/console_output.h"
+#include "console/cursor.h"
+#include "console/reset.h"
 #include "fuzz/call_regions.h"
 #include "fuzz/fuzz_support.h"
 #include "standin/terminal/vt/cp866.h"

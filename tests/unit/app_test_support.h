@@ -16,6 +16,8 @@
 #include "app/alarm_state.h"
 #include "app/command_line.h"
 #include "console/console_output.h"
+#include "console/process.h"
+#include "console/reset.h"
 #include "standin/testend/test_end.h"
 
 enum class Outcome { Returned, Waiting, Exited };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "console/cursor.h"
 #include "tests/unit/console_test_support.h"
 
 namespace {

@@ -15,6 +15,8 @@
 
 #include "console/console_output.h"
 #include "console/keyboard.h"
+#include "console/process.h"
+#include "console/reset.h"
 #include "standin/testend/test_end.h"
 
 class ConsoleServicesTest : public ::testing::Test {
