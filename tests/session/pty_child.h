@@ -1,8 +1,8 @@
 // Runs a piece of the program in a child process on a pseudo-terminal of its
 // own, as a user's shell would start it, and lets a test type into it, read
 // what it sends the terminal and see how it ended.  Every wait has a
-// deadline only so that a broken build fails instead of hanging; no test
-// asserts how long anything took.
+// deadline so that a broken build fails instead of hanging; the tests that
+// bound how long the user waits (the ways out) say so themselves.
 #pragma once
 
 #include <sys/types.h>

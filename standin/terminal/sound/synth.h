@@ -12,8 +12,8 @@ namespace sound {
 
 using Clock = std::chrono::steady_clock;
 
-// One tone placed on the stream: frames [start, End()) carry a sine at
-// `frequency` hertz; frames outside every span are silence (exact zeros).
+// One tone placed on the stream: frames [Start, End()) carry a sine at
+// Frequency hertz; frames outside every span are silence (exact zeros).
 struct ToneSpan {
   int64_t Start = 0;
   int64_t Frames = 0;
@@ -33,7 +33,7 @@ inline constexpr uint32_t FadeMillis = 3;
 // second, rounded down.
 int64_t FramesOf(uint64_t millis, uint32_t rate);
 
-// Sample `k` (0 <= k < span.frames) of a span.  The phase is computed from k
+// Sample `k` (0 <= k < span.Frames) of a span.  The phase is computed from k
 // itself rather than accumulated, so a tone of hours keeps its pitch, and a
 // frequency the rate cannot carry (Nyquist and above) gives silence instead
 // of an aliased pitch.
