@@ -388,8 +388,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const uint8_t flags = in.Byte();
   options.Platform = (flags & 1) != 0 ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
-  static const UINT kCodePages[] = {866, 437, 0, 1251};
-  options.KeyboardCodePage = kCodePages[(flags >> 1) & 3];
+  static const int CodePages[] = {866, 437, -1, 1251};
+  options.KeyboardCodePage = CodePages[(flags >> 1) & 3];
   options.RefuseDestinationAboveBuffer = (flags & 8) != 0;
   options.Hour = static_cast<int>(in.Below(24));
   options.Minute = static_cast<int>(in.Below(60));

@@ -85,6 +85,8 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
 
 void WINAPI ExitProcess(UINT uExitCode) {
   standin::end::Note(Call("ExitProcess", {static_cast<int>(uExitCode)}));
+  // The last pass ends here: the wakes it caused are given.
+  model::EndPass();
   standin::end::Exit(uExitCode);
 }
 
@@ -137,7 +139,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
   if (hModule != &User32Module || lpProcName == nullptr) return nullptr;
   if (std::strcmp(lpProcName, "GetKBCodePage") != 0) return nullptr;
-  if (standin::end::SystemInfo().KeyboardCodePage == 0) return nullptr;
+  if (!standin::end::SystemInfo().HasGetKBCodePage) return nullptr;
   // Through void (*)(), the generic function pointer, as GetProcAddress's
   // callers cast back to the real type.
   return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&KeyboardCodePage));

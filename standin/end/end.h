@@ -28,7 +28,8 @@ struct System {
   DWORD Major = 10;
   DWORD Minor = 0;
   DWORD Build = 0;
-  UINT KeyboardCodePage = 866;  // 0: user32 has no GetKBCodePage
+  UINT KeyboardCodePage = 866;
+  bool HasGetKBCodePage = true;  // false: user32 lacks the function
 };
 System SystemInfo();
 

@@ -14,17 +14,17 @@ namespace testend {
 namespace {
 
 struct State {
-  Options options;
-  std::vector<std::string> calls;
-  uint64_t nowMs = 0;
-  int64_t clockOffsetMs = 0;
-  uint64_t stopAtMs = UINT64_MAX;
-  std::multimap<uint64_t, std::function<void()>> scheduled;
-  std::vector<Tone> beeps;
-  int messageBeeps = 0;
-  std::vector<DWORD> priorities;
-  std::vector<std::string> titles;
-  std::vector<std::string> portLog;
+  Options Setup;
+  std::vector<std::string> Calls;
+  uint64_t NowMs = 0;
+  int64_t ClockOffsetMs = 0;
+  uint64_t StopAtMs = UINT64_MAX;
+  std::multimap<uint64_t, std::function<void()>> Scheduled;
+  std::vector<Tone> Beeps;
+  int MessageBeeps = 0;
+  std::vector<DWORD> Priorities;
+  std::vector<std::string> Titles;
+  std::vector<std::string> PortLog;
 };
 
 // The cursor thread, when a test lets one run, reaches the log too; a
@@ -45,9 +45,9 @@ std::string Format(const char* format, auto... args) {
 // Delivers the scripted input that is due by now.
 void DeliverDue() {
   State& s = S();
-  while (!s.scheduled.empty() && s.scheduled.begin()->first <= s.nowMs) {
-    auto push = std::move(s.scheduled.begin()->second);
-    s.scheduled.erase(s.scheduled.begin());
+  while (!s.Scheduled.empty() && s.Scheduled.begin()->first <= s.NowMs) {
+    auto push = std::move(s.Scheduled.begin()->second);
+    s.Scheduled.erase(s.Scheduled.begin());
     push();
   }
 }
@@ -56,17 +56,17 @@ void DeliverDue() {
 // InputExhausted at the stop time.
 void Advance(uint64_t ms) {
   State& s = S();
-  const uint64_t target = s.nowMs + ms;
-  while (!s.scheduled.empty() && s.scheduled.begin()->first <= target &&
-         s.scheduled.begin()->first < s.stopAtMs) {
-    s.nowMs = std::max(s.nowMs, s.scheduled.begin()->first);
+  const uint64_t target = s.NowMs + ms;
+  while (!s.Scheduled.empty() && s.Scheduled.begin()->first <= target &&
+         s.Scheduled.begin()->first < s.StopAtMs) {
+    s.NowMs = std::max(s.NowMs, s.Scheduled.begin()->first);
     DeliverDue();
   }
-  if (target >= s.stopAtMs) {
-    s.nowMs = s.stopAtMs;
+  if (target >= s.StopAtMs) {
+    s.NowMs = s.StopAtMs;
     throw InputExhausted{};
   }
-  s.nowMs = target;
+  s.NowMs = target;
   DeliverDue();
 }
 
@@ -83,11 +83,11 @@ struct KeyOfByte {
 
 // The US PC keyboard: which key and shift state types an ASCII byte.
 KeyOfByte KeyForAscii(uint8_t byte) {
-  static const char* const kRows[] = {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'`",
+  static const char* const KRows[] = {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'`",
                                       "\\zxcvbnm,./"};
-  static const char* const kShiftedRows[] = {"!@#$%^&*()_+", "QWERTYUIOP{}", "ASDFGHJKL:\"~",
+  static const char* const KShiftedRows[] = {"!@#$%^&*()_+", "QWERTYUIOP{}", "ASDFGHJKL:\"~",
                                              "|ZXCVBNM<>?"};
-  static const int kFirstScan[] = {2, 16, 30, 43};
+  static const int KFirstScan[] = {2, 16, 30, 43};
   switch (byte) {
     case 8:
       return {VK_BACK, 14, 0};
@@ -104,12 +104,12 @@ KeyOfByte KeyForAscii(uint8_t byte) {
   }
   for (int row = 0; row < 4; ++row) {
     for (int shifted = 0; shifted < 2; ++shifted) {
-      const char* keys = shifted != 0 ? kShiftedRows[row] : kRows[row];
+      const char* keys = shifted != 0 ? KShiftedRows[row] : KRows[row];
       for (int i = 0; keys[i] != 0; ++i) {
         if (static_cast<uint8_t>(keys[i]) != byte) continue;
-        const int scan = kFirstScan[row] + i;
+        const int scan = KFirstScan[row] + i;
         WORD vk = 0;
-        const auto base = static_cast<unsigned char>(kRows[row][i]);
+        const auto base = static_cast<unsigned char>(KRows[row][i]);
         if (base >= 'a' && base <= 'z') vk = static_cast<WORD>(base - 'a' + 'A');
         if (base >= '0' && base <= '9') vk = static_cast<WORD>(base);
         return {vk, static_cast<WORD>(scan), shifted != 0 ? static_cast<DWORD>(SHIFT_PRESSED) : 0};
@@ -132,7 +132,7 @@ KeyOfByte KeyForCyrillic(uint8_t byte) {
     uint8_t Small;
     WORD Scan;
   };
-  static const Key kKeys[] = {
+  static const Key KKeys[] = {
       {0xA9, 16}, {0xE6, 17}, {0xE3, 18}, {0xAA, 19}, {0xA5, 20}, {0xAD, 21}, {0xA3, 22},
       {0xE8, 23}, {0xE9, 24}, {0xA7, 25}, {0xE5, 26}, {0xEA, 27}, {0xE4, 30}, {0xEB, 31},
       {0xA2, 32}, {0xA0, 33}, {0xAF, 34}, {0xE0, 35}, {0xAE, 36}, {0xAB, 37}, {0xA4, 38},
@@ -150,7 +150,7 @@ KeyOfByte KeyForCyrillic(uint8_t byte) {
     small = 0xF1;
     state = SHIFT_PRESSED;
   }
-  for (const Key& key : kKeys)
+  for (const Key& key : KKeys)
     if (key.Small == small) return {0, key.Scan, state};
   return {0, 0, 0};
 }
@@ -163,7 +163,7 @@ void Reset(const Options& options) {
   model::ClearCtrlHandlers();
   State& s = S();
   s = State{};
-  s.options = options;
+  s.Setup = options;
   auto console = std::make_unique<model::Console>(options.Width, options.Height, options.Fill);
   console->Cursor = options.Cursor;
   console->CursorInfo = options.CursorInfo;
@@ -211,11 +211,11 @@ void PushAltX() {
 
 void PushAt(uint64_t atMs, std::function<void()> push) {
   std::lock_guard lock(StateMutex);
-  S().scheduled.emplace(atMs, std::move(push));
+  S().Scheduled.emplace(atMs, std::move(push));
 }
 
 uint64_t NowMs() {
-  return S().nowMs;
+  return S().NowMs;
 }
 
 void AdvanceMs(uint64_t ms) {
@@ -224,50 +224,50 @@ void AdvanceMs(uint64_t ms) {
 }
 
 void StepClock(int64_t deltaMs) {
-  S().clockOffsetMs += deltaMs;
+  S().ClockOffsetMs += deltaMs;
 }
 void StopAt(uint64_t ms) {
-  S().stopAtMs = ms;
+  S().StopAtMs = ms;
 }
 
 const std::vector<std::string>& Calls() {
-  return S().calls;
+  return S().Calls;
 }
 void ClearCalls() {
   std::lock_guard lock(StateMutex);
-  S().calls.clear();
+  S().Calls.clear();
 }
 
 std::vector<std::string> CallsStarting(std::string_view prefix) {
   std::lock_guard lock(StateMutex);
   std::vector<std::string> found;
-  for (const std::string& call : S().calls)
+  for (const std::string& call : S().Calls)
     if (call.starts_with(prefix)) found.push_back(call);
   return found;
 }
 
 const std::vector<Tone>& Beeps() {
-  return S().beeps;
+  return S().Beeps;
 }
 int MessageBeeps() {
-  return S().messageBeeps;
+  return S().MessageBeeps;
 }
 const std::vector<DWORD>& PriorityClasses() {
-  return S().priorities;
+  return S().Priorities;
 }
 const std::vector<std::string>& Titles() {
-  return S().titles;
+  return S().Titles;
 }
 const std::vector<std::string>& PortLog() {
-  return S().portLog;
+  return S().PortLog;
 }
 void SetPort61(uint8_t value) {
   std::lock_guard lock(StateMutex);
-  const size_t logged = S().portLog.size();
-  const size_t called = S().calls.size();
+  const size_t logged = S().PortLog.size();
+  const size_t called = S().Calls.size();
   PortWriteByte(0x61, value);
-  S().portLog.resize(logged);
-  S().calls.resize(called);
+  S().PortLog.resize(logged);
+  S().Calls.resize(called);
 }
 bool RaiseCtrlEvent(DWORD event) {
   return model::DispatchCtrlEvent(event);
@@ -294,9 +294,14 @@ bool Open() {
 }
 
 System SystemInfo() {
-  const testend::Options& options = S().options;
+  const testend::Options& options = S().Setup;
   const bool nt = options.Platform == VER_PLATFORM_WIN32_NT;
-  return System{options.Platform, nt ? 5u : 4u, nt ? 1u : 10u, 2600, options.KeyboardCodePage};
+  return System{options.Platform,
+                nt ? 5u : 4u,
+                nt ? 1u : 10u,
+                2600,
+                static_cast<UINT>(std::max(options.KeyboardCodePage, 0)),
+                options.KeyboardCodePage >= 0};
 }
 
 void ChangedLocked() {}
@@ -314,10 +319,10 @@ DWORD WaitForInput(DWORD milliseconds) {
   testend::State& s = S();
   testend::DeliverDue();
   if (!testend::InputEmpty()) return WAIT_OBJECT_0;
-  if (!s.scheduled.empty()) {
-    const uint64_t next = s.scheduled.begin()->first;
-    if (milliseconds == INFINITE || next <= s.nowMs + milliseconds) {
-      testend::Advance(next - s.nowMs);
+  if (!s.Scheduled.empty()) {
+    const uint64_t next = s.Scheduled.begin()->first;
+    if (milliseconds == INFINITE || next <= s.NowMs + milliseconds) {
+      testend::Advance(next - s.NowMs);
       return testend::InputEmpty() ? WAIT_TIMEOUT : WAIT_OBJECT_0;
     }
   }
@@ -336,9 +341,8 @@ void LocalTime(SYSTEMTIME* time) {
   std::lock_guard lock(StateMutex);
   const testend::State& s = S();
   constexpr int64_t DayMs = 86400000;
-  const int64_t start =
-      ((s.options.Hour * 60LL + s.options.Minute) * 60LL + s.options.Second) * 1000LL;
-  int64_t now = start + static_cast<int64_t>(s.nowMs) + s.clockOffsetMs;
+  const int64_t start = ((s.Setup.Hour * 60LL + s.Setup.Minute) * 60LL + s.Setup.Second) * 1000LL;
+  int64_t now = start + static_cast<int64_t>(s.NowMs) + s.ClockOffsetMs;
   // Days from 1 January 2026, so that a test can see the date roll over.
   const int64_t day = now >= 0 ? now / DayMs : (now - DayMs + 1) / DayMs;
   now -= day * DayMs;
@@ -355,23 +359,23 @@ void LocalTime(SYSTEMTIME* time) {
 
 void Tone(DWORD frequency, DWORD milliseconds) {
   std::lock_guard lock(StateMutex);
-  S().beeps.push_back(testend::Tone{frequency, milliseconds, S().nowMs});
+  S().Beeps.push_back(testend::Tone{frequency, milliseconds, S().NowMs});
   testend::Advance(milliseconds);
 }
 
 void Bell() {
   std::lock_guard lock(StateMutex);
-  ++S().messageBeeps;
+  ++S().MessageBeeps;
 }
 
 bool SetPriority(DWORD priorityClass) {
   std::lock_guard lock(StateMutex);
-  S().priorities.push_back(priorityClass);
+  S().Priorities.push_back(priorityClass);
   return true;
 }
 
 bool ThreadsAllowed() {
-  return S().options.Threads;
+  return S().Setup.Threads;
 }
 
 void Exit(UINT code) {
@@ -384,13 +388,13 @@ void Note(const Call& call) {
   const std::string_view name = call.Name;
   const int* v = call.Values;
   if (name == "in" || name == "out") {
-    s.portLog.push_back(name == "in" ? testend::Format("in %X", v[0])
+    s.PortLog.push_back(name == "in" ? testend::Format("in %X", v[0])
                                      : testend::Format("out %X %02X", v[0], v[1]));
     return;
   }
   std::string line(name);
   if (name == "SetConsoleTitleA") {
-    s.titles.emplace_back(call.Text);
+    s.Titles.emplace_back(call.Text);
     line += " " + std::string(call.Text);
   } else if (name == "ScrollConsoleScreenBufferA") {
     line += testend::Format(" %d,%d,%d,%d to %d,%d", v[0], v[1], v[2], v[3], v[4], v[5]);
@@ -402,7 +406,7 @@ void Note(const Call& call) {
     line += " ";
     for (int i = 0; i < call.Count; ++i) line += (i > 0 ? "," : "") + std::to_string(v[i]);
   }
-  s.calls.push_back(std::move(line));
+  s.Calls.push_back(std::move(line));
 }
 
 }  // namespace standin::end

@@ -26,8 +26,9 @@ struct Options {
   COORD Cursor{0, 0};
   CONSOLE_CURSOR_INFO CursorInfo{25, TRUE};
   DWORD Platform = VER_PLATFORM_WIN32_NT;
-  // The keyboard code page GetKBCodePage reports; 0: user32 has no such function.
-  UINT KeyboardCodePage = 866;
+  // The keyboard code page GetKBCodePage reports; -1: user32 has no such
+  // function.
+  int KeyboardCodePage = 866;
   // CreateThread really starts threads; off, it fails, and the console
   // services then move the cursor at once (deterministic call logs).
   bool Threads = false;

@@ -22,9 +22,9 @@ TEST(FormatFixedTest, EveryWholeMillisecondCountRoundsHalfUpToTenths) {
 
 TEST(FormatFixedTest, ValuesWidthsAndDecimals) {
   struct {
-    long double value;
-    int width, decimals;
-    const char* text;
+    long double Value;
+    int Width, Decimals;
+    const char* Text;
   } const cases[] = {{-1.25L, 6, 1, "  -1.3"},
                      {0.5L, 2, 1, "0.5"},
                      {0.00001L, 0, 3, "0.000"},
@@ -36,8 +36,8 @@ TEST(FormatFixedTest, ValuesWidthsAndDecimals) {
                      {-INFINITY, 0, 1, "-Inf"},
                      {0.0L, 0, -2, "0"}};
   for (const auto& c : cases) {
-    EXPECT_EQ(FormatFixed(c.value, c.width, c.decimals), c.text)
-        << static_cast<double>(c.value) << " width " << c.width << " decimals " << c.decimals;
+    EXPECT_EQ(FormatFixed(c.Value, c.Width, c.Decimals), c.Text)
+        << static_cast<double>(c.Value) << " width " << c.Width << " decimals " << c.Decimals;
   }
 }
 

@@ -1,5 +1,5 @@
-// The process services of the terminal stand-in: failures reported as
-// failures, and the priority classes' plans.
+// The priority classes of the terminal end (standin/terminal/priority/):
+// the plans, and a real process taking them.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -8,53 +8,14 @@
 #include <algorithm>
 #include <utility>
 
-#include "standin/model/kernel_objects.h"
 #include "standin/terminal/priority/priority.h"
 #include "win32/win32.h"
 
 namespace {
 
-// What Windows refuses is refused here: another process, a short version
-// block, an unknown library or function.
-TEST(Process, FailuresAreReportedAsFailures) {
-  EXPECT_EQ(SetPriorityClass(nullptr, NORMAL_PRIORITY_CLASS), FALSE);
-  EXPECT_EQ(SetPriorityClass(GetCurrentProcess(), 0x100), FALSE);
-  OSVERSIONINFOA info{};
-  EXPECT_EQ(GetVersionExA(&info), FALSE);
-  info.dwOSVersionInfoSize = sizeof info;
-  ASSERT_EQ(GetVersionExA(&info), TRUE);
-  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
-  const std::pair<const char*, bool> libraries[] = {
-      {"user32.dll", true}, {"USER32.DLL", true}, {"user32", true}, {"kernel32.dll", false}};
-  for (const auto& [library, has] : libraries) {
-    const HMODULE module = LoadLibraryA(library);
-    const FARPROC found = module != nullptr ? GetProcAddress(module, "GetKBCodePage") : nullptr;
-    EXPECT_EQ(found != nullptr, has) << library;
-    if (found == nullptr) continue;
-    EXPECT_EQ(GetProcAddress(module, "MessageBoxA"), nullptr);
-    EXPECT_EQ(reinterpret_cast<UINT(WINAPI*)()>(reinterpret_cast<void (*)()>(found))(), 866u);
-  }
-}
-
-// The console functions refuse a missing out argument or the other handle,
-// before they touch the terminal.
-TEST(Console, CallsWithoutTheirArgumentsFail) {
-  const HANDLE in = model::ConsoleInputHandle();
-  const HANDLE out = model::ConsoleOutputHandle();
-  INPUT_RECORD record{};
-  DWORD count = 0;
-  CONSOLE_SCREEN_BUFFER_INFO info{};
-  EXPECT_EQ(ReadConsoleInputA(in, nullptr, 1, &count), FALSE);
-  EXPECT_EQ(ReadConsoleInputA(in, &record, 1, nullptr), FALSE);
-  EXPECT_EQ(ReadConsoleInputA(out, &record, 1, &count), FALSE);
-  EXPECT_EQ(GetNumberOfConsoleInputEvents(in, nullptr), FALSE);
-  EXPECT_EQ(GetConsoleScreenBufferInfo(out, nullptr), FALSE);
-  EXPECT_EQ(GetConsoleScreenBufferInfo(in, &info), FALSE);
-}
-
 // The plans: whatever the class, normal stays reachable (a nice value at or
 // above the lowest permitted, SCHED_IDLE only where leaving it is).
-TEST(Priority, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
+TEST(PriorityTest, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
   using enum priority::SchedPolicy;
   struct Case {
     const char* Name;
@@ -106,7 +67,7 @@ int PriorityClassesAsNobody() {
   return 0;
 }
 
-TEST(Priority, ARealProcessTakesWhatItIsPermittedAndComesBack) {
+TEST(PriorityTest, ARealProcessTakesWhatItIsPermittedAndComesBack) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to set RLIMIT_NICE up and become nobody";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(_exit(PriorityClassesAsNobody()), testing::ExitedWithCode(0), "");

@@ -1,4 +1,4 @@
-// Fixture for tests of the console services on the in-memory console.
+// Fixture for tests of the console services on the stand-in's test end.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -34,14 +34,24 @@ class ConsoleServicesTest : public ::testing::Test {
   }
 };
 
+// A table whose rows are cases of their own, each named by its Name.
+template <typename Row>
+class ConsoleTable : public ConsoleServicesTest, public ::testing::WithParamInterface<Row> {};
+struct RowName {
+  template <typename Row>
+  std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+    return info.param.Name;
+  }
+};
+
 constexpr DWORD LAlt = LEFT_ALT_PRESSED;
 constexpr DWORD Ctrl = LEFT_CTRL_PRESSED;
 
 struct KeyPress {
-  WORD vk;
-  WORD scan;
-  uint8_t ch;
-  DWORD state;
+  WORD Vk;
+  WORD Scan;
+  uint8_t Ch;
+  DWORD State;
 };
 
 // Every byte ReadKey gives for what is queued now.

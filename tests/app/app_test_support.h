@@ -1,6 +1,7 @@
-// Shared set-up for the application's tests: a fresh in-memory console,
-// console services and alarm state per case, a short notation for keys, and
-// a way to run the program's endless loops until they stop.
+// Shared set-up for the application's tests: a fresh console on the test
+// end, console services and alarm state per case, a short notation for keys,
+// a way to run the program's endless loops until they stop, and tables of
+// named rows.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -101,6 +102,16 @@ class AppTest : public ::testing::Test {
   void SetUp() override { StartApp(); }
   // Gives the standard output its own buffer back.
   void TearDown() override { ResetConsoleServices(); }
+};
+
+// A table whose rows are cases of their own, each named by its Name.
+template <typename Row>
+class AppTable : public AppTest, public ::testing::WithParamInterface<Row> {};
+struct RowName {
+  template <typename Row>
+  std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+    return info.param.Name;
+  }
 };
 
 constexpr int64_t Minute = 60 * 1000;

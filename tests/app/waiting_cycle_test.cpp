@@ -1,0 +1,236 @@
+// The waiting and ringing cycle of app/waiting_cycle.cpp: the keys of both
+// states, the times, the alarm minute and the rhythm of the ringing.
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/status_screen.h"
+#include "app/waiting_cycle.h"
+#include "tests/app/app_test_support.h"
+
+namespace {
+
+using WaitingCycleTest = AppTest;
+
+struct WaitingRow {
+  const char* Name;
+  std::string Keys;
+  bool Password;
+  // The sleep time, screen output and password checking as shown ("": no
+  // such row; all "": the program ended).
+  const char* Sleep;
+  const char* Output;
+  const char* Checking;
+};
+using WaitingKeys = AppTable<WaitingRow>;
+
+// The keys, then the times of the next second.
+TEST_P(WaitingKeys, ChangeTheScreenAndTheSwitches) {
+  const WaitingRow& row = GetParam();
+  PrepareWaiting(row.Password);
+  Press(row.Keys);
+  testend::StopAt(1200);  // past the next second, whose times follow the keys
+  UINT code = 99;
+  const Outcome outcome = RunApp(RunWaitingPhase, &code);
+  if (*row.Sleep == 0) {
+    EXPECT_EQ(outcome, Outcome::Exited);
+    EXPECT_EQ(code, 0u);
+    return;
+  }
+  EXPECT_EQ(outcome, row.Keys[0] == '\033' ? Outcome::Returned : Outcome::Waiting);
+  EXPECT_EQ(Shown(5), Label("Sleep time", std::string("{") + row.Sleep + "}"));
+  EXPECT_EQ(Shown(6), Label("Screen output", std::string("{") + row.Output + "}"));
+  EXPECT_EQ(Shown(7), *row.Checking == 0
+                          ? ""
+                          : Label("Password checking", std::string("{") + row.Checking + "}"));
+  EXPECT_EQ(AlarmState.PasswordChecking, std::string(row.Checking) == "enabled");
+  // The times drawn after a changed value are still white.
+  if (std::string(row.Output) == "enabled" && std::string(row.Sleep) != "30.0s") {
+    EXPECT_TRUE(Shown(2).starts_with("Current time.......................[{")) << Shown(2);
+    EXPECT_EQ(Shown(2).find('?'), std::string::npos) << Shown(2);
+  }
+}
+
+// Scan codes equal to command bytes do nothing; keys after ESC still count;
+// Alt+X ends the program.
+INSTANTIATE_TEST_SUITE_P(
+    WaitingCycle, WaitingKeys,
+    ::testing::Values(
+        WaitingRow{"SleepTimeOnCyrillicToo", "T\x85\xA5", true, "30.0s", "enabled", "enabled"},
+        WaitingRow{"SleepTimeCycles", "ttttt", true, "0.5s", "enabled", "enabled"},
+        WaitingRow{"SleepTimeByDigit", "1", true, "0.1s", "enabled", "enabled"},
+        WaitingRow{"ScreenOutput", "sS\x9B\xEB\x9B", true, "0.5s", "disabled", "enabled"},
+        WaitingRow{"PasswordChecking", "pP\x87\xA7\x87", true, "0.5s", "enabled", "disabled"},
+        WaitingRow{"PasswordCheckingWithoutPassword", "pP", false, "0.5s", "enabled", ""},
+        WaitingRow{"OtherKeysAndScanCodes", "069x- \r\b{}|^`", true, "0.5s", "enabled", "enabled"},
+        WaitingRow{"KeysAfterEsc", "\0335", true, "30.0s", "enabled", "enabled"},
+        WaitingRow{"AltX", "~", true, "", "", ""}),
+    RowName());
+
+const char* const PressEsc = "Press ESC to abort";
+const char* const Sorry = "Sorry, fella. Reset will help ya ;) Joking.. Press ESC.";
+
+struct RingingRow {
+  const char* Name;
+  const char* Keys;
+  std::string Password;  // "": none
+  bool Stops;
+  const char* Row3;  // "[...": the prompt with its field
+};
+using RingingKeys = AppTable<RingingRow>;
+
+TEST_P(RingingKeys, StopTheAlarmOnlyAsTheyShould) {
+  const RingingRow& row = GetParam();
+  // 12:00:00: an alarm at 12:00 rings on the first pass.
+  PrepareWaiting(!row.Password.empty(), 12, 0);
+  std::copy_n(Padded(row.Password).begin(), PasswordLength, AlarmState.Password);
+  Press(row.Keys);
+  testend::StopAt(1000);
+  EXPECT_EQ(RunApp(RunWaitingPhase), row.Stops ? Outcome::Returned : Outcome::Waiting);
+  EXPECT_EQ(AlarmState.SleepTime, 50);
+  EXPECT_EQ(AlarmState.PasswordChecking, !row.Password.empty());
+  EXPECT_EQ(Shown(3), (*row.Row3 == '[' ? "I'll shut up only if you enter the password: " : "") +
+                          std::string(row.Row3));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WaitingCycle, RingingKeys,
+    ::testing::Values(
+        RingingRow{"EscWithoutPassword", "\033", "", true, PressEsc},
+        RingingRow{"AltEscIsNoEsc", "`", "", false, PressEsc},
+        RingingRow{"NoAltXNorTypingBeforeEsc", "abc\r~", "abc", false, PressEsc},
+        RingingRow{"EscOpensThePrompt", "\033", "abc", false, "[                ]"},
+        RingingRow{"WrongPassword", "\033abd\r", "abc", false, Sorry},
+        RingingRow{"ShortPassword", "\033ab\r", "abc", false, Sorry},
+        RingingRow{"BackspaceThenRight", "\033abcd\b\r", "abc", true, "[{abc}             ]"},
+        RingingRow{"RightAfterWrong", "\033abd\r\033abc\r", "abc", true, "[{abc}             ]"},
+        RingingRow{"EscAndAltXInThePrompt", "\033\033~abc\r", "abc", true, "[{abc}             ]"},
+        RingingRow{"CommandKeysDoNothing", "tsp12345\033ab", "abc", false,
+                   "[{ab}              ]"}),
+    RowName());
+
+// The alarm is at 07:30.  At 12:00:00 the second read equals the last one
+// (0): nothing is shown.
+TEST_F(WaitingCycleTest, TimesOnTheFirstPass) {
+  for (const auto& [hour, minute, second, current, remaining] :
+       std::vector<std::tuple<int, int, int, const char*, const char*>>{
+           {12, 0, 1, "{12:00:01}", "{19:29:59}"},
+           {7, 29, 59, "{07:29:59}", "{00:00:01}"},
+           {7, 31, 5, "{07:31:05}", "{23:58:55}"},
+           {12, 0, 0, "        ", "        "}}) {
+    SCOPED_TRACE(current);
+    StartApp({.Hour = hour, .Minute = minute, .Second = second});
+    PrepareWaiting(false);
+    testend::StopAt(400);
+    EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+    EXPECT_EQ(Shown(2), Label("Current time", current));
+    EXPECT_EQ(Shown(3), Label("Remaining time", remaining));
+  }
+}
+
+// An hour of ringing: a 100 ms tone every 150 ms to the millisecond, through
+// a clock step back out of the minute, until ESC.
+TEST_F(WaitingCycleTest, RingsInItsMinuteKeepingTheRhythmUntilStopped) {
+  StartApp({.Hour = 7, .Minute = 29, .Second = 59});
+  PrepareWaiting(false);
+  // Passes at 0, 500 and 1000 ms; the last reads 07:30:00 and rings.
+  constexpr uint64_t Rings = 1000;
+  constexpr uint64_t StopAt = Rings + Hour;
+  testend::PushAt(Rings + Hour / 2, [] { testend::StepClock(-Hour); });
+  testend::PushAt(StopAt, [] { Press("\033"); });
+  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Returned);
+  EXPECT_EQ(AlarmState.RemainingSeconds, 86400);
+  EXPECT_EQ(Shown(1), "{Come on, sleepy head! Get up!}");
+  EXPECT_EQ(Shown(2) + Shown(3), "Press ESC to abort");
+  EXPECT_EQ(testend::Titles().back() + char(testend::PriorityClasses().back()),
+            "Rousel - ringing...\x80");
+  const uint64_t tones = (StopAt - Rings - 50) / 150 + 1;
+  ASSERT_EQ(testend::Beeps().size(), tones);
+  size_t off = 0;
+  for (size_t i = 0; i < tones; ++i) {
+    const testend::Tone& beep = testend::Beeps()[i];
+    off += beep.Frequency != 2000 || beep.Duration != 100 || beep.AtMs != Rings + 50 + 150 * i;
+  }
+  EXPECT_EQ(off, 0u) << "tones out of rhythm";
+}
+
+struct ClockRow {
+  const char* Name;
+  int Hour, Minute, Second;  // the clock when the wait starts
+  int AlarmHour, AlarmMinute;
+  int64_t StepAt, StepBy;  // virtual ms
+  int64_t RingsAt;         // virtual ms of the ringing pass; -1: not today
+};
+using ClockSteps = AppTable<ClockRow>;
+
+// It rings in the first pass (every 30 s here) whose reading falls in the
+// alarm minute, or that a step forward of less than half a day carried past
+// the minute's start; never earlier, whatever the clock does.
+TEST_P(ClockSteps, RingInTheFirstPassOfTheMinuteOrOnceAStepForwardPassesIt) {
+  const ClockRow& row = GetParam();
+  StartApp({.Hour = row.Hour, .Minute = row.Minute, .Second = row.Second});
+  PrepareWaiting(false, row.AlarmHour, row.AlarmMinute);
+  Press("5");
+  if (row.StepBy != 0) testend::PushAt(row.StepAt, [&row] { testend::StepClock(row.StepBy); });
+  testend::StopAt(static_cast<uint64_t>(row.RingsAt < 0 ? 2 * Hour : row.RingsAt + 1000));
+  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+  const int64_t rang =
+      testend::Beeps().empty() ? -1 : static_cast<int64_t>(testend::Beeps()[0].AtMs) - 50;
+  EXPECT_EQ(rang, row.RingsAt);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(WaitingCycle, ClockSteps, ::testing::Values(
+    ClockRow{"AnHourAndAHalfAhead",         22,  0,  0, 23, 30, 0, 0,                5400500},
+    ClockRow{"AMinuteAgoIsTomorrow",         7,  1,  0,  7,  0, 0, 0,                86340500},
+    ClockRow{"SummerTimeStepsOverIt",        1, 59,  0,  2, 30, Minute, Hour,        60500},
+    ClockRow{"SteppedBackBeforeIt",          3,  0,  0,  3, 10, 5 * Minute, -Hour,   4200500},
+    ClockRow{"SteppedOverAcrossMidnight",   23, 58, 50,  0,  0, 1000, 5 * Minute,    30500},
+    ClockRow{"ASuspendedNight",             23,  0,  0,  7,  0, 1000, 9 * Hour,      30500},
+    ClockRow{"SteppedForwardFromPastIt",     7,  1,  5,  7,  0, 1000, 3 * Minute,    -1},
+    ClockRow{"SteppedBackOverIt",            7,  5,  0,  7,  0, 1000, -10 * Minute,  300500},
+    ClockRow{"ThirteenHoursForwardIsBack",   6,  0,  0,  7,  0, 1000, 13 * Hour,     43200500}),
+    RowName());
+// clang-format on
+
+TEST_F(WaitingCycleTest, ScreenOutputOffFreezesTheTimesButNotTheAlarm) {
+  StartApp({.Hour = 7, .Minute = 29, .Second = 50});
+  PrepareWaiting(false);
+  Press("s");
+  std::string frozen;
+  testend::PushAt(9900, [&] { frozen = testend::Row(2) + testend::Row(3); });
+  testend::StopAt(10200);
+  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+  EXPECT_EQ(frozen, Label("Current time", "07:29:50") + Label("Remaining time", "00:00:10"));
+  EXPECT_EQ(testend::Row(1), "Come on, sleepy head! Get up!");
+}
+
+// A new wait does not take the previous wait's last reading for its own: an
+// alarm set for the minute just gone waits for tomorrow even when the clock
+// passed that minute since the previous wait ended.
+TEST_F(WaitingCycleTest, EachWaitStartsWithoutAPreviousReading) {
+  StartApp({.Hour = 6, .Minute = 0, .Second = 0});
+  PrepareWaiting(false, 6, 30);
+  testend::StopAt(200);
+  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+  testend::StepClock(Hour);  // 07:00: 06:30 is gone
+  testend::StopAt(1500);
+  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+  EXPECT_TRUE(testend::Beeps().empty());
+}
+
+// A key record that gives no key (Alt+Space) ends the keys of a pass: the
+// key typed after it waits for the next pass, half a second later.
+TEST_F(WaitingCycleTest, AKeyThatGivesNothingEndsThePassesKeys) {
+  PrepareWaiting(false);
+  testend::PushKey(VK_SPACE, 57, ' ', LEFT_ALT_PRESSED);
+  Press("1");
+  testend::StopAt(520);  // the first pass's keys are read at 500 ms
+  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
+  EXPECT_EQ(AlarmState.SleepTime, 500);
+  testend::StopAt(1100);
+  EXPECT_EQ(RunApp(WaitingPass), Outcome::Returned);
+  EXPECT_EQ(AlarmState.SleepTime, 100);
+}
+
+}  // namespace

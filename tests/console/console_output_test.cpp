@@ -1,0 +1,158 @@
+// The console output of console/console_output.cpp on the test end: the
+// writer, the cursor's position and shape, colours, scrolling, and the start
+// on consoles of every size.
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "tests/console/console_test_support.h"
+
+namespace {
+
+using ConsoleOutputTest = ConsoleServicesTest;
+
+struct WriterRow {
+  const char* Name;
+  int Width, Height;
+  COORD Start;  // 0-based cursor before writing
+  std::string Bytes;
+  std::vector<std::string> Rows;  // from the first
+  int EndX, EndY;                 // 1-based cursor after writing
+  size_t Writes, Beeps;           // cell writes; bells
+};
+using WriterRows = ConsoleTable<WriterRow>;
+
+TEST_P(WriterRows, LeaveTheScreenAndTheCursor) {
+  const WriterRow& c = GetParam();
+  Start({.Width = c.Width, .Height = c.Height, .Cursor = c.Start});
+  // Something on the first row so scrolling shows.
+  if (c.Start.Y == c.Height - 1) testend::Screen().At(0, 0).Char = '#';
+  testend::ClearCalls();
+  Put(c.Bytes);
+  for (size_t row = 0; row < c.Rows.size(); ++row)
+    EXPECT_EQ(testend::Row(static_cast<int>(row) + 1), c.Rows[row]) << "row " << row + 1;
+  EXPECT_EQ(WhereX(), c.EndX);
+  EXPECT_EQ(WhereY(), c.EndY);
+  EXPECT_EQ(testend::CallsStarting("WriteConsoleOutputA").size(), c.Writes);
+  EXPECT_EQ(testend::MessageBeeps(), static_cast<int>(c.Beeps));
+}
+
+const std::string Controls("a\0\t\x1b\x62", 5);  // the last byte is 'b'
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(ConsoleOutput, WriterRows, ::testing::Values(
+    WriterRow{"BackspaceLetsTheNextGlyphOverwrite", 80, 25, {0, 0}, "AB\bC", {"AC"}, 3, 1, 2, 0},
+    WriterRow{"BackspaceNeverGoesUpARow", 10, 5, {0, 1}, "\b\bZ", {"", "Z"}, 2, 2, 1, 0},
+    WriterRow{"LineFeedKeepsTheColumn", 80, 25, {0, 0}, "ab\ncd", {"ab", "  cd"}, 5, 2, 2, 0},
+    WriterRow{"TheBellBeepsWithinARun", 80, 25, {0, 0}, "ab\acd", {"abcd"}, 5, 1, 1, 1},
+    WriterRow{"OtherControlBytesAreGlyphs", 80, 25, {0, 0}, Controls, {Controls}, 6, 1, 1, 0},
+    WriterRow{"TheWrapIsImmediate", 4, 3, {2, 0}, "xy", {"  xy", ""}, 1, 2, 1, 0},
+    WriterRow{"TheLastCellScrolls", 4, 3, {3, 2}, "q", {"", "   q", ""}, 1, 3, 1, 0},
+    WriterRow{"ALineFeedOnTheLastRowScrolls", 4, 3, {2, 2}, "\n", {"", "", ""}, 3, 3, 0, 0},
+    WriterRow{"AFullLineAndCrLfLeaveAnEmptyRow", 80, 25, {0, 0},
+              std::string(80, '=') + "\r\nnext", {std::string(80, '='), "", "next"}, 5, 3, 2, 0}),
+    RowName());
+// clang-format on
+
+TEST_F(ConsoleOutputTest, GotoXYMovesTheConsoleCursorAtOnceAndIgnoresPositionsOutside) {
+  Start();
+  GotoXY(3, 4);
+  EXPECT_EQ(testend::Console().Cursor.X * 100 + testend::Console().Cursor.Y, 203);
+  for (const auto& [x, y] : {std::pair{0, 5}, {5, 0}, {81, 1}, {1, 26}}) {
+    GotoXY(static_cast<uint8_t>(x), static_cast<uint8_t>(y));
+    EXPECT_EQ(WhereX() * 100 + WhereY(), 304) << x << "," << y;
+  }
+  GotoXY(80, 25);
+  EXPECT_EQ(WhereX() * 100 + WhereY(), 8025);
+}
+
+TEST_F(ConsoleOutputTest, TextColorKeepsBackgroundAndSetsBlinkOnlyAbove15) {
+  Start({.Fill = model::Cell{' ', 0x1E}});  // yellow on blue under the cursor
+  Put("x");
+  EXPECT_EQ(testend::AttrAt(1, 1), 0x1E);
+  for (const auto& [color, attr] : {std::pair{7, 0x17}, {31, 0x9F}, {0, 0x10}, {16 + 4, 0x94}}) {
+    TextColor(static_cast<uint8_t>(color));
+    EXPECT_EQ(TextAttr, attr) << color;
+  }
+}
+
+// Windows 10 keeps 9001 rows; the layer works on the first 234 and the
+// cursor may stand far below them.
+TEST_F(ConsoleOutputTest, OnATallBufferStartsInTheColoursUnderTheCursorAndClearsOnly234Rows) {
+  ResetConsoleServices();
+  testend::Reset({.Height = 300, .Cursor = COORD{3, 250}});
+  testend::Screen().At(3, 250).Attr = 0x1E;
+  testend::Screen().At(3, 233).Attr = 0x4F;
+  for (int y = 0; y < 300; ++y) testend::Screen().At(5, y).Char = 'o';
+  InitStandardOutput();
+  InitConsole();
+  EXPECT_EQ(TextAttr, 0x1E);
+  EXPECT_EQ(WhereY(), 234);  // the layer's cursor is inside its area
+  ClrScr();
+  EXPECT_EQ(testend::Row(1) + testend::Row(234) + testend::Row(235), "     o");
+  EXPECT_EQ(WhereX() * 100 + WhereY(), 101);
+}
+
+// Some consoles (a detached one, a pseudo console before its first resize)
+// report a size of 0 by 0; the program still needs an area to draw in.
+TEST_F(ConsoleOutputTest, AConsoleThatReportsNoSizeGetsTheUsualArea) {
+  Start({.Width = 0, .Height = 0});
+  EXPECT_EQ(ScreenWidth * 100 + ScreenHeight, 8025);
+}
+
+// Scrolling moves the area up and blanks what it leaves, on either platform
+// family, in one call on the NT family and at most three elsewhere.
+TEST_F(ConsoleOutputTest, ScrollingMovesTheAreaUpInAtMostThreeCalls) {
+  for (const DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
+    for (const int rows : {0, 1, 2, 24, 25}) {
+      SCOPED_TRACE(std::to_string(platform) + ": " + std::to_string(rows));
+      Start({.Platform = platform});
+      for (int y = 1; y <= 25; ++y) {
+        GotoXY(1, static_cast<uint8_t>(y));
+        Put(std::to_string(y));
+      }
+      testend::ClearCalls();
+      ScrollUp(rows);
+      for (int y = 1; y <= 25; ++y)
+        EXPECT_EQ(testend::Row(y), y + rows <= 25 ? std::to_string(y + rows) : "") << y;
+      const size_t calls = testend::CallsStarting("Scroll").size();
+      EXPECT_LE(calls, platform == VER_PLATFORM_WIN32_NT ? 1u : 3u);
+      EXPECT_EQ(calls == 0, rows == 0);
+    }
+  }
+}
+
+// Wine refuses a destination above the buffer: the same scroll, done as a
+// move of the rows below or as blank rows.
+TEST_F(ConsoleOutputTest, ScrollingWhereDestinationsAboveTheBufferAreRefused) {
+  for (const int rows : {1, 25}) {
+    Start({.RefuseDestinationAboveBuffer = true});
+    Put("one\r\ntwo");
+    ScrollUp(rows);
+    EXPECT_EQ(testend::Row(1) + "|" + testend::Row(2) + "|" + testend::Row(25),
+              rows == 1 ? "two||" : "||")
+        << rows;
+  }
+}
+
+// Hidden, then shown again in the shape it had: thin as it was, or tall, and
+// shown even when it was hidden at the start.
+TEST_F(ConsoleOutputTest, TheCursorComesBackInItsShape) {
+  for (const auto& [size, visible, thin] :
+       {std::tuple{25u, TRUE, true}, {50u, TRUE, false}, {80u, FALSE, true}}) {
+    Start({.CursorInfo = {size, visible}});
+    HideCursor();
+    EXPECT_EQ(testend::Console().CursorInfo.bVisible, FALSE);
+    RestoreCursor();
+    EXPECT_EQ(testend::Console().CursorInfo.bVisible, TRUE) << size;
+    EXPECT_EQ(testend::Console().CursorInfo.dwSize <= 25, thin) << size;
+  }
+}
+
+TEST_F(ConsoleOutputTest, WithoutAConsoleForInputTheProgramStopsInsteadOfSpinning) {
+  ResetConsoleServices();
+  testend::Reset({.InputIsNotAConsole = true});
+  EXPECT_THROW(InitConsole(), testend::ProcessExit);
+  EXPECT_TRUE(testend::CallsStarting("WriteConsoleOutputA").empty());
+}
+
+}  // namespace

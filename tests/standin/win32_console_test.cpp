@@ -1,0 +1,73 @@
+// The stand-in's console functions (standin/win32_console.cpp) on its test
+// end: what Windows refuses is refused, before anything is touched.
+#include <gtest/gtest.h>
+
+#include "standin/model/kernel_objects.h"
+#include "standin/testend/test_end.h"
+#include "win32/win32.h"
+
+namespace {
+
+TEST(Win32ConsoleTest, CallsWithoutTheirArgumentsFail) {
+  testend::Reset();
+  const HANDLE in = model::ConsoleInputHandle();
+  const HANDLE out = model::ConsoleOutputHandle();
+  INPUT_RECORD record{};
+  DWORD count = 0;
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  CONSOLE_CURSOR_INFO cursor{};
+  CHAR_INFO cell{};
+  SMALL_RECT region{0, 0, 0, 0};
+  EXPECT_EQ(ReadConsoleInputA(in, nullptr, 1, &count), FALSE);
+  EXPECT_EQ(ReadConsoleInputA(in, &record, 1, nullptr), FALSE);
+  EXPECT_EQ(ReadConsoleInputA(out, &record, 1, &count), FALSE);
+  EXPECT_EQ(GetNumberOfConsoleInputEvents(in, nullptr), FALSE);
+  EXPECT_EQ(GetNumberOfConsoleInputEvents(out, &count), FALSE);
+  EXPECT_EQ(GetConsoleScreenBufferInfo(in, &info), FALSE);
+  EXPECT_EQ(GetConsoleScreenBufferInfo(out, nullptr), FALSE);
+  EXPECT_EQ(GetConsoleCursorInfo(out, nullptr), FALSE);
+  EXPECT_EQ(SetConsoleCursorInfo(in, &cursor), FALSE);
+  EXPECT_EQ(WriteConsoleOutputA(in, &cell, COORD{1, 1}, COORD{0, 0}, &region), FALSE);
+  EXPECT_EQ(WriteConsoleOutputA(out, nullptr, COORD{1, 1}, COORD{0, 0}, &region), FALSE);
+  EXPECT_EQ(ScrollConsoleScreenBufferA(out, nullptr, nullptr, COORD{0, 0}, &cell), FALSE);
+  EXPECT_EQ(SetConsoleTitleA(nullptr), FALSE);
+  EXPECT_EQ(GetStdHandle(7), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(testend::Console().Input.empty());
+}
+
+// A cursor outside the buffer is refused and stays where it was; a cursor
+// shape outside 1..100 too.
+TEST(Win32ConsoleTest, PositionsAndShapesOutsideAreRefused) {
+  testend::Reset({.Width = 80, .Height = 25, .Cursor = COORD{3, 4}});
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  for (const COORD at : {COORD{80, 0}, COORD{0, 25}, COORD{-1, 0}})
+    EXPECT_EQ(SetConsoleCursorPosition(out, at), FALSE) << at.X << "," << at.Y;
+  EXPECT_EQ(SetConsoleCursorPosition(out, COORD{79, 24}), TRUE);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_EQ(GetConsoleScreenBufferInfo(out, &info), TRUE);
+  EXPECT_EQ(info.dwCursorPosition.X * 100 + info.dwCursorPosition.Y, 7924);
+  for (const DWORD size : {0u, 101u}) {
+    const CONSOLE_CURSOR_INFO shape{size, TRUE};
+    EXPECT_EQ(SetConsoleCursorInfo(out, &shape), FALSE) << size;
+  }
+}
+
+// Records read are gone from the queue, in order; the queue's memory keeps
+// no copy of them.
+TEST(Win32ConsoleTest, InputIsReadInOrderAndLeftNowhere) {
+  testend::Reset();
+  testend::TypeBytes("pw");
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD waiting = 0;
+  ASSERT_EQ(GetNumberOfConsoleInputEvents(in, &waiting), TRUE);
+  EXPECT_EQ(waiting, 4u);
+  INPUT_RECORD records[3]{};
+  DWORD read = 0;
+  ASSERT_EQ(ReadConsoleInputA(in, records, 3, &read), TRUE);
+  EXPECT_EQ(read, 3u);
+  EXPECT_EQ(records[2].Event.KeyEvent.uChar.AsciiChar, 'w');
+  ASSERT_EQ(GetNumberOfConsoleInputEvents(in, &waiting), TRUE);
+  EXPECT_EQ(waiting, 1u);
+}
+
+}  // namespace
