@@ -18,7 +18,18 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 WORK = ROOT / "build" / "mutants"
 TREE, BUILD = WORK / "tree", WORK / "build"
-FOLDERS = ["app", "console", "posix"]  # scored by top-level folder
+# Scored by part: the longest of these folders that holds a file.  The
+# stand-in's test end is the tests' own and is not mutated.
+FOLDERS = ["app", "console", "win32", "standin", "standin/terminal"]
+EXCLUDED = ["standin/testend"]
+
+
+def folder_of(path):
+    best = None
+    for folder in FOLDERS:
+        if path.startswith(folder + "/") and (best is None or len(folder) > len(best)):
+            best = folder
+    return best
 SOURCES = ["*.cpp", "*.h"]
 EQUIVALENT = ROOT / "tests" / "mutants-equivalent.txt"
 # An index past a fixed array's end stops the test, as in the sanitizer
@@ -303,13 +314,14 @@ def main():
         last = json.loads((WORK / "results.json").read_text())
         report(mark_equivalent(last["mutants"]), argparse.Namespace(**last["args"]))
         return 0
-    files = git_files([f"{d}/{g}" for d in FOLDERS for g in SOURCES])
+    files = [f for f in git_files([f"{d}/{g}" for d in FOLDERS for g in SOURCES])
+             if not any(f.startswith(x + "/") for x in EXCLUDED)]
     if args.files:
         files = [f for f in files if any(fnmatch.fnmatch(f, g) for g in args.files)]
     sync_tree(git_files(["*"]))
     rng, sample = random.Random(args.seed), []
     for folder in FOLDERS:
-        pool = [m for f in files if f.split("/")[0] == folder for m in candidates(f)]
+        pool = [m for f in files if folder_of(f) == folder for m in candidates(f)]
         sample += rng.sample(pool, min(len(pool), args.max)) if args.max else pool
     sample.sort(key=lambda m: (m["file"], m["line"]))
     if args.list:
@@ -348,15 +360,15 @@ def report(results, args):
     out = [f"Planted faults: seed {args.seed}, at most {args.max or 'all'} per folder"
            f"{', files ' + ' '.join(args.files) if args.files else ''}"
            f"{', unit tests only' if args.no_e2e else ''}", "",
-           f"{'folder':10}{'killed':>8}{'total':>7}{'score':>7}   unit  e2e  timeout"
+           f"{'folder':18}{'killed':>8}{'total':>7}{'score':>7}   unit  e2e  timeout"
            "  stillborn  equivalent"]
     for folder in FOLDERS:
-        ms = [m for m in results if m["file"].split("/")[0] == folder]
+        ms = [m for m in results if folder_of(m["file"]) == folder]
         count = lambda s: sum(m["status"].startswith(s) for m in ms)
         killed = count("killed")
         total = killed + count("survived") + count("not built")
         score = f"{100 * killed // total} %" if total else "-"
-        out.append(f"{folder + '/':10}{killed:>8}{total:>7}{score:>7}   {count('killed (unit'):4}"
+        out.append(f"{folder + '/':18}{killed:>8}{total:>7}{score:>7}   {count('killed (unit'):4}"
                    f" {count('killed (e2e'):4} {count('killed (timeout'):8} {count('stillborn'):10}"
                    f" {count('equivalent'):11}")
     for title, status in (("Survivors", ("survived", "not built")), ("Equivalent", ("equivalent",))):

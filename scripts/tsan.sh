@@ -24,7 +24,8 @@ export TSAN_OPTIONS="report_thread_leaks=0 suppressions=$PWD/scripts/tsan.supp $
 ctest --preset tsan -j "$jobs"
 
 # Scenarios where every thread has work: waiting and ringing with the tone,
-# resizes, Ctrl+Z and fg, signals in every phase, the terminal going away.
-scenarios='road_of_one_alarm|tiny_panes|suspend|signals|killed_pane'
+# resizes, Ctrl+Z and fg, signals in every phase, the terminal going away,
+# leaving while the terminal takes no output.
+scenarios='road_of_one_alarm|tiny_panes|suspend|suspended_output|signals|killed_pane'
 ctest --test-dir build/tsan -L e2e -R "^e2e_($scenarios)\$" -j "$jobs" --output-on-failure \
   --no-tests=error
