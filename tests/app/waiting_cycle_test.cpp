@@ -105,8 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         RingingRow{"BackspaceThenRight", "\033abcd\b\r", "abc", true, "[{abc}             ]"},
         RingingRow{"RightAfterWrong", "\033abd\r\033abc\r", "abc", true, "[{abc}             ]"},
         RingingRow{"EscAndAltXInThePrompt", "\033\033~abc\r", "abc", true, "[{abc}             ]"},
-        RingingRow{"CommandKeysDoNothing", "tsp12345\033ab", "abc", false,
-                   "[{ab}              ]"}),
+        RingingRow{"CommandKeysDoNothing", "tsp12345\033ab", "abc", false, "[{ab}              ]"}),
     RowName());
 
 // The alarm is at 07:30.  At 12:00:00 the second read equals the last one

@@ -39,7 +39,9 @@ names "@" stands for the scenario's own temporary directory.
   expect-clean-output [ascii]  no raw control byte (nor, ascii, one above
                            127) between taking and handing back the terminal,
                            and every hand-back the whole restore sequence
-  capture-tone             later starts play into a file of samples
+  capture-tone [stuck]     later starts play into a file of samples (stuck: a
+                           FIFO nobody reads, whose open blocks for good, as a
+                           hung sound server's does)
   expect-tone HZ MS        the captured tones have that pitch and length
   expect-tone-growing MS   the tone sounds within MS
   expect-tone-still MS     the tone stays silent for MS
@@ -413,6 +415,8 @@ class Run:
 
     def capture_tone(self, rest):
         self.tone = self.dir / "tone.raw"
+        if rest == "stuck":
+            os.mkfifo(self.tone)
         # A build with ALSA loads libasound by name when the first tone sounds.
         self.alsa = b"libasound.so.2" in Path(self.program).read_bytes()
         self.env.update(ALSA_CONFIG_PATH=HERE.parent / "data/alsa/asound.conf", ROUSEL_TONE_CAPTURE=self.tone)
@@ -420,7 +424,7 @@ class Run:
     def tone_size(self):
         if not self.tone:
             raise Failed("tone steps need capture-tone before the start")
-        return self.tone.stat().st_size if self.tone.exists() else 0
+        return self.tone.stat().st_size if self.tone.is_file() else 0
 
     def expect_tone(self, rest):
         if not self.alsa:
@@ -431,7 +435,7 @@ class Run:
             raise Failed("the captured tone: " + "; ".join(problems))
 
     def sounded_since(self, size):
-        if not self.tone.exists():
+        if not self.tone.is_file():
             return False
         with open(self.tone, "rb") as f:
             f.seek(size)

@@ -1,19 +1,22 @@
 // A sound card for the tests, built as libasound.so.2: the program loads the
 // library by that name at its first tone and finds this one already loaded.
 // It keeps every sample written, takes writes in pieces when told to, can
-// hang in a write as a stuck sound server does or refuse to start, and holds
+// hang in its open or a write as a stuck sound server does or refuse to
+// start, and holds
 // the PCM to ALSA's states (a write after a drop fails until the next prepare).
 #include "tests/fake/fake_asound.h"
 
 #include <alsa/asoundlib.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
 namespace {
 
 std::mutex Lock;
+std::condition_variable CardChanged;
 fakeasound::Card TheCard;
 bool Prepared = false;
 char Handle = 0;  // the PCM and parameter blocks are all this byte
@@ -34,6 +37,7 @@ Card Get() {
 void Set(const Card& card) {
   std::lock_guard lock(Lock);
   TheCard = card;
+  CardChanged.notify_all();
 }
 
 }  // namespace fakeasound
@@ -45,7 +49,8 @@ int snd_lib_error_set_handler(snd_lib_error_handler_t /*handler*/) {
 }
 
 int snd_pcm_open(snd_pcm_t** pcm, const char* /*name*/, snd_pcm_stream_t /*stream*/, int /*mode*/) {
-  std::lock_guard lock(Lock);
+  std::unique_lock lock(Lock);
+  CardChanged.wait(lock, [] { return !TheCard.OpenHangs; });
   if (TheCard.Absent) return -ENOENT;
   ++TheCard.Opened;
   *pcm = Pcm();

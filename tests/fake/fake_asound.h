@@ -8,9 +8,10 @@
 namespace fakeasound {
 
 struct Card {
-  bool Absent = false;  // opening fails, as on a machine without a card
-  bool Stuck = false;   // every write hangs for good
-  bool Broken = false;  // opens, but the stream never starts (prepare fails)
+  bool Absent = false;     // opening fails, as on a machine without a card
+  bool Stuck = false;      // every write hangs for good
+  bool Broken = false;     // opens, but the stream never starts (prepare fails)
+  bool OpenHangs = false;  // opening waits until a card without this is set
   size_t MostPerWrite = SIZE_MAX;
   int Opened = 0;
   int Closed = 0;

@@ -20,6 +20,9 @@
 namespace {
 
 using namespace std::chrono_literals;
+
+// How many times longer a step may take in this build (see CMakeLists.txt).
+constexpr int Slowdown = ROUSEL_TIME_SCALE;
 using sound::Clock;
 using sound::FramesOf;
 using sound::ToneSpan;
@@ -167,7 +170,8 @@ TEST(Beep, WithoutAWorkingSoundCardFallsToTheSpeakerOrTheBell) {
     card.Absent = absent;
     card.Broken = !absent;
     fakeasound::Set(card);
-    EXPECT_EQ(Beep(2000, 10), TRUE);
+    // The tones of a ringing alarm do not open it again each time.
+    for (int tone = 0; tone < 5; ++tone) EXPECT_EQ(Beep(2000, 10), TRUE);
     EXPECT_NE(sound::ActiveDevice(), sound::Device::SoundCard);
     EXPECT_NE(sound::ActiveDevice(), sound::Device::Undecided);
     sound::Shutdown();
@@ -175,6 +179,34 @@ TEST(Beep, WithoutAWorkingSoundCardFallsToTheSpeakerOrTheBell) {
     EXPECT_EQ(after.Opened, absent || !sound::alsa::Compiled() ? 0 : 2);
     EXPECT_EQ(after.Closed, after.Opened);
   }
+}
+
+// A sound card whose open hangs (a stuck sound server) costs the first tone
+// a quarter of a second and no later tone anything: they sound elsewhere,
+// no second open is started while the first hangs, and once the card opens
+// after all the next tone is the card's.
+TEST(Beep, ACardWhoseOpenHangsHoldsNoToneUp) {
+  if (!sound::alsa::Compiled()) GTEST_SKIP() << "a build without ALSA";
+  sound::Shutdown();
+  fakeasound::Card card;
+  card.OpenHangs = true;
+  fakeasound::Set(card);
+  for (int tone = 0; tone < 4; ++tone) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Beep(2000, 100), TRUE);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, (tone == 0 ? 350ms + 250ms : 100ms + 150ms) * Slowdown) << tone;
+    EXPECT_NE(sound::ActiveDevice(), sound::Device::SoundCard) << tone;
+  }
+  card.OpenHangs = false;
+  fakeasound::Set(card);  // the open that hung goes through now
+  const auto opened = std::chrono::steady_clock::now() + 2s;
+  while (fakeasound::Get().Opened == 0 && std::chrono::steady_clock::now() < opened)
+    std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(Beep(2000, 100), TRUE);
+  EXPECT_EQ(sound::ActiveDevice(), sound::Device::SoundCard);
+  EXPECT_EQ(fakeasound::Get().Opened, 1);
+  sound::Shutdown();
 }
 
 }  // namespace

@@ -304,21 +304,88 @@ bool Compiled() {
   return true;
 }
 
-bool Open() {
-  Engine& e = TheEngine();
-  std::lock_guard lock(e.Mutex);
-  if (e.Pcm != nullptr) return !e.Failed;
+namespace {
+
+// Opening the device may block for as long as the sound server likes (a hung
+// server, a file sink nobody reads): it is done on a thread of its own, one
+// at a time, and waited for a bounded time.  A late success is taken by a
+// later tone; a failure is tried again after a pause.
+constexpr std::chrono::milliseconds OpenPatience{250};
+constexpr std::chrono::seconds RetryPause{30};
+
+struct Opener {
+  std::mutex Mutex;
+  std::condition_variable Done;
+  bool Running = false;
+  bool Failed = false;  // the last attempt failed
+  Clock::time_point LastTry{};
+};
+Opener& TheOpener() {
+  static auto* opener = new Opener;  // an opener may outlive the process's end
+  return *opener;
+}
+
+// The blocking part, without any lock the tones or the exit take.
+bool OpenDevice() {
   if (!Load()) return false;
   Lib.LibErrorSetHandler(Quiet);
   snd_pcm_t* pcm = nullptr;
   if (Lib.PcmOpen(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
-  if (!Configure(pcm, e)) {
+  Engine configured;
+  if (!Configure(pcm, configured)) {
     Lib.PcmClose(pcm);
     return false;
   }
+  Engine& e = TheEngine();
+  std::lock_guard lock(e.Mutex);
+  if (e.Pcm != nullptr) {
+    // Opened meanwhile by another way: keep that one.
+    Lib.PcmClose(pcm);
+    return !e.Failed;
+  }
   e.Pcm = pcm;
   e.Failed = false;
+  e.Rate = configured.Rate;
+  e.Buffer = configured.Buffer;
+  e.Period = configured.Period;
+  e.Tick = configured.Tick;
+  e.SmallestWrite = configured.SmallestWrite;
+  e.Schedule = configured.Schedule;
   return true;
+}
+
+bool IsOpen() {
+  Engine& e = TheEngine();
+  std::lock_guard lock(e.Mutex);
+  return e.Pcm != nullptr && !e.Failed;
+}
+
+}  // namespace
+
+bool Open() {
+  if (IsOpen()) return true;
+  Opener& o = TheOpener();
+  std::unique_lock lock(o.Mutex);
+  if (o.Running) return false;  // still stuck: the tone goes elsewhere, nobody waits again
+  const Clock::time_point now = Clock::now();
+  if (o.Failed && now - o.LastTry < RetryPause) return false;
+  o.Running = true;
+  o.LastTry = now;
+  try {
+    std::thread([&o] {
+      const bool opened = OpenDevice();
+      std::lock_guard done(o.Mutex);
+      o.Running = false;
+      o.Failed = !opened;
+      o.Done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    o.Running = false;
+    o.Failed = true;
+    return false;
+  }
+  o.Done.wait_for(lock, OpenPatience, [&o] { return !o.Running; });
+  return !o.Running && !o.Failed;
 }
 
 std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock::time_point call) {
@@ -354,6 +421,12 @@ std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock
 }
 
 void Close() {
+  {
+    // The next Open() tries at once, as after a fresh start.
+    Opener& o = TheOpener();
+    std::lock_guard lock(o.Mutex);
+    o.Failed = false;
+  }
   Engine* const old = &TheEngine();
   const bool closed = base::RunWithin(ClosePatience, [old] {
     Engine& e = *old;

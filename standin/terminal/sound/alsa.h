@@ -14,8 +14,12 @@ namespace sound::alsa {
 // Whether this build has libasound at all.
 bool Compiled();
 
-// Opens and sets up the "default" PCM once; later calls answer from memory.
-// False when there is no usable device.  Nothing is printed either way.
+// Opens and sets up the "default" PCM; once it is open, later calls answer
+// from memory.  The open runs on a thread of its own and is waited for at
+// most a quarter of a second: false when there is no usable device, and
+// also while an open that took longer is still under way (a hung sound
+// server); a later call takes its result.  After a failure the next attempt
+// waits half a minute.  Nothing is printed either way.
 bool Open();
 
 // Puts a tone on the stream, starting the writer thread when it is idle, and

@@ -23,11 +23,16 @@ constexpr std::chrono::milliseconds ShutdownPatience{300};
 
 std::atomic<Device> Chosen{Device::Undecided};
 
-// The first usable device at or below `from` in the order sound card, PC
-// speaker, bell.  The bell is always there.
+// A card that opens but will not play is asked again only after a pause, not
+// at every tone of a ringing alarm.  Under the tone lock.
+constexpr std::chrono::seconds CardRetryPause{30};
+bool CardFailed = false;
+Clock::time_point CardFailedAt{};
+
+// The first usable device at or below `from` in the order PC speaker, bell
+// (the sound card is asked before, see Play).  The bell is always there.
 Device Probe(Device from) {
-  if (from == Device::SoundCard && alsa::Open()) return Device::SoundCard;
-  if (from == Device::SoundCard || from == Device::Speaker || from == Device::ConsoleSpeaker) {
+  if (from == Device::Speaker || from == Device::ConsoleSpeaker) {
     switch (speaker::Open()) {
       case speaker::Kind::InputDevice:
         return Device::Speaker;
@@ -42,16 +47,8 @@ Device Probe(Device from) {
 
 // The device below a failed one.
 Device NextDown(Device failed) {
-  switch (failed) {
-    case Device::Undecided:
-    case Device::SoundCard:
-      return Device::Speaker;
-    case Device::Speaker:
-    case Device::ConsoleSpeaker:
-    case Device::Bell:
-      break;
-  }
-  return Device::Bell;
+  return failed == Device::SoundCard || failed == Device::Undecided ? Device::Speaker
+                                                                    : Device::Bell;
 }
 
 // Sounds one tone on `device`; false when the device has failed (or is the
@@ -82,10 +79,17 @@ bool SoundOn(Device device, uint32_t frequency, uint32_t millis, Clock::time_poi
 bool Play(uint32_t frequency, uint32_t millis, Clock::time_point call) {
   std::lock_guard lock(ToneMutex());
   Device device = Chosen.load();
-  if (device == Device::Undecided) {
-    device = Probe(Device::SoundCard);
-    Chosen.store(device);
+  // The sound card is asked again whenever it is not the device: its open
+  // may have finished late (a sound server that was stuck), or it may be
+  // back.  It never makes a tone wait twice for a device that hangs, and
+  // paces its own retries.
+  const bool cardRested = !CardFailed || Clock::now() - CardFailedAt >= CardRetryPause;
+  if (device != Device::SoundCard && cardRested && alsa::Open()) {
+    device = Device::SoundCard;
+  } else if (device == Device::Undecided) {
+    device = Probe(Device::Speaker);
   }
+  Chosen.store(device);
   bool reopened = false;
   while (device != Device::Bell && !SoundOn(device, frequency, millis, call)) {
     if (device == Device::SoundCard) {
@@ -97,6 +101,8 @@ bool Play(uint32_t frequency, uint32_t millis, Clock::time_point call) {
         reopened = true;
         continue;
       }
+      CardFailed = true;
+      CardFailedAt = Clock::now();
     }
     device = Probe(NextDown(device));
     Chosen.store(device);
@@ -120,6 +126,7 @@ void Shutdown() {
   speaker::Close();
   alsa::Close();
   Chosen.store(Device::Undecided);
+  CardFailed = false;
 }
 
 void SilenceSpeaker() noexcept {
