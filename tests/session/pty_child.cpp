@@ -45,6 +45,8 @@ PtyChild::PtyChild(const std::function<void()>& body) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int sig = 1; sig <= SIGRTMAX; ++sig) std::signal(sig, SIG_DFL);
+    // The terminal a user's shell names (the runner's may be "dumb", or none).
+    setenv("TERM", "xterm-256color", 1);
     body();
     _exit(0);
   }

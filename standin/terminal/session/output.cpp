@@ -41,6 +41,9 @@ void WriteWithin(int fd, const char* data, size_t size, int waitMs) {
 
 namespace {
 
+// How long the hand-back's helper waits for a terminal that does not read.
+constexpr unsigned LeaveWithinSeconds = 10;
+
 // Screen bytes beyond this are merged into one repaint; a repaint itself is
 // always taken, so the queue holds at most this plus one whole screen.
 constexpr size_t MaxScreenBacklog = size_t{64} * 1024;
@@ -72,20 +75,33 @@ Output& Out() {
 
 std::atomic<int> CrashFd{-1};
 
-// Drops the screen bytes no one has begun to write.
-void DropScreenLocked(Output& o) {
-  size_t keep = o.Writing ? o.InFlight : 0;
-  if (o.Offset > 0 && keep == 0) keep = 1;  // a sequence cut in half must be finished
+// The first pending chunk no one has begun to write: the chunks before it
+// are being written, or were written in part and must be finished.
+std::deque<Chunk>::iterator FirstUnbegunLocked(Output& o) {
+  size_t begun = o.Writing ? o.InFlight : 0;
+  if (o.Offset > 0 && begun == 0) begun = 1;  // a sequence cut in half must be finished
   auto it = o.Pending.begin();
-  for (; keep > 0 && it != o.Pending.end(); --keep) ++it;
+  for (; begun > 0 && it != o.Pending.end(); --begun) ++it;
+  return it;
+}
+
+// Drops the unbegun chunks of one kind.
+void DropLocked(Output& o, Stream kind) {
+  auto it = FirstUnbegunLocked(o);
   while (it != o.Pending.end()) {
-    if (it->Kind == Stream::Screen) {
-      o.ScreenBytes -= it->Bytes.size();
+    if (it->Kind == kind) {
+      if (kind == Stream::Screen) o.ScreenBytes -= it->Bytes.size();
       it = o.Pending.erase(it);
     } else {
       ++it;
     }
   }
+}
+
+bool HasUnbegunLocked(Output& o, Stream kind) {
+  for (auto it = FirstUnbegunLocked(o); it != o.Pending.end(); ++it)
+    if (it->Kind == kind) return true;
+  return false;
 }
 
 // One write of as much of the queue as one writev takes, outside the lock.
@@ -221,13 +237,17 @@ bool Queue(std::string_view bytes, Stream stream, bool wholeScreen, bool writeNo
   if (o.Gone || o.Fd < 0) return true;
   if (stream == Stream::Screen) {
     if (wholeScreen) {
-      DropScreenLocked(o);
+      DropLocked(o, Stream::Screen);
     } else if (o.ScreenBytes > 0 && o.ScreenBytes + bytes.size() > MaxScreenBacklog) {
-      DropScreenLocked(o);
+      DropLocked(o, Stream::Screen);
       return false;
     }
     o.ScreenBytes += bytes.size();
   }
+  // A terminal that takes nothing for a minute of ringing gets one bell, not
+  // four hundred in a burst, and the title it would show last.
+  if (stream == Stream::Bell && HasUnbegunLocked(o, Stream::Bell)) return true;
+  if (stream == Stream::Title) DropLocked(o, Stream::Title);
   o.Pending.push_back(Chunk{std::string(bytes), stream});
   if (writeNow) WriteNowLocked(o, lock);
   return true;
@@ -258,28 +278,79 @@ size_t Backlog() {
   return total - o.Offset;
 }
 
-void LeaveWhenDrained(std::string_view bytes) {
+namespace {
+
+// What the terminal has not taken yet and still must: every byte but a
+// screen that the hand-back leaves anyway; a CAN first when a sequence was
+// cut in half.
+std::string LeftToWriteLocked(const Output& o) {
+  std::string left;
+  bool first = true;
+  for (const Chunk& chunk : o.Pending) {
+    const size_t from = first ? o.Offset : 0;
+    if (first && from > 0) left += '\x18';
+    first = false;
+    if (chunk.Kind == Stream::Screen) continue;
+    left.append(chunk.Bytes, from);
+  }
+  return left;
+}
+
+// A program that only copies its input to its output: the helper that waits
+// for the terminal needs nothing of this process.
+const char* CopyProgram() {
+  for (const char* path : {"/bin/cat", "/usr/bin/cat"})
+    if (access(path, X_OK) == 0) return path;
+  return nullptr;
+}
+
+}  // namespace
+
+void LeaveWhenDrained() {
   Output& o = Out();
+  std::string left;
   int fd = -1;
   {
     std::lock_guard lock(o.Mutex);
-    if (o.Gone) return;
+    if (o.Gone || o.Pending.empty()) return;
+    left = LeftToWriteLocked(o);
     fd = o.Fd;
   }
-  std::string out = "\x18";
-  out += bytes;
-  if (fork() != 0) return;
-  // The child: this thread alone, async-signal-safe calls only.  The shell
-  // takes the terminal back when the parent ends; the write must not stop
-  // us as a background job's would.
-  sigset_t ttou;
-  sigemptyset(&ttou);
-  sigaddset(&ttou, SIGTTOU);
-  sigprocmask(SIG_BLOCK, &ttou, nullptr);
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  WriteWithin(fd, out.data(), out.size(), 0);
-  _exit(0);
+  const char* const copy = CopyProgram();
+  int pipeEnds[2];
+  if (copy == nullptr || left.empty() || pipe2(pipeEnds, O_CLOEXEC) != 0) return;
+  // The whole of it fits the pipe (a hand-back and a banner are a few
+  // kilobytes); a tail that does not is dropped rather than waited for.
+  fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+  WriteWithin(pipeEnds[1], left.data(), left.size(), 0);
+  close(pipeEnds[1]);
+  const pid_t child = fork();
+  if (child != 0) {
+    close(pipeEnds[0]);
+    return;
+  }
+  // The child: this thread alone, async-signal-safe calls only, until it
+  // becomes the copy program, which holds nothing of this process (no
+  // password, no descriptor but the terminal's).  Every signal at its
+  // default and unblocked, so a hang-up, SIGTERM or Ctrl+C ends it; SIGTTOU
+  // blocked, since the shell takes the terminal back when the parent ends
+  // and the write must not stop it as a background job's would.  At most ten
+  // seconds: a terminal that never drains is not waited for for ever.
+  for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+  sigset_t mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGTTOU);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  alarm(LeaveWithinSeconds);
+  dup2(pipeEnds[0], 0);
+  dup2(fd, 1);
+  const int flags = fcntl(1, F_GETFL);
+  if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(1, F_SETFL, flags & ~O_NONBLOCK);
+  for (int other = 3; other < 1024; ++other) close(other);
+  char* const argv[] = {const_cast<char*>(copy), nullptr};
+  char* const envp[] = {nullptr};
+  execve(copy, argv, envp);
+  _exit(127);
 }
 
 }  // namespace session

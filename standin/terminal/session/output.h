@@ -22,9 +22,10 @@ void WriteWithin(int fd, const char* data, size_t size, int waitMs);
 
 // What is queued.  Screen bytes change what the screen shows relative to
 // what the bytes before them showed; when the terminal falls behind they are
-// dropped and the whole screen is sent again instead.  Other bytes (modes,
-// title, bell, handing back) are always delivered, in order.
-enum class Stream { Screen, Control };
+// dropped and the whole screen is sent again instead.  A bell while another
+// waits unsent is one with it; a title replaces the one that waits unsent.
+// Other bytes (modes, handing back) are always delivered, in order.
+enum class Stream { Screen, Control, Title, Bell };
 
 // Opens the terminal's own non-blocking description; without one, a thread
 // does all the writing.  Called once when the terminal is taken over.
@@ -51,11 +52,12 @@ bool Drain(int ms);
 // Bytes queued and not yet written (tests, and the bench).
 size_t Backlog();
 
-// Gives the terminal's last bytes to a child process that waits for the
-// terminal as long as it takes, so that this process can end now; used when
-// the hand-back could not be written within its time.  The child blocks no
-// signal but SIGTTOU and does nothing but write: a CAN (ending a sequence
-// that was cut in half) and `bytes`.
-void LeaveWhenDrained(std::string_view bytes);
+// Gives what the terminal has not taken yet (the hand-back and the last
+// screen's text, not the screens before) to a helper process that waits for
+// the terminal, so that this process can end now; used when the hand-back
+// could not be written within its time.  The helper is a copy program (cat)
+// fed through a pipe: it holds nothing of this process, ends on hang-up, on
+// SIGTERM, SIGHUP and SIGINT, and after ten seconds at most.
+void LeaveWhenDrained();
 
 }  // namespace session

@@ -2,14 +2,19 @@
 // handing it back, and sending the console's changes.
 #include "standin/terminal/session/session.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <strings.h>
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
@@ -152,18 +157,43 @@ void NegotiateKeysLocked(std::unique_lock<std::mutex>& lock) {
   SetLeaveBytesLocked();
 }
 
-// Whether the terminal can show a screen at all: a "dumb" one (an editor's
-// shell buffer, a log) prints every sequence as text.
-bool CanShowScreen() {
+// Refuses the terminal with one line and status 1, before anything of it
+// has changed.
+[[noreturn]] void Refuse(const char* why) {
+  std::fputs(why, stderr);
+  _exit(1);
+}
+
+// A "dumb" terminal (an editor's shell buffer, a log) prints every sequence
+// as text: the screen would be garbage.
+void RefuseDumbTerminal() {
   const char* term = std::getenv("TERM");
-  return term == nullptr || std::strcmp(term, "dumb") != 0;
+  if (term != nullptr && std::strcmp(term, "dumb") == 0)
+    Refuse("rousel: this terminal (TERM=dumb) cannot show the alarm's screen\n");
+}
+
+// One copy per terminal: a second would take the first one's raw mode for
+// the user's and give it back as such, leaving the terminal raw when both
+// are gone.  An advisory lock on a description of the terminal's own, which
+// the system lets go when the holder ends, however it ends.  Never closed.
+void RefuseSecondCopy() {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", InFd);
+  int lock = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (lock < 0) {
+    const char* name = ttyname(InFd);
+    lock = name != nullptr ? open(name, O_RDONLY | O_NOCTTY | O_CLOEXEC) : -1;
+  }
+  if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    Refuse("rousel: another Rousel is running on this terminal\n");
 }
 
 void StartOnce() {
   Session& s = TheSession();
-  if (isatty(InFd) == 0 || isatty(OutFd) == 0 || !CanShowScreen() ||
-      tcgetattr(InFd, &s.UserMode) != 0)
-    return;
+  if (isatty(InFd) == 0 || isatty(OutFd) == 0) return;
+  RefuseDumbTerminal();
+  RefuseSecondCopy();
+  if (tcgetattr(InFd, &s.UserMode) != 0) return;
   std::unique_lock lock(model::ConsoleMutex());
   int columns = MinBufferColumns;
   int rows = MinBufferRows;
@@ -227,16 +257,14 @@ void TakeLocked(bool saveTitle) {
   if (s.KittyKeys) enter += KittyKeysOn;
   Queue(enter, Stream::Control);
   RenderLocked();
-  Queue(s.TitleBytes, Stream::Control);
+  Queue(s.TitleBytes, Stream::Title);
 }
 
 void HandBack(bool leaveScreen, bool ending) {
-  std::string restore;
   {
     std::lock_guard lock(model::ConsoleMutex());
     if (!TheSession().Started || !Held.exchange(false)) return;
-    restore = RestoreBytesLocked();
-    std::string out(restore);
+    std::string out = RestoreBytesLocked();
     if (leaveScreen) {
       const model::Console& console = model::ConsoleLocked();
       out += vt::ScreenText(console.Screen, console.Cursor.Y, TheSession().Chars);
@@ -245,7 +273,7 @@ void HandBack(bool leaveScreen, bool ending) {
   }
   // A terminal that does not read must not hold up the way out: the mode
   // is restored at once, and the bytes are left to a process that waits.
-  if (!Drain(HandBackWaitMs) && ending) LeaveWhenDrained(restore);
+  if (!Drain(HandBackWaitMs) && ending) LeaveWhenDrained();
   tcsetattr(InFd, TCSANOW, &TheSession().UserMode);
 }
 
@@ -281,7 +309,7 @@ void ChangedLocked() {
 void TitleChangedLocked() {
   Session& s = TheSession();
   s.TitleBytes = vt::TitleSequence(model::ConsoleLocked().Title, s.Chars);
-  if (Held) Queue(s.TitleBytes, Stream::Control);
+  if (Held) Queue(s.TitleBytes, Stream::Title);
 }
 
 void Present() {
@@ -300,7 +328,7 @@ void PresentWhenDue() {
 
 void RingBell() {
   std::lock_guard lock(model::ConsoleMutex());
-  if (Held) Queue("\a", Stream::Control);
+  if (Held) Queue("\a", Stream::Bell);
 }
 
 void SetSilencer(void (*silence)() noexcept) {
