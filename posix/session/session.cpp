@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string_view>
@@ -158,9 +160,23 @@ void NegotiateKeysLocked(std::unique_lock<std::mutex>& lock) {
   SetLeaveBytesLocked();
 }
 
+// TERM=dumb names a terminal that only prints lines (an editor's shell
+// buffer, a log): it cannot place the cursor, so every screen would reach it
+// as a stream of escape sequences.  It is refused as a missing terminal is,
+// but with its own reason, which the console layer could not give: so the
+// refusal ends the program here, before anything was sent or changed.
+void RefuseDumbTerminal() {
+  const char* term = std::getenv("TERM");
+  if (term == nullptr || std::string_view(term) != "dumb") return;
+  std::fputs("rousel: a dumb terminal (TERM=dumb) cannot show the screen\n", stderr);
+  std::fflush(nullptr);
+  _exit(1);
+}
+
 void StartOnce() {
   Session& s = TheSession();
   if (isatty(InFd) == 0 || isatty(OutFd) == 0 || tcgetattr(InFd, &s.UserMode) != 0) return;
+  RefuseDumbTerminal();
   std::unique_lock lock(s.Mutex);
   int columns = 80;
   int rows = 25;

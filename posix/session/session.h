@@ -28,6 +28,8 @@ namespace session {
 // the signal handling and the key reader.  False, with nothing touched, when
 // standard input or output is no terminal: the console functions then fail,
 // as they do on Windows without a console, and the console layer says so.
+// A dumb terminal (TERM=dumb) ends the program with status 1 and one line
+// on standard error, nothing touched either.
 // Later calls only answer.  Safe from any thread.
 bool StartTerminal();
 
