@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What this machine can run of Wine, sourced by scripts/windows-tests.sh.
 #
 # A 64-bit kernel may be built or booted without its 32-bit emulation (and
@@ -25,6 +26,7 @@ write_i386_probe() {
 # RUNNER where one is given (a test's stand-in for the kernel).  Returns 0 when
 # it ran, 1 when the kernel refused it (ENOEXEC: "Exec format error"), 2 when
 # something else went wrong; i386_why then says what.
+# shellcheck disable=SC2034 # i386_why is the caller's to read
 probe_i386() {
   local dir=$1 status
   shift
