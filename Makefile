@@ -5,8 +5,10 @@
 # say exactly what is missing.
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# No "Entering directory" lines, here or in the builds CMake's make runs.
+MAKEFLAGS += --no-print-directory
 
-.PHONY: run build test test-windows package bench fuzz tsan mutants deps-fuzz deps-tsan deps-run deps-test deps-windows deps-package deps-bench deps-mutants format format-check tidy clean
+.PHONY: run build test test-windows package bench fuzz tsan mutants deps-fuzz deps-tsan deps-run deps-test deps-windows deps-windows-build deps-package deps-bench deps-mutants format format-check tidy clean
 
 run: deps-run
 	cmake --preset release -DROUSEL_TESTS=OFF >/dev/null
@@ -20,7 +22,9 @@ build: deps-run
 test: deps-test
 	cmake --preset ci >/dev/null
 	cmake --build --preset ci -j $(JOBS)
-	ctest --preset ci -j $(JOBS); status=$$?; python3 scripts/test-ratio.py; exit $$status
+	@rm -f build/ci/Testing/results.xml
+	ctest --preset ci -j $(JOBS); status=$$?; python3 scripts/test-ratio.py; \
+	  python3 scripts/test-summary.py build/ci/Testing/results.xml; exit $$status
 
 # The two Windows builds (MinGW-w64), their import tables, and the
 # end-to-end scenarios against rousel.exe under Wine.
@@ -29,6 +33,9 @@ test-windows: deps-windows
 
 deps-windows:
 	@scripts/deps.sh windows
+
+deps-windows-build:
+	@scripts/deps.sh windows-build
 
 # The Debian package in build/package/, built with the distribution's
 # build flags (the Windows zip: cmake --build <windows build> --target package).
@@ -94,10 +101,11 @@ tidy: build
 clean:
 	rm -rf build
 
-# The Windows zips, 64-bit and 32-bit (MinGW-w64): rousel.exe, the README
-# and the LICENSE, in build/windows-x64 and build/windows-x86.
+# The Windows zips, 64-bit and 32-bit (MinGW-w64): rousel.exe, a README.txt
+# for Windows users and the LICENSE, in build/windows-x64 and
+# build/windows-x86.
 .PHONY: package-windows
-package-windows: deps-windows
+package-windows: deps-windows-build
 	for preset in windows-x64 windows-x86; do \
 	  cmake --preset $$preset >/dev/null && \
 	  cmake --build build/$$preset --target package -j $(JOBS) || exit 1; \

@@ -7,7 +7,8 @@
 #                dependencies dpkg-shlibdeps computes from the binaries
 #                (packaging/build-package.sh adds the distribution's build
 #                flags; "make package" uses it)
-#       Windows: a zip with rousel.exe, the README and the LICENSE
+#       Windows: a zip with rousel.exe, a README.txt for Windows users
+#                and the LICENSE
 #
 # Included at the end of the top-level CMakeLists.txt, once every target
 # exists.
@@ -29,7 +30,48 @@ if(WIN32)
   # A Windows user unpacks the zip and runs rousel.exe where it lies: no
   # Unix tree, the program and its README side by side.
   install(TARGETS ${ROUSEL_INSTALLED_PROGRAMS} RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  # Its README speaks to a Windows user, of the Windows this build runs on
+  # and where its tone comes from.  Both texts are read in Notepad, which
+  # up to Windows 8.1 shows a file without CR as one long line: CRLF, and
+  # ASCII for any code page.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    string(CONCAT ROUSEL_ZIP_WINDOWS
+           "This rousel.exe is the 64-bit one: it needs Windows Vista or later,\n"
+           "64-bit. The 32-bit zip has the one for Windows 95, 98 and Me, and\n"
+           "for 32-bit Windows of the NT family.")
+    string(CONCAT ROUSEL_ZIP_SOUND
+           "Rousel calls Windows' Beep function for the tone. Windows 7 and\n"
+           "later play it on the default sound device, so the volume and mute\n"
+           "of the speakers apply. 64-bit Windows Vista has no Beep: there the\n"
+           "alarm is silent, and the screen alone tells that it rings.")
+  else()
+    string(CONCAT ROUSEL_ZIP_WINDOWS
+           "This rousel.exe is the 32-bit one: it runs on\n"
+           "Windows 95, 98 and Me, and on Windows NT 4.0 and later,\n"
+           "64-bit Windows included. Windows 95 needs msvcrt.dll, which\n"
+           "Windows 98 brings and later updates of Windows 95 install.")
+    string(CONCAT ROUSEL_ZIP_SOUND
+           "On Windows 95, 98 and Me, Rousel sounds the PC speaker itself,\n"
+           "not the sound card: the volume and mute have no effect on it, and a\n"
+           "computer without a speaker stays silent. On the NT family it calls\n"
+           "Windows' Beep function: Windows NT 4.0, 2000 and XP sound the PC\n"
+           "speaker with it, Windows 7 and later the default sound device (so\n"
+           "the volume and mute apply). On Windows Vista Beep may do nothing,\n"
+           "and the alarm is then silent.")
+  endif()
+  # rousel_zip_text(SOURCE NAME): SOURCE as NAME in the zip, its @VARIABLES@
+  # replaced first, so that the line ends of the paragraphs above become
+  # CRLF too (configure_file's NEWLINE_STYLE leaves those of a value alone).
+  set(ROUSEL_ZIP_DIR ${PROJECT_BINARY_DIR}/zip)
+  function(rousel_zip_text source name)
+    file(READ ${source} content)
+    string(CONFIGURE "${content}" content @ONLY)
+    file(CONFIGURE OUTPUT ${ROUSEL_ZIP_DIR}/${name} CONTENT "${content}" @ONLY NEWLINE_STYLE CRLF)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    install(FILES ${ROUSEL_ZIP_DIR}/${name} DESTINATION .)
+  endfunction()
+  rousel_zip_text(${ROUSEL_PACKAGING_DIR}/windows/README.txt.in README.txt)
+  rousel_zip_text(${PROJECT_SOURCE_DIR}/LICENSE LICENSE)
 else()
   install(TARGETS ${ROUSEL_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # A stripped install (CPack strips) drops what plain strip leaves: the

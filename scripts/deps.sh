@@ -5,13 +5,15 @@
 # a target can do without (the Windows cross build and Wine for "test") are
 # installed as well as root; otherwise it says which tests they would run,
 # gives the command, and goes on.
-#   scripts/deps.sh run|test|windows|package|bench|fuzz|tsan|mutants
+#   scripts/deps.sh run|test|windows|windows-build|package|bench|fuzz|tsan|mutants
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libasound2-dev)
 test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux python3-libtmux faketime
                xvfb xterm xdotool clang-format dpkg-dev file man-db python3 libbenchmark-dev
                lintian libvterm-dev)
+# The zips need only the cross compilers; their tests need Wine too.
+windows_build_packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32)
 windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 wine wine64)
 package_packages=("${run_packages[@]}" dpkg-dev file)
 bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev valgrind strace)
@@ -29,13 +31,14 @@ case "${1:-}" in
     optional=("${windows_packages[@]}")
     optional_use="the Windows build and its tests under Wine"
     ;;
-  windows) wanted=(cmake make tmux python3-libtmux "${windows_packages[@]}") ;;
+  windows) wanted=(cmake make tmux python3-libtmux python3 "${windows_packages[@]}") ;;
+  windows-build) wanted=("${windows_build_packages[@]}") ;;
   package) wanted=("${package_packages[@]}") ;;
   bench) wanted=("${bench_packages[@]}") ;;
   fuzz) wanted=("${fuzz_packages[@]}") ;;
   tsan) wanted=("${tsan_packages[@]}") ;;
   mutants) wanted=("${mutants_packages[@]}") ;;
-  *) echo "usage: $0 run|test|windows|package|bench|fuzz|tsan|mutants" >&2; exit 2 ;;
+  *) echo "usage: $0 run|test|windows|windows-build|package|bench|fuzz|tsan|mutants" >&2; exit 2 ;;
 esac
 # Extra packages a caller asks for (for instance the Windows cross build).
 if [ -n "${ROUSEL_EXTRA_PACKAGES:-}" ]; then

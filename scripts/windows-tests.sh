@@ -13,16 +13,22 @@
 #
 #   scripts/windows-tests.sh
 #
-# Exits 77 (skipped) with one line saying why when MinGW-w64, Wine or tmux
-# is missing; Debian packages: g++-mingw-w64-x86-64-posix,
-# g++-mingw-w64-i686-win32 (or -posix), wine, wine64, tmux, python3.  The
-# 32-bit runs need Wine's i386 part (wine32:i386): as root this installs it,
-# otherwise it says how and leaves those runs out.
+# What the machine lacks is left out with a line "SKIP: what: why": all of
+# it (exit status 77) without MinGW-w64; the runs under Wine (77 once the
+# rest passed) without Wine, tmux or python3; the 32-bit runs where the
+# kernel runs no 32-bit program, or Wine's i386 part (wine32:i386) is
+# missing and this is no root, who gets it installed.  The 32-bit probe runs
+# before anything 32-bit is installed or started; where the kernel refuses
+# it, the 64-bit runs go through Wine's 64-bit loader.  Debian packages:
+# g++-mingw-w64-x86-64-posix, g++-mingw-w64-i686-win32 (or -posix), wine,
+# wine64, tmux, python3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tests/wine/i386-probe.sh
+. tests/wine/i386-probe.sh
 
 skip() {
-  echo "windows-tests: skipped: $*"
+  echo "SKIP: the Windows builds: $*"
   exit 77
 }
 
@@ -43,34 +49,56 @@ have_any x86_64-w64-mingw32-objdump ||
   skip "no MinGW-w64 objdump for x86_64 (Debian: binutils-mingw-w64-x86-64)"
 have_any i686-w64-mingw32-objdump ||
   skip "no MinGW-w64 objdump for i686 (Debian: binutils-mingw-w64-i686)"
-have_any wine || skip "Wine is not installed (Debian: wine, wine64)"
-have_any wineboot || skip "wineboot is missing (Debian: wine)"
-have_any wineserver || skip "wineserver is missing (Debian: wine)"
-have_any tmux || skip "tmux is not installed"
-have_any python3 || skip "python3 is not installed"
 
-# Debian's Wine runs 32-bit programs only with its i386 part.
-wine32_install="dpkg --add-architecture i386 && apt-get update && apt-get install wine32:i386"
-have_wine32() {
-  ! command -v dpkg-query >/dev/null 2>&1 ||
-    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'
-}
-if ! have_wine32 && [ "$(id -u)" -eq 0 ]; then
-  echo "== installing 32-bit Wine (wine32:i386)"
-  export DEBIAN_FRONTEND=noninteractive
-  # Another apt-get may hold dpkg's lock for a while.
-  for attempt in 1 2 3 4 5 6 7 8 9 10; do
-    { dpkg --add-architecture i386 && apt-get update -qq &&
-        apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null; } && break
-    echo "   apt-get failed (attempt $attempt), retrying in 30 s"
-    sleep 30
-  done
-fi
-wine32=true
-if ! have_wine32; then
-  wine32=false
-  echo "windows-tests: the 32-bit runs are left out: no 32-bit Wine; install it as root with:"
-  echo "    $wine32_install"
+# Why the runs under Wine are left out, if they are.
+no_wine=""
+have_any wine || no_wine="Wine is not installed (Debian: wine, wine64)"
+have_any wineserver || no_wine=${no_wine:-"wineserver is missing (Debian: wine)"}
+have_any tmux || no_wine=${no_wine:-"tmux is not installed"}
+have_any python3 || no_wine=${no_wine:-"python3 is not installed"}
+
+ok=true
+# The 32-bit runs need a kernel that runs 32-bit programs, which is asked
+# first: Debian's wine runs every program through its 32-bit loader once
+# wine32:i386 is installed, so installing it on a kernel that refuses such
+# programs would stop the 64-bit runs too.
+wine32=false
+loader=wine
+if [ -z "$no_wine" ]; then
+  mkdir -p build/wine-probe
+  i386=0
+  probe_i386 build/wine-probe || i386=$?
+  if [ "$i386" -eq 2 ]; then
+    echo "windows-tests: the 32-bit probe failed: $i386_why" >&2
+    ok=false
+  fi
+  if [ "$i386" -eq 0 ]; then
+    wine32_install="dpkg --add-architecture i386 && apt-get update && apt-get install wine32:i386"
+    have_wine32() {
+      ! command -v dpkg-query >/dev/null 2>&1 ||
+        dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'
+    }
+    if ! have_wine32 && [ "$(id -u)" -eq 0 ]; then
+      echo "== installing 32-bit Wine (wine32:i386)"
+      export DEBIAN_FRONTEND=noninteractive
+      # Another apt-get may hold dpkg's lock for a while.
+      for attempt in 1 2 3 4 5 6 7 8 9 10; do
+        { dpkg --add-architecture i386 && apt-get update -qq &&
+            apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null; } && break
+        echo "   apt-get failed (attempt $attempt), retrying in 30 s"
+        sleep 30
+      done
+    fi
+    if have_wine32; then
+      wine32=true
+    else
+      echo "SKIP: the x86 runs under Wine: no 32-bit Wine (wine32:i386); as root: $wine32_install"
+    fi
+  else
+    echo "SKIP: the x86 runs under Wine: ${i386_why}"
+    loader=$(wine64_loader) ||
+      no_wine="Wine has no 64-bit loader (Debian: wine64), and the 32-bit one cannot run here"
+  fi
 fi
 
 jobs=${ROUSEL_JOBS:-$(nproc 2>/dev/null || echo 2)}
@@ -83,25 +111,40 @@ for preset in windows-x64 windows-x86; do
 done
 
 echo "== import tables"
-ok=true
 tests/wine/check-imports.sh x86_64-w64-mingw32-objdump build/windows-x64/rousel.exe \
   --oldest vista || ok=false
 tests/wine/check-imports.sh i686-w64-mingw32-objdump build/windows-x86/rousel.exe \
   --oldest win95 || ok=false
 
 # Each zip holds the program, the README and the LICENSE in one folder, and
-# nothing else; the scenarios run on the program unpacked from it.
+# nothing else; the scenarios run on the program unpacked from it.  The two
+# texts are for Notepad, down to that of Windows 95: ASCII, CRLF at the end
+# of every line; the README names the oldest Windows the zip's program runs
+# on.
 unpacked=$(mktemp -d "${TMPDIR:-/tmp}/rousel-zip.XXXXXX")
 trap 'rm -rf "$unpacked"' EXIT
+# check_text ZIP FILE: FILE, from ZIP, is ASCII with CRLF line ends.
+check_text() {
+  local name=$1: where=$2
+  if LC_ALL=C grep -q $'[^\t\r -~]' "$where"; then
+    echo "$name ${where##*/} has a byte that is not printable ASCII" >&2
+    ok=false
+  fi
+  if LC_ALL=C grep -qv $'\r$' "$where" || [ "$(tail -c 2 "$where" | od -An -tx1 | tr -d ' ')" != 0d0a ]; then
+    echo "$name ${where##*/} has a line that does not end in CRLF" >&2
+    ok=false
+  fi
+}
 echo "== zips"
+declare -A oldest=([windows-x64]="Windows Vista or later"
+                   [windows-x86]="Windows 95, 98 and Me, and on Windows NT 4.0 and later")
 for preset in windows-x64 windows-x86; do
   zip=$(ls "build/$preset"/rousel-*.zip)
   folder=$(basename "$zip" .zip)
-  listing=$(python3 -c 'import sys, zipfile
-print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/"))))' "$zip")
-  expected=$(printf '%s/%s\n' "$folder" LICENSE "$folder" README.md "$folder" rousel.exe)
+  listing=$(cmake -E tar tf "$zip" | grep -v '/$' | sort)
+  expected=$(printf '%s/%s\n' "$folder" LICENSE "$folder" README.txt "$folder" rousel.exe)
   if [ "$listing" = "$expected" ]; then
-    echo "$zip: LICENSE, README.md, rousel.exe"
+    echo "$zip: LICENSE, README.txt, rousel.exe"
   else
     echo "$zip holds:" >&2
     echo "$listing" >&2
@@ -109,11 +152,24 @@ print("\n".join(sorted(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not
     echo "$expected" >&2
     ok=false
   fi
-  python3 -m zipfile -e "$zip" "$unpacked/$preset"
-  cmp -s "$unpacked/$preset/$folder/LICENSE" LICENSE || { echo "$zip: LICENSE differs" >&2; ok=false; }
+  mkdir -p "$unpacked/$preset"
+  (cd "$unpacked/$preset" && cmake -E tar xf "$OLDPWD/$zip")
+  files=$unpacked/$preset/$folder
+  for text in LICENSE README.txt; do
+    [ -f "$files/$text" ] && check_text "$zip" "$files/$text"
+  done
+  tr -d '\r' <"$files/LICENSE" | cmp -s - LICENSE || { echo "$zip: LICENSE differs" >&2; ok=false; }
+  tr -d '\r' <"$files/README.txt" | tr '\n' ' ' | grep -q "${oldest[$preset]}" ||
+    { echo "$zip: README.txt does not say \"${oldest[$preset]}\"" >&2; ok=false; }
   cp "build/$preset/rousel-console-driver.exe" "$unpacked/$preset/"
   ln -s "$folder/rousel.exe" "$unpacked/$preset/rousel.exe"
 done
+
+if [ -n "$no_wine" ]; then
+  echo "SKIP: the scenarios under Wine: $no_wine"
+  $ok && exit 77
+  exit 1
+fi
 
 # The runs, side by side: most of their time is spent waiting (for Wine to
 # start, for a scenario's clock second), each in its own Wine prefix.
@@ -131,6 +187,8 @@ for i in "${!runs[@]}"; do
   IFS=: read -r _ options exe <<<"${runs[$i]}"
   [ "$options" = -- ] && options=""
   while [ "$(jobs -rp | wc -l)" -ge 3 ]; do sleep 1; done
+  # The 64-bit loader where the 32-bit one cannot run.
+  case $exe in "$x64"/*) [ "$loader" = wine ] || options="--loader $loader $options" ;; esac
   # shellcheck disable=SC2086 # options are words
   # The status is noted whatever it is: the subshell inherits errexit.
   (status=0

@@ -9,7 +9,8 @@ terminal console differs from the POSIX stand-in in the ways noted below.
 
 A scenario is a list of steps, one a line ("#" starts a comment).  In file
 names "@" stands for the scenario's own temporary directory.
-  start [NAME=VALUE|<F|>F|2>F|<&-|>&-]...   run the program from the pane's shell
+  start [NAME=VALUE|!NAME|<F|>F|2>F|<&-|>&-]...   run the program from the pane's
+                           shell (!NAME: without NAME in its environment)
   start-at HH:MM:SS        ... with its wall clock at that time of 2026-01-05
   start-wrapped            ... as the child of a script of the user's
   set-clock HH:MM:SS       step the running program's wall clock
@@ -46,7 +47,7 @@ names "@" stands for the scenario's own temporary directory.
   expect-tone-growing MS   the tone sounds within MS
   expect-tone-still MS     the tone stays silent for MS
 """
-import calendar, glob, os, re, shlex, shutil, signal, sys, tempfile, termios, time
+import calendar, ctypes, glob, os, re, shlex, shutil, signal, sys, tempfile, termios, time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -252,8 +253,9 @@ class Run:
     def launch(self, words, wrapper=""):
         for name in ("pid", "rc", "stty.before", "stty.after"):
             (self.dir / name).unlink(missing_ok=True)
-        env = [shlex.quote(f"{k}={v}") for k, v in self.env.items()] + [w for w in words if "=" in w]
-        redirect = " ".join(self.path(w) for w in words if "=" not in w)
+        env = ([f"-u {shlex.quote(w[1:])}" for w in words if w.startswith("!")] +
+               [shlex.quote(f"{k}={v}") for k, v in self.env.items()] + [w for w in words if "=" in w])
+        redirect = " ".join(self.path(w) for w in words if "=" not in w and not w.startswith("!"))
         run = f"sh -c 'echo $$ >\"$1\"; exec \"$2\"' sh {self.dir}/pid {self.program}"
         if wrapper:
             (self.dir / "wrapper.sh").write_text(f"{run}\n{self.record_status()}\nexit $rc\n")
@@ -417,8 +419,15 @@ class Run:
         self.tone = self.dir / "tone.raw"
         if rest == "stuck":
             os.mkfifo(self.tone)
-        # A build with ALSA loads libasound by name when the first tone sounds.
+        # A build with ALSA loads libasound by name when the first tone sounds;
+        # without the library it falls to the speaker or the bell, which
+        # nothing here captures.
         self.alsa = b"libasound.so.2" in Path(self.program).read_bytes()
+        if self.alsa:
+            try:
+                ctypes.CDLL("libasound.so.2")
+            except OSError:
+                raise Skipped("libasound.so.2, which plays the tone, is not installed (Debian: libasound2)")
         self.env.update(ALSA_CONFIG_PATH=HERE.parent / "data/alsa/asound.conf", ROUSEL_TONE_CAPTURE=self.tone)
 
     def tone_size(self):

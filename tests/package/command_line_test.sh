@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The programs as a user starts them: --help and --version answer and
 # return, on a terminal without touching its modes or sending it a control
-# sequence; anything else starts the alarm clock, which without a terminal
-# refuses in one line, as rousel-keydump does.
+# sequence; anything else starts the alarm clock, which without a terminal,
+# or on a dumb one, refuses in one line, as rousel-keydump does.
 #   command_line_test.sh <rousel> <rousel-keydump or ""> <version>
 set -uo pipefail
 rousel=${1:?rousel} keydump=$2 version=${3:?version}
@@ -23,11 +23,17 @@ for row in "${rows[@]}"; do
     { fail=1; echo "FAIL: $row: status $status, out \"$(<"$out")\", err \"$err\""; }
 done
 
-for word in --help --version; do
-  typescript=$(timeout 30 script -qec "stty -g; '$rousel' $word; echo status=\$?; stty -g" \
+# On a terminal, the mode as it was after each and not one escape sequence:
+# environment | argument | status | all it prints (glob)
+rows=("|--help|0|Rousel $version*Alt+X*" "|--version|0|Rousel $version"
+      "TERM=dumb||1|rousel: a dumb terminal (TERM=dumb) cannot show the screen")
+for row in "${rows[@]}"; do
+  IFS='|' read -r env arg want_status want_out <<<"$row"
+  typescript=$(timeout 30 script -qec "stty -g; env $env '$rousel' $arg; echo status=\$?; stty -g" \
     /dev/null </dev/null | tr -d '\r')
-  [[ $typescript == *"Rousel $version"*status=0* && $typescript != *$'\e'* &&
+  # shellcheck disable=SC2053 # the expectation is a glob
+  [[ $(sed '1d;$d' <<<"$typescript") == $want_out$'\n'status=$want_status && $typescript != *$'\e'* &&
      $(head -n 1 <<<"$typescript") == "$(tail -n 1 <<<"$typescript")" ]] ||
-    { fail=1; echo "FAIL: rousel $word on a terminal: $(cat -v <<<"$typescript")"; }
+    { fail=1; echo "FAIL: $row on a terminal: $(cat -v <<<"$typescript")"; }
 done
 exit $fail

@@ -16,20 +16,25 @@
 #   --console-api DRIVER runs each scenario through rousel-console-driver.exe
 #                        (the console's own functions) instead of the terminal,
 #                        and the scenarios of tests/wine/console-scenarios too
+#   --loader LOADER      starts every Windows program, Wine's own included,
+#                        with this Wine loader (WINELOADER): the 64-bit one
+#                        where the 32-bit one cannot run (by default "wine",
+#                        which on Debian is the 32-bit one once it is there)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 e2e=$root/tests/e2e
 
-usage() { echo "usage: $0 [--no-faketime] [--windows win98] [--trace] [--console-api DRIVER] PATH/TO/rousel.exe [SCENARIO.scn...]" >&2; exit 2; }
-faketime=true trace=false platform=2 windows="" driver=""
+usage() { echo "usage: $0 [--no-faketime] [--windows win98] [--trace] [--console-api DRIVER] [--loader LOADER] PATH/TO/rousel.exe [SCENARIO.scn...]" >&2; exit 2; }
+faketime=true trace=false platform=2 windows="" driver="" wine=wine
 while [ $# -gt 0 ]; do
   case $1 in
     --no-faketime) faketime=false ;;
     --windows) [ "${2:-}" = win98 ] || usage; windows=$2; platform=1; trace=true; shift ;;
     --trace) trace=true ;;
     --console-api) [ -f "${2:-}" ] || usage; driver=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
+    --loader) [ -x "${2:-}" ] || usage; wine=$2; export WINELOADER=$2; shift ;;
     -*) usage ;;
     *) break ;;
   esac
@@ -39,10 +44,10 @@ done
 exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 shift
 [ -f "$exe" ] || { echo "no program at $exe" >&2; exit 2; }
-for tool in wine wineboot wineserver tmux; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "wine scenarios: skipped: no $tool (Debian: wine, wine64, tmux)"; exit 77; }
+for tool in "$wine" wineserver tmux; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: the scenarios under Wine: no $tool (Debian: wine, wine64, tmux)"; exit 77; }
 done
-$trace && ! command -v python3 >/dev/null 2>&1 && { echo "wine scenarios: skipped: no python3 for the trace"; exit 77; }
+$trace && ! command -v python3 >/dev/null 2>&1 && { echo "SKIP: the scenarios under Wine: no python3 for the trace"; exit 77; }
 
 scenarios=("$@")
 if [ $# -eq 0 ]; then
@@ -91,7 +96,7 @@ echo "wine scenarios: making a Wine prefix"
 # On a busy machine wineboot now and then fails to start one of its own
 # helper programs ("ShellExecuteEx failed"); a fresh prefix then works.
 for attempt in 1 2 3; do
-  timeout 300 wineboot -i >"$work/must.log" 2>&1 && break
+  timeout 300 "$wine" wineboot.exe -i >"$work/must.log" 2>&1 && break
   wineserver -k >/dev/null 2>&1 || true
   timeout 60 wineserver -w >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
@@ -110,11 +115,11 @@ wineserver -p
 # Wine's services start with the first program and live as long as the
 # server; started from a scenario they would inherit the pipe faketime waits
 # on, and faketime would wait for ever.  So they start here.
-must 120 wine cmd.exe /c exit 0
+must 120 "$wine" cmd.exe /c exit 0
 if [ "$windows" = win98 ]; then
   # Only rousel.exe is told it runs on Windows 98; Wine's own programs and
   # the console driver stay on NT.
-  must 120 wine reg add 'HKCU\Software\Wine\AppDefaults\rousel.exe' /v Version /d win98 /f
+  must 120 "$wine" reg add 'HKCU\Software\Wine\AppDefaults\rousel.exe' /v Version /d win98 /f
 fi
 
 # The program's Wine channels: none, or the port I/O, the interrupt
@@ -128,8 +133,8 @@ echo /dev/null >"$work/trace-to"
 cat >"$work/rousel" <<WRAPPER
 #!/bin/sh
 [ -s '$work/tz' ] && TZ=\$(cat '$work/tz') && export TZ
-exec env WINEPREFIX='$WINEPREFIX' WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
-  LC_ALL=C.UTF-8 NO_FAKE_STAT=1 wine '$exe' "\$@" 2>>"\$(cat '$work/trace-to')"
+exec env WINEPREFIX='$WINEPREFIX' ${WINELOADER:+WINELOADER='$WINELOADER'} WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
+  LC_ALL=C.UTF-8 NO_FAKE_STAT=1 '$wine' '$exe' "\$@" 2>>"\$(cat '$work/trace-to')"
 WRAPPER
 chmod +x "$work/rousel"
 
@@ -173,8 +178,8 @@ run_once() {
   [ -s "$work/tz" ] && tz=$(cat "$work/tz")
   rm -f "$work/$1.rc"
   tmux -L "$socket" -f /dev/null new-session -d -s driver -x 80 -y 25 \
-    "env ${tz:+TZ=$tz} WINEPREFIX='$WINEPREFIX' WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
-       E2E_TIMEOUT=$E2E_TIMEOUT LC_ALL=C.UTF-8 wine '$driver' '$exe' '$copy' >'$work/$1.log' 2>'$work/$1.trace'; \
+    "env ${tz:+TZ=$tz} ${WINELOADER:+WINELOADER='$WINELOADER'} WINEPREFIX='$WINEPREFIX' WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
+       E2E_TIMEOUT=$E2E_TIMEOUT LC_ALL=C.UTF-8 '$wine' '$driver' '$exe' '$copy' >'$work/$1.log' 2>'$work/$1.trace'; \
      echo \$? >'$work/$1.rc'"
   local deadline=$((SECONDS + 300))
   until [ -s "$work/$1.rc" ] || [ "$SECONDS" -gt "$deadline" ]; do sleep 0.2; done

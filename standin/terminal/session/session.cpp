@@ -161,15 +161,18 @@ void NegotiateKeysLocked(std::unique_lock<std::mutex>& lock) {
 // has changed.
 [[noreturn]] void Refuse(const char* why) {
   std::fputs(why, stderr);
+  std::fflush(nullptr);
   _exit(1);
 }
 
-// A "dumb" terminal (an editor's shell buffer, a log) prints every sequence
-// as text: the screen would be garbage.
+// TERM=dumb names a terminal that only prints lines (an editor's shell
+// buffer, a log): it cannot place the cursor, so every screen would reach it
+// as a stream of escape sequences.  It is refused as a missing terminal is,
+// but with its own reason, which the console layer could not give.
 void RefuseDumbTerminal() {
   const char* term = std::getenv("TERM");
   if (term != nullptr && std::strcmp(term, "dumb") == 0)
-    Refuse("rousel: this terminal (TERM=dumb) cannot show the alarm's screen\n");
+    Refuse("rousel: a dumb terminal (TERM=dumb) cannot show the screen\n");
 }
 
 // One copy per terminal: a second would take the first one's raw mode for
