@@ -228,4 +228,29 @@ TEST(TerminalSession, StartUpFindsTheKeyProtocolThenDeliversKeysButNotReplies) {
   }
 }
 
+// A second copy started on a terminal the first one holds is refused with
+// one line, before it changes anything; when the first leaves, the terminal
+// is as the user had it.
+TEST(TerminalSession, ASecondCopyOnTheSameTerminalIsRefused) {
+  ptytest::PtyChild child([] {
+    const pid_t second = fork();
+    if (second == 0) {
+      std::this_thread::sleep_for(300ms);  // the first takes the terminal meanwhile
+      GetStdHandle(STD_INPUT_HANDLE);
+      _exit(99);
+    }
+    Report("first");
+    int status = 0;
+    waitpid(second, &status, 0);
+    Report("second " + std::to_string(status));
+    KeyLoop();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("second 256")));
+  EXPECT_NE(child.Output().find("rousel: another Rousel is running on this terminal"),
+            std::string::npos);
+  child.Type("q");
+  EXPECT_EQ(child.WaitExit(), 7 << 8);
+  EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore()));
+}
+
 }  // namespace
