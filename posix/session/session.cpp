@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <clocale>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string_view>
@@ -118,9 +119,13 @@ vt::Charset LocaleCharset() {
 
 // The crash path's bytes, from what is in force now.
 void SetLeaveBytesLocked() {
-  std::string leave(TheSession().Win32Input ? Win32InputOff : "");
-  if (TheSession().KittyKeys) leave += KittyKeysOff;
-  leave += vt::LeaveSequence();
+  const Session& s = TheSession();
+  std::string leave(s.Win32Input ? Win32InputOff : "");
+  if (s.KittyKeys) leave += KittyKeysOff;
+  leave += vt::LeaveSequence(s.AlternateScreen);
+  // Without an alternate screen the program's screen stays; the report that
+  // follows goes below it rather than into it.
+  if (!s.AlternateScreen) leave += "\x1b[999;1H\r\n";
   const size_t length = std::min(leave.size(), sizeof LeaveBytes - 1);
   LeaveBytes[0] = '\x18';
   // Bytes with a length, written with write(): no terminating NUL.
@@ -172,6 +177,7 @@ void StartOnce() {
   const int width = std::clamp<int>(columns, MinBufferColumns, MaxScreenWidth);
   const int height = std::clamp<int>(rows, MinBufferRows, MaxScreenHeight);
   s.Chars = LocaleCharset();
+  s.AlternateScreen = vt::HasAlternateScreen(std::getenv("TERM"));
   s.Console = std::make_unique<model::Console>(width, height, model::Cell{' ', 7});
   s.Screen = std::make_unique<vt::Renderer>(width, height, s.Chars);
   s.Raw = vt::RawMode(s.UserMode);
@@ -208,7 +214,7 @@ void TakeLocked(bool saveTitle) {
   Held = true;
   tcsetattr(InFd, TCSANOW, &s.Raw);
   ResizeLocked();
-  std::string enter(vt::EnterSequence(saveTitle));
+  std::string enter(vt::EnterSequence(saveTitle, s.AlternateScreen));
   if (s.Win32Input) enter += Win32InputOn;
   if (s.KittyKeys) enter += KittyKeysOn;
   Queue(enter, Stream::Control);
@@ -221,10 +227,17 @@ void HandBackLocked(bool leaveScreen, bool ending) {
   Session& s = TheSession();
   std::string restore(s.Win32Input ? Win32InputOff : "");
   if (s.KittyKeys) restore += KittyKeysOff;
-  restore += vt::LeaveSequence();
+  restore += vt::LeaveSequence(s.AlternateScreen);
   std::string out(restore);
   ApplyCursorLocked();
-  if (leaveScreen) out += vt::ScreenText(s.Console->Screen, s.Console->Cursor.Y, s.Chars);
+  if (!s.AlternateScreen) {
+    // The user's screen shows what the program drew, an exit banner
+    // included: written again it would show twice.  The shell's prompt goes
+    // below it, on every way out.
+    out += vt::LineAfterText(s.Console->Screen, s.Console->Cursor.Y);
+  } else if (leaveScreen) {
+    out += vt::ScreenText(s.Console->Screen, s.Console->Cursor.Y, s.Chars);
+  }
   Queue(out, Stream::Control);
   // A terminal that does not read must not hold up the way out: the mode
   // is restored at once, and the bytes are left to a process that waits.

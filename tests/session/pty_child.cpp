@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 namespace ptytest {
@@ -45,6 +46,9 @@ PtyChild::PtyChild(const std::function<void()>& body) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int sig = 1; sig <= SIGRTMAX; ++sig) std::signal(sig, SIG_DFL);
+    // The terminal is an xterm-compatible one, whatever the test ran in (a
+    // Linux console has no alternate screen); a body may say otherwise.
+    setenv("TERM", "xterm-256color", 1);
     body();
     _exit(0);
   }

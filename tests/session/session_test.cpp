@@ -120,6 +120,40 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
   }
 }
 
+// On a terminal without an alternate screen (the Linux console) the program
+// draws on the user's own screen, which keeps it: no way out writes it
+// again, and the shell's prompt goes on the line below it.  Elsewhere only
+// the orderly exit leaves the text on the normal screen.
+TEST(TerminalSession, TheLastScreenShowsOnceWithOrWithoutAnAlternateScreen) {
+  for (const bool alternate : {true, false}) {
+    for (const bool orderly : {true, false}) {
+      SCOPED_TRACE(std::string(alternate ? "xterm" : "linux") + (orderly ? ", exit" : ", SIGTERM"));
+      ptytest::PtyChild child([alternate, orderly] {
+        setenv("TERM", alternate ? "xterm-256color" : "linux", 1);
+        CHAR_INFO bye[3];
+        for (int i = 0; i < 3; ++i) bye[i] = {{static_cast<WCHAR>("bye"[i])}, 7};
+        SMALL_RECT region{0, 2, 2, 2};
+        WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), bye, {3, 1}, {0, 0}, &region);
+        Sleep(1);
+        Report("ready");
+        Sleep(1);
+        if (orderly) ExitProcess(0);
+        for (;;) pause();
+      });
+      ASSERT_TRUE(child.WaitFor(Reported("ready")));
+      if (!orderly) kill(child.Pid(), SIGTERM);
+      EXPECT_EQ(child.WaitExit(), orderly ? 0 : SIGTERM);
+      const std::string& out = child.Output();
+      EXPECT_EQ(out.find("\x1b[?1049h") != std::string::npos, alternate);
+      const std::string leave = vt::LeaveSequence(alternate);
+      ASSERT_NE(out.rfind(leave), std::string::npos) << out;
+      std::string after = out.substr(out.rfind(leave) + leave.size());
+      std::erase(after, '\r');  // the user's output processing may add some
+      EXPECT_EQ(after, alternate ? (orderly ? "\n\nbye\n" : "") : "\x1b[3H\n");
+    }
+  }
+}
+
 // Ctrl+Z hands the terminal over only where someone could continue the
 // program: never as the session leader (xterm -e, ssh -t), and only for a
 // moment as a child of a wrapper that leads the session (its process group
