@@ -233,6 +233,14 @@ void Renderer::SetAttr(std::string& out, uint8_t attr) {
   const bool foreground = !attrKnown_ || ((attr ^ attr_) & 0x0F) != 0;
   const bool background = !attrKnown_ || ((attr ^ attr_) & 0xF0) != 0;
   out += "\x1b[";
+  // The Linux console shows 90-97 as bold 30-37, and a later 30-37 leaves
+  // the bold on: a foreground that stops being bright says so (SGR 22), and
+  // one whose state the terminal may hold from before starts from none.
+  if (!attrKnown_) {
+    out += "0;";
+  } else if (foreground && (attr_ & 8) != 0 && (attr & 8) == 0) {
+    out += "22;";
+  }
   if (foreground) AppendNumber(out, ForegroundSgr(attr));
   if (foreground && background) out += ';';
   if (background) AppendNumber(out, BackgroundSgr(attr));
