@@ -33,8 +33,14 @@ constexpr std::chrono::milliseconds ShutdownPatience{300};
 
 std::atomic<Device> Chosen{Device::Undecided};
 bool ExitStepRegistered = false;
+// Set by the exit step: the process is on its way out, and the program's
+// thread may still be ringing meanwhile.  A tone it started now would
+// outlive the step (the speaker's input device sounding on after the
+// process is gone), so none starts.
+std::atomic<bool> Ending{false};
 
 void ExitStep() {
+  Ending.store(true);
   Shutdown();
 }
 
@@ -141,7 +147,12 @@ BOOL WINAPI Beep(DWORD dwFreq, DWORD dwDuration) {
   if (dwFreq < sound::LowestFrequency || dwFreq > sound::HighestFrequency) return FALSE;
   if (dwDuration == 0) return TRUE;
 
-  std::lock_guard lock(sound::BeepMutex());
+  std::unique_lock lock(sound::BeepMutex());
+  if (sound::Ending.load()) {
+    lock.unlock();
+    sound::SleepUntil(call + std::chrono::milliseconds(dwDuration));
+    return TRUE;
+  }
   Device device = sound::Chosen.load();
   if (device == Device::Undecided) {
     if (!sound::ExitStepRegistered) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "console/win32.h"
+#include "posix/session/exit.h"
 #include "posix/sound/alsa.h"
 #include "posix/sound/tone.h"
 #include "posix/vt/renderer.h"
@@ -118,6 +119,32 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
     // Lines end in CR LF (the user's output processing may add a CR).
     EXPECT_EQ(last.find("hello\r", leave) == leave + Leave.size(), c.Status >= 256) << c.Name;
   }
+}
+
+// A signal that ends the program while it rings: the exit steps silence the
+// sound, and the program's thread, ringing on until the process is gone,
+// starts no tone after them (a speaker's input device would sound on).  A
+// step of the test's, run after the sound's, looks a while later.
+TEST(TerminalSession, NoToneStartsAfterTheExitStepsSilencedIt) {
+  ptytest::PtyChild child([] {
+    GetStdHandle(STD_OUTPUT_HANDLE);  // the terminal first, as the program takes it
+    fakeasound::Set(fakeasound::Card{});
+    session::AtTerminalExit([] {
+      std::this_thread::sleep_for(300ms);
+      const bool silent = sound::ActiveDevice() == sound::Device::Undecided;
+      Report(silent ? "silent" : "a tone started again");
+    });
+    Beep(2000, 10);
+    Report("ready");
+    for (;;) {
+      Beep(2000, 20);
+      Sleep(5);
+    }
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  kill(child.Pid(), SIGTERM);
+  EXPECT_EQ(child.WaitExit(), SIGTERM);
+  EXPECT_NE(child.Output().find(Reported("silent")), std::string::npos) << child.Output();
 }
 
 // On a terminal without an alternate screen (the Linux console) the program
