@@ -31,6 +31,7 @@ CLASSES = [
     ("tests/*pty_child.*", "harness"),
     ("tests/e2e/*.sh", "harness"),
     ("tests/e2e/*.py", "harness"),
+    ("tests/vm/*", "harness"),
     ("tests/wine/*", "harness"),
     ("tests/package/lib.sh", "harness"),
     # The cases: test sources, scenarios, test scripts.
