@@ -46,7 +46,7 @@ sys.path.insert(0, str(HERE.parent / "e2e"))
 import scenario  # noqa: E402  (the shared steps' checks)
 from scenario import Failed, Skipped  # noqa: E402
 
-BOOT_S, RUN_S = 120, 240  # bounds: the boot, and everything after it
+BOOT_S, RUN_S = 90, 180  # bounds: the boot, and the scenarios after it
 TIMEOUT = 20  # for one expected screen: the machine runs emulated
 TONE_MS, PAUSE_MS = 100, 50  # a ringing pass: its tone, then a pause
 TONE_SLACK_MS = 70  # a tone's end, late on a busy host
