@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # No "Entering directory" lines, here or in the builds CMake's make runs.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: run build test test-windows package bench fuzz tsan mutants deps-fuzz deps-tsan deps-run deps-test deps-windows deps-windows-build deps-package deps-bench deps-mutants format format-check tidy clean
+.PHONY: run build test test-windows test-vm deps-vm package bench fuzz tsan mutants deps-fuzz deps-tsan deps-run deps-test deps-windows deps-windows-build deps-package deps-bench deps-mutants format format-check tidy clean
 
 run: deps-run
 	cmake --preset release -DROUSEL_TESTS=OFF >/dev/null
@@ -36,6 +36,15 @@ deps-windows:
 
 deps-windows-build:
 	@scripts/deps.sh windows-build
+# The program on the Linux virtual console of a virtual machine (QEMU
+# without KVM) with a PC speaker: about two minutes, one boot; tests/vm/.
+test-vm: deps-vm
+	cmake --preset ci >/dev/null
+	cmake --build --preset ci --target rousel rousel-keydump -j $(JOBS)
+	ctest --preset ci -R '^vm_' --verbose
+
+deps-vm:
+	@scripts/deps.sh vm
 
 # The Debian package in build/package/, built with the distribution's
 # build flags (the Windows zip: cmake --build <windows build> --target package).

@@ -2,10 +2,10 @@
 # Makes sure the Debian packages a make target needs are installed.
 # As root it installs what is missing with apt-get; otherwise it names the
 # missing packages and the command that installs them, and fails.  Packages
-# a target can do without (the Windows cross build and Wine for "test") are
-# installed as well as root; otherwise it says which tests they would run,
-# gives the command, and goes on.
-#   scripts/deps.sh run|test|windows|windows-build|package|bench|fuzz|tsan|mutants
+# a target can do without (for "test": the Windows cross build and Wine, and
+# the virtual machine) are installed as well as root; otherwise it says which
+# tests they would run, gives the command, and goes on.
+#   scripts/deps.sh run|test|windows|windows-build|package|bench|fuzz|tsan|mutants|vm
 set -euo pipefail
 
 run_packages=(cmake make g++ pkg-config libasound2-dev)
@@ -15,6 +15,9 @@ test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux py
 # The zips need only the cross compilers; their tests need Wine too.
 windows_build_packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32)
 windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 wine wine64)
+# The virtual machine (tests/vm): QEMU, the guest's tools, and the initramfs
+# packer; the kernel is fetched by the test itself.
+vm_packages=(qemu-system-x86 busybox-static cpio)
 package_packages=("${run_packages[@]}" dpkg-dev file)
 bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev valgrind strace)
 fuzz_packages=("${run_packages[@]}" clang libclang-rt-14-dev libvterm-dev)
@@ -22,15 +25,16 @@ tsan_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
 mutants_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux python3-libtmux faketime
                   python3 libvterm-dev)
 
+# Groups of packages a target can do without: "what they are for:packages".
 optional=()
-optional_use=""
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
   test)
     wanted=("${test_packages[@]}")
-    optional=("${windows_packages[@]}")
-    optional_use="the Windows build and its tests under Wine"
+    optional=("the Windows build and its tests under Wine:${windows_packages[*]}"
+              "the Linux console in a virtual machine:${vm_packages[*]}")
     ;;
+  vm) wanted=("${run_packages[@]}" python3 "${vm_packages[@]}") ;;
   windows) wanted=(cmake make tmux python3-libtmux python3 "${windows_packages[@]}") ;;
   windows-build) wanted=("${windows_build_packages[@]}") ;;
   package) wanted=("${package_packages[@]}") ;;
@@ -38,7 +42,7 @@ case "${1:-}" in
   fuzz) wanted=("${fuzz_packages[@]}") ;;
   tsan) wanted=("${tsan_packages[@]}") ;;
   mutants) wanted=("${mutants_packages[@]}") ;;
-  *) echo "usage: $0 run|test|windows|windows-build|package|bench|fuzz|tsan|mutants" >&2; exit 2 ;;
+  *) echo "usage: $0 run|test|windows|windows-build|package|bench|fuzz|tsan|mutants|vm" >&2; exit 2 ;;
 esac
 # Extra packages a caller asks for (for instance the Windows cross build).
 if [ -n "${ROUSEL_EXTRA_PACKAGES:-}" ]; then
@@ -72,7 +76,17 @@ install_line() {
 }
 
 mapfile -t missing < <(missing_of "${wanted[@]}")
-mapfile -t missing_optional < <(missing_of "${optional[@]}")
+# The optional groups' missing packages, and what each group is for.
+missing_optional=()
+optional_uses=()
+for group in "${optional[@]}"; do
+  read -r -a packages <<<"${group#*:}"
+  mapfile -t absent < <(missing_of "${packages[@]}")
+  if [ ${#absent[@]} -gt 0 ]; then
+    missing_optional+=("${absent[@]}")
+    optional_uses+=("${group%%:*}:${absent[*]}")
+  fi
+done
 [ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then
@@ -83,17 +97,20 @@ if [ "$(id -u)" -eq 0 ]; then
   if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
-  if [ ${#missing_optional[@]} -gt 0 ] &&
-     ! apt-get install -y -qq --no-install-recommends "${missing_optional[@]}" >/dev/null; then
-    echo "Could not install ${missing_optional[*]}; skipping $optional_use." >&2
-  fi
+  for use in "${optional_uses[@]}"; do
+    read -r -a packages <<<"${use#*:}"
+    if ! apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null; then
+      echo "Could not install ${packages[*]}; skipping ${use%%:*}." >&2
+    fi
+  done
   exit 0
 fi
 
-if [ ${#missing_optional[@]} -gt 0 ]; then
-  echo "Skipping $optional_use: missing Debian packages: ${missing_optional[*]}" >&2
-  echo "To run them too: $(install_line "${missing_optional[@]}")" >&2
-fi
+for use in "${optional_uses[@]}"; do
+  read -r -a packages <<<"${use#*:}"
+  echo "Skipping ${use%%:*}: missing Debian packages: ${packages[*]}" >&2
+  echo "To run them too: $(install_line "${packages[@]}")" >&2
+done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Missing Debian packages: ${missing[*]}" >&2
   echo "Install them with: $(install_line "${missing[@]}")" >&2

@@ -17,7 +17,7 @@
 namespace {
 
 void ShutdownSound() {
-  sound::Shutdown();
+  sound::EndForGood();
 }
 
 // The sound is stopped on every way out: the session's exit steps when the

@@ -19,6 +19,7 @@ names "@" stands for the scenario's own temporary directory.
   type-alarm-at MINUTES    the local time MINUTES from now as four digits
   pause MS                 only to space keys apart
   expect TEXT              the screen shows TEXT somewhere
+  expect-once TEXT         ... exactly once
   expect-gone TEXT         ... and then no longer shows it
   expect-row N TEXT        row N reads TEXT, the parts in {} white, every
                            other visible character grey; a last * ends a prefix
@@ -52,8 +53,11 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 TIMEOUT = float(os.environ.get("E2E_TIMEOUT", "15"))
-ENTER, LEAVE = b"\x1b[?1049h", b"\x1b[?1049l"
-RESTORE = (b"\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1036;1039r", b"\x1b[23;0t")
+# Where the program takes the terminal and gives it back: autowrap off, the
+# user's meta setting restored; the alternate screen (1049) comes between on
+# every terminal but the Linux console.
+ENTER, LEAVE = b"\x1b[?7l", b"\x1b[?1036;1039r"
+RESTORE = (b"\x1b[0m\x1b[?25h\x1b[?7h", re.compile(rb"(\x1b\[\?1049l)?\x1b\[23;0t"))
 GREY, WHITE = {"37", "39"}, {"97"}  # Wine shows attribute 7 as the default colour
 
 
@@ -110,6 +114,11 @@ def coloured_row(pane, n):
 
 
 def row_matches(pane, n, pattern):
+    return pattern_matches(*coloured_row(pane, n), pattern)
+
+
+def pattern_matches(text, colours, pattern):
+    """Whether a row (text, colour of each character) reads as expect-row's TEXT."""
     prefix = pattern.endswith("*")  # the rest of the row may vary
     pattern, want, white, colours_wanted = pattern.rstrip("*"), "", False, []
     for c in pattern:
@@ -117,14 +126,16 @@ def row_matches(pane, n, pattern):
             white = c == "{"
         else:
             want, colours_wanted = want + c, colours_wanted + [WHITE if white else GREY]
-    text, colours = coloured_row(pane, n)
     text = text[:len(want)] if prefix else text
     return text == want and all(c == " " or seen in ok for c, seen, ok in zip(text, colours, colours_wanted))
 
 
 def row_as_seen(pane, n):
-    """Row n written as expect-row's TEXT, for a failure's message."""
-    text, colours = coloured_row(pane, n)
+    return as_pattern(*coloured_row(pane, n))
+
+
+def as_pattern(text, colours):
+    """A row written as expect-row's TEXT, for a failure's message."""
     seen, white = "", False
     for c, colour in zip(text, colours):
         if c != " " and (colour in WHITE) != white:
@@ -161,7 +172,7 @@ def clean_output(data, ascii_only):
         spans, end = spans + 1, data.find(LEAVE, start)
         if end < 0:
             return problems + ["the program never handed the terminal back"]
-        if not (data[:end].endswith(RESTORE[0]) and data[end + len(LEAVE):].startswith(RESTORE[1])):
+        if not (data[:end].endswith(RESTORE[0]) and RESTORE[1].match(data, end + len(LEAVE))):
             problems.append("incomplete restore sequence: %r" % data[max(0, end - 24):end + 16])
         i, at = start, end + len(LEAVE)
         while i < end:
@@ -320,6 +331,9 @@ class Run:
 
     def expect(self, rest):
         poll(f'"{rest}" on the screen', lambda: rest in "\n".join(screen(self.pane)))
+
+    def expect_once(self, rest):
+        poll(f'"{rest}" once on the screen', lambda: "\n".join(screen(self.pane)).count(rest) == 1)
 
     def expect_gone(self, rest):
         poll(f'"{rest}" gone from the screen', lambda: rest not in "\n".join(screen(self.pane)))

@@ -114,8 +114,7 @@ std::string StatusField(pid_t pid, const std::string& name) {
 bool Gone(pid_t pid, std::chrono::milliseconds within) {
   const auto deadline = std::chrono::steady_clock::now() + within;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (kill(pid, 0) != 0 || StatusField(pid, "State").find('Z') != std::string::npos)
-      return true;
+    if (kill(pid, 0) != 0 || StatusField(pid, "State").find('Z') != std::string::npos) return true;
     std::this_thread::sleep_for(10ms);
   }
   return false;
@@ -182,7 +181,8 @@ TEST(OutputTest, BellsMergeWhileTheTerminalTakesNothing) {
   const std::string after = child.Output().substr(mark);
   // Every title ends in a BEL of its own.
   size_t titles = 0;
-  for (size_t at = after.find("\x1b]2;"); at != std::string::npos; at = after.find("\x1b]2;", at + 1))
+  for (size_t at = after.find("\x1b]2;"); at != std::string::npos;
+       at = after.find("\x1b]2;", at + 1))
     ++titles;
   EXPECT_EQ(static_cast<size_t>(std::count(after.begin(), after.end(), '\a')) - titles, 1u);
 }

@@ -46,9 +46,10 @@ PtyChild::PtyChild(const std::function<void()>& body) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int sig = 1; sig <= SIGRTMAX; ++sig) std::signal(sig, SIG_DFL);
-    // A terminal emulator's TERM, whatever the runner's is (an editor's
-    // shell buffer says dumb, which the program refuses).
-    setenv("TERM", "xterm", 1);
+    // The terminal is an xterm-compatible one, whatever the test ran in (an
+    // editor's shell buffer says dumb, which the program refuses; a Linux
+    // console has no alternate screen); a body may say otherwise.
+    setenv("TERM", "xterm-256color", 1);
     body();
     _exit(0);
   }

@@ -17,8 +17,8 @@ namespace ptytest {
 class PtyChild {
  public:
   // Starts body() in a child whose standard input, output and error are the
-  // slave side of a new 80x25 pseudo-terminal, its controlling terminal.  The
-  // child ends with _exit(0) if body returns.
+  // slave side of a new 80x25 pseudo-terminal, its controlling terminal, and
+  // TERM an xterm's.  The child ends with _exit(0) if body returns.
   explicit PtyChild(const std::function<void()>& body);
   ~PtyChild();
   PtyChild(const PtyChild&) = delete;

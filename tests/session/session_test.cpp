@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "standin/terminal/session/exit.h"
 #include "standin/terminal/sound/alsa.h"
 #include "standin/terminal/sound/tone.h"
 #include "standin/terminal/vt/renderer.h"
@@ -117,6 +118,67 @@ TEST(TerminalSession, EveryWayOutHandsTheTerminalBack) {
     EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore())) << c.Name;
     // Lines end in CR LF (the user's output processing may add a CR).
     EXPECT_EQ(last.find("hello\r", leave) == leave + Leave.size(), c.Status >= 256) << c.Name;
+  }
+}
+
+// A signal that ends the program while it rings: the exit steps silence the
+// sound, and the program's thread, ringing on until the process is gone,
+// starts no tone after them (a speaker's input device would sound on).  A
+// step of the test's, run after the sound's, looks a while later.
+TEST(TerminalSession, NoToneStartsAfterTheExitStepsSilencedIt) {
+  ptytest::PtyChild child([] {
+    // Registered before the terminal's own steps, so it runs after them.
+    session::AtTerminalExit([] {
+      std::this_thread::sleep_for(300ms);
+      const bool silent = sound::ActiveDevice() == sound::Device::Undecided;
+      Report(silent ? "silent" : "a tone started again");
+    });
+    GetStdHandle(STD_OUTPUT_HANDLE);  // the terminal first, as the program takes it
+    fakeasound::Set(fakeasound::Card{});
+    Beep(2000, 10);
+    Report("ready");
+    for (;;) {
+      Beep(2000, 20);
+      Sleep(5);
+    }
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  kill(child.Pid(), SIGTERM);
+  EXPECT_EQ(child.WaitExit(), SIGTERM);
+  EXPECT_NE(child.Output().find(Reported("silent")), std::string::npos) << child.Output();
+}
+
+// On a terminal without an alternate screen (the Linux console) the program
+// draws on the user's own screen, which keeps it: no way out writes it
+// again, and the shell's prompt goes on the line below it.  Elsewhere only
+// the orderly exit leaves the text on the normal screen.
+TEST(TerminalSession, TheLastScreenShowsOnceWithOrWithoutAnAlternateScreen) {
+  for (const bool alternate : {true, false}) {
+    for (const bool orderly : {true, false}) {
+      SCOPED_TRACE(std::string(alternate ? "xterm" : "linux") + (orderly ? ", exit" : ", SIGTERM"));
+      ptytest::PtyChild child([alternate, orderly] {
+        setenv("TERM", alternate ? "xterm-256color" : "linux", 1);
+        CHAR_INFO bye[3];
+        for (int i = 0; i < 3; ++i) bye[i] = {{static_cast<WCHAR>("bye"[i])}, 7};
+        SMALL_RECT region{0, 2, 2, 2};
+        WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), bye, {3, 1}, {0, 0}, &region);
+        Sleep(1);
+        Report("ready");
+        Sleep(1);
+        if (orderly) ExitProcess(0);
+        for (;;) pause();
+      });
+      ASSERT_TRUE(child.WaitFor(Reported("ready")));
+      if (!orderly) kill(child.Pid(), SIGTERM);
+      EXPECT_EQ(child.WaitExit(), orderly ? 0 : SIGTERM);
+      const std::string& out = child.Output();
+      EXPECT_EQ(out.find("\x1b[?1049h") != std::string::npos, alternate);
+      const std::string leave = vt::LeaveSequence(alternate);
+      ASSERT_NE(out.rfind(leave), std::string::npos) << out;
+      std::string after = out.substr(out.rfind(leave) + leave.size());
+      std::erase(after, '\r');  // the user's output processing may add some
+      EXPECT_EQ(after, alternate ? (orderly ? "\n\nbye\n" : "") : "\x1b[3H\n");
+    }
   }
 }
 

@@ -44,6 +44,8 @@ struct Fixture {
 // cheapest cursor move, colour codes only where they change (Win32 puts blue
 // in bit 0, SGR red), no blank redrawn in a foreground nobody sees; a second
 // render of the same model sends nothing, nor does moving a hidden cursor.
+// A bright foreground that ends says so: the Linux console shows 90-97 as
+// bold, which 30-37 keep.
 TEST(Renderer, EachChangeCostsTheShortestBytes) {
   Fixture f;
   f.console.CursorInfo.bVisible = FALSE;
@@ -62,7 +64,7 @@ TEST(Renderer, EachChangeCostsTheShortestBytes) {
       {0, 19, "X", 7, "\x1b[20HX"},                 // after the last column the cursor is unknown
       {1, 19, "ab", 0x09, "\x1b[94mab"},            // foreground only, bright
       {3, 19, "ab", 0xC9, "\x1b[101mab"},           // background only, bright
-      {5, 19, "ab", 0x73, "\x1b[36;47mab"},         // both
+      {5, 19, "ab", 0x73, "\x1b[22;36;47mab"},      // both, and no longer bright (bold)
       {7, 19, "X", 0x73, "X"},                      // the same colours again
       {0, 19, "X", 7, ""},                          // the same cell again: nothing
       {20, 19, " ", 0x0F, ""},                      // a blank in another foreground: nothing
@@ -130,33 +132,47 @@ TEST(Renderer, TitleSequencesCarryNoControlByte) {
     EXPECT_EQ(vt::TitleSequence(title, charset), expected);
 }
 
+// The last screen's text, for the normal screen; a terminal without an
+// alternate screen shows it already and gets the cursor put where the text
+// would have left it.
 TEST(Renderer, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
   model::Console console(20, 6, model::Cell{' ', 7});
   Put(console, 0, 0, "Rousel", 7);
   Put(console, 0, 2, "\xfa|", 7);
-  for (const auto& [row, tail] : {std::pair{3, ""}, std::pair{5, "\r\n\r\n"}, std::pair{0, ""}})
+  const std::tuple<int, std::string, std::string> cases[] = {
+      {3, "", "\x1b[3H\r\n"}, {5, "\r\n\r\n", "\x1b[5H\r\n"}, {0, "", "\x1b[3H\r\n"}};
+  for (const auto& [row, tail, lineAfter] : cases) {
     EXPECT_EQ(vt::ScreenText(console.Screen, row, vt::Charset::Utf8),
               std::string("Rousel\r\n\r\n\xc2\xb7|\r\n") + tail);
+    EXPECT_EQ(vt::LineAfterText(console.Screen, row), lineAfter);
+  }
   EXPECT_EQ(vt::ScreenText(model::Console(5, 3).Screen, 0, vt::Charset::Utf8), "");
+  EXPECT_EQ(vt::LineAfterText(model::Console(5, 3).Screen, 0), "\x1b[H");
 }
 
 // Meta keys send an ESC prefix while the program holds the terminal (a stock
 // xterm sends Alt+X as eight-bit meta otherwise); leaving gives back all the
 // user had, also after a stop and a return, which keeps the saved title.
+// Only the Linux console goes without the alternate screen.
 TEST(Renderer, EnterAndLeaveGiveBackTheUserSettings) {
-  for (const bool userMeta : {false, true}) {
-    vtscreen::VtScreen vt(80, 25, false);
-    vt.Feed(userMeta ? "\x1b[?1036h" : "\x1b[?1036l");
-    for (const bool first : {true, false}) {
-      vt.Feed(vt::EnterSequence(first));
-      EXPECT_TRUE(vt.Mode(1036) && vt.Mode(1039) && !vt.Mode(7) && vt.Alternate);
-      vt.Feed(vt::LeaveSequence());
-      EXPECT_TRUE(vt.Mode(1036) == userMeta && !vt.Mode(1039) && vt.Mode(7) && vt.Mode(25));
-      EXPECT_FALSE(vt.Alternate);
+  for (const auto& [term, alternate] : {std::pair{"xterm", true}, std::pair{"linux", false}}) {
+    ASSERT_EQ(vt::HasAlternateScreen(term), alternate);
+    for (const bool userMeta : {false, true}) {
+      vtscreen::VtScreen vt(80, 25, false);
+      vt.Feed(userMeta ? "\x1b[?1036h" : "\x1b[?1036l");
+      for (const bool first : {true, false}) {
+        vt.Feed(vt::EnterSequence(first, alternate));
+        EXPECT_TRUE(vt.Mode(1036) && vt.Mode(1039) && !vt.Mode(7) && vt.Alternate == alternate);
+        vt.Feed(vt::LeaveSequence(alternate));
+        EXPECT_TRUE(vt.Mode(1036) == userMeta && !vt.Mode(1039) && vt.Mode(7) && vt.Mode(25));
+        EXPECT_FALSE(vt.Alternate);
+      }
+      EXPECT_TRUE(vt.Errors.empty()) << vt.Errors.front();
     }
-    EXPECT_TRUE(vt.Errors.empty()) << vt.Errors.front();
+    EXPECT_EQ(vt::EnterSequence(false, alternate).find("\x1b[22"), std::string::npos);
   }
-  EXPECT_EQ(vt::EnterSequence(false).find("\x1b[22"), std::string::npos);
+  EXPECT_TRUE(vt::HasAlternateScreen(nullptr) && vt::HasAlternateScreen("") &&
+              vt::HasAlternateScreen("screen.linux") && !vt::HasAlternateScreen("linux-16color"));
 }
 
 }  // namespace

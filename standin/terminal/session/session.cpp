@@ -113,13 +113,19 @@ std::string RestoreBytesLocked() {
   const Session& s = TheSession();
   std::string restore(s.Win32Input ? Win32InputOff : "");
   if (s.KittyKeys) restore += KittyKeysOff;
-  restore += vt::LeaveSequence();
+  restore += vt::LeaveSequence(s.AlternateScreen);
   return restore;
+}
+
+// After a crash, without an alternate screen the program's screen stays: the
+// report that follows goes below it rather than into it.
+std::string AfterTheScreenLocked() {
+  return TheSession().AlternateScreen ? "" : "\x1b[999;1H\r\n";
 }
 
 // The crash path's bytes, from what is in force now.
 void SetLeaveBytesLocked() {
-  const std::string leave = RestoreBytesLocked();
+  const std::string leave = RestoreBytesLocked() + AfterTheScreenLocked();
   const size_t length = std::min(leave.size(), sizeof LeaveBytes - 1);
   LeaveBytes[0] = '\x18';
   // Bytes with a length, written with write(): no terminating NUL.
@@ -205,6 +211,7 @@ void StartOnce() {
   const int width = std::clamp(columns, MinBufferColumns, MaxBufferColumns);
   const int height = std::clamp(rows, MinBufferRows, MaxBufferRows);
   s.Chars = LocaleCharset();
+  s.AlternateScreen = vt::HasAlternateScreen(std::getenv("TERM"));
   model::OpenConsoleLocked(std::make_unique<model::Console>(width, height, model::Cell{' ', 7}));
   s.Screen = std::make_unique<vt::Renderer>(width, height, s.Chars);
   s.Raw = vt::RawMode(s.UserMode);
@@ -255,7 +262,7 @@ void TakeLocked(bool saveTitle) {
   Held = true;
   tcsetattr(InFd, TCSANOW, &s.Raw);
   ResizeLocked();
-  std::string enter(vt::EnterSequence(saveTitle));
+  std::string enter(vt::EnterSequence(saveTitle, s.AlternateScreen));
   if (s.Win32Input) enter += Win32InputOn;
   if (s.KittyKeys) enter += KittyKeysOn;
   Queue(enter, Stream::Control);
@@ -267,10 +274,16 @@ void HandBack(bool leaveScreen, bool ending) {
   {
     std::lock_guard lock(model::ConsoleMutex());
     if (!TheSession().Started || !Held.exchange(false)) return;
+    const Session& s = TheSession();
     std::string out = RestoreBytesLocked();
-    if (leaveScreen) {
-      const model::Console& console = model::ConsoleLocked();
-      out += vt::ScreenText(console.Screen, console.Cursor.Y, TheSession().Chars);
+    const model::Console& console = model::ConsoleLocked();
+    if (!s.AlternateScreen) {
+      // The user's screen shows what the program drew, an exit banner
+      // included: written again it would show twice.  The shell's prompt
+      // goes below it, on every way out.
+      out += vt::LineAfterText(console.Screen, console.Cursor.Y);
+    } else if (leaveScreen) {
+      out += vt::ScreenText(console.Screen, console.Cursor.Y, s.Chars);
     }
     Queue(out, Stream::Control);
   }

@@ -30,6 +30,9 @@ struct Session {
   // The terminal sends keys in the progressive keyboard enhancement
   // protocol (flags pushed at each take, popped at each hand-back).
   bool KittyKeys = false;
+  // The terminal has a screen of its own for the program (not the Linux
+  // console): what the program drew then vanishes at each hand-back.
+  bool AlternateScreen = true;
 };
 
 // Never destroyed: the cursor thread may still render while exit() runs.
@@ -50,7 +53,9 @@ void ResizeLocked();
 void RenderLocked();
 
 // Gives the terminal back to the user; leaveScreen writes the last screen's
-// text onto the normal screen (an orderly exit).  ending: the process ends
+// text onto the normal screen (an orderly exit).  A terminal without an
+// alternate screen shows that text already, on every way out: the cursor
+// is put on the line below it instead.  ending: the process ends
 // next, so bytes the terminal does not take within a short time are handed
 // to a process that waits for it.  Takes the console lock itself and waits
 // for the terminal only after letting go of it.

@@ -23,6 +23,11 @@ constexpr std::chrono::milliseconds ShutdownPatience{300};
 
 std::atomic<Device> Chosen{Device::Undecided};
 
+// Set on the way out: the program's thread may still be ringing meanwhile,
+// and a tone it started now would outlive the exit step (the speaker's input
+// device sounding on after the process is gone), so none starts.
+std::atomic<bool> Ending{false};
+
 // A card that opens but will not play is asked again only after a pause, not
 // at every tone of a ringing alarm.  Under the tone lock.
 constexpr std::chrono::seconds CardRetryPause{30};
@@ -78,6 +83,10 @@ bool SoundOn(Device device, uint32_t frequency, uint32_t millis, Clock::time_poi
 
 bool Play(uint32_t frequency, uint32_t millis, Clock::time_point call) {
   std::lock_guard lock(ToneMutex());
+  if (Ending.load()) {
+    std::this_thread::sleep_until(call + std::chrono::milliseconds(millis));
+    return true;
+  }
   Device device = Chosen.load();
   // The sound card is asked again whenever it is not the device: its open
   // may have finished late (a sound server that was stuck), or it may be
@@ -127,6 +136,11 @@ void Shutdown() {
   alsa::Close();
   Chosen.store(Device::Undecided);
   CardFailed = false;
+}
+
+void EndForGood() {
+  Ending.store(true);
+  Shutdown();
 }
 
 void SilenceSpeaker() noexcept {

@@ -28,6 +28,10 @@ Device ActiveDevice();
 // under way on another thread; then it only silences the speaker.
 void Shutdown();
 
+// Shutdown, on the way out of the process: no tone sounds from now on (a
+// call to Play only waits out its length).
+void EndForGood();
+
 // Switches the PC speaker off and nothing else: async-signal-safe, for a
 // fatal-signal handler.  (The sound card stops with the process anyway; the
 // speaker would go on sounding.)

@@ -146,26 +146,44 @@ std::string TitleSequence(std::string_view bytes, Charset charset) {
   return out;
 }
 
-std::string_view EnterSequence(bool saveTitle) {
+bool HasAlternateScreen(const char* term) {
+  return term == nullptr || std::string_view(term).substr(0, 5) != "linux";
+}
+
+std::string EnterSequence(bool saveTitle, bool alternateScreen) {
+  std::string out = saveTitle ? "\x1b[22;0t" : "";
+  if (alternateScreen) out += "\x1b[?1049h";
   // Meta as an ESC prefix (xterm 1036, and 1039 where Alt is not Meta): a
   // stock xterm otherwise sends Alt+X as the eight-bit byte, and Alt+X is
   // the only way out.  XTSAVE first, so that leaving gives back the user's
   // own setting.
-  const std::string_view all = "\x1b[22;0t\x1b[?1049h\x1b[?7l\x1b[?1036;1039s\x1b[?1036;1039h";
-  return saveTitle ? all : all.substr(all.find("\x1b[?1049h"));
+  return out + "\x1b[?7l\x1b[?1036;1039s\x1b[?1036;1039h";
 }
 
-std::string_view LeaveSequence() {
-  return "\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1036;1039r\x1b[?1049l\x1b[23;0t";
+std::string LeaveSequence(bool alternateScreen) {
+  std::string out = "\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1036;1039r";
+  if (alternateScreen) out += "\x1b[?1049l";
+  return out + "\x1b[23;0t";
 }
 
-std::string ScreenText(const model::ScreenBuffer& screen, int cursorRow, Charset charset) {
+namespace {
+
+// The last row the user keeps: the last one with anything on it, and at
+// least the row above the cursor; -1 for none.
+int LastTextRow(const model::ScreenBuffer& screen, int cursorRow) {
   int last = std::min(cursorRow, screen.Height()) - 1;
   for (int y = screen.Height() - 1; y > last; --y) {
     bool content = false;
     for (int x = 0; x < screen.Width() && !content; ++x) content = !BlankCell(screen.At(x, y));
     if (content) last = y;
   }
+  return last;
+}
+
+}  // namespace
+
+std::string ScreenText(const model::ScreenBuffer& screen, int cursorRow, Charset charset) {
+  const int last = LastTextRow(screen, cursorRow);
   std::string out;
   for (int y = 0; y <= last; ++y) {
     int end = screen.Width();
@@ -173,6 +191,15 @@ std::string ScreenText(const model::ScreenBuffer& screen, int cursorRow, Charset
     for (int x = 0; x < end; ++x) AppendGlyph(out, screen.At(x, y).Char, charset);
     out += "\r\n";
   }
+  return out;
+}
+
+std::string LineAfterText(const model::ScreenBuffer& screen, int cursorRow) {
+  const int last = LastTextRow(screen, cursorRow);
+  std::string out;
+  AppendCup(out, 0, std::max(last, 0));
+  // CR LF rather than a move to the row below: on the bottom row it scrolls.
+  if (last >= 0) out += "\r\n";
   return out;
 }
 
@@ -206,6 +233,14 @@ void Renderer::SetAttr(std::string& out, uint8_t attr) {
   const bool foreground = !attrKnown_ || ((attr ^ attr_) & 0x0F) != 0;
   const bool background = !attrKnown_ || ((attr ^ attr_) & 0xF0) != 0;
   out += "\x1b[";
+  // The Linux console shows 90-97 as bold 30-37, and a later 30-37 leaves
+  // the bold on: a foreground that stops being bright says so (SGR 22), and
+  // one whose state the terminal may hold from before starts from none.
+  if (!attrKnown_) {
+    out += "0;";
+  } else if (foreground && (attr_ & 8) != 0 && (attr & 8) == 0) {
+    out += "22;";
+  }
   if (foreground) AppendNumber(out, ForegroundSgr(attr));
   if (foreground && background) out += ';';
   if (background) AppendNumber(out, BackgroundSgr(attr));

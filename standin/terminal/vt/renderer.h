@@ -45,15 +45,25 @@ char AsciiGlyph(uint8_t byte);
 // knows OSC accepts.
 std::string TitleSequence(std::string_view bytes, Charset charset);
 
+// Whether a terminal of type `term` (TERM; null when unset) has an
+// alternate screen.  The Linux virtual console ("linux" and the variants of
+// its terminfo entry) has none: it ignores DECSET 1049, so what the program
+// draws stays on the user's one screen.  No other terminal says so itself
+// (the Linux console answers no mode query), so every other type is taken to
+// have one.
+bool HasAlternateScreen(const char* term);
+
 // Bytes that hand the terminal back: default colours, cursor shown,
 // autowrap on, the user's own meta setting (XTRESTORE 1036, 1039), the
-// normal screen, the saved title (xterm XTWINOPS 23).
-std::string_view LeaveSequence();
+// normal screen (where the terminal has an alternate one), the saved title
+// (xterm XTWINOPS 23).
+std::string LeaveSequence(bool alternateScreen = true);
 // Bytes that take the terminal over: save the title (XTWINOPS 22; left out
 // when taking it again without having handed it back, so that the saved
-// title stays the user's), the alternate screen (DECSET 1049), autowrap off,
-// and meta keys sent as ESC prefixes (1036, 1039; saved first with XTSAVE).
-std::string_view EnterSequence(bool saveTitle = true);
+// title stays the user's), the alternate screen (DECSET 1049, where the
+// terminal has one), autowrap off, and meta keys sent as ESC prefixes (1036,
+// 1039; saved first with XTSAVE).
+std::string EnterSequence(bool saveTitle = true, bool alternateScreen = true);
 
 // The text of the first rows of a screen as plain lines ending in CR LF, for
 // leaving what the program last showed on the normal screen: rows up to the
@@ -61,6 +71,10 @@ std::string_view EnterSequence(bool saveTitle = true);
 // (so the shell's prompt lands where the cursor stood).  Trailing blanks are
 // cut; no colours.
 std::string ScreenText(const model::ScreenBuffer& screen, int cursorRow, Charset charset);
+// On a terminal without an alternate screen the screen already shows that
+// text: the bytes that put the cursor where ScreenText would leave it, at
+// the start of the line below it (scrolling where that is past the bottom).
+std::string LineAfterText(const model::ScreenBuffer& screen, int cursorRow);
 
 class Renderer {
  public:
