@@ -4,6 +4,7 @@
 #include <array>
 
 #include "standin/terminal/vt/cp866.h"
+#include "standin/terminal/vt/key_protocols.h"
 
 namespace vt {
 namespace {
@@ -147,16 +148,18 @@ std::string TitleSequence(std::string_view bytes, Charset charset) {
 }
 
 std::string_view EnterSequence(bool saveTitle) {
-  // Meta as an ESC prefix (xterm 1036, and 1039 where Alt is not Meta): a
-  // stock xterm otherwise sends Alt+X as the eight-bit byte, and Alt+X is
-  // the only way out.  XTSAVE first, so that leaving gives back the user's
-  // own setting.
-  const std::string_view all = "\x1b[22;0t\x1b[?1049h\x1b[?7l\x1b[?1036;1039s\x1b[?1036;1039h";
-  return saveTitle ? all : all.substr(all.find("\x1b[?1049h"));
+  // The user's meta setting is saved (XTSAVE) only with the title: a take
+  // without a hand-back before it would save the program's own over it.
+  static const std::string first =
+      "\x1b[22;0t\x1b[?1049h\x1b[?7l" + std::string(MetaKeysSave) + std::string(MetaKeysOn);
+  static const std::string again = "\x1b[?1049h\x1b[?7l" + std::string(MetaKeysOn);
+  return saveTitle ? first : again;
 }
 
 std::string_view LeaveSequence() {
-  return "\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1036;1039r\x1b[?1049l\x1b[23;0t";
+  static const std::string leave =
+      "\x1b[0m\x1b[?25h\x1b[?7h" + std::string(MetaKeysRestore) + "\x1b[?1049l\x1b[23;0t";
+  return leave;
 }
 
 std::string ScreenText(const model::ScreenBuffer& screen, int cursorRow, Charset charset) {
