@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <random>
 #include <span>
 #include <string>
 #include <thread>
@@ -266,6 +267,99 @@ TEST(TerminalSession, TheKeyProtocolIsTakenWheneverTheAnswerComesAndRepliesAreNe
     const size_t off = out.rfind(c.Enabled == Mode::Kitty ? "\x1b[<u" : "\x1b[?9001l");
     EXPECT_EQ(off != std::string::npos, c.Enabled != Mode::None);
     EXPECT_TRUE(off == std::string::npos || off < out.rfind(Leave)) << "off before the rest";
+  }
+}
+
+// The program as a job of a shell with job control: a process group of its
+// own in the foreground; every stop is answered with fg (the terminal given
+// back to the job, SIGCONT; the first one after firstFg), and the shell ends
+// as the job did.
+void AsShellJob(void (*job)(), std::chrono::milliseconds firstFg) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    while (tcgetpgrp(STDIN_FILENO) != getpgrp()) std::this_thread::sleep_for(1ms);
+    job();
+    _exit(0);
+  }
+  setpgid(pid, pid);
+  std::signal(SIGTTOU, SIG_IGN);
+  tcsetpgrp(STDIN_FILENO, pid);
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid, &status, WUNTRACED) != pid) continue;
+    if (!WIFSTOPPED(status)) _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 99);
+    std::this_thread::sleep_for(firstFg);
+    firstFg = 0ms;
+    tcsetpgrp(STDIN_FILENO, pid);
+    kill(-pid, SIGCONT);
+  }
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Stops and continues in any number and order, SIGCONT while running, a
+// Ctrl+Z in the keyboard protocol, signals before the terminal has answered:
+// every push of the keyboard flags has its pop, every XTSAVE its XTRESTORE,
+// every title saved is restored, and no answer is left to reach the user's
+// mode (where the line discipline would echo it as ^[[...).
+TEST(TerminalSession, StopsAndContinuesLeaveEveryStackBalanced) {
+  for (const bool early : {false, true}) {
+    SCOPED_TRACE(early ? "stopped before the answer" : "stopped after it");
+    ptytest::PtyChild child([early] {
+      AsShellJob(
+          [] {
+            Report("job " + std::to_string(getpid()));
+            KeyLoop();
+          },
+          early ? 200ms : 0ms);
+    });
+    ASSERT_TRUE(child.WaitFor("\x1b[?9001$p\x1b[?u\x1b[c"));
+    ASSERT_TRUE(child.WaitFor(Reported("ready")));
+    const std::string& out = child.Output();
+    const size_t at = out.find("\x1b]2;job ") + 8;
+    const pid_t job = std::stoi(out.substr(at));
+    if (early) kill(-job, SIGTSTP);
+    std::this_thread::sleep_for(50ms);
+    child.Type("\x1b[?9001;0$y\x1b[?0u\x1b[?62c");
+    ASSERT_TRUE(child.WaitFor("\x1b[>31u\x1b[?u\x1b[c"));
+    child.Type("\x1b[?31u\x1b[?62c");
+    std::this_thread::sleep_for(100ms);
+    std::mt19937 random(early ? 24 : 23);
+    for (int i = 0; i < 100; ++i) {
+      kill(-job, i % 10 == 0 ? SIGCONT : SIGTSTP);
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+      kill(-job, SIGCONT);
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    }
+    const size_t mark = out.size();
+    child.Type("\x1b[122;5u");  // Ctrl+Z in the protocol: stopped, and fg
+    ASSERT_TRUE(child.WaitFor(Leave, mark));
+    std::this_thread::sleep_for(300ms);
+    child.Type("a");
+    ASSERT_TRUE(child.WaitFor(Reported("key 65"), mark));
+    child.Type("q");
+    EXPECT_EQ(child.WaitExit(), 7 << 8);
+    EXPECT_EQ(out.find("^["), std::string::npos) << "an answer echoed after the hand-back";
+    EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore()));
+    const std::pair<std::string, std::string> pairs[] = {{"\x1b[>31u", "\x1b[<u"},
+                                                         {"\x1b[?1036;1039s", "\x1b[?1036;1039r"},
+                                                         {"\x1b[22;0t", "\x1b[23;0t"}};
+    for (const auto& [push, pop] : pairs) {
+      EXPECT_GT(Count(out, push), early ? 1u : 2u) << push.substr(1);
+      EXPECT_EQ(Count(out, push), Count(out, pop)) << push.substr(1);
+      // In turn: never two pushes without a pop between them.
+      size_t depth = 0;
+      for (size_t i = 0; i < out.size(); ++i) {
+        if (out.compare(i, push.size(), push) == 0) ++depth;
+        if (out.compare(i, pop.size(), pop) == 0) --depth;
+        ASSERT_LE(depth, 1u) << push.substr(1) << " at " << i;
+      }
+    }
   }
 }
 
