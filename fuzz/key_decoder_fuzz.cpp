@@ -81,14 +81,24 @@ void CheckKey(const vt::KeyEvent& key, bool fromRecord) {
         press.dwControlKeyState == key.ControlState);
 }
 
-// "ESC [ ? flags u", the keyboard flags answer, as the decoder reads it; -1
+// "ESC [ ? flags u", the keyboard flags answer, as the decoder reads it
+// (sub-parameters after a colon allowed, the sequence within its bound); -1
 // for anything else.
 int FlagsAnswer(const uint8_t* b, size_t n) {
-  if (n < 5 || b[0] != 0x1B || b[1] != '[' || b[2] != '?' || b[n - 1] != 'u') return -1;
+  if (n < 5 || n > vt::MaxSequenceBytes || b[0] != 0x1B || b[1] != '[' || b[2] != '?' ||
+      b[n - 1] != 'u') {
+    return -1;
+  }
   unsigned value = 0;
+  bool sub = false;
   for (size_t i = 3; i + 1 < n; ++i) {
-    if (b[i] < '0' || b[i] > '9') return -1;
-    value = std::min(value * 10 + (b[i] - '0'), 0xFFFFU);
+    if (b[i] == ':') {
+      sub = true;
+    } else if (b[i] < '0' || b[i] > '9') {
+      return -1;
+    } else if (!sub) {
+      value = std::min(value * 10 + (b[i] - '0'), 0xFFFFU);
+    }
   }
   return static_cast<int>(value);
 }

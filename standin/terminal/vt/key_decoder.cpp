@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 #include "standin/model/console_model.h"
 #include "standin/terminal/vt/cp866.h"
@@ -281,14 +282,17 @@ bool KittyKey(const uint8_t* params, size_t len, KeyEvent* key) {
 }
 
 // A CSI sequence that is no key, consumed whole; the replies to queries
-// are noted.
-Decoded Report(const uint8_t* params, size_t len, uint8_t final, size_t consumed) {
+// are noted: "CSI ? mode ; state $ y", "CSI ? flags u", "CSI ? ... c", and
+// nothing else (another intermediate byte makes another sequence).
+Decoded Report(const uint8_t* params, size_t len, std::string_view between, uint8_t final,
+               size_t consumed) {
   if (len == 0 || params[0] != '?') return NoKey(consumed);
   Params p;
   const bool numbers = ParseParams(params + 1, len - 1, &p);
-  if (final == 'y' && numbers && p.Count == 2) {
+  if (final == 'y' && between == "$" && numbers && p.Count == 2) {
     return Answer(consumed, Reply::Kind::Mode, p.Value[0], p.Value[1]);
   }
+  if (!between.empty()) return NoKey(consumed);
   if (final == 'u' && numbers && p.Count == 1) {
     return Answer(consumed, Reply::Kind::KeyboardFlags, 0, p.Value[0]);
   }
@@ -300,8 +304,11 @@ Decoded Report(const uint8_t* params, size_t len, uint8_t final, size_t consumed
 // as far as the bytes go, and the streaming decoder skips what comes later.
 // A private DA1 that long still counts.
 Decoded SkipLongSequence(const uint8_t* b, size_t n, size_t i) {
-  while (i < n && (IsParamByte(b[i]) || IsIntermediateByte(b[i]))) ++i;
-  const bool isPrivate = b[2] == '?';
+  bool isPrivate = b[2] == '?';
+  while (i < n && (IsParamByte(b[i]) || IsIntermediateByte(b[i]))) {
+    isPrivate = isPrivate && IsParamByte(b[i]);
+    ++i;
+  }
   if (i == n) {
     Decoded d = NoKey(n, true);
     d.SkipPrivate = isPrivate;
@@ -358,7 +365,8 @@ Decoded DecodeCsi(const uint8_t* b, size_t n, bool timedOut) {
         return KittyKey(b + 2, i - 2, &key) ? Key(key, i + 1) : NoKey(i + 1);
       }
       if (paramEnd == i && CsiKey(b + 2, i - 2, c, &key)) return Key(key, i + 1);
-      return Report(b + 2, paramEnd - 2, c, i + 1);  // a report, focus, paste marker
+      const std::string_view between(reinterpret_cast<const char*>(b) + paramEnd, i - paramEnd);
+      return Report(b + 2, paramEnd - 2, between, c, i + 1);  // a report, focus, paste marker
     }
     // A byte that no control sequence holds (a control character, DEL,
     // or one above 127).  Right after ESC [ it means the user typed Alt+[
@@ -601,6 +609,7 @@ void KeyDecoder::Drain(bool timedOut) {
     if (skipping_) {
       const uint8_t c = pending_[pos];
       if (IsParamByte(c) || IsIntermediateByte(c)) {
+        skippingPrivate_ = skippingPrivate_ && IsParamByte(c);
         ++pos;
         skipSinceMs_ = nowMs_;
         continue;
