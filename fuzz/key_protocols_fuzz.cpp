@@ -166,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(keys.Decided() == model.Decided, "decided otherwise than the replies say");
     Check(!keys.Decided() || keys.Protocol() == model.Protocol,
           "a protocol other than the replies call for");
+    Check(!vt::ProtocolName(keys.Protocol()).empty(), "a protocol without a name");
   };
   bool crashed = false;
   for (int step = 0; step < 200 && !in.Empty() && !crashed; ++step) {

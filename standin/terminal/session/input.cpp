@@ -206,13 +206,15 @@ void StartKeyReader() {
   std::thread(ReadKeys).detach();
 }
 
-void AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs) {
+int AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs) {
   vt::KeyProtocols& keys = TheSession().Keys;
-  if (OnKeyReader || !keys.AwaitingReplies()) return;
+  if (OnKeyReader || !keys.AwaitingReplies()) return 0;
+  const uint64_t start = base::MonotonicMs();
   if (!RepliesArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                [&keys] { return !keys.AwaitingReplies(); })) {
     keys.GiveUpReplies();
   }
+  return static_cast<int>(std::min<uint64_t>(base::MonotonicMs() - start, timeoutMs));
 }
 
 DWORD WaitForInput(DWORD milliseconds) {

@@ -57,8 +57,8 @@ void StartKeyReader();
 // Waits, with the session lock held by `lock`, until the terminal has
 // answered every query sent, or timeoutMs have passed (the answers are then
 // given up).  Returns at once on the key reader's own thread, which alone
-// could read them.
-void AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs);
+// could read them.  The milliseconds it waited.
+int AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs);
 
 // WaitForSingleObject on the console input: WAIT_OBJECT_0 as soon as the
 // input queue holds a record, WAIT_TIMEOUT after the given milliseconds

@@ -31,8 +31,9 @@ namespace {
 // A query's answer comes within a round trip.  Handing the terminal back
 // waits this long for answers still due, so that none reaches the shell
 // after it; a terminal that has not answered by then is taken for one that
-// does not, and is not waited for again.
-constexpr int HandBackReplyWaitMs = 250;
+// does not, and is not waited for again.  The time is taken from the wait
+// for the terminal to drain, so the hand-back as a whole waits no longer.
+constexpr int HandBackReplyWaitMs = 200;
 
 // The console is a screen buffer, not the window: never smaller than the
 // 80x25 a console program is written for, as large as the terminal beyond
@@ -202,10 +203,11 @@ void RepliedLocked(const vt::Reply& reply) {
 
 void HandBack(bool leaveScreen, bool ending) {
   std::string restore;
+  int waited = 0;
   {
     std::unique_lock lock(model::ConsoleMutex());
     if (!TheSession().Started || !Held) return;
-    AwaitRepliesLocked(lock, HandBackReplyWaitMs);
+    waited = AwaitRepliesLocked(lock, HandBackReplyWaitMs);
     if (!Held.exchange(false)) return;
     restore = TheSession().Keys.Leave();
     restore += vt::LeaveSequence();
@@ -218,7 +220,7 @@ void HandBack(bool leaveScreen, bool ending) {
   }
   // A terminal that does not read must not hold up the way out: the mode
   // is restored at once, and the bytes are left to a process that waits.
-  if (!Drain(HandBackWaitMs) && ending) LeaveWhenDrained(restore);
+  if (!Drain(std::max(HandBackWaitMs - waited, 50)) && ending) LeaveWhenDrained(restore);
   tcsetattr(InFd, TCSANOW, &TheSession().UserMode);
 }
 
