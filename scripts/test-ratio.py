@@ -16,7 +16,8 @@ CLASSES = [
     ("app/*.cpp", "product"), ("app/*.h", "product"),
     ("console/*.cpp", "product"), ("console/*.h", "product"),
     ("standin/model/*.cpp", "product"), ("standin/model/*.h", "product"),
-    ("posix/*.cpp", "product"), ("posix/*.h", "product"),
+    ("standin/*.cpp", "product"), ("standin/*.h", "product"),
+    ("win32/*.h", "product"), ("windows/*.cpp", "product"),
     ("tools/*.cpp", "product"), ("tools/*.h", "product"),
     # Build glue, data and prose are neither.
     ("tests/*CMakeLists.txt", None), ("tests/data/*", None), ("tests/*.md", None),
