@@ -18,7 +18,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 WORK = ROOT / "build" / "mutants"
 TREE, BUILD = WORK / "tree", WORK / "build"
-FOLDERS = ["app", "console", "posix"]  # scored by top-level folder
+FOLDERS = ["app", "console", "standin"]  # scored by top-level folder
 SOURCES = ["*.cpp", "*.h"]
 EQUIVALENT = ROOT / "tests" / "mutants-equivalent.txt"
 # An index past a fixed array's end stops the test, as in the sanitizer
