@@ -37,7 +37,9 @@ bool CharFitsKey(const vt::KeyEvent& key) {
   if (c == 10 || c == 127) return false;
   // Esc, or Ctrl+[ as the console types it.
   if (c == 27 && key.VirtualKey == VK_ESCAPE) return true;
-  if ((key.ControlState & LEFT_CTRL_PRESSED) == 0) return false;
+  // Either Ctrl key: the decoder says which one is down where the
+  // terminal's own events of the modifier keys tell.
+  if ((key.ControlState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) == 0) return false;
   // Ctrl+A..Ctrl+Z are the letter keys themselves.
   return c > 26 || key.VirtualKey == static_cast<WORD>('A' + c - 1);
 }

@@ -150,16 +150,16 @@ std::string TitleSequence(std::string_view bytes, Charset charset) {
 std::string_view EnterSequence(bool saveTitle) {
   // The user's meta setting is saved (XTSAVE) only with the title: a take
   // without a hand-back before it would save the program's own over it.
-  static const std::string first =
+  static const std::string First =
       "\x1b[22;0t\x1b[?1049h\x1b[?7l" + std::string(MetaKeysSave) + std::string(MetaKeysOn);
-  static const std::string again = "\x1b[?1049h\x1b[?7l" + std::string(MetaKeysOn);
-  return saveTitle ? first : again;
+  static const std::string Again = "\x1b[?1049h\x1b[?7l" + std::string(MetaKeysOn);
+  return saveTitle ? First : Again;
 }
 
 std::string_view LeaveSequence() {
-  static const std::string leave =
+  static const std::string Leave =
       "\x1b[0m\x1b[?25h\x1b[?7h" + std::string(MetaKeysRestore) + "\x1b[?1049l\x1b[23;0t";
-  return leave;
+  return Leave;
 }
 
 std::string ScreenText(const model::ScreenBuffer& screen, int cursorRow, Charset charset) {
