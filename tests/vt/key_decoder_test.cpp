@@ -135,6 +135,7 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
       {"CSI broken by a control byte", ESC "[1;\x01"s, {{'A', 30, 1, Ctrl}}},
       {"CSI broken by ESC", ESC "[1" ESC "[A"s, {UpKey}},
       {"unknown CSI, broken record", ESC "[99~" ESC "[1;2;3;4;5;6;7_a"s, {A}},
+      {"unknown rxvt and Linux console keys", ESC "[99$" ESC "[[z"s, {}},
       {"OSC ending in BEL", ESC "]4;1;"s + std::string(60, 'f') + "\aa", {A}},
       {"OSC cut off by a sequence", ESC "]11;rgb:12" ESC "[A"s, {UpKey}},
       {"ESC ESC is Esc and a fresh start", ESC ESC "[A"s, {Esc, UpKey}},
