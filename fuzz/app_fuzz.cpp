@@ -1,11 +1,16 @@
 // libFuzzer target for the whole alarm application on the in-memory console.
 //
 // The input picks a console (size, platform family, keyboard code page, a
-// console that refuses scrolls above the buffer, the local time at start)
-// and then reads as a script of timed events: typed characters, raw input
-// records of every kind, keys without a character and Alt numbers, bytes
-// from a terminal run through the terminal key decoder, virtual time passing
-// and the local clock stepping (DST, a day, a few minutes, either way).
+// console that refuses scrolls above the buffer, the local time at start,
+// the key protocol the terminal has: none, win32-input-mode, or the
+// keyboard enhancement with or without event types, negotiated as the
+// terminal session does) and then reads as a script of timed events: typed
+// characters, raw input records of every kind, keys without a character and
+// Alt numbers, bytes from a terminal run through the terminal key decoder,
+// keys in either protocol's encoding, virtual time passing and the local
+// clock stepping (DST, a day, a few minutes, either way).  Keys that stand
+// for a signal (Ctrl+C in a protocol) are dropped, as the session raises
+// their signal instead.
 // The program runs its real endless loop over that script on the fake's
 // virtual clock.
 //
@@ -27,6 +32,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/alarm_state.h"
@@ -38,6 +44,7 @@
 #include "fuzz/fuzz_support.h"
 #include "standin/model/console_model.h"
 #include "standin/terminal/vt/key_decoder.h"
+#include "standin/terminal/vt/key_protocols.h"
 #include "standin/testend/test_end.h"
 
 namespace {
@@ -293,6 +300,62 @@ struct Script {
   uint64_t At = 0;
 };
 
+void Feed(vt::KeyDecoder& decoder, std::string_view bytes, uint64_t at) {
+  decoder.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), at);
+}
+
+// The start-up negotiation with a terminal of the given kind (0 none, 1
+// win32-input-mode, 2 the keyboard enhancement with every flag, 3 with
+// disambiguation only), through the decoder the script's bytes go through.
+void Negotiate(vt::KeyDecoder& decoder, unsigned kind) {
+  static const std::string_view Answers[] = {
+      "\x1b[?9001;0$y\x1b[?62c", "\x1b[?9001;2$y\x1b[?0u\x1b[?62c",
+      "\x1b[?9001;0$y\x1b[?0u\x1b[?62c", "\x1b[?0u\x1b[?62c"};
+  vt::KeyProtocols protocols;
+  std::string sent = protocols.Query();
+  Feed(decoder, Answers[kind], 0);
+  vt::Reply reply;
+  while (decoder.PopReply(&reply)) sent += protocols.OnReply(reply, true);
+  const bool kitty = kind >= 2;
+  Check(protocols.InForce() == (kind != 0), "the terminal's protocol not put in force");
+  Check(sent.find(kitty ? "\x1b[>31u" : "\x1b[?9001h") != std::string::npos || kind == 0,
+        "the protocol's bytes not sent");
+  if (kitty) Feed(decoder, kind == 2 ? "\x1b[?31u\x1b[?62c" : "\x1b[?1u\x1b[?62c", 0);
+  while (decoder.PopReply(&reply)) protocols.OnReply(reply, true);
+  Check(!protocols.AwaitingReplies(), "an answer left unread");
+}
+
+// A key as a protocol encodes it, from six bytes: a win32-input-mode record
+// (virtual key, scan code, character, down, control-key state), or a key
+// of the keyboard enhancement (a code, mostly one the program reacts to,
+// modifiers, event type, shifted key and text).
+std::string ProtocolKey(bool record, fuzz::Reader& in) {
+  std::string out = "\x1b[";
+  if (record) {
+    const uint8_t vk = in.Byte();
+    const uint8_t scan = in.Byte();
+    const uint8_t ch = in.Byte();
+    const uint16_t state = in.Word() & 0x1FFU;
+    const bool down = (in.Byte() & 1) != 0;
+    return out + std::to_string(vk) + ";" + std::to_string(scan) + ";" + std::to_string(ch) + ";" +
+           (down ? "1" : "0") + ";" + std::to_string(state) + ";1_";
+  }
+  static const unsigned Codes[] = {
+      '0', '1', '2',   '3',   '5',   '7',   '9',   'x',   't',   's',   'p',   'c',   'z',  27, 13,
+      127, 9,   57399, 57403, 57408, 57414, 57441, 57442, 57443, 57449, 57453, 57362, 1077, 233};
+  const uint8_t pick = in.Byte();
+  const unsigned code = pick < 232 ? Codes[pick % std::size(Codes)] : in.Word();
+  const unsigned mods = 1 + in.Below(16);
+  const unsigned event = in.Below(4);
+  const uint8_t extra = in.Byte();
+  out += std::to_string(code);
+  if ((extra & 1) != 0) out += ":" + std::to_string(extra >> 1);
+  out += ";" + std::to_string(mods);
+  if (event != 0) out += ":" + std::to_string(event);
+  if ((extra & 2) != 0) out += ";" + std::to_string(in.Byte());
+  return out + "u";
+}
+
 // Schedules one event of the script at its virtual time.
 bool ScheduleEvent(Script& script) {
   fuzz::Reader& in = script.In;
@@ -344,14 +407,21 @@ bool ScheduleEvent(Script& script) {
     }
     case 8: {
       // Bytes from a terminal, decoded as the terminal stand-in decodes
-      // them; the lone-ESC timeout runs out or not.
-      const size_t n = 1 + in.Below(12);
-      for (size_t i = 0; i < n; ++i) args.push_back(in.Byte());
-      script.Decoder.Feed(args.data(), args.size(), script.At);
+      // them; the lone-ESC timeout runs out or not.  With bit 6 a key in a
+      // protocol's encoding (bit 5: a win32-input-mode record).
+      if ((op & 0x40) != 0) {
+        Feed(script.Decoder, ProtocolKey((op & 0x20) != 0, in), script.At);
+      } else {
+        const size_t n = 1 + in.Below(12);
+        for (size_t i = 0; i < n; ++i) args.push_back(in.Byte());
+        script.Decoder.Feed(args.data(), args.size(), script.At);
+      }
       if ((op & 0x80) != 0) script.Decoder.Tick(script.At + vt::EscapeTimeoutMs);
       std::vector<INPUT_RECORD> records;
       vt::KeyEvent key;
-      while (script.Decoder.Pop(&key)) vt::AppendKeyRecords(key, &records);
+      while (script.Decoder.Pop(&key)) {
+        if (vt::SignalOf(key, {}) == vt::LineSignal::None) vt::AppendKeyRecords(key, &records);
+      }
       testend::PushAt(script.At, [records] {
         CheckState();
         for (const INPUT_RECORD& record : records) testend::PushRecord(record);
@@ -406,6 +476,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   wind.AlarmMinuteOfDay = static_cast<int>(in.Word() % 1440);
 
   Script script{in, {}, 0};
+  Negotiate(script.Decoder, (flags >> 4) & 3U);
   for (int event = 0; event < kMaxEvents && !in.Empty(); ++event) {
     if (!ScheduleEvent(script)) break;
   }

@@ -1,8 +1,11 @@
 // libFuzzer target for the terminal key decoder.  Whatever the bytes:
 // DecodeKey keeps its contract, the streaming decoder gives the same keys
-// however the bytes are split into reads, its memory stays bounded whatever
-// the timing, and every key carries a character a key may have (never a
-// stray control byte) in a balanced set of press and release records.
+// however the bytes are split into reads (the state a keyboard flags answer
+// puts it in modelled here), its memory stays bounded whatever the timing,
+// and every key carries a character a key may have (never LF, DEL or another
+// stray control byte, whatever a protocol's text field says; only
+// win32-input-mode records carry the console's own characters as sent) in a
+// balanced set of press and release records.
 //
 // Built by the fuzz preset as rousel_fuzz_key_decoder; scripts/fuzz.sh runs
 // it with the seed corpus and the dictionary of escape sequences.
@@ -31,16 +34,27 @@ bool CharFitsKey(const vt::KeyEvent& key) {
   if (c == 8) return key.VirtualKey == VK_BACK;
   if (c == 9) return key.VirtualKey == VK_TAB;
   if (c == 13) return key.VirtualKey == VK_RETURN;
-  if (c == 27) return key.VirtualKey == VK_ESCAPE;
   if (c == 10 || c == 127) return false;
-  if ((key.ControlState & LEFT_CTRL_PRESSED) == 0) return false;
+  // Esc, or Ctrl+[ as the console types it.
+  if (c == 27 && key.VirtualKey == VK_ESCAPE) return true;
+  // Either Ctrl key: the decoder says which one is down where the
+  // terminal's own events of the modifier keys tell.
+  if ((key.ControlState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) == 0) return false;
   // Ctrl+A..Ctrl+Z are the letter keys themselves.
   return c > 26 || key.VirtualKey == static_cast<WORD>('A' + c - 1);
 }
 
-void CheckKey(const vt::KeyEvent& key) {
+// A decoded key and whether it came as a win32-input-mode record.
+struct Decoded {
+  vt::KeyEvent Key;
+  bool Record = false;
+  bool operator==(const Decoded&) const = default;
+};
+
+void CheckKey(const vt::KeyEvent& key, bool fromRecord) {
   std::vector<INPUT_RECORD> records;
   vt::AppendKeyRecords(key, &records);
+  if (!fromRecord) Check(CharFitsKey(key));
   if (key.Stroke != vt::Stroke::PressAndRelease) {
     // A press or a release the terminal reported itself (win32-input-mode,
     // the keyboard enhancement protocol): one record, as reported.
@@ -53,7 +67,6 @@ void CheckKey(const vt::KeyEvent& key) {
          ~static_cast<DWORD>(SHIFT_PRESSED | LEFT_CTRL_PRESSED | LEFT_ALT_PRESSED | ENHANCED_KEY |
                              RIGHT_ALT_PRESSED | RIGHT_CTRL_PRESSED | CAPSLOCK_ON | NUMLOCK_ON |
                              SCROLLLOCK_ON)) == 0);
-  Check(CharFitsKey(key));
   // The records of one key: modifier presses, the key's press and release,
   // the modifiers' releases; every press released, every one a key record.
   Check(records.size() >= 2 && records.size() <= 8 && records.size() % 2 == 0);
@@ -70,12 +83,39 @@ void CheckKey(const vt::KeyEvent& key) {
         press.dwControlKeyState == key.ControlState);
 }
 
+// "ESC [ ? flags u", the keyboard flags answer, as the decoder reads it
+// (sub-parameters after a colon allowed, the sequence within its bound); -1
+// for anything else.
+int FlagsAnswer(const uint8_t* b, size_t n) {
+  if (n < 5 || n > vt::MaxSequenceBytes || b[0] != 0x1B || b[1] != '[' || b[2] != '?' ||
+      b[n - 1] != 'u') {
+    return -1;
+  }
+  unsigned value = 0;
+  bool sub = false;
+  for (size_t i = 3; i + 1 < n; ++i) {
+    if (b[i] == ':') {
+      sub = true;
+    } else if (b[i] < '0' || b[i] > '9') {
+      return -1;
+    } else if (!sub) {
+      value = std::min(value * 10 + (b[i] - '0'), 0xFFFFU);
+    }
+  }
+  return static_cast<int>(value);
+}
+
 // The keys of DecodeKey's own loop: wait while a prefix is partial, then
-// take what is left as timed out.
-std::vector<vt::KeyEvent> DecodeAll(const uint8_t* data, size_t size) {
-  std::vector<vt::KeyEvent> keys;
+// take what is left as timed out.  The state the streaming decoder keeps
+// is modelled: after a flags answer with event types (2), a CSI key without
+// a type is a press whose release comes on its own.  Which Alt or Ctrl key
+// is down it also keeps, and that only moves flags between left and right
+// (see Same).
+std::vector<Decoded> DecodeAll(const uint8_t* data, size_t size) {
+  std::vector<Decoded> keys;
   size_t pos = 0;
   bool timedOut = false;
+  int flags = -1;
   while (pos < size) {
     vt::KeyEvent key;
     size_t consumed = 0;
@@ -87,21 +127,50 @@ std::vector<vt::KeyEvent> DecodeAll(const uint8_t* data, size_t size) {
       continue;
     }
     Check(consumed > 0 && consumed <= size - pos);
+    const uint8_t* at = data + pos;
+    const bool csi = consumed >= 2 && at[0] == 0x1B && at[1] == '[';
+    const bool record = csi && at[consumed - 1] == '_';
     if (status == vt::DecodeStatus::Complete) {
-      CheckKey(key);
-      keys.push_back(key);
+      CheckKey(key, record);
+      if (csi && flags > 0 && (flags & 2) != 0 && key.Stroke == vt::Stroke::PressAndRelease) {
+        key.Stroke = vt::Stroke::Press;
+      }
+      keys.push_back({key, record});
+    } else if (FlagsAnswer(at, consumed) >= 0) {
+      flags = FlagsAnswer(at, consumed);
     }
     pos += consumed;
   }
   return keys;
 }
 
-std::vector<vt::KeyEvent> PopAll(vt::KeyDecoder& decoder) {
-  std::vector<vt::KeyEvent> keys;
+// The same key, but for the left and right Alt and Ctrl flags, which the
+// streaming decoder settles from the modifier keys' own events.
+bool Same(const std::vector<Decoded>& a, const std::vector<Decoded>& b) {
+  constexpr DWORD Sides =
+      LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED;
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    vt::KeyEvent x = a[i].Key;
+    vt::KeyEvent y = b[i].Key;
+    x.ControlState &= ~Sides;
+    y.ControlState &= ~Sides;
+    if (x != y || a[i].Record != b[i].Record) return false;
+  }
+  return true;
+}
+
+// Which popped keys were win32-input-mode records is not told by the
+// decoder: the expected sequence says, where it is known.
+std::vector<Decoded> PopAll(vt::KeyDecoder& decoder, const std::vector<Decoded>* expected = nullptr,
+                            size_t from = 0) {
+  std::vector<Decoded> keys;
   vt::KeyEvent key;
   while (decoder.Pop(&key)) {
-    CheckKey(key);
-    keys.push_back(key);
+    const size_t i = from + keys.size();
+    const bool record = expected != nullptr && i < expected->size() && (*expected)[i].Record;
+    CheckKey(key, record || expected == nullptr);
+    keys.push_back({key, record});
   }
   return keys;
 }
@@ -114,7 +183,8 @@ void CheckBounds(const vt::KeyDecoder& decoder) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::vector<vt::KeyEvent> expected = DecodeAll(data, size);
+  const std::vector<Decoded> expected = DecodeAll(data, size);
+  const bool fits = expected.size() <= vt::KeyDecoder::MaxQueuedKeys;
 
   // All at once, at one time.
   vt::KeyDecoder whole;
@@ -122,34 +192,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckBounds(whole);
   whole.Tick(1000 + vt::EscapeTimeoutMs);
   Check(whole.PendingBytes() == 0);
-  std::vector<vt::KeyEvent> got = PopAll(whole);
-  if (expected.size() <= vt::KeyDecoder::MaxQueuedKeys) Check(got == expected);
+  const std::vector<Decoded> first = PopAll(whole, fits ? &expected : nullptr);
+  if (fits) Check(Same(first, expected));
 
-  // Split into reads of sizes drawn from the bytes themselves, at one time:
-  // the same keys.
-  vt::KeyDecoder split;
-  got.clear();
-  for (size_t pos = 0, i = 0; pos < size; ++i) {
-    const size_t take = std::min<size_t>(size - pos, 1 + data[i % size] % 9);
-    split.Feed(data + pos, take, 1000);
-    CheckBounds(split);
-    pos += take;
-    for (const vt::KeyEvent& k : PopAll(split)) got.push_back(k);
+  // Split into reads of sizes drawn from the bytes themselves, at one time,
+  // or a byte at a time a few milliseconds apart, as a slow link delivers
+  // them: the same keys, exactly.
+  for (const bool paced : {false, true}) {
+    vt::KeyDecoder split;
+    std::vector<Decoded> got;
+    uint64_t now = 1000;
+    for (size_t pos = 0, i = 0; pos < size; ++i) {
+      const size_t take = paced ? 1 : std::min<size_t>(size - pos, 1 + data[i % size] % 9);
+      split.Feed(data + pos, take, now);
+      CheckBounds(split);
+      pos += take;
+      if (paced) now += 1 + data[pos - 1] % (vt::EscapeTimeoutMs - 1);
+      for (const Decoded& k : PopAll(split, &expected, got.size())) got.push_back(k);
+    }
+    split.Tick(now + vt::EscapeTimeoutMs);
+    for (const Decoded& k : PopAll(split, &expected, got.size())) got.push_back(k);
+    Check(Same(got, expected));
+    if (fits) Check(got == first);
   }
-  split.Tick(1000 + vt::EscapeTimeoutMs);
-  for (const vt::KeyEvent& k : PopAll(split)) got.push_back(k);
-  Check(got == expected);
 
   // With time passing between reads (some past the timeout): only the
   // bounds and the contract hold, the keys may differ.
   vt::KeyDecoder timed;
   uint64_t now = 0;
+  vt::Reply reply;
   for (size_t pos = 0; pos < size; ++pos) {
     now += data[pos] % 4 == 0 ? static_cast<uint64_t>(vt::EscapeTimeoutMs) : 1;
     timed.Feed(data + pos, 1, now);
     Check(timed.PendingTimeoutMs(now) <= vt::EscapeTimeoutMs);
     CheckBounds(timed);
     PopAll(timed);
+    while (timed.PopReply(&reply)) {
+    }
   }
   timed.Tick(now + vt::EscapeTimeoutMs);
   Check(timed.PendingBytes() == 0 && timed.PendingTimeoutMs(now) == -1);

@@ -36,21 +36,60 @@ KEYS = {
     "long_sequence": b"\x1b[" + b"1;" * 40 + b"5D" + b"x",
     "lone_escapes": b"\x1b",
     "typing": b"0730\r\x08\x7fabc \t",
+    "kitty_keys": b"\x1b[?31u\x1b[97u\x1b[97;1:3u\x1b[57399;129u\x1b[57414u\x1b[57443;3:1u"
+    b"\x1b[120;3u\x1b[57443;1:3u\x1b[97:65;2;65u\x1b[1077::116;1;1077u\x1b[99;5u\x1b[91;5u",
+    "win32_records": b"\x1b[18;56;0;1;2;1_\x1b[102;77;0;1;2;1_\x1b[18;56;0;0;0;1_"
+    b"\x1b[81;16;64;1;9;1_\x1b[27;1;27;1;0;1_\x1b[67;46;3;1;8;1_",
+    "answers": b"\x1b[?9001;2$y\x1b[?0u\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c\x1b[>41;390;0c"
+    b"\x1b[?1049;2$y",
+    "malformed_answers": b"\x1b[?-1;2$y\x1b[?-1u\x1b[0;0;-52;1;0;1_\x1b[97;1;10u\x1b[97;1;127u"
+    b"\x1b[97:10;2u",
+    "strings": b"\x1b]11;rgb:ffff/0000/0000\x1b\\\x1bP1+r544e\x1b\\\x1b_Gi=1;OK\x1b\\"
+    b"\x1b^pm\x1b\\\x1bXsos\x1b\\\x1b]2;t\x07",
 }
 for name, data in KEYS.items():
     write("key_decoder", name, data)
+
+# --- key_protocols: a script of answers, stops and continues ----------------
+# Ops by the first byte modulo 8: an answer from the target's table (0,
+# index, gap, split, gap); raw answer bytes (1, count-1, bytes, gap, split,
+# gap); time passing (2, gap); a stop or a take after one (3); SIGCONT while
+# running (4); answers given up (5); a crash (134).  Table: 0-4 the 9001
+# report with 0-4, 5 another mode, 6 flags 0, 7 flags 31, 8 flags 1, 9 DA1,
+# 10 xterm's DA1, 11 a DA1 longer than any held sequence, 12 DA2, 13-15
+# malformed, 16-18 strings, 19 a mouse report.
+
+
+def answer(index, gap=0, split=0, gap2=0):
+    return [0, index, gap, split, gap2]
+
+
+NEGOTIATION = {
+    "win32": answer(2) + answer(6) + answer(9) + [3, 3, 4],
+    "kitty_late": answer(0, 8) + answer(6, 8) + answer(10) + answer(7) + answer(9) + [3, 3, 4, 4],
+    "stop_before_answer": [3] + answer(6) + answer(9) + [3] + answer(7) + answer(9),
+    "storm": answer(6) + answer(9) + [3, 3, 4] * 20 + answer(7) + answer(9) + [3, 4, 3] * 10,
+    "crash": answer(2) + answer(9) + [134],
+    "malformed": answer(13) + answer(14) + answer(15) + answer(16, 3, 5, 2) + answer(11) + [5],
+}
+for name, data in NEGOTIATION.items():
+    write("key_protocols", name, data)
 
 # --- app: console header, then a timed script ------------------------------
 # Header: shape (192 and up: a small console, two size bytes follow; 180 to
 # 191: a huge one, likewise), flags (bit 0 Windows 95 family, bits 1-2
 # keyboard code page 866/437/none/1251, bit 3 scrolls above the buffer
-# refused), hour, minute, second, the alarm the wind-up types (word, minute
-# of the day).
+# refused, bits 4-5 the terminal's key protocol: none, win32-input-mode, the
+# keyboard enhancement with every flag, with disambiguation only), hour,
+# minute, second, the alarm the wind-up types (word, minute of the day).
 # Events, chosen by the first byte modulo 10, variants by its bit 7: typed
 # byte (0, 200, byte); raw record (3 + 8 bytes); special key (4 + 8 bytes);
 # time passing (5, ms) or (135, ms word); clock step (7, pick) or (7, 128
 # and up, seconds word biased by 32768); terminal bytes (8, or 138 with the
-# lone-ESC timeout run out; count-1, bytes); a held key (9, pick, n).
+# lone-ESC timeout run out; count-1, bytes), a key of the keyboard
+# enhancement (68: code pick, modifiers-1, event type, extra, [text]) or a
+# win32-input-mode record (98: vk, scan, char, state word, down); a held
+# key (9, pick, n).
 USEFUL = "0123456789\r\x1b\b tTsSpP12345aZ~"
 
 
@@ -79,6 +118,18 @@ def terminal(data, timeout=True):
         chunk = data[i:i + 12]
         out += [138 if timeout else 8, len(chunk) - 1] + list(chunk)
     return out
+
+
+def kitty(*picks, mods=0, event=0):
+    out = []
+    for pick in picks:
+        out += [68, pick, mods, event, 0]
+    return out
+
+
+def record(vk, scan, ch, state=0):
+    return [98, vk, scan, ch] + list(struct.pack("<H", state)) + [1] \
+        + [98, vk, scan, ch] + list(struct.pack("<H", state)) + [0]
 
 
 def special(which, *args):
@@ -111,6 +162,15 @@ APP = {
     + typed("0730\r\r") + wait(12000) + typed("\x1b"),
     "held_keys": header() + [9, 10, 30] + [9, 11, 30] + typed("0730\r\r") + wait(12000)
     + [9, 11, 5],
+    # Keypad 0, 7, 3, keypad 0, keypad Enter, Enter, Ctrl+C (dropped), then
+    # Esc at the ringing.
+    "kitty_terminal": header(flags=0x20) + kitty(17, 5, 3, 17, 20, 14) + kitty(11, mods=4)
+    + wait(15000) + kitty(13),
+    "kitty_terminal_typed": header(flags=0x30) + kitty(0, 5, 3, 0, 14, 14) + wait(15000)
+    + kitty(13, event=1) + kitty(13, event=3),
+    "win32_terminal": header(flags=0x10) + record(0x30, 11, 0x30) + record(0x37, 8, 0x37)
+    + record(0x33, 4, 0x33) + record(0x30, 11, 0x30) + record(13, 28, 13) + record(13, 28, 13)
+    + record(0x43, 46, 3, 8) + wait(15000) + record(27, 1, 27),
 }
 for name, data in APP.items():
     write("app", name, data)

@@ -10,13 +10,16 @@
 # replay it with build/fuzz/fuzz/rousel_fuzz_<name> <file>, and once it is
 # fixed, copy it into fuzz/corpus/<name>/ so that every build replays it.
 # Ends with status 1 when a target failed, after a line per target with its
-# executions and time.
+# executions, its time, and the share of the key decoder's and the key
+# protocol negotiation's edges (their coverage points) that its corpus
+# reaches, as libFuzzer counts them (-print_coverage) over the corpus after
+# the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 case "$seconds" in '' | *[!0-9]*) echo "usage: $0 [SECONDS]" >&2; exit 2 ;; esac
-targets=${FUZZ_TARGETS:-key_decoder app console_write}
+targets=${FUZZ_TARGETS:-key_decoder key_protocols app console_write}
 
 for tool in clang clang++; do
   command -v "$tool" >/dev/null 2>&1 || {
@@ -30,6 +33,31 @@ cmake --build --preset fuzz -j "${FUZZ_JOBS:-2}"
 
 build=build/fuzz
 mkdir -p "$build/artifacts"
+
+# The share of the key code's edges one pass over the corpus reaches:
+# "decoder a/b (p %), negotiation c/d (q %)".
+edges() {
+  local program=$1 name=$2 work=$3 log="$build/coverage-$2.log"
+  "$program" -runs=0 -print_coverage=1 -detect_leaks=0 "$work" "fuzz/corpus/$name" >"$log" 2>&1 ||
+    true
+  awk '
+    /^(COVERED|UNCOVERED)_FUNC:/ {
+      split($5, e, "/")
+      part = ""
+      if ($0 ~ /vt\/key_(decoder|tables)\.cpp/) part = "decoder"
+      if ($0 ~ /vt\/key_protocols\.cpp/) part = "negotiation"
+      if (part != "") { hit[part] += e[1]; all[part] += e[2] }
+    }
+    END {
+      n = split("decoder negotiation", parts, " ")
+      for (i = 1; i <= n; i++) {
+        p = parts[i]
+        line = line (i > 1 ? ", " : "") p " "
+        line = line (all[p] ? sprintf("%d/%d (%d %%)", hit[p], all[p], 100 * hit[p] / all[p]) : "-")
+      }
+      print line
+    }' "$log"
+}
 summary=()
 failed=0
 for name in $targets; do
@@ -41,6 +69,7 @@ for name in $targets; do
            -artifact_prefix="$build/artifacts/$name-" -print_final_stats=1)
   case "$name" in
     key_decoder) options+=(-dict=fuzz/keys.dict -max_len=512) ;;
+    key_protocols) options+=(-dict=fuzz/keys.dict -max_len=1024) ;;
     # The targets over the in-memory console keep its kernel objects (one
     # event per run) until the process ends, by design of the model; leak
     # checking after every run would cost more than the run.
@@ -57,7 +86,8 @@ for name in $targets; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   took=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n 1)
   if [ "$status" -eq 0 ]; then
-    summary+=("$(printf '%-14s %10s executions in %ss' "$name" "${runs:-?}" "${took:-$seconds}")")
+    summary+=("$(printf '%-14s %10s executions in %ss; edges reached: %s' "$name" "${runs:-?}" \
+      "${took:-$seconds}" "$(edges "$program" "$name" "$work")")")
   else
     failed=1
     summary+=("$(printf '%-14s FAILED (status %s), see %s' "$name" "$status" "$log")")

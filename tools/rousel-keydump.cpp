@@ -4,10 +4,16 @@
 // the decoded key (virtual key, scan code, character, control-key state).
 // Bytes that make no key get a hint at the likely cause.  Quits on q typed
 // three times in a row, or Ctrl+C.
+//
+// It asks the terminal what Rousel asks (Alt as an ESC prefix, and which key
+// protocol it has), chooses the protocol the same way (vt::KeyProtocols),
+// names it, and gives everything back on the way out, so the keys shown are
+// the keys Rousel sees.
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -15,10 +21,12 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "standin/terminal/vt/cp866.h"
 #include "standin/terminal/vt/key_decoder.h"
+#include "standin/terminal/vt/key_protocols.h"
 #include "tools/keydump_hint.h"
 
 namespace {
@@ -26,9 +34,26 @@ namespace {
 termios SavedMode{};
 volatile sig_atomic_t ModeChanged = 0;
 
-// tcsetattr is async-signal-safe, so the signal handler may use this too.
+// The bytes that give the terminal's key settings back (the protocol out
+// of force, the user's meta setting), kept where a signal handler can
+// write them: set before the handlers exist and whenever they change.
+char LeaveBytes[64];
+volatile sig_atomic_t LeaveLength = 0;
+
+void SetLeaveBytes(std::string_view bytes) {
+  LeaveLength = 0;
+  const size_t n = std::min(bytes.size(), sizeof LeaveBytes);
+  std::copy_n(bytes.data(), n, LeaveBytes);
+  LeaveLength = static_cast<sig_atomic_t>(n);
+}
+
+// write and tcsetattr are async-signal-safe, so the signal handler may use
+// this too.
 void RestoreTerminal() {
   if (ModeChanged != 0) {
+    if (write(STDOUT_FILENO, LeaveBytes, static_cast<size_t>(LeaveLength)) < 0) {
+      // Nothing more to do on the way out.
+    }
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedMode);
     ModeChanged = 0;
   }
@@ -51,6 +76,7 @@ bool EnterKeyMode() {
   mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
   mode.c_cc[VMIN] = 1;
   mode.c_cc[VTIME] = 0;
+  SetLeaveBytes(vt::MetaKeysRestore);
   for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, OnSignal);
   ModeChanged = 1;
   if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) != 0) {
@@ -149,6 +175,9 @@ std::string DescribeKey(const vt::KeyEvent& key) {
     vt::AppendCp866AsUtf8(line, key.Char);
     line += "'";
   }
+  if (key.Stroke != vt::Stroke::PressAndRelease) {
+    line += key.Stroke == vt::Stroke::Press ? "  down" : "  up";
+  }
   line += "  state";
   struct Flag {
     DWORD Bit;
@@ -180,6 +209,7 @@ bool PrintKeys(vt::KeyDecoder& decoder, int* qCount, bool* printed) {
     *printed = true;
     Print(DescribeKey(key));
     if (key.Char == 3 && (key.ControlState & LEFT_CTRL_PRESSED) != 0) quit = true;
+    if (key.Stroke == vt::Stroke::Release) continue;
     *qCount = key.Char == 'q' && key.ControlState == 0 ? *qCount + 1 : 0;
     if (*qCount >= 3) quit = true;
   }
@@ -194,6 +224,40 @@ void HintIfNoKey(std::vector<uint8_t>* unanswered, const vt::KeyDecoder& decoder
   } else if (decoder.PendingBytes() == 0 && !unanswered->empty()) {
     Print(keydump::HintFor(unanswered->data(), unanswered->size()));
     unanswered->clear();
+  }
+}
+
+// The terminal's replies go to the negotiation, its choice to the
+// terminal, and the protocol's name to the user once it is known.  True
+// when there was a reply (bytes that need no hint).
+bool Negotiate(vt::KeyDecoder& decoder, vt::KeyProtocols& keys) {
+  vt::Reply reply;
+  bool any = false;
+  while (decoder.PopReply(&reply)) {
+    any = true;
+    const bool decided = keys.Decided();
+    const std::string send = keys.OnReply(reply, true);
+    SetLeaveBytes(std::string(keys.LeaveBytes()) + std::string(vt::MetaKeysRestore));
+    Print(send);
+    if (!decided && keys.Decided()) {
+      Print("Keys: " + std::string(vt::ProtocolName(keys.Protocol())) + "\r\n");
+    }
+  }
+  return any;
+}
+
+// Reads what the terminal still owes before giving it back, at most a
+// quarter second: an answer that came later would be typed into the shell.
+void AwaitReplies(vt::KeyDecoder& decoder, vt::KeyProtocols& keys) {
+  const uint64_t until = NowMs() + 250;
+  std::array<uint8_t, 256> buffer{};
+  while (keys.AwaitingReplies() && NowMs() < until) {
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (poll(&input, 1, static_cast<int>(until - NowMs())) <= 0) break;
+    const ssize_t n = read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n <= 0) break;
+    decoder.Feed(buffer.data(), static_cast<size_t>(n), NowMs());
+    Negotiate(decoder, keys);
   }
 }
 
@@ -215,6 +279,8 @@ int main() {
   }
   Print("Press keys to see what the terminal sends. q three times, or Ctrl+C, quits.\r\n");
   vt::KeyDecoder decoder;
+  vt::KeyProtocols keys;
+  Print(std::string(vt::MetaKeysSave) + std::string(vt::MetaKeysOn) + keys.Query());
   int qCount = 0;
   bool quit = false;
   bool printed = false;
@@ -229,6 +295,7 @@ int main() {
     }
     if (ready == 0) {  // the wait for the rest of a sequence ran out
       decoder.Tick(NowMs());
+      if (Negotiate(decoder, keys)) unanswered.clear();
       quit = PrintKeys(decoder, &qCount, &printed);
       HintIfNoKey(&unanswered, decoder, printed);
       continue;
@@ -239,13 +306,19 @@ int main() {
     Print(DescribeBytes(buffer.data(), static_cast<size_t>(n)));
     decoder.Feed(buffer.data(), static_cast<size_t>(n), NowMs());
     // Held back only while a sequence may still grow, which the decoder
-    // bounds; a stream of bytes that never makes a key is cut here.
-    if (unanswered.size() < 4 * vt::MaxSequenceBytes) {
+    // bounds; a stream of bytes that never makes a key is cut here.  The
+    // terminal's answers need no hint.
+    if (Negotiate(decoder, keys)) {
+      unanswered.clear();
+    } else if (unanswered.size() < 4 * vt::MaxSequenceBytes) {
       unanswered.insert(unanswered.end(), buffer.data(), buffer.data() + n);
     }
     quit = PrintKeys(decoder, &qCount, &printed);
     HintIfNoKey(&unanswered, decoder, printed);
   }
+  AwaitReplies(decoder, keys);
+  Print(keys.Leave());
+  SetLeaveBytes(vt::MetaKeysRestore);
   RestoreTerminal();
   return 0;
 }

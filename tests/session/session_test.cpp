@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <random>
 #include <span>
 #include <string>
 #include <thread>
@@ -212,35 +213,53 @@ TEST(TerminalSession, CtrlZSuspendsOnlyWhereSomeoneCanContinue) {
   }
 }
 
+// Types bytes one at a time, a pause between them, as a slow link delivers.
+void TypeSlowly(ptytest::PtyChild& child, const std::string& bytes, std::chrono::milliseconds gap) {
+  for (const char c : bytes) {
+    child.Type(std::string(1, c));
+    std::this_thread::sleep_for(gap);
+  }
+}
+
 // The test is the terminal: it answers the start-up query as a terminal
 // with win32-input-mode, with the progressive keyboard enhancement, with
-// both, with neither, or not at all.  The start never waits long, the mode
-// is switched on only where the terminal has it (win32-input-mode where it
-// has both), and off again on the way out.  The silent one's replies come
-// late, and are never typed.  (A Ctrl+C handler is the scenarios'.)
-TEST(TerminalSession, StartUpFindsTheKeyProtocolThenDeliversKeysButNotReplies) {
+// both, with neither, or not at all, at once or seconds late, whole or a
+// byte at a time.  The first screen never waits for the answer; the
+// protocol is put in force whenever it comes (win32-input-mode where the
+// terminal has both), and out of force on the way out.  Ctrl+C and
+// Ctrl+Break in the protocol are control events, never keys; replies, late
+// or malformed, are never typed.
+TEST(TerminalSession, TheKeyProtocolIsTakenWheneverTheAnswerComesAndRepliesAreNeverTyped) {
   enum class Mode { None, Win32, Kitty };
   struct Case {
     const char* Name;
     const char* Answer;  // nullptr: the terminal never answers
+    int DelayMs;         // before the answer
+    int GapMs;           // between its bytes
     Mode Enabled;
   };
+  const std::string xtermDa1 = "\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c";
   const Case cases[] = {
-      {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", Mode::Win32},
-      {"kitty flags", "\x1b[?9001;0$y\x1b[?0u\x1b[?62;22c", Mode::Kitty},
-      {"win32-input-mode set", "\x1b[?9001;1$y\x1b[?61c", Mode::Win32},
-      {"both, the mode always on", "\x1b[?9001;3$y\x1b[?0u\x1b[?62c", Mode::Win32},
-      {"silent", nullptr, Mode::None},
+      {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", 0, 0, Mode::Win32},
+      {"kitty flags, 200 ms late", "\x1b[?9001;0$y\x1b[?0u\x1b[?62;22c", 200, 0, Mode::Kitty},
+      {"both, 400 ms late", "\x1b[?9001;3$y\x1b[?0u\x1b[?62c", 400, 0, Mode::Win32},
+      {"both, 5 ms a byte", "\x1b[?9001;2$y\x1b[?0u\x1b[?62c", 0, 5, Mode::Win32},
+      {"kitty flags and xterm's DA1, 1.5 s late", "\x1b[?0u\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+       1500, 0, Mode::Kitty},
+      {"xterm", "\x1b[?9001;0$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c", 0, 0, Mode::None},
+      {"silent", nullptr, 0, 0, Mode::None},
   };
-  const std::pair<std::string, std::string> keys[] = {
-      {"a", "key 65"},
-      {"\x1b", "key 27"},  // a lone Esc, after the escape timeout
-      // Replies, the start-up query's late ones among them, are never typed.
-      {"\x1b]11;rgb:1234/5678/9abc\x1b\\\x1b[?64;1;2;22c\x1b[?9001;2$y\x1b[?1ua", "key 65"},
+  // Typed on a terminal without a protocol: replies, late ones among them,
+  // malformed ones of every shape, and a mouse report 20 ms a byte.
+  const std::string osc(5000, '1');
+  const std::pair<std::string, int> replies[] = {
+      {"\x1b]11;rgb:1234/5678/9abc\x1b\\\x1b[?64;1;2;22c\x1b[?9001;2$y\x1b[?1u", 0},
+      {"\x1b[?-1;2$y\x1b[?-1u\x1b[0;0;-52;1;0;1_", 0},
+      {"\x1b]11;rgb:" + osc + "\x1b\\", 0},
+      {"\x1b[M !!", 20},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    const auto start = std::chrono::steady_clock::now();
     ptytest::PtyChild child([] {
       rlimit core{};  // as a user who allows core files starts it
       getrlimit(RLIMIT_CORE, &core);
@@ -253,40 +272,167 @@ TEST(TerminalSession, StartUpFindsTheKeyProtocolThenDeliversKeysButNotReplies) {
       const BOOL ok = GetNumberOfConsoleInputEvents(in, &count);
       const DWORD waited = WaitForSingleObject(in, 0);
       getrlimit(RLIMIT_CORE, &core);
+      SetConsoleCtrlHandler([](DWORD e) -> BOOL { return write(2, e ? "<B>" : "<C>", 3) == 3; },
+                            TRUE);
       Report(std::to_string(ok) + " " + std::to_string(count) + " " + std::to_string(waited) +
              " core " + std::to_string(core.rlim_cur));
       KeyLoop();
     });
+    // Nothing waits for an answer the terminal has not given yet.
     ASSERT_TRUE(child.WaitFor("\x1b[?9001$p\x1b[?u\x1b[c"));
-    if (c.Answer != nullptr) child.Type(c.Answer);
+    const auto asked = std::chrono::steady_clock::now();
     ASSERT_TRUE(child.WaitFor(Reported("ready")));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, (200ms + 100ms) * Slowdown)
-        << "fork and pty included";
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 120ms * Slowdown);
     const std::string& out = child.Output();
     EXPECT_EQ(out.rfind(Enter, 0), 0u) << "title saved, alternate screen, no autowrap first";
     EXPECT_NE(out.find(Reported("1 0 258 core 0")), std::string::npos);  // WAIT_TIMEOUT
     // Raw, but Ctrl+C still a signal; no CR to LF, Ctrl+S a key, not flow control.
     EXPECT_EQ(child.ModeNow().c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ISIG));
     EXPECT_EQ(child.ModeNow().c_iflag & (ICRNL | IXON), 0u);
-    EXPECT_EQ(out.find("\x1b[?9001h") != std::string::npos, c.Enabled == Mode::Win32);
-    EXPECT_EQ(out.find("\x1b[>31u") != std::string::npos, c.Enabled == Mode::Kitty);
     kill(child.Pid(), SIGPIPE);  // a broken pipe is no reason to die
-    for (const auto& [typed, seen] : c.Answer == nullptr ? std::span(keys) : std::span(keys, 0)) {
-      const size_t mark = out.size();
-      child.Type(typed);
-      EXPECT_TRUE(child.WaitFor(Reported(seen), mark)) << seen;
-      EXPECT_EQ(out.find("\x1b]2;", mark), out.find(Reported(seen), mark)) << seen << ": typed";
+    if (c.Answer != nullptr) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.DelayMs));
+      TypeSlowly(child, c.Answer, std::chrono::milliseconds(c.GapMs));
     }
-    // q in the protocol switched on (the kitty one asked again after the
-    // push, and answered with the flags in force).
-    const char* quit = "q";
-    if (c.Enabled == Mode::Win32) quit = "\x1b[81;16;113;1;0;1_";
-    if (c.Enabled == Mode::Kitty) quit = "\x1b[?31u\x1b[113u";
+    // The protocol's own keys: q, Ctrl+C (press and release) and, with
+    // win32-input-mode, Ctrl+Break.
+    std::string ctrlC = "\x03";
+    std::string quit = "q";
+    if (c.Enabled == Mode::Win32) {
+      ASSERT_TRUE(child.WaitFor("\x1b[?9001h"));
+      ctrlC = "\x1b[67;46;3;1;8;1_\x1b[67;46;3;0;8;1_\x1b[3;70;0;1;8;1_\x1b[3;70;0;0;8;1_";
+      quit = "\x1b[81;16;113;1;0;1_";
+    } else if (c.Enabled == Mode::Kitty) {
+      ASSERT_TRUE(child.WaitFor("\x1b[>31u\x1b[?u\x1b[c"));
+      child.Type("\x1b[?31u\x1b[?62c");  // the flags it took
+      ctrlC = "\x1b[99;5u\x1b[99;5:3u";
+      quit = "\x1b[113u";
+    } else {
+      const bool silent = c.Answer == nullptr;
+      for (const auto& [typed, gapMs] : silent ? std::span(replies) : std::span(replies, 0)) {
+        const size_t mark = out.size();
+        TypeSlowly(child, typed + "a", std::chrono::milliseconds(gapMs));
+        EXPECT_TRUE(child.WaitFor(Reported("key 65"), mark));
+        EXPECT_EQ(out.find("\x1b]2;", mark), out.find(Reported("key 65"), mark)) << "typed";
+      }
+    }
+    // The line discipline flushes its input after the Ctrl+C it catches,
+    // just after raising the signal: the next key waits for that.
+    const size_t mark = out.size();
+    child.Type(ctrlC);
+    EXPECT_TRUE(child.WaitFor("<C>", mark));
+    EXPECT_EQ(c.Enabled != Mode::Win32 || child.WaitFor("<B>", mark), true);
+    std::this_thread::sleep_for(100ms);
+    child.Type("a");
+    ASSERT_TRUE(child.WaitFor(Reported("key 65"), mark));
+    const std::string after = out.substr(mark);
+    EXPECT_EQ(after.find("\x1b]2;"), after.find(Reported("key 65"))) << "Ctrl+C typed";
     child.Type(quit);
     EXPECT_EQ(child.WaitExit(), 7 << 8);
+    EXPECT_EQ(out.find("\x1b[?9001h") != std::string::npos, c.Enabled == Mode::Win32);
+    EXPECT_EQ(out.find("\x1b[>31u") != std::string::npos, c.Enabled == Mode::Kitty);
     const size_t off = out.rfind(c.Enabled == Mode::Kitty ? "\x1b[<u" : "\x1b[?9001l");
     EXPECT_EQ(off != std::string::npos, c.Enabled != Mode::None);
     EXPECT_TRUE(off == std::string::npos || off < out.rfind(Leave)) << "off before the rest";
+  }
+}
+
+// The program as a job of a shell with job control: a process group of its
+// own in the foreground; every stop is answered with fg (the terminal given
+// back to the job, SIGCONT; the first one after firstFg), and the shell ends
+// as the job did.
+void AsShellJob(void (*job)(), std::chrono::milliseconds firstFg) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    while (tcgetpgrp(STDIN_FILENO) != getpgrp()) std::this_thread::sleep_for(1ms);
+    job();
+    _exit(0);
+  }
+  setpgid(pid, pid);
+  std::signal(SIGTTOU, SIG_IGN);
+  tcsetpgrp(STDIN_FILENO, pid);
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid, &status, WUNTRACED) != pid) continue;
+    if (!WIFSTOPPED(status)) _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 99);
+    std::this_thread::sleep_for(firstFg);
+    firstFg = 0ms;
+    tcsetpgrp(STDIN_FILENO, pid);
+    kill(-pid, SIGCONT);
+  }
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Stops and continues in any number and order, SIGCONT while running, a
+// Ctrl+Z in the keyboard protocol, signals before the terminal has answered,
+// a crash at the end:
+// every push of the keyboard flags has its pop, every XTSAVE its XTRESTORE,
+// every title saved is restored, and no answer is left to reach the user's
+// mode (where the line discipline would echo it as ^[[...).
+TEST(TerminalSession, StopsAndContinuesLeaveEveryStackBalanced) {
+  for (const bool early : {false, true}) {
+    SCOPED_TRACE(early ? "stopped before the answer" : "stopped after it");
+    ptytest::PtyChild child([early] {
+      AsShellJob(
+          [] {
+            Report("job " + std::to_string(getpid()));
+            KeyLoop();
+          },
+          early ? 200ms : 0ms);
+    });
+    ASSERT_TRUE(child.WaitFor("\x1b[?9001$p\x1b[?u\x1b[c"));
+    ASSERT_TRUE(child.WaitFor(Reported("ready")));
+    const std::string& out = child.Output();
+    const size_t at = out.find("\x1b]2;job ") + 8;
+    const pid_t job = std::stoi(out.substr(at));
+    if (early) kill(-job, SIGTSTP);
+    std::this_thread::sleep_for(50ms);
+    child.Type("\x1b[?9001;0$y\x1b[?0u\x1b[?62c");
+    ASSERT_TRUE(child.WaitFor("\x1b[>31u\x1b[?u\x1b[c"));
+    child.Type("\x1b[?31u\x1b[?62c");
+    std::this_thread::sleep_for(100ms);
+    std::mt19937 random(early ? 24 : 23);
+    for (int i = 0; i < 100; ++i) {
+      kill(-job, i % 10 == 0 ? SIGCONT : SIGTSTP);
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+      kill(-job, SIGCONT);
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    }
+    const size_t mark = out.size();
+    child.Type("\x1b[122;5u");  // Ctrl+Z in the protocol: stopped, and fg
+    ASSERT_TRUE(child.WaitFor(Leave, mark));
+    std::this_thread::sleep_for(300ms);
+    child.Type("a");
+    ASSERT_TRUE(child.WaitFor(Reported("key 65"), mark)) << out.substr(mark > 300 ? mark - 300 : 0);
+    // Out by Alt+X's way, or by the crash path's.
+    if (early) {
+      kill(job, SIGSEGV);
+    } else {
+      child.Type("q");
+    }
+    EXPECT_EQ(child.WaitExit(), (early ? 99 : 7) << 8);
+    EXPECT_EQ(out.find("^["), std::string::npos) << "an answer echoed after the hand-back";
+    EXPECT_TRUE(ptytest::SameMode(child.ModeNow(), child.ModeBefore()));
+    const std::pair<std::string, std::string> pairs[] = {{"\x1b[>31u", "\x1b[<u"},
+                                                         {"\x1b[?1036;1039s", "\x1b[?1036;1039r"},
+                                                         {"\x1b[22;0t", "\x1b[23;0t"}};
+    for (const auto& [push, pop] : pairs) {
+      EXPECT_GT(Count(out, push), early ? 1u : 2u) << push.substr(1);
+      EXPECT_EQ(Count(out, push), Count(out, pop)) << push.substr(1);
+      // In turn: never two pushes without a pop between them.
+      size_t depth = 0;
+      for (size_t i = 0; i < out.size(); ++i) {
+        if (out.compare(i, push.size(), push) == 0) ++depth;
+        if (out.compare(i, pop.size(), pop) == 0) --depth;
+        ASSERT_LE(depth, 1u) << push.substr(1) << " at " << i;
+      }
+    }
   }
 }
 

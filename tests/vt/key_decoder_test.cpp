@@ -114,6 +114,15 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
       {"DCS", ESC "P1+r"s + std::string(300, '4') + ESC "\\a", {A}},
       {"APC, SOS, PM", ESC "_Gi=1;OK" ESC "\\" ESC "Xs" ESC "\\" ESC "^p" ESC "\\"s, {}},
       {"DA1, DA2", ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c" ESC "[>41;390;0c"s, {}},
+      {"malformed replies", ESC "[?-1;2$y" ESC "[?-1u" ESC "[0;0;-52;1;0;1_" ESC "[1 2A"s, {}},
+      {"a reply past the bound",
+       ESC "[?" + std::string(300, '1') + "c" ESC "[" + std::string(300, ';') + "A",
+       {}},
+      {"OSC past any bound", ESC "]11;rgb:" + std::string(5000, '1') + ESC "\\a", {A}},
+      {"kitty text or shifted key a control",
+       ESC "[97;1;10u" ESC "[97;1;127u" ESC "[97;1;155u" ESC "[97:10;2u" ESC "[97::13u"s,
+       {}},
+      {"kitty Ctrl+[", ESC "[91;5u"s, {{0xDB, 26, 27, Ctrl}}},
       {"kitty keys it lacks", ESC "[57428u" ESC "[97;1:4u" ESC "[1u" ESC "[233u"s, {}},
       {"too many parameters, or not 1", ESC "[1;2;3A" ESC "[97;1;97;1u" ESC "[2;5A"s, {}},
       {"UTF-8 that is no 866 byte",
@@ -126,6 +135,7 @@ TEST(KeyDecoder, BytesDecodeAlikeWholeByteByByteAndInAStream) {
       {"CSI broken by a control byte", ESC "[1;\x01"s, {{'A', 30, 1, Ctrl}}},
       {"CSI broken by ESC", ESC "[1" ESC "[A"s, {UpKey}},
       {"unknown CSI, broken record", ESC "[99~" ESC "[1;2;3;4;5;6;7_a"s, {A}},
+      {"unknown rxvt and Linux console keys", ESC "[99$" ESC "[[z"s, {}},
       {"OSC ending in BEL", ESC "]4;1;"s + std::string(60, 'f') + "\aa", {A}},
       {"OSC cut off by a sequence", ESC "]11;rgb:12" ESC "[A"s, {UpKey}},
       {"ESC ESC is Esc and a fresh start", ESC ESC "[A"s, {Esc, UpKey}},
@@ -225,7 +235,8 @@ TEST(KeyDecoder, TheEscapeTimeoutDecidesAtItsEdge) {
       {"x just inside joins", {{t, ESC}, {e - 1, "x"}}, -1, {{'X', 45, 'x', Alt}}},
       {"x at the edge does not", {{t, ESC}, {e, "x"}}, -1, {Esc, {'X', 45, 'x', 0}}},
       {"tail skipped", {{t, ESC "[1;"}, {e, ""}, {e + 9, "5"}, {e + 9 + timeout, "a"}}, -1, {A}},
-      {"string paused", {{t, ESC "]1;2"}, {t + 9, "3"}, {e, ""}, {e + timeout, "a"}}, -1, {A}},
+      {"string paused", {{t, ESC "]1;2"}, {t + 9, "3"}, {e, ""}, {e + 9 + timeout, "a"}}, -1, {A}},
+      {"string paused less", {{t, ESC "]1;2"}, {t + 9, "3"}, {e + 9 + timeout - 1, "a"}}, -1, {}},
   };
   for (const auto& [name, steps, pending, expected] : cases) {
     KeyDecoder decoder;
@@ -250,8 +261,6 @@ TEST(KeyDecoder, MemoryStaysBoundedWhateverArrives) {
   KeyDecoder unread;
   Feed(unread, std::string(10000, 'a'), 0);
   EXPECT_EQ(unread.QueuedKeys(), KeyDecoder::MaxQueuedKeys);
-  // A control string swallows no more than its bound, counted from the ESC.
-  EXPECT_EQ(Decode(ESC "]" + std::string(MaxControlStringBytes + 10, '7') + "a").size(), 13U);
   // A sequence as long as the bound is still a key; one byte longer is cut.
   for (const size_t length : {MaxSequenceBytes, MaxSequenceBytes + 1}) {
     const std::string rest = std::string(length - 6, '0') + "1;5Pa";  // Ctrl+F1, a
@@ -285,6 +294,68 @@ TEST(KeyDecoder, KeyRecordsComeInsideTheirModifiers) {
                               uint8_t(k.uChar.AsciiChar), k.dwControlKeyState, k.wRepeatCount),
               expected[i])
         << i;
+  }
+}
+
+// Replies of any length and pace are recognised whole, and type nothing:
+// a byte every few milliseconds is still one reply, and the pause that ends
+// a sequence is the one after its last byte.
+TEST(KeyDecoder, RepliesAreRecognisedWhateverTheirLengthAndPace) {
+  using R = Reply::Kind;
+  const std::string longDa1 = ESC "[?" + std::string(200, '1') + "c";
+  const std::tuple<const char*, std::string, int, std::vector<Reply>> cases[] = {
+      {"mode report, 5 ms a byte", ESC "[?9001;2$y"s, 5, {{R::Mode, 9001, 2}}},
+      {"flags, then xterm's DA1",
+       ESC "[?31u" ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c"s,
+       0,
+       {{R::KeyboardFlags, 0, 31}, {R::DeviceAttributes, 0, 0}}},
+      {"a DA1 longer than any sequence held", longDa1, 0, {{R::DeviceAttributes, 0, 0}}},
+      {"DA2 and malformed reports", ESC "[>41;390;0c" ESC "[?-1;2$y" ESC "[?-1u"s, 0, {}},
+      {"an X10 mouse report, 20 ms a byte", ESC "[M !!"s, 20, {}},
+  };
+  for (const auto& [name, bytes, gapMs, expected] : cases) {
+    KeyDecoder decoder;
+    uint64_t now = 1000;
+    for (const char c : bytes) {
+      Feed(decoder, std::string(1, c), now);
+      now += gapMs;
+    }
+    Feed(decoder, "a", now);
+    decoder.Tick(now + EscapeTimeoutMs);
+    std::vector<Reply> got;
+    Reply reply;
+    while (decoder.PopReply(&reply)) got.push_back(reply);
+    EXPECT_EQ(got, expected) << name;
+    EXPECT_EQ(PopAll(decoder), Keys{A}) << name;
+  }
+}
+
+// Keys that the line discipline would have turned into signals, had the
+// terminal sent their control characters: by the terminal's own characters
+// (moved or switched off with stty), and Ctrl+Break always.
+TEST(KeyDecoder, ControlKeysStandForTheSignalsTheTerminalWouldRaise) {
+  const SignalChars stock;
+  const SignalChars moved{24, 0, 26};  // stty intr ^X quit undef
+  const std::tuple<const char*, std::string, LineSignal, LineSignal> cases[] = {
+      {"kitty Ctrl+C", ESC "[99;5u"s, LineSignal::Interrupt, LineSignal::None},
+      {"kitty Ctrl+Shift+C", ESC "[99;6u"s, LineSignal::Interrupt, LineSignal::None},
+      {"kitty Ctrl+backslash", ESC "[92;5u"s, LineSignal::Quit, LineSignal::None},
+      {"kitty Ctrl+Z", ESC "[122;5u"s, LineSignal::Suspend, LineSignal::Suspend},
+      {"kitty Ctrl+X", ESC "[120;5u"s, LineSignal::None, LineSignal::Interrupt},
+      {"kitty Ctrl+Pause", ESC "[57362;5u"s, LineSignal::Quit, LineSignal::Quit},
+      {"kitty Pause", ESC "[57362u"s, LineSignal::None, LineSignal::None},
+      {"kitty Alt+Ctrl+C", ESC "[99;7u"s, LineSignal::None, LineSignal::None},
+      {"w32 Ctrl+C", ESC "[67;46;3;1;8;1_"s, LineSignal::Interrupt, LineSignal::None},
+      {"w32 Ctrl+C released", ESC "[67;46;3;0;8;1_"s, LineSignal::Interrupt, LineSignal::None},
+      {"w32 Ctrl+Break", ESC "[3;70;0;1;8;1_"s, LineSignal::Quit, LineSignal::Quit},
+      {"Ctrl+2", "\0"s, LineSignal::None, LineSignal::None},
+      {"c", "c"s, LineSignal::None, LineSignal::None},
+  };
+  for (const auto& [name, bytes, withStock, withMoved] : cases) {
+    const KeyEvent key = Decoded(bytes);
+    EXPECT_NE(key, KeyEvent{}) << name;
+    EXPECT_EQ(SignalOf(key, stock), withStock) << name;
+    EXPECT_EQ(SignalOf(key, moved), withMoved) << name;
   }
 }
 

@@ -30,7 +30,8 @@ bool InBackground(int fd) {
 
 }  // namespace
 
-InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records, size_t maxBytes) {
+InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records,
+                                      std::vector<vt::LineSignal>* signals, size_t maxBytes) {
   uint8_t buffer[512];
   size_t total = 0;
   Status status = Status::Ok;
@@ -63,7 +64,15 @@ InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records, size_t
   SecureZeroMemory(buffer, sizeof buffer);
   decoder_.Tick(base::MonotonicMs());
   vt::KeyEvent key;
-  while (decoder_.Pop(&key)) vt::AppendKeyRecords(key, records);
+  while (decoder_.Pop(&key)) {
+    const vt::LineSignal signal =
+        signals != nullptr ? vt::SignalOf(key, chars_) : vt::LineSignal::None;
+    if (signal == vt::LineSignal::None) {
+      vt::AppendKeyRecords(key, records);
+    } else if (key.Stroke != vt::Stroke::Release) {
+      signals->push_back(signal);
+    }
+  }
   SecureZeroMemory(&key, sizeof key);
   return status;
 }
@@ -90,9 +99,36 @@ constexpr size_t MaxQueuedRecords = 1024;
 // session lock.
 std::condition_variable InputArrived;
 
-// The replies the key reader has seen; with the session lock.
-vt::TerminalReplies SeenReplies;
+// Signalled when replies from the terminal have been handled; waited on
+// with the session lock.
 std::condition_variable RepliesArrived;
+
+// The key reader's thread: the only one that can read the replies.
+thread_local bool OnKeyReader = false;
+
+// The line discipline's characters as the terminal's mode has them (the
+// user may have moved Ctrl+C's job to another key, or none).
+vt::SignalChars SignalCharsOf(const termios& mode) {
+  const auto get = [&mode](int index) -> uint8_t {
+    const cc_t c = mode.c_cc[index];
+    return c == static_cast<cc_t>(_POSIX_VDISABLE) ? 0 : static_cast<uint8_t>(c);
+  };
+  if ((mode.c_lflag & ISIG) == 0) return {0, 0, 0};
+  return {get(VINTR), get(VQUIT), get(VSUSP)};
+}
+
+// A key protocol delivers Ctrl+C, Ctrl+Break, Ctrl+backslash and Ctrl+Z as
+// keys, where the line discipline would have raised a signal to the
+// foreground process group: the same signal goes there now, so the control
+// handlers and job control see what they see in the legacy encoding.
+void RaiseAsTheTerminalWould(vt::LineSignal signal) {
+  int sig = SIGTSTP;
+  if (signal == vt::LineSignal::Interrupt) sig = SIGINT;
+  if (signal == vt::LineSignal::Quit) sig = SIGQUIT;
+  pid_t group = tcgetpgrp(InFd);
+  if (group <= 0) group = getpgrp();
+  kill(-group, sig);
+}
 
 bool QueueFullLocked() {
   return model::ConsoleLocked().Input.size() >= MaxQueuedRecords;
@@ -105,7 +141,9 @@ void PumpKeys(InputSource& input) {
     if (QueueFullLocked()) return;
   }
   std::vector<INPUT_RECORD> records;
-  const InputSource::Status status = input.Pump(&records);
+  std::vector<vt::LineSignal> signals;
+  const InputSource::Status status = input.Pump(&records, &signals);
+  for (const vt::LineSignal signal : signals) RaiseAsTheTerminalWould(signal);
   if (!records.empty()) {
     {
       std::lock_guard lock(model::ConsoleMutex());
@@ -115,10 +153,13 @@ void PumpKeys(InputSource& input) {
     SecureZeroMemory(records.data(), records.size() * sizeof(INPUT_RECORD));
     InputArrived.notify_all();
   }
-  if (input.Replies().DeviceAttributes && !SeenReplies.DeviceAttributes) {
+  vt::Reply reply;
+  if (input.PopReply(&reply)) {
     {
       std::lock_guard lock(model::ConsoleMutex());
-      SeenReplies = input.Replies();
+      do {
+        RepliedLocked(reply);
+      } while (input.PopReply(&reply));
     }
     RepliesArrived.notify_all();
   }
@@ -137,7 +178,12 @@ void PumpKeys(InputSource& input) {
 // nothing comes, so a waiting alarm is not woken.  The decoder is this
 // thread's alone.
 void ReadKeys() {
+  OnKeyReader = true;
   InputSource input(InFd);
+  {
+    std::lock_guard lock(model::ConsoleMutex());
+    input.SetSignalChars(SignalCharsOf(TheSession().Raw));
+  }
   for (;;) {
     bool full = false;
     {
@@ -160,10 +206,15 @@ void StartKeyReader() {
   std::thread(ReadKeys).detach();
 }
 
-vt::TerminalReplies AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs) {
-  RepliesArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [] { return SeenReplies.DeviceAttributes; });
-  return SeenReplies;
+int AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs) {
+  vt::KeyProtocols& keys = TheSession().Keys;
+  if (OnKeyReader || !keys.AwaitingReplies()) return 0;
+  const uint64_t start = base::MonotonicMs();
+  if (!RepliesArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [&keys] { return !keys.AwaitingReplies(); })) {
+    keys.GiveUpReplies();
+  }
+  return static_cast<int>(std::min<uint64_t>(base::MonotonicMs() - start, timeoutMs));
 }
 
 DWORD WaitForInput(DWORD milliseconds) {

@@ -26,19 +26,28 @@ class InputSource {
   explicit InputSource(int fd) : fd_(fd) {}
 
   // Reads up to maxBytes that are waiting now, decodes them and appends the
-  // key records of every finished key to *records.  Never blocks.
-  Status Pump(std::vector<INPUT_RECORD>* records, size_t maxBytes = 4096);
+  // key records of every finished key to *records.  Never blocks.  With
+  // signals, a key that stands for a signal of the line discipline (Ctrl+C
+  // as a key protocol sends it, see vt::SignalOf) is no key: its signal is
+  // appended there instead (once, for its press), and no record queued.
+  Status Pump(std::vector<INPUT_RECORD>* records, std::vector<vt::LineSignal>* signals = nullptr,
+              size_t maxBytes = 4096);
+  // The characters that stand for signals (the terminal's own, from its
+  // mode).
+  void SetSignalChars(const vt::SignalChars& chars) { chars_ = chars; }
 
   // Sleeps in poll() until bytes arrive, the terminal goes away, the pending
   // escape timeout runs out, or timeoutMs pass (-1: no limit).  Spurious
   // returns are allowed: the caller pumps and waits again.
   Status Wait(int timeoutMs);
 
-  [[nodiscard]] const vt::TerminalReplies& Replies() const { return decoder_.Replies(); }
+  // The next reply the terminal sent, oldest first.
+  bool PopReply(vt::Reply* reply) { return decoder_.PopReply(reply); }
 
  private:
   int fd_;
   vt::KeyDecoder decoder_;
+  vt::SignalChars chars_;
 };
 
 // Starts the thread that reads the terminal into the console's input queue
@@ -46,9 +55,10 @@ class InputSource {
 void StartKeyReader();
 
 // Waits, with the session lock held by `lock`, until the terminal has
-// answered the device attributes query or timeoutMs have passed; what it
-// answered so far.
-vt::TerminalReplies AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs);
+// answered every query sent, or timeoutMs have passed (the answers are then
+// given up).  Returns at once on the key reader's own thread, which alone
+// could read them.  The milliseconds it waited.
+int AwaitRepliesLocked(std::unique_lock<std::mutex>& lock, int timeoutMs);
 
 // WaitForSingleObject on the console input: WAIT_OBJECT_0 as soon as the
 // input queue holds a record, WAIT_TIMEOUT after the given milliseconds

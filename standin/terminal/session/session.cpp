@@ -33,21 +33,12 @@ std::atomic<bool> Held{false};
 
 namespace {
 
-// DECRQM for win32-input-mode, the progressive keyboard enhancement flags,
-// then DA1.
-constexpr std::string_view KeyQuery = "\x1b[?9001$p\x1b[?u\x1b[c";
-constexpr std::string_view Win32InputOn = "\x1b[?9001h";
-constexpr std::string_view Win32InputOff = "\x1b[?9001l";
-// Push the enhancement flags: disambiguate (1), event types (2), alternate
-// keys (4), all keys as escape codes (8), the text a key types (16, which
-// alone says what AltGr or a dead key made).  The query after the push
-// tells the key decoder which of them the terminal took; it answers before
-// any key that follows.  Pop at hand-back restores what the user had.
-constexpr std::string_view KittyKeysOn = "\x1b[>31u\x1b[?u";
-constexpr std::string_view KittyKeysOff = "\x1b[<u";
-// A local terminal answers within a millisecond, one over ssh within a round
-// trip; the start may not wait noticeably longer for one that never does.
-constexpr int ReplyWaitMs = 150;
+// A query's answer comes within a round trip.  Handing the terminal back
+// waits this long for answers still due, so that none reaches the shell
+// after it; a terminal that has not answered by then is taken for one that
+// does not, and is not waited for again.  The time is taken from the wait
+// for the terminal to drain, so the hand-back as a whole waits no longer.
+constexpr int HandBackReplyWaitMs = 200;
 
 // The console is a screen buffer, not the window: never smaller than the
 // 80x25 a console program is written for, as large as the terminal beyond
@@ -111,8 +102,7 @@ vt::Charset LocaleCharset() {
 // force now.
 std::string RestoreBytesLocked() {
   const Session& s = TheSession();
-  std::string restore(s.Win32Input ? Win32InputOff : "");
-  if (s.KittyKeys) restore += KittyKeysOff;
+  std::string restore(s.Keys.LeaveBytes());
   restore += vt::LeaveSequence(s.AlternateScreen);
   return restore;
 }
@@ -132,35 +122,6 @@ void SetLeaveBytesLocked() {
   // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
   std::memcpy(LeaveBytes + 1, leave.data(), length);
   LeaveLength = 1 + length;
-}
-
-// Asks which key encodings the terminal has beyond the legacy ones, and
-// switches one on where it is known: win32-input-mode, or else the
-// progressive keyboard enhancement.  Both carry what the legacy bytes lose
-// (releases, so Alt+keypad numbers; right versus left Alt; keypad versus
-// top row; Esc itself).  win32-input-mode comes first where a terminal has
-// both: its records are the console's own, scan code, layout character and
-// left and right keys as sent, where the other protocol's keys must be
-// mapped onto a PC keyboard.  DA1 follows the queries because every
-// terminal answers it, and after them, so a terminal that knows none of
-// this costs one round trip, and one that answers nothing at all the time
-// limit.
-void NegotiateKeysLocked(std::unique_lock<std::mutex>& lock) {
-  Queue(KeyQuery, Stream::Control);
-  const vt::TerminalReplies replies = AwaitRepliesLocked(lock, ReplyWaitMs);
-  if (!Held) return;
-  Session& s = TheSession();
-  const int mode = replies.Win32InputMode;
-  if (mode == 1 || mode == 2 || mode == 3) {
-    s.Win32Input = true;
-    Queue(Win32InputOn, Stream::Control);
-  } else if (replies.KittyFlags >= 0) {
-    s.KittyKeys = true;
-    Queue(KittyKeysOn, Stream::Control);
-  } else {
-    return;
-  }
-  SetLeaveBytesLocked();
 }
 
 // Refuses the terminal with one line and status 1, before anything of it
@@ -218,11 +179,15 @@ void StartOnce() {
   SetLeaveBytesLocked();
   OpenOutput(OutFd);
   StartSignalHandling();
-  TakeLocked(true);
+  TakeLocked();
   s.Started = true;
   // Started after the signal mask is set, so it inherits it.
   StartKeyReader();
-  NegotiateKeysLocked(lock);
+  // Which keys the terminal can send beyond the legacy bytes (releases, so
+  // Alt+keypad numbers; right versus left Alt; keypad versus top row; Esc
+  // itself) is asked, not waited for: the first screen goes out now, and
+  // the key reader puts the protocol in force whenever the answer comes.
+  Queue(s.Keys.Query(), Stream::Control);
 }
 
 // Queues what changed; the caller writes it.
@@ -257,25 +222,36 @@ void ResizeLocked() {
   s.Screen->SetViewport(columns, rows);
 }
 
-void TakeLocked(bool saveTitle) {
+void TakeLocked() {
   Session& s = TheSession();
-  Held = true;
+  const bool again = Held.exchange(true);
   tcsetattr(InFd, TCSANOW, &s.Raw);
   ResizeLocked();
-  std::string enter(vt::EnterSequence(saveTitle, s.AlternateScreen));
-  if (s.Win32Input) enter += Win32InputOn;
-  if (s.KittyKeys) enter += KittyKeysOn;
+  std::string enter(vt::EnterSequence(!again, s.AlternateScreen));
+  enter += s.Keys.Enter();
   Queue(enter, Stream::Control);
+  SetLeaveBytesLocked();
   RenderLocked();
   Queue(s.TitleBytes, Stream::Title);
 }
 
+void RepliedLocked(const vt::Reply& reply) {
+  const std::string send = TheSession().Keys.OnReply(reply, Held);
+  if (send.empty()) return;
+  Queue(send, Stream::Control);
+  SetLeaveBytesLocked();
+}
+
 void HandBack(bool leaveScreen, bool ending) {
+  int waited = 0;
   {
-    std::lock_guard lock(model::ConsoleMutex());
-    if (!TheSession().Started || !Held.exchange(false)) return;
-    const Session& s = TheSession();
-    std::string out = RestoreBytesLocked();
+    std::unique_lock lock(model::ConsoleMutex());
+    if (!TheSession().Started || !Held) return;
+    waited = AwaitRepliesLocked(lock, HandBackReplyWaitMs);
+    if (!Held.exchange(false)) return;
+    Session& s = TheSession();
+    std::string out = s.Keys.Leave();
+    out += vt::LeaveSequence(s.AlternateScreen);
     const model::Console& console = model::ConsoleLocked();
     if (!s.AlternateScreen) {
       // The user's screen shows what the program drew, an exit banner
@@ -289,7 +265,7 @@ void HandBack(bool leaveScreen, bool ending) {
   }
   // A terminal that does not read must not hold up the way out: the mode
   // is restored at once, and the bytes are left to a process that waits.
-  if (!Drain(HandBackWaitMs) && ending) LeaveWhenDrained();
+  if (!Drain(std::max(HandBackWaitMs - waited, 50)) && ending) LeaveWhenDrained();
   tcsetattr(InFd, TCSANOW, &TheSession().UserMode);
 }
 

@@ -206,7 +206,7 @@ void OnStop() {
   // again.  Discarded, we take it back at once.
   if (StopAsJobControlWould()) return;
   std::lock_guard lock(model::ConsoleMutex());
-  TakeLocked(true);
+  TakeLocked();
 }
 
 void OnContinue() {
@@ -217,10 +217,10 @@ void OnContinue() {
     return;
   }
   std::lock_guard lock(model::ConsoleMutex());
-  // Still held means something else stopped us (SIGSTOP) and the shell may
-  // have reset the terminal meanwhile: set everything again, but keep the
-  // title the user had saved.
-  TakeLocked(!Held);
+  // Still held means something else stopped us (SIGSTOP), or nothing did
+  // (kill -CONT): the shell may have reset the terminal meanwhile, so the
+  // modes are set again, but nothing saved or pushed a second time.
+  TakeLocked();
 }
 
 // A control event that no handler takes ends the program, as on Windows.

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "standin/terminal/vt/key_decoder.h"
+#include "standin/terminal/vt/key_protocols.h"
 #include "standin/terminal/vt/renderer.h"
 
 namespace session {
@@ -25,11 +27,8 @@ struct Session {
   termios UserMode{};      // the user's mode, given back on every way out
   std::string TitleBytes;  // OSC of the current title, sent again on return
   bool Started = false;
-  // The terminal sends whole key records (win32-input-mode) while held.
-  bool Win32Input = false;
-  // The terminal sends keys in the progressive keyboard enhancement
-  // protocol (flags pushed at each take, popped at each hand-back).
-  bool KittyKeys = false;
+  // The key protocol asked for, chosen, and in force on the terminal.
+  vt::KeyProtocols Keys;
   // The terminal has a screen of its own for the program (not the Linux
   // console): what the program drew then vanishes at each hand-back.
   bool AlternateScreen = true;
@@ -45,8 +44,14 @@ extern std::atomic<bool> Held;
 
 // With model::ConsoleMutex() held:
 // Sets the program's modes, the viewport from the terminal's size, and
-// repaints; the title the user had is saved first when saveTitle.
-void TakeLocked(bool saveTitle);
+// repaints.  Taken after a hand-back, the title and the meta setting the
+// user had are saved first and the key protocol is put in force again; taken
+// while still held (a SIGCONT without a stop before it), the modes are set
+// again and nothing is saved or pushed twice.
+void TakeLocked();
+// A reply from the terminal, as the key reader recognised it: the key
+// protocol it chooses is put in force at once when the terminal is held.
+void RepliedLocked(const vt::Reply& reply);
 // Re-reads the terminal's size and repaints what fits.
 void ResizeLocked();
 // Sends what changed now.

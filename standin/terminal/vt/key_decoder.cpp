@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 #include "standin/model/console_model.h"
 #include "standin/terminal/vt/cp866.h"
@@ -33,21 +34,38 @@ struct Decoded {
   // A CSI or SS3 sequence was cut off (too long, or the timeout): the rest
   // of it may still arrive, and must be skipped rather than typed.
   bool SkipRest = false;
+  // The sequence cut off was a private one ("CSI ? ..."): a DA1 still
+  // counts when its final byte comes.
+  bool SkipPrivate = false;
   // A control string (OSC, DCS, APC, PM, SOS) goes on past what has
   // arrived: everything up to its terminator is skipped as it comes.
   bool SkipString = false;
-  // A reply to the start-up query: 'y' a mode report (Value its state),
-  // 'c' the device attributes; 0 none.
-  char Reply = 0;
-  int Value = 0;
+  // A reply to a query, when the sequence was one.
+  bool IsReply = false;
+  vt::Reply Answer;
 };
 
 Decoded Key(const KeyEvent& key, size_t consumed) {
-  return {DecodeStatus::Complete, consumed, key, false};
+  Decoded d;
+  d.Status = DecodeStatus::Complete;
+  d.Consumed = consumed;
+  d.Key = key;
+  return d;
 }
 
 Decoded NoKey(size_t consumed, bool skipRest = false) {
-  return {DecodeStatus::NotAKey, consumed, KeyEvent{}, skipRest};
+  Decoded d;
+  d.Status = DecodeStatus::NotAKey;
+  d.Consumed = consumed;
+  d.SkipRest = skipRest;
+  return d;
+}
+
+Decoded Answer(size_t consumed, Reply::Kind what, unsigned mode = 0, unsigned value = 0) {
+  Decoded d = NoKey(consumed);
+  d.IsReply = true;
+  d.Answer = {what, mode, value};
+  return d;
 }
 
 Decoded Partial() {
@@ -189,6 +207,13 @@ uint8_t Cp866Char(unsigned cp) {
   return byte >= 0x80 ? static_cast<uint8_t>(byte) : 0;
 }
 
+// What a key may type: no C0 control, DEL or C1 control.  A terminal's
+// text field or shifted key names the character typed, and a control
+// character there is no key of a keyboard but a broken or forged sequence.
+bool Printable(unsigned cp) {
+  return cp >= 0x20 && cp != 0x7F && (cp < 0x80 || cp >= 0xA0);
+}
+
 // The progressive keyboard enhancement protocol:
 //   CSI code[:shifted[:base]] [; modifiers[:event] [; text]] u
 // code is the key's character without modifiers (lower case) or a code of
@@ -201,6 +226,9 @@ bool KittyKey(const uint8_t* params, size_t len, KeyEvent* key) {
   const unsigned shifted = p.Sub[0][0];
   const unsigned base = p.Sub[0][1];
   const unsigned text = p.Count == 3 ? p.Value[2] : 0;
+  for (const unsigned named : {text, shifted, base}) {
+    if (named != 0 && !Printable(named)) return false;
+  }
   DWORD state = keys::KittyModifiers(p.Value[1]);
   KeyEvent k;
   if (!EventStroke(p.Sub[1][0], &k.Stroke)) return false;
@@ -253,30 +281,42 @@ bool KittyKey(const uint8_t* params, size_t len, KeyEvent* key) {
   return true;
 }
 
-// A CSI sequence that is no key, consumed whole; the replies to the
-// start-up query are noted.
-Decoded Report(const uint8_t* params, size_t len, uint8_t final, size_t consumed) {
-  Decoded d = NoKey(consumed);
-  if (len == 0 || params[0] != '?') return d;
+// A CSI sequence that is no key, consumed whole; the replies to queries
+// are noted: "CSI ? mode ; state $ y", "CSI ? flags u", "CSI ? ... c", and
+// nothing else (another intermediate byte makes another sequence).
+Decoded Report(const uint8_t* params, size_t len, std::string_view between, uint8_t final,
+               size_t consumed) {
+  if (len == 0 || params[0] != '?') return NoKey(consumed);
   Params p;
-  if (final == 'y' && ParseParams(params + 1, len - 1, &p) && p.Count == 2 && p.Value[0] == 9001) {
-    d.Reply = 'y';
-    d.Value = static_cast<int>(p.Value[1]);
-  } else if (final == 'c') {
-    d.Reply = 'c';
-  } else if (final == 'u' && ParseParams(params + 1, len - 1, &p) && p.Count == 1) {
-    d.Reply = 'u';
-    d.Value = static_cast<int>(p.Value[0]);
+  const bool numbers = ParseParams(params + 1, len - 1, &p);
+  if (final == 'y' && between == "$" && numbers && p.Count == 2) {
+    return Answer(consumed, Reply::Kind::Mode, p.Value[0], p.Value[1]);
   }
-  return d;
+  if (!between.empty()) return NoKey(consumed);
+  if (final == 'u' && numbers && p.Count == 1) {
+    return Answer(consumed, Reply::Kind::KeyboardFlags, 0, p.Value[0]);
+  }
+  if (final == 'c') return Answer(consumed, Reply::Kind::DeviceAttributes);
+  return NoKey(consumed);
 }
 
 // The tail of a sequence longer than MaxSequenceBytes, from i on: skipped
 // as far as the bytes go, and the streaming decoder skips what comes later.
+// A private DA1 that long still counts.
 Decoded SkipLongSequence(const uint8_t* b, size_t n, size_t i) {
-  while (i < n && (IsParamByte(b[i]) || IsIntermediateByte(b[i]))) ++i;
-  if (i == n) return NoKey(n, true);
-  return NoKey(IsFinalByte(b[i]) ? i + 1 : i);
+  bool isPrivate = b[2] == '?';
+  while (i < n && (IsParamByte(b[i]) || IsIntermediateByte(b[i]))) {
+    isPrivate = isPrivate && IsParamByte(b[i]);
+    ++i;
+  }
+  if (i == n) {
+    Decoded d = NoKey(n, true);
+    d.SkipPrivate = isPrivate;
+    return d;
+  }
+  if (!IsFinalByte(b[i])) return NoKey(i);
+  if (isPrivate && b[i] == 'c') return Answer(i + 1, Reply::Kind::DeviceAttributes);
+  return NoKey(i + 1);
 }
 
 // b[0..1] is ESC [.
@@ -295,23 +335,28 @@ Decoded DecodeCsi(const uint8_t* b, size_t n, bool timedOut) {
     return NoKey(6);
   }
   size_t paramEnd = 2;
+  // A parameter byte after an intermediate one breaks ECMA-48's order: the
+  // sequence still runs to its final byte, and is then dropped whole.
+  bool misordered = false;
   for (size_t i = 2; i < n; ++i) {
     if (i >= MaxSequenceBytes) return SkipLongSequence(b, n, i);
     const uint8_t c = b[i];
-    if (IsParamByte(c) && paramEnd == i) {
-      paramEnd = i + 1;
+    if (IsParamByte(c)) {
+      if (paramEnd == i) paramEnd = i + 1;
+      misordered = misordered || paramEnd != i + 1;
       continue;
     }
     // rxvt ends Shift+key with '$' (ESC [ 3 $), an intermediate byte for
     // ECMA-48.  Terminal reports that use '$' as one (DECRPM) have more
     // than one parameter, so a '$' right after bare digits ends the key.
-    if (c == '$' && paramEnd == i && AllDigits(b + 2, i - 2)) {
+    if (c == '$' && !misordered && paramEnd == i && AllDigits(b + 2, i - 2)) {
       KeyEvent key;
       if (CsiKey(b + 2, i - 2, c, &key)) return Key(key, i + 1);
       return NoKey(i + 1);
     }
     if (IsIntermediateByte(c)) continue;
     if (IsFinalByte(c)) {
+      if (misordered) return NoKey(i + 1);
       KeyEvent key;
       if (paramEnd == i && c == '_') {
         return Win32Record(b + 2, i - 2, &key) ? Key(key, i + 1) : NoKey(i + 1);
@@ -320,16 +365,21 @@ Decoded DecodeCsi(const uint8_t* b, size_t n, bool timedOut) {
         return KittyKey(b + 2, i - 2, &key) ? Key(key, i + 1) : NoKey(i + 1);
       }
       if (paramEnd == i && CsiKey(b + 2, i - 2, c, &key)) return Key(key, i + 1);
-      return Report(b + 2, paramEnd - 2, c, i + 1);  // a report, focus, paste marker
+      const std::string_view between(reinterpret_cast<const char*>(b) + paramEnd, i - paramEnd);
+      return Report(b + 2, paramEnd - 2, between, c, i + 1);  // a report, focus, paste marker
     }
-    // A byte that no control sequence holds.  Right after ESC [ it means
-    // the user typed Alt+[ and then that key; later, the sequence is
-    // broken: drop it and let the byte be decoded on its own.
+    // A byte that no control sequence holds (a control character, DEL,
+    // or one above 127).  Right after ESC [ it means the user typed Alt+[
+    // and then that key; later, the sequence is broken: drop it and let
+    // the byte be decoded on its own.
     return i == 2 ? AltKey('[', 2) : NoKey(i);
   }
   // At the bound and still no final byte: no key will fit in what is held.
-  if (n >= MaxSequenceBytes) return NoKey(n, true);
-  return timedOut ? NoKey(n, true) : Partial();
+  // Cut off there or by the timeout, the rest is skipped as it comes.
+  if (n < MaxSequenceBytes && !timedOut) return Partial();
+  Decoded d = NoKey(n, true);
+  d.SkipPrivate = b[2] == '?';
+  return d;
 }
 
 // b[0..1] is ESC O: SS3, [parameters] and one final byte.
@@ -489,20 +539,23 @@ void KeyDecoder::Feed(const uint8_t* bytes, size_t n, uint64_t nowMs) {
     bytes += take;
     n -= take;
     Drain(false);
-    // The wait for a sequence runs from its first byte.
-    const size_t consumed = carried + take - pending_.size();
-    if (!pending_.empty() && consumed >= carried) pendingSinceMs_ = nowMs;
+    if (!pending_.empty()) pendingSinceMs_ = nowMs;
   }
 }
 
 void KeyDecoder::Tick(uint64_t nowMs) {
-  nowMs_ = nowMs;
   const auto timeout = static_cast<uint64_t>(EscapeTimeoutMs);
+  if (!pending_.empty() && Elapsed(pendingSinceMs_, nowMs) >= timeout) {
+    // Cut off when its wait ran out, however much later this is: what
+    // follows within another timeout is the rest of it, and skipped.
+    nowMs_ = pendingSinceMs_ + timeout;
+    Drain(true);
+  }
+  nowMs_ = nowMs;
   if ((skipping_ || inString_) && Elapsed(skipSinceMs_, nowMs) >= timeout) {
     skipping_ = false;
     inString_ = false;
   }
-  if (!pending_.empty() && Elapsed(pendingSinceMs_, nowMs) >= timeout) Drain(true);
 }
 
 int KeyDecoder::PendingTimeoutMs(uint64_t nowMs) const {
@@ -519,6 +572,24 @@ bool KeyDecoder::Pop(KeyEvent* key) {
   return true;
 }
 
+bool KeyDecoder::PopReply(Reply* reply) {
+  if (replies_.empty()) return false;
+  *reply = replies_.front();
+  replies_.pop_front();
+  return true;
+}
+
+// The flags answer also tells the decoder how the terminal now sends keys.
+// Replies nobody collects (the key-dump tool's, say) are bounded: the
+// oldest go.
+void KeyDecoder::NoteReply(const Reply& reply) {
+  if (reply.What == Reply::Kind::KeyboardFlags) {
+    keyboardFlags_ = static_cast<int>(std::min(reply.Value, 0xFFFFU));
+  }
+  if (replies_.size() == MaxQueuedReplies) replies_.pop_front();
+  replies_.push_back(reply);
+}
+
 void KeyDecoder::Drain(bool timedOut) {
   size_t pos = 0;
   while (pos < pending_.size()) {
@@ -526,12 +597,11 @@ void KeyDecoder::Drain(bool timedOut) {
       // Up to the string's terminator; an ESC is left for the decoder (ST,
       // or the start of what comes next).
       const uint8_t c = pending_[pos];
-      if (c == Esc || stringBytes_ >= MaxControlStringBytes) {
+      if (c == Esc) {
         inString_ = false;
         continue;
       }
       ++pos;
-      ++stringBytes_;
       skipSinceMs_ = nowMs_;
       if (c == Bel) inString_ = false;
       continue;
@@ -539,12 +609,16 @@ void KeyDecoder::Drain(bool timedOut) {
     if (skipping_) {
       const uint8_t c = pending_[pos];
       if (IsParamByte(c) || IsIntermediateByte(c)) {
+        skippingPrivate_ = skippingPrivate_ && IsParamByte(c);
         ++pos;
         skipSinceMs_ = nowMs_;
         continue;
       }
       skipping_ = false;
-      if (IsFinalByte(c)) ++pos;
+      if (IsFinalByte(c)) {
+        ++pos;
+        if (skippingPrivate_ && c == 'c') NoteReply({Reply::Kind::DeviceAttributes, 0, 0});
+      }
       continue;
     }
     const Decoded d = DecodeOne(pending_.data() + pos, pending_.size() - pos, timedOut);
@@ -560,14 +634,12 @@ void KeyDecoder::Drain(bool timedOut) {
     }
     if (d.SkipRest) {
       skipping_ = true;
+      skippingPrivate_ = d.SkipPrivate;
       skipSinceMs_ = nowMs_;
     }
-    if (d.Reply == 'y') replies_.Win32InputMode = d.Value;
-    if (d.Reply == 'c') replies_.DeviceAttributes = true;
-    if (d.Reply == 'u') replies_.KittyFlags = d.Value;
+    if (d.IsReply) NoteReply(d.Answer);
     if (d.SkipString) {
       inString_ = true;
-      stringBytes_ = d.Consumed;
       skipSinceMs_ = nowMs_;
     }
     pos += d.Consumed;
@@ -584,8 +656,8 @@ void KeyDecoder::Drain(bool timedOut) {
 // reports as right Alt with left Ctrl.
 void KeyDecoder::Settle(KeyEvent* key, bool fromCsi) {
   constexpr int ReportEventTypes = 2;
-  if (fromCsi && key->Stroke == Stroke::PressAndRelease && replies_.KittyFlags > 0 &&
-      (replies_.KittyFlags & ReportEventTypes) != 0) {
+  if (fromCsi && key->Stroke == Stroke::PressAndRelease && keyboardFlags_ > 0 &&
+      (keyboardFlags_ & ReportEventTypes) != 0) {
     key->Stroke = Stroke::Press;
   }
   const bool enhanced = (key->ControlState & ENHANCED_KEY) != 0;
@@ -608,6 +680,18 @@ void KeyDecoder::Settle(KeyEvent* key, bool fromCsi) {
   swap(LEFT_ALT_PRESSED, RIGHT_ALT_PRESSED);
   swap(LEFT_CTRL_PRESSED, RIGHT_CTRL_PRESSED);
   if (altGr) state |= RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED;
+}
+
+LineSignal SignalOf(const KeyEvent& key, const SignalChars& chars) {
+  const bool ctrl = (key.ControlState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0;
+  if (key.VirtualKey == keys::VkCancel || (ctrl && key.VirtualKey == keys::VkPause)) {
+    return LineSignal::Quit;
+  }
+  if (key.Char == 0) return LineSignal::None;
+  if (key.Char == chars.Interrupt) return LineSignal::Interrupt;
+  if (key.Char == chars.Quit) return LineSignal::Quit;
+  if (key.Char == chars.Suspend) return LineSignal::Suspend;
+  return LineSignal::None;
 }
 
 void AppendKeyRecords(const KeyEvent& key, std::vector<INPUT_RECORD>* records) {

@@ -31,18 +31,41 @@ struct KeyEvent {
   bool operator==(const KeyEvent&) const = default;
 };
 
-// What the terminal answered to the start-up query, as far as it has.
-struct TerminalReplies {
-  // DECRPM for win32-input-mode (9001): 0 unknown mode, 1/3 set, 2/4 reset;
-  // -1 no answer yet.
-  int Win32InputMode = -1;
-  // The progressive keyboard enhancement flags in force ("CSI ? flags u");
-  // -1 no answer yet.  The latest answer counts.
-  int KittyFlags = -1;
-  // The device attributes (DA1), which every terminal answers, and which
-  // come after the answers to the queries sent before them.
-  bool DeviceAttributes = false;
+// A terminal's answer to a query, as the decoder recognised it.  Answers
+// come in the order the queries went out, each whole or not at all.
+struct Reply {
+  enum class Kind : uint8_t {
+    Mode,              // DECRPM "CSI ? mode ; state $ y": Value the state (0
+                       // unknown mode, 1/3 set, 2/4 reset)
+    KeyboardFlags,     // "CSI ? flags u": the progressive keyboard
+                       // enhancement flags in force, in Value
+    DeviceAttributes,  // DA1 "CSI ? ... c", which every terminal answers
+  };
+  Kind What = Kind::DeviceAttributes;
+  unsigned Mode = 0;  // the mode a DECRPM reports on
+  unsigned Value = 0;
+  bool operator==(const Reply&) const = default;
 };
+
+// What the terminal's line discipline does with a key when a key protocol
+// delivers it as an escape sequence instead of as the control character
+// it would have caught.
+enum class LineSignal : uint8_t { None, Interrupt, Quit, Suspend };
+
+// The characters that raise the line discipline's signals (termios VINTR,
+// VQUIT, VSUSP); 0 is none, as _POSIX_VDISABLE is on Linux.
+struct SignalChars {
+  uint8_t Interrupt = 3;  // Ctrl+C
+  uint8_t Quit = 28;      // Ctrl+backslash
+  uint8_t Suspend = 26;   // Ctrl+Z
+};
+
+// The signal a key stands for: a key whose character is one of chars (as
+// the tty would have caught it), and Ctrl+Break, which the console always
+// turns into a control event (Quit: the signal that stands for it).  A
+// release of such a key stands for the same signal and must be dropped with
+// it, not raised again.
+LineSignal SignalOf(const KeyEvent& key, const SignalChars& chars);
 
 enum class DecodeStatus {
   Complete,  // *consumed bytes made one key (or were dropped as no key)
@@ -61,15 +84,18 @@ DecodeStatus DecodeKey(const uint8_t* bytes, size_t n, bool timedOut, KeyEvent* 
 // Milliseconds a lone ESC (or an unfinished sequence) waits for the rest.
 extern const int EscapeTimeoutMs;
 
-// Longest escape sequence held while its end is awaited.  A longer one is
-// dropped, and the rest of it skipped as it arrives, so that its parameter
-// bytes never turn into typed digits.
-inline constexpr size_t MaxSequenceBytes = 32;
+// Longest escape sequence held while its end is awaited: the longest
+// reply real terminals send (xterm's DA1 is 38 bytes, terminals with many
+// attributes send about 60) with room to spare.  A longer one is dropped
+// whole: the rest of it is skipped as it arrives, up to its final byte, so
+// that its parameter bytes never turn into typed digits (a DA1 that long
+// still counts as one).
+inline constexpr size_t MaxSequenceBytes = 128;
 
-// Longest control string (OSC, DCS, APC, PM, SOS) skipped as a terminal's
-// reply.  One without an end would otherwise swallow every key after it;
-// past this, and after a timeout without bytes, keys count again.
-inline constexpr size_t MaxControlStringBytes = 4096;
+// Control strings (OSC, DCS, APC, PM, SOS) are skipped whole up to their
+// terminator, whatever their length (colour answers, XTGETTCAP, graphics
+// replies run to kilobytes).  One without an end ends when nothing has
+// arrived for the escape timeout: keys typed after such a pause count again.
 
 // Streaming wrapper: holds a partial sequence between reads, and at most a
 // small bounded number of bytes.
@@ -83,34 +109,45 @@ class KeyDecoder {
   bool Pop(KeyEvent* key);
   [[nodiscard]] size_t PendingBytes() const { return pending_.size(); }
   [[nodiscard]] size_t QueuedKeys() const { return keys_.size(); }
-  // The replies recognised so far (they are never keys).
-  [[nodiscard]] const TerminalReplies& Replies() const { return replies_; }
+  // The next reply recognised (replies are never keys), oldest first.
+  bool PopReply(Reply* reply);
+  // The progressive keyboard enhancement flags the terminal last reported
+  // in force; -1 before any report.  With event types (2) among them a key
+  // sequence without a type is a press whose release comes on its own.
+  [[nodiscard]] int KeyboardFlags() const { return keyboardFlags_; }
 
   // Memory bounds whatever arrives: bytes held between reads, and keys held
   // until popped (keys beyond that are dropped, as a full keyboard buffer
   // drops them).
   static constexpr size_t MaxPendingBytes = 2 * MaxSequenceBytes;
   static constexpr size_t MaxQueuedKeys = 256;
+  static constexpr size_t MaxQueuedReplies = 16;
 
  private:
   void Drain(bool timedOut);
   void Settle(KeyEvent* key, bool fromCsi);
+  void NoteReply(const Reply& reply);
   std::vector<uint8_t> pending_;
   // The left and right Ctrl and Alt keys held down, as the terminal's
   // press and release events of the modifier keys tell.
   DWORD heldSides_ = 0;
+  // When the last byte of what is pending arrived: a sequence waits for
+  // its next byte, not for its whole, so that one a slow link delivers a
+  // few milliseconds a byte is still one sequence.
   uint64_t pendingSinceMs_ = 0;
   std::deque<KeyEvent> keys_;
-  TerminalReplies replies_;
+  std::deque<Reply> replies_;
+  int keyboardFlags_ = -1;
   uint64_t nowMs_ = 0;  // arrival time of the bytes being drained
   // Skipping the tail of a sequence that was too long or cut off by the
   // timeout; ends at its final byte, or when nothing arrives for a timeout.
+  // A private DA1 ("CSI ? ... c") skipped this way still counts.
   bool skipping_ = false;
+  bool skippingPrivate_ = false;
   uint64_t skipSinceMs_ = 0;
-  // Skipping the rest of a control string; ends at its terminator, after
-  // MaxControlStringBytes, or when nothing arrives for a timeout.
+  // Skipping the rest of a control string; ends at its terminator, or when
+  // nothing arrives for a timeout.
   bool inString_ = false;
-  size_t stringBytes_ = 0;
 };
 
 // The records a Windows console queues for one key: press and release; for

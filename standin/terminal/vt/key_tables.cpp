@@ -225,12 +225,12 @@ constexpr KittyKey KittyKeys[] = {
     {13, {VK_RETURN, 28, 13, 0}, 0},
     {27, {VK_ESCAPE, 1, 27, 0}, 0},
     {127, {VK_BACK, 14, 8, 0}, 0},
-    {57358, {0x14, 58, 0, 0}, 0},    // Caps Lock
-    {57359, {0x91, 70, 0, 0}, 0},    // Scroll Lock
-    {57360, {0x90, 69, 0, Enh}, 0},  // Num Lock
-    {57361, {0x2C, 55, 0, Enh}, 0},  // Print Screen
-    {57362, {0x13, 69, 0, 0}, 0},    // Pause
-    {57363, {0x5D, 93, 0, Enh}, 0},  // Menu
+    {57358, {0x14, 58, 0, 0}, 0},     // Caps Lock
+    {57359, {0x91, 70, 0, 0}, 0},     // Scroll Lock
+    {57360, {0x90, 69, 0, Enh}, 0},   // Num Lock
+    {57361, {0x2C, 55, 0, Enh}, 0},   // Print Screen
+    {57362, {VkPause, 69, 0, 0}, 0},  // Pause
+    {57363, {0x5D, 93, 0, Enh}, 0},   // Menu
     {57399, KeypadDigit(0), 0},
     {57400, KeypadDigit(1), 0},
     {57401, KeypadDigit(2), 0},

@@ -13,6 +13,8 @@ namespace vt::keys {
 // Virtual-key codes that win32_api.h does not name.  Kept local (and not
 // spelt VK_...) so that they never clash with <windows.h> macros.
 inline constexpr WORD VkPacket = 0xE7;  // a character without a key of its own
+inline constexpr WORD VkCancel = 0x03;  // Ctrl+Break
+inline constexpr WORD VkPause = 0x13;
 inline constexpr WORD VkDecimal = 0x6E;
 inline constexpr WORD VkOemPlus = 0xBB;
 inline constexpr WORD VkOemComma = 0xBC;

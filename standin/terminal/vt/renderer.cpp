@@ -4,6 +4,7 @@
 #include <array>
 
 #include "standin/terminal/vt/cp866.h"
+#include "standin/terminal/vt/key_protocols.h"
 
 namespace vt {
 namespace {
@@ -151,17 +152,17 @@ bool HasAlternateScreen(const char* term) {
 }
 
 std::string EnterSequence(bool saveTitle, bool alternateScreen) {
+  // The user's meta setting is saved (XTSAVE) only with the title: a take
+  // without a hand-back before it would save the program's own over it.
   std::string out = saveTitle ? "\x1b[22;0t" : "";
   if (alternateScreen) out += "\x1b[?1049h";
-  // Meta as an ESC prefix (xterm 1036, and 1039 where Alt is not Meta): a
-  // stock xterm otherwise sends Alt+X as the eight-bit byte, and Alt+X is
-  // the only way out.  XTSAVE first, so that leaving gives back the user's
-  // own setting.
-  return out + "\x1b[?7l\x1b[?1036;1039s\x1b[?1036;1039h";
+  out += "\x1b[?7l";
+  if (saveTitle) out += MetaKeysSave;
+  return out += MetaKeysOn;
 }
 
 std::string LeaveSequence(bool alternateScreen) {
-  std::string out = "\x1b[0m\x1b[?25h\x1b[?7h\x1b[?1036;1039r";
+  std::string out = "\x1b[0m\x1b[?25h\x1b[?7h" + std::string(MetaKeysRestore);
   if (alternateScreen) out += "\x1b[?1049l";
   return out + "\x1b[23;0t";
 }

@@ -58,11 +58,12 @@ bool HasAlternateScreen(const char* term);
 // normal screen (where the terminal has an alternate one), the saved title
 // (xterm XTWINOPS 23).
 std::string LeaveSequence(bool alternateScreen = true);
-// Bytes that take the terminal over: save the title (XTWINOPS 22; left out
-// when taking it again without having handed it back, so that the saved
-// title stays the user's), the alternate screen (DECSET 1049, where the
-// terminal has one), autowrap off, and meta keys sent as ESC prefixes (1036,
-// 1039; saved first with XTSAVE).
+// Bytes that take the terminal over: save the title (XTWINOPS 22) and the
+// user's meta setting (XTSAVE 1036, 1039), the alternate screen (DECSET
+// 1049, where the terminal has one), autowrap off, and meta keys sent as ESC
+// prefixes.  The saves are left out when taking it again without having
+// handed it back, so that what is saved stays the user's and every save has
+// one restore.
 std::string EnterSequence(bool saveTitle = true, bool alternateScreen = true);
 
 // The text of the first rows of a screen as plain lines ending in CR LF, for
