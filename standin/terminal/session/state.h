@@ -44,7 +44,8 @@ extern std::atomic<bool> Held;
 // Sets the program's modes, the viewport from the terminal's size, and
 // repaints; the title the user had is saved first when saveTitle.
 void TakeLocked(bool saveTitle);
-// Re-reads the terminal's size and repaints what fits.
+// Re-reads the terminal's size, which the console's window takes, and
+// repaints what the window shows.
 void ResizeLocked();
 // Sends what changed now.
 void RenderLocked();
