@@ -19,17 +19,22 @@ package_packages=("${run_packages[@]}" dpkg-dev file)
 bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev valgrind strace)
 fuzz_packages=("${run_packages[@]}" clang libclang-rt-14-dev libvterm-dev)
 tsan_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
+# The terminals the end-to-end test runs the program in besides xterm, and
+# the software OpenGL kitty draws with; without them their rows are skipped.
+terminal_packages=(kitty libgl1 libgl1-mesa-dri rxvt-unicode sakura screen)
 mutants_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux python3-libtmux faketime
                   python3 libvterm-dev)
 
 optional=()
 optional_use=""
+terminals=()
 case "${1:-}" in
   run) wanted=("${run_packages[@]}") ;;
   test)
     wanted=("${test_packages[@]}")
     optional=("${windows_packages[@]}")
     optional_use="the Windows build and its tests under Wine"
+    terminals=("${terminal_packages[@]}")
     ;;
   windows) wanted=(cmake make tmux python3-libtmux python3 "${windows_packages[@]}") ;;
   windows-build) wanted=("${windows_build_packages[@]}") ;;
@@ -73,10 +78,11 @@ install_line() {
 
 mapfile -t missing < <(missing_of "${wanted[@]}")
 mapfile -t missing_optional < <(missing_of "${optional[@]}")
-[ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
+mapfile -t missing_terminals < <(missing_of "${terminals[@]}")
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && [ ${#missing_terminals[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then
-  all=("${missing[@]}" "${missing_optional[@]}")
+  all=("${missing[@]}" "${missing_optional[@]}" "${missing_terminals[@]}")
   echo "Installing missing packages: ${all[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
@@ -87,7 +93,16 @@ if [ "$(id -u)" -eq 0 ]; then
      ! apt-get install -y -qq --no-install-recommends "${missing_optional[@]}" >/dev/null; then
     echo "Could not install ${missing_optional[*]}; skipping $optional_use." >&2
   fi
+  if [ ${#missing_terminals[@]} -gt 0 ] &&
+     ! apt-get install -y -qq --no-install-recommends "${missing_terminals[@]}" >/dev/null; then
+    echo "Could not install ${missing_terminals[*]}; the terminals test skips those terminals." >&2
+  fi
   exit 0
+fi
+
+if [ ${#missing_terminals[@]} -gt 0 ]; then
+  echo "The terminals test skips the terminals of: ${missing_terminals[*]}" >&2
+  echo "To run them too: $(install_line "${missing_terminals[@]}")" >&2
 fi
 
 if [ ${#missing_optional[@]} -gt 0 ]; then
