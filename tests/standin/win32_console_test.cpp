@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "standin/model/console_model.h"
 #include "standin/model/kernel_objects.h"
 #include "standin/testend/test_end.h"
 #include "win32/win32.h"
@@ -76,7 +77,13 @@ TEST(Win32ConsoleTest, ASmallWindowFollowsTheCursor) {
   for (const BOOL shown : {TRUE, FALSE}) {
     testend::Reset({.CursorInfo = {25, shown}, .WindowColumns = 40, .WindowRows = 12});
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    SMALL_RECT before{0, 0, 39, 11};
     for (const Step& step : road) {
+      // Without the lock, a move is known to need it exactly when the
+      // window must follow.
+      EXPECT_EQ(model::WindowStays(step.Cursor),
+                before.Left == step.Window.Left && before.Top == step.Window.Top);
+      before = step.Window;
       ASSERT_EQ(SetConsoleCursorPosition(out, step.Cursor), TRUE);
       CONSOLE_SCREEN_BUFFER_INFO info{};
       ASSERT_EQ(GetConsoleScreenBufferInfo(out, &info), TRUE);
