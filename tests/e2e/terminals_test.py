@@ -156,21 +156,23 @@ def xdotool(*args):
 
 
 def run(name, row, program, work):
-    """The road in one terminal; what it found, or None where it cannot start."""
+    """The road in one terminal: what it found, or why it cannot start."""
     package, opens, protocol, keeps_title, screen, options = row
     size, delay, pending = options.get("size", (80, 25)), options.get("delay", 0), options.get("pending")
     me = f"{sys.executable} {HERE}"
-    line = (f'echo "$WINDOWID" >{work}/wid; {me} --probe {work}/before; printf "\\033]2;rousel-test\\007"; '
-            f'{me} --relay {delay} {work}/log {program}; echo $? >{work}/rc; {me} --probe {work}/after xtsave; sleep 600')
+    line = (f'echo $$ >{work}/pid; echo "$WINDOWID" >{work}/wid; {me} --probe {work}/before; '
+            f'printf "\\033]2;rousel-test\\007"; {me} --relay {delay} {work}/log {program}; echo $? >{work}/rc; '
+            f'{me} --probe {work}/after xtsave; exec sleep 600')
     with open(work / "stderr", "wb") as errors:
         child = subprocess.Popen(opens(work, size, ["sh", "-c", line]), env=ENV, stdout=errors, stderr=errors)
     try:
-        poll(f"{name} to start", lambda: (work / "before").exists() or child.poll() is not None)
+        poll(f"{name} to start", lambda: (work / "before").exists() or child.poll() is not None, 40)
         if child.poll() is not None:  # it ended: it cannot run here
             return "cannot start: " + " | ".join((work / "stderr").read_text(errors="replace").split("\n")[-3:])
-        xdotool("mousemove", "--window", (work / "wid").read_text().strip(), 5, 5)  # no window manager: the
+        # No window manager: the window under the pointer has the keyboard.
+        xdotool("mousemove", "--window", (work / "wid").read_text().strip(), 5, 5)
         titles = lambda: re.findall(rb"\x1b\]2;Rousel - ([^\x07]*)\x07", (work / "log.out").read_bytes())
-        road = [b"time input"]                                                    # pointer gives the focus
+        road = [b"time input"]
         alarm = time.strftime("%H%M", time.localtime(time.time() + 7200))
         for keys, phase in ([[f"KP_{d}" for d in alarm] + ["KP_Enter"], b"password input"],
                             [["Escape"], b"waiting..."], [["Escape"], b"time input"], [["alt+x"], b"exiting..."]):
@@ -198,7 +200,9 @@ def run(name, row, program, work):
         if screen:
             poll("the banner", lambda: "quote: cool, eh? ;)" in screen(work))
             found["checked"] += ", banner"
-        if found["engaged"] != (protocol or "none") or (protocol == "kitty flags" and b"\x1b[57399;" not in into):
+        # Keypad digits in the kitty protocol: CSI 57399 (0) to 57408 (9).
+        keypad = re.search(rb"\x1b\[57(399|40\d);", into)
+        if found["engaged"] != (protocol or "none") or (protocol == "kitty flags" and not keypad):
             problem = f"protocol engaged: {found['engaged']}, not {protocol}"
             if not pending:
                 raise Failed(problem)
@@ -207,6 +211,12 @@ def run(name, row, program, work):
             raise Failed(f"passes now although marked pending ({pending}): drop the mark")
         return found
     finally:
+        # The shell in the terminal, the relay with it (the program goes
+        # when its line does), and so the panes of tmux and screen.
+        try:
+            os.killpg(int((work / "pid").read_text()), signal.SIGKILL)
+        except (OSError, ValueError):
+            pass
         child.kill()
         child.wait()
 

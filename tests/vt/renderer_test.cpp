@@ -96,7 +96,8 @@ TEST(Renderer, ASmallerTerminalShowsWhatFitsAndEveryResizeRepaints) {
 // A terminal smaller than the console shows the console's window, which
 // follows the cursor, shown or hidden: the time field in a 40x12 terminal,
 // the waiting screen's bracketed value.  A window that moves repaints what
-// looks different, never clearing; a move inside it sends no cell.
+// looks different, never clearing; a move that keeps it sends no cell, a
+// value redrawn in it only its own.
 TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
   for (const BOOL shown : {TRUE, FALSE}) {
     Fixture f;
@@ -110,14 +111,16 @@ TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
     f.renderer.SetViewport(40, 12);
     f.console.SetWindowSize(40, 12);
     vt.Feed(f.renderer.Render(f.console));
-    const std::tuple<COORD, int, std::string> moves[] = {
-        {{42, 0}, 0, "er alarm time or press ALT-X to exit: ["},
-        {{44, 2}, 2, "ning time.....................[08:53:45]"},
-        {{44, 3}, 2, ""},  // the same window: no cell
-        {{77, 21}, 10, "far away"},
-        {{0, 0}, 0, "Enter alarm time or press ALT-X to exit:"},
+    const std::tuple<COORD, std::string, int, std::string> moves[] = {
+        {{42, 0}, "", 0, "er alarm time or press ALT-X to exit: ["},
+        {{44, 2}, "", 2, "ning time.....................[08:53:45]"},
+        {{44, 3}, "", 2, ""},  // the same window: no cell
+        {{44, 2}, "08:53:44", 2, "ning time.....................[08:53:44]"},
+        {{77, 21}, "", 10, "far away"},
+        {{0, 0}, "", 0, "Enter alarm time or press ALT-X to exit:"},
     };
-    for (const auto& [cursor, row, text] : moves) {
+    for (const auto& [cursor, value, row, text] : moves) {
+      Put(f.console, 36, 2, value, 0x0F);
       f.console.SetCursorPosition(cursor);
       const std::string out = f.renderer.Render(f.console);
       vt.Feed(out);
@@ -129,6 +132,9 @@ TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
         EXPECT_LE(out.size(), shown != FALSE ? 8U : 0U) << out;  // at most the cursor's move
       } else {
         EXPECT_NE(shows.find(text), std::string::npos) << shows;
+        if (!value.empty()) {
+          EXPECT_LT(out.size(), 16U) << out;  // the one cell
+        }
       }
     }
   }
