@@ -172,13 +172,14 @@ def run(name, row, program, work):
         # No window manager: the window under the pointer has the keyboard.
         xdotool("mousemove", "--window", (work / "wid").read_text().strip(), 5, 5)
         titles = lambda: re.findall(rb"\x1b\]2;Rousel - ([^\x07]*)\x07", (work / "log.out").read_bytes())
-        road = [b"time input"]
+        road, found_small = [b"time input"], ""
         alarm = time.strftime("%H%M", time.localtime(time.time() + 7200))
         for keys, phase in ([[f"KP_{d}" for d in alarm] + ["KP_Enter"], b"password input"],
                             [["Escape"], b"waiting..."], [["Escape"], b"time input"], [["alt+x"], b"exiting..."]):
             poll(f"the title {road[-1].decode()}", lambda: (work / "log.out").exists() and titles() == road)
             if size == (40, 12):
                 small_window(screen(work), road[-1])
+                found_small = ", the window around the cursor"
             xdotool("key", "--delay", 60, *keys)
             road.append(phase)
         poll("the program to end", lambda: (work / "after").exists())
@@ -187,7 +188,7 @@ def run(name, row, program, work):
         xtsave = after.pop("xtsave")
         out, into = (work / "log.out").read_bytes(), (work / "log.in").read_bytes()
         found = {"engaged": next((p for b, p in PUSHES.items() if b in out), "none"), "answers": before,
-                 "XTSAVE 1036 set/restored": xtsave, "title kept": None, "checked": "road, modes"}
+                 "XTSAVE 1036 set/restored": xtsave, "title kept": None, "checked": "road" + found_small + ", modes"}
         if titles() != road or rc != "0":
             raise Failed(f"titles {titles()}, exit status {rc}")
         if before != after:
