@@ -14,8 +14,12 @@ and afterwards the terminal's modes as they were (DECRQM 1036, 1039 and
       pseudo-terminal of its own, the terminal's bytes handed on DELAY seconds
       late, the two directions logged in LOG.out and LOG.in
 
-The program's phases are read from the titles it sends (LOG.out), its
-screen where the terminal lets a test read it.
+The program runs behind the relay in every terminal (without delay but in
+one row), so the test sees both directions: its phases in the titles it
+sends, the protocol it pushed, the keys the terminal sent; its screen where
+the terminal lets a test read it (xterm's print-immediate, kitty's remote
+control).  A row marked pending checks what the program does not do yet: its
+failure is reported and skipped, and its passing fails until the mark goes.
 """
 import fcntl, json, os, pty, re, select, shlex, shutil, signal, subprocess, sys, tempfile, termios, time, tty
 from pathlib import Path
