@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "console/reset.h"
 #include "fuzz/call_regions.h"
 #include "fuzz/fuzz_support.h"
+#include "standin/model/console_model.h"
 #include "standin/terminal/vt/cp866.h"
 #include "standin/terminal/vt/renderer.h"
 #include "standin/testend/test_end.h"
@@ -243,11 +245,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         break;
       case 9: {
-        // The terminal window changes its size; the console keeps its own.
+        // The terminal window changes its size; the console keeps its own,
+        // and its window, which follows the cursor, takes the terminal's.
         const int columns = 1 + static_cast<int>(in.Below(100));
         const int rows = 1 + static_cast<int>(in.Below(40));
         vt.Resize(columns, rows);
         renderer.SetViewport(columns, rows);
+        {
+          std::lock_guard lock(model::ConsoleMutex());
+          model::SetWindowSizeLocked(columns, rows);
+        }
         break;
       }
       default:

@@ -2,8 +2,8 @@
 # Makes sure the Debian packages a make target needs are installed.
 # As root it installs what is missing with apt-get; otherwise it names the
 # missing packages and the command that installs them, and fails.  Packages
-# a target can do without (for "test": the Windows cross build and Wine, and
-# the virtual machine) are installed as well as root; otherwise it says which
+# a target can do without (for "test": the Windows cross build and Wine, the
+# virtual machine, the real terminals but xterm) are installed as well as root; otherwise it says which
 # tests they would run, gives the command, and goes on.
 #   scripts/deps.sh run|test|windows|windows-build|package|bench|fuzz|tsan|mutants|vm
 set -euo pipefail
@@ -18,6 +18,9 @@ windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 wine wine6
 # The virtual machine (tests/vm): QEMU, the guest's tools, and the initramfs
 # packer; the kernel is fetched by the test itself.
 vm_packages=(qemu-system-x86 busybox-static cpio)
+# The terminals the end-to-end test runs the program in besides xterm, and
+# kitty's software rendering (no GPU on a test machine).
+terminal_packages=(kitty libgl1 libgl1-mesa-dri rxvt-unicode sakura screen)
 package_packages=("${run_packages[@]}" dpkg-dev file)
 bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev valgrind strace)
 fuzz_packages=("${run_packages[@]}" clang libclang-rt-14-dev libvterm-dev)
@@ -32,7 +35,8 @@ case "${1:-}" in
   test)
     wanted=("${test_packages[@]}")
     optional=("the Windows build and its tests under Wine:${windows_packages[*]}"
-              "the Linux console in a virtual machine:${vm_packages[*]}")
+              "the Linux console in a virtual machine:${vm_packages[*]}"
+              "the real terminals but xterm:${terminal_packages[*]}")
     ;;
   vm) wanted=("${run_packages[@]}" python3 "${vm_packages[@]}") ;;
   windows) wanted=(cmake make tmux python3-libtmux python3 "${windows_packages[@]}") ;;

@@ -112,8 +112,10 @@ BOOL WINAPI SetConsoleCursorPosition(HANDLE hConsoleOutput, COORD dwCursorPositi
       dwCursorPosition.Y >= size.Y)
     return FALSE;
   model::PublishCursor(dwCursorPosition);
-  // A hidden cursor's move shows nothing: no lock, nothing to send.
-  if (!model::CursorShown()) return TRUE;
+  // A hidden cursor's move that leaves the window where it is shows nothing:
+  // no lock, nothing to send.  Otherwise the window follows (the move is
+  // applied with the lock), and what it shows now is sent.
+  if (!model::CursorShown() && model::WindowStays(dwCursorPosition)) return TRUE;
   {
     std::lock_guard lock(model::ConsoleMutex());
     model::ConsoleLocked();

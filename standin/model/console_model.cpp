@@ -182,7 +182,33 @@ bool Console::SetCursorPosition(COORD position) {
     return false;
   }
   Cursor = position;
+  FollowCursor();
   return true;
+}
+
+void Console::SetWindowSize(int columns, int rows) {
+  columns = std::clamp(columns, 1, Screen.Width());
+  rows = std::clamp(rows, 1, Screen.Height());
+  Window = WindowAround(Cursor, columns, rows);
+}
+
+// The window nearest the buffer's top left corner that shows the cursor's
+// cell.  A console window would rather scroll the least from where it
+// stood; here that would show each screen from wherever the one before left
+// it (the ringing screen cut short after a long password), and since the
+// console layer moves the cursor from a thread of its own, where it stood
+// would depend on which of its moves happened to land.  This way the same
+// screen always shows the same way, as much of it as fits.
+void Console::FollowCursor() {
+  const int columns = Window.Right - Window.Left + 1;
+  const int rows = Window.Bottom - Window.Top + 1;
+  Window = WindowAround(Cursor, columns, rows);
+}
+
+Rect WindowAround(COORD cursor, int columns, int rows) {
+  const int left = std::max(0, cursor.X - columns + 1);
+  const int top = std::max(0, cursor.Y - rows + 1);
+  return {left, top, left + columns - 1, top + rows - 1};
 }
 
 bool Console::SetCursorInfo(const CONSOLE_CURSOR_INFO& info) {
@@ -196,9 +222,11 @@ CONSOLE_SCREEN_BUFFER_INFO Console::Info() const {
   info.dwSize = COORD{static_cast<SHORT>(Screen.Width()), static_cast<SHORT>(Screen.Height())};
   info.dwCursorPosition = Cursor;
   info.wAttributes = 7;
-  info.srWindow = SMALL_RECT{0, 0, static_cast<SHORT>(Screen.Width() - 1),
-                             static_cast<SHORT>(Screen.Height() - 1)};
-  info.dwMaximumWindowSize = info.dwSize;
+  info.srWindow = SMALL_RECT{static_cast<SHORT>(Window.Left), static_cast<SHORT>(Window.Top),
+                             static_cast<SHORT>(Window.Right), static_cast<SHORT>(Window.Bottom)};
+  // The window can grow no larger than the terminal lets it.
+  info.dwMaximumWindowSize = COORD{static_cast<SHORT>(Window.Right - Window.Left + 1),
+                                   static_cast<SHORT>(Window.Bottom - Window.Top + 1)};
   if (!ReportsSize) info.dwSize = COORD{0, 0};
   return info;
 }
@@ -218,6 +246,8 @@ constexpr uint32_t NoMove = ~uint32_t{0};
 std::atomic<uint32_t> MovedCursor{NoMove};
 std::atomic<uint32_t> Size{0};
 std::atomic<bool> Shown{true};
+// The window's top left and bottom right corners, packed as two cursors.
+std::atomic<uint64_t> ShownWindow{0};
 
 uint32_t Pack(COORD c) {
   return static_cast<uint32_t>(static_cast<uint16_t>(c.X)) |
@@ -225,6 +255,14 @@ uint32_t Pack(COORD c) {
 }
 COORD Unpack(uint32_t packed) {
   return COORD{static_cast<SHORT>(packed & 0xFFFF), static_cast<SHORT>(packed >> 16)};
+}
+
+void PublishWindow(const Console& console) {
+  const Rect& w = console.Window;
+  const auto corner = [](int x, int y) {
+    return uint64_t{Pack(COORD{static_cast<SHORT>(x), static_cast<SHORT>(y)})};
+  };
+  ShownWindow.store(corner(w.Left, w.Top) | corner(w.Right, w.Bottom) << 32);
 }
 
 }  // namespace
@@ -242,6 +280,7 @@ void OpenConsoleLocked(std::unique_ptr<Console> console) {
                                          static_cast<SHORT>(now->Screen.Height())})
                             : 0);
   Shown.store(now != nullptr && now->CursorInfo.bVisible != FALSE);
+  if (now != nullptr) PublishWindow(*now);
   Open.store(now != nullptr);
 }
 
@@ -252,7 +291,10 @@ bool ConsoleIsOpen() {
 Console& ConsoleLocked() {
   const uint32_t moved = MovedCursor.exchange(NoMove);
   Console& console = *TheConsole();
-  if (moved != NoMove) console.Cursor = Unpack(moved);
+  if (moved != NoMove) {
+    console.SetCursorPosition(Unpack(moved));
+    PublishWindow(console);
+  }
   return console;
 }
 
@@ -266,6 +308,21 @@ COORD ConsoleSize() {
 
 bool CursorShown() {
   return Shown.load();
+}
+
+bool WindowStays(COORD position) {
+  const uint64_t window = ShownWindow.load();
+  const COORD topLeft = Unpack(static_cast<uint32_t>(window));
+  const COORD bottomRight = Unpack(static_cast<uint32_t>(window >> 32));
+  const Rect now{topLeft.X, topLeft.Y, bottomRight.X, bottomRight.Y};
+  const Rect then = WindowAround(position, now.Right - now.Left + 1, now.Bottom - now.Top + 1);
+  return then.Left == now.Left && then.Top == now.Top;
+}
+
+void SetWindowSizeLocked(int columns, int rows) {
+  Console& console = ConsoleLocked();
+  console.SetWindowSize(columns, rows);
+  PublishWindow(console);
 }
 
 bool SetCursorInfoLocked(const CONSOLE_CURSOR_INFO& info) {

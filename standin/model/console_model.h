@@ -108,9 +108,16 @@ class ScreenBuffer {
 
 // The rest of a console's state that the Win32 functions reach.
 struct Console {
-  explicit Console(int width, int height, Cell fill = {}) : Screen(width, height, fill) {}
+  explicit Console(int width, int height, Cell fill = {})
+      : Screen(width, height, fill), Window(Screen.Bounds()) {}
   ScreenBuffer Screen;
   COORD Cursor{0, 0};
+  // The part of the buffer the console's window shows (srWindow): the whole
+  // buffer, unless the window is given a smaller size (a terminal smaller
+  // than the buffer).  A smaller window follows the cursor, shown or hidden:
+  // it is the one nearest the buffer's top left corner that shows the
+  // cursor's cell (WindowAround), so it goes back when the cursor does.
+  Rect Window;
   CONSOLE_CURSOR_INFO CursorInfo{25, TRUE};
   std::string Title;
   std::deque<INPUT_RECORD> Input;
@@ -122,12 +129,24 @@ struct Console {
   bool InputIsConsole = true;
   bool RefusesDestinationAbove = false;
 
-  // SetConsoleCursorPosition: false (and no move) outside the buffer.
+  // SetConsoleCursorPosition: false (and no move) outside the buffer; the
+  // window follows the cursor.
   bool SetCursorPosition(COORD position);
+  // The window's size, at least 1x1 and at most the buffer's; the window
+  // then shows the cursor.
+  void SetWindowSize(int columns, int rows);
   // SetConsoleCursorInfo: false for a size outside 1..100.
   bool SetCursorInfo(const CONSOLE_CURSOR_INFO& info);
   [[nodiscard]] CONSOLE_SCREEN_BUFFER_INFO Info() const;
+
+ private:
+  void FollowCursor();
 };
+
+// The window of columns x rows nearest the top left corner of the buffer
+// that shows the cursor's cell (the cursor lies in the buffer, the window is
+// no larger than it).
+Rect WindowAround(COORD cursor, int columns, int rows);
 
 // --- The console of the process ---
 
@@ -146,9 +165,15 @@ Console& ConsoleLocked();
 // a pass, and its cursor thread moves it between passes: a move nothing
 // shows need not wait for whoever is drawing.
 void PublishCursor(COORD position);
-// The buffer's size and whether the cursor is shown, without the lock.
+// The buffer's size, whether the cursor is shown, and whether a cursor
+// moved to a position leaves the window where ConsoleLocked() and
+// SetWindowSizeLocked() last put it, without the lock: a hidden cursor's
+// move needs the lock only when the window has to follow it.
 COORD ConsoleSize();
 bool CursorShown();
+bool WindowStays(COORD position);
+// Console::SetWindowSize on the console (the terminal's size changed).
+void SetWindowSizeLocked(int columns, int rows);
 // SetConsoleCursorInfo on the console: false for a size outside 1..100.
 bool SetCursorInfoLocked(const CONSOLE_CURSOR_INFO& info);
 

@@ -167,6 +167,7 @@ void Reset(const Options& options) {
   auto console = std::make_unique<model::Console>(options.Width, options.Height, options.Fill);
   console->Cursor = options.Cursor;
   console->CursorInfo = options.CursorInfo;
+  if (options.WindowColumns > 0) console->SetWindowSize(options.WindowColumns, options.WindowRows);
   console->ReportsSize = options.Width > 0;
   console->InputIsConsole = !options.InputIsNotAConsole;
   console->RefusesDestinationAbove = options.RefuseDestinationAboveBuffer;

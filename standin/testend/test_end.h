@@ -25,6 +25,9 @@ struct Options {
   model::Cell Fill{' ', 7};
   COORD Cursor{0, 0};
   CONSOLE_CURSOR_INFO CursorInfo{25, TRUE};
+  // The console window's size; 0: the whole buffer.
+  int WindowColumns = 0;
+  int WindowRows = 0;
   DWORD Platform = VER_PLATFORM_WIN32_NT;
   // The keyboard code page GetKBCodePage reports; -1: user32 has no such
   // function.

@@ -2,6 +2,9 @@
 // end: what Windows refuses is refused, before anything is touched.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "standin/model/console_model.h"
 #include "standin/model/kernel_objects.h"
 #include "standin/testend/test_end.h"
 #include "win32/win32.h"
@@ -49,6 +52,56 @@ TEST(Win32ConsoleTest, PositionsAndShapesOutsideAreRefused) {
   for (const DWORD size : {0u, 101u}) {
     const CONSOLE_CURSOR_INFO shape{size, TRUE};
     EXPECT_EQ(SetConsoleCursorInfo(out, &shape), FALSE) << size;
+  }
+}
+
+// A window smaller than the buffer follows the cursor, shown or hidden: the
+// window nearest the top left corner that shows the cursor's cell, so it
+// goes back as far as the cursor lets it, and never leaves the buffer; a
+// resized window shows the cursor too.
+TEST(Win32ConsoleTest, ASmallWindowFollowsTheCursor) {
+  struct Step {
+    COORD Cursor;
+    SMALL_RECT Window;
+  };
+  const Step road[] = {
+      {{42, 0}, {3, 0, 42, 11}},     // the time field, right of the window
+      {{46, 0}, {7, 0, 46, 11}},     // typed: one more column each
+      {{39, 0}, {0, 0, 39, 11}},     // back as far as the cursor lets it
+      {{44, 2}, {5, 0, 44, 11}},     // the waiting screen's last value
+      {{18, 2}, {0, 0, 39, 11}},     // the ringing screen, whole
+      {{0, 17}, {0, 6, 39, 17}},     // below
+      {{79, 24}, {40, 13, 79, 24}},  // the far corner
+      {{0, 11}, {0, 0, 39, 11}},
+  };
+  for (const BOOL shown : {TRUE, FALSE}) {
+    testend::Reset({.CursorInfo = {25, shown}, .WindowColumns = 40, .WindowRows = 12});
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    SMALL_RECT before{0, 0, 39, 11};
+    for (const Step& step : road) {
+      // Without the lock, a move is known to need it exactly when the
+      // window must follow.
+      EXPECT_EQ(model::WindowStays(step.Cursor),
+                before.Left == step.Window.Left && before.Top == step.Window.Top);
+      before = step.Window;
+      ASSERT_EQ(SetConsoleCursorPosition(out, step.Cursor), TRUE);
+      CONSOLE_SCREEN_BUFFER_INFO info{};
+      ASSERT_EQ(GetConsoleScreenBufferInfo(out, &info), TRUE);
+      const SMALL_RECT& w = info.srWindow;
+      EXPECT_TRUE(w.Left == step.Window.Left && w.Top == step.Window.Top &&
+                  w.Right == step.Window.Right && w.Bottom == step.Window.Bottom)
+          << step.Cursor.X << "," << step.Cursor.Y << " shown " << shown << ": " << w.Left << ","
+          << w.Top << " " << w.Right << "," << w.Bottom;
+      EXPECT_EQ(info.dwSize.X * 100 + info.dwSize.Y, 8025);
+    }
+  }
+  model::Console& console = testend::Console();
+  console.SetCursorPosition(COORD{79, 24});
+  for (const auto& [columns, rows, left, top] :
+       {std::tuple{100, 30, 0, 0}, std::tuple{10, 3, 70, 22}, std::tuple{0, 0, 79, 24},
+        std::tuple{80, 24, 0, 1}}) {
+    console.SetWindowSize(columns, rows);
+    EXPECT_EQ(console.Window.Left * 100 + console.Window.Top, left * 100 + top) << columns;
   }
 }
 

@@ -60,14 +60,16 @@ class VtScreen {
   }
   [[nodiscard]] int X() const { return Cursor().col; }
   [[nodiscard]] int Y() const { return Cursor().row; }
-  // Where the terminal does not show the console within columns x rows (its
-  // cells and cursor), or "" when it does.
+  // Where the terminal does not show the console's window within columns x
+  // rows (its cells and cursor), or "" when it does.
   [[nodiscard]] std::string Differs(const model::Console& console, int columns, int rows,
                                     vt::Charset charset) const {
     if (!Errors.empty()) return Errors.front();
+    const int left = console.Window.Left;
+    const int top = console.Window.Top;
     for (int y = 0; y < rows; ++y) {
       for (int x = 0; x < columns; ++x) {
-        const model::Cell& want = console.Screen.At(x, y);
+        const model::Cell& want = console.Screen.At(left + x, top + y);
         const VtCell got = At(x, y);
         const char32_t glyph = charset == vt::Charset::Utf8 ? vt::Cp866ToUnicode(want.Char)
                                                             : vt::AsciiGlyph(want.Char);
@@ -77,10 +79,12 @@ class VtScreen {
           return "cell " + std::to_string(x) + "," + std::to_string(y);
       }
     }
-    const bool visible = console.CursorInfo.bVisible != FALSE && console.Cursor.X < columns &&
-                         console.Cursor.Y < rows;
+    const int cx = console.Cursor.X - left;
+    const int cy = console.Cursor.Y - top;
+    const bool visible =
+        console.CursorInfo.bVisible != FALSE && cx >= 0 && cy >= 0 && cx < columns && cy < rows;
     if (CursorVisible != visible) return "cursor visibility";
-    if (visible && (X() != console.Cursor.X || Y() != console.Cursor.Y)) return "cursor place";
+    if (visible && (X() != cx || Y() != cy)) return "cursor place";
     return "";
   }
   [[nodiscard]] bool Mode(int mode) const { return Modes.contains(mode) && Modes.at(mode); }

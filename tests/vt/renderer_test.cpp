@@ -95,6 +95,60 @@ TEST(Renderer, ASmallerTerminalShowsWhatFitsAndEveryResizeRepaints) {
   }
 }
 
+// A terminal smaller than the console shows the console's window, which
+// follows the cursor, shown or hidden: the time field in a 40x12 terminal,
+// the waiting screen's bracketed value.  A window that moves repaints what
+// looks different, never clearing; a move that keeps it sends no cell, a
+// value redrawn in it only its own.
+TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
+  for (const BOOL shown : {TRUE, FALSE}) {
+    Fixture f;
+    f.console.CursorInfo.bVisible = shown;
+    Put(f.console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
+    Put(f.console, 0, 2, "Remaining time.....................[08:53:45]", 0x0F);
+    Put(f.console, 70, 20, "far away", 0x1F);
+    f.Step();
+    vtscreen::VtScreen vt(40, 12, false);
+    vt.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
+    f.renderer.SetViewport(40, 12);
+    f.console.SetWindowSize(40, 12);
+    vt.Feed(f.renderer.Render(f.console));
+    struct Move {
+      COORD Cursor;
+      COORD At;  // where Text is written first
+      std::string Text;
+      int Row;  // a terminal row that then shows Shows
+      std::string Shows;
+    };
+    const Move moves[] = {
+        {{42, 0}, {}, "", 0, "er alarm time or press ALT-X to exit: ["},
+        {{44, 2}, {}, "", 2, "ning time.....................[08:53:45]"},
+        {{44, 3}, {}, "", 2, ""},  // the same window: no cell
+        {{44, 2}, {36, 2}, "08:53:44", 2, "ning time.....................[08:53:44]"},
+        {{77, 21}, {}, "", 10, "far away"},
+        {{77, 21}, {74, 20}, "AWAY", 10, "far AWAY"},
+        {{0, 0}, {}, "", 0, "Enter alarm time or press ALT-X to exit:"},
+    };
+    for (const Move& move : moves) {
+      Put(f.console, move.At.X, move.At.Y, move.Text, 0x0F);
+      f.console.SetCursorPosition(move.Cursor);
+      const std::string out = f.renderer.Render(f.console);
+      vt.Feed(out);
+      EXPECT_EQ(vt.Differs(f.console, 40, 12, vt::Charset::Utf8), "") << move.Shows;
+      EXPECT_EQ(out.find("\x1b[2J"), std::string::npos);
+      std::string shows;
+      for (int x = 0; x < 40; ++x) shows += static_cast<char>(vt.At(x, move.Row).Glyph);
+      EXPECT_NE(shows.find(move.Shows), std::string::npos) << shows;
+      // A move that keeps the window sends at most the cursor's move, a
+      // text written in it its own cells.
+      const size_t most = move.Shows.empty() ? (shown != FALSE ? 8U : 0U) : move.Text.size() + 24;
+      if (move.Shows.empty() || !move.Text.empty()) {
+        EXPECT_LE(out.size(), most) << out;
+      }
+    }
+  }
+}
+
 // Random writes of every byte in every colour, scrolls and cursor moves.
 TEST(Renderer, RandomChangesAlwaysEndAsTheModelWithNoRawControlByte) {
   for (const vt::Charset charset : {vt::Charset::Utf8, vt::Charset::Ascii}) {

@@ -168,7 +168,8 @@ void StartOnce() {
   int columns = MinBufferColumns;
   int rows = MinBufferRows;
   TerminalSize(&columns, &rows);
-  // A smaller terminal shows the buffer's top-left part, as after a resize.
+  // A smaller terminal shows the part of the buffer around the cursor, as
+  // after a resize.
   const int width = std::clamp(columns, MinBufferColumns, MaxBufferColumns);
   const int height = std::clamp(rows, MinBufferRows, MaxBufferRows);
   s.Chars = LocaleCharset();
@@ -220,6 +221,9 @@ void ResizeLocked() {
   int rows = s.Screen->ViewRows();
   TerminalSize(&columns, &rows);
   s.Screen->SetViewport(columns, rows);
+  // The console's window is the terminal, within the buffer: it follows the
+  // cursor where the terminal is the smaller.
+  model::SetWindowSizeLocked(columns, rows);
 }
 
 void TakeLocked() {

@@ -52,7 +52,8 @@ void TakeLocked();
 // A reply from the terminal, as the key reader recognised it: the key
 // protocol it chooses is put in force at once when the terminal is held.
 void RepliedLocked(const vt::Reply& reply);
-// Re-reads the terminal's size and repaints what fits.
+// Re-reads the terminal's size, which the console's window takes, and
+// repaints what the window shows.
 void ResizeLocked();
 // Sends what changed now.
 void RenderLocked();

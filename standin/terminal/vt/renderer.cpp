@@ -302,7 +302,7 @@ void Renderer::MoveTo(std::string& out, int x, int y, const model::ScreenBuffer&
       std::string cells;
       for (int i = cursorX_; i < x && static_cast<int>(cells.size()) < bestLength; ++i) {
         const size_t index = Index(i, y);
-        const model::Cell& cell = screen.At(i, y);
+        const model::Cell& cell = screen.At(originX_ + i, originY_ + y);
         if (!known_[index] || !(front_[index] == cell) || cell.Attr != attr_) {
           cells.clear();
           break;
@@ -334,12 +334,22 @@ std::string Renderer::Render(model::Console& console) {
   std::string out;
   // Read through a const view: the writable cell access marks cells changed.
   const model::ScreenBuffer& screen = console.Screen;
-  const int rows = std::min({height_, viewRows_, screen.Height()});
-  const int columns = std::min({width_, viewColumns_, screen.Width()});
-  const auto visit = [&](int y, int left, int right) {
-    for (int x = left; x <= right; ++x) {
+  const int width = std::min(width_, screen.Width());
+  const int height = std::min(height_, screen.Height());
+  const int left = std::clamp(console.Window.Left, 0, width - 1);
+  const int top = std::clamp(console.Window.Top, 0, height - 1);
+  // Every terminal cell now shows another buffer cell: each is compared
+  // anew, and only those that look different are sent.
+  const bool moved = left != originX_ || top != originY_;
+  originX_ = left;
+  originY_ = top;
+  const int rows = std::min(viewRows_, height - top);
+  const int columns = std::min(viewColumns_, width - left);
+  // x and y are terminal cells.
+  const auto visit = [&](int y, int first, int last) {
+    for (int x = first; x <= last; ++x) {
       const size_t index = Index(x, y);
-      const model::Cell& cell = screen.At(x, y);
+      const model::Cell& cell = screen.At(left + x, top + y);
       if (known_[index] && LooksSame(front_[index], cell)) continue;
       MoveTo(out, x, y, screen);
       SetAttr(out, cell.Attr);
@@ -351,24 +361,27 @@ std::string Renderer::Render(model::Console& console) {
       if (++cursorX_ >= viewColumns_) cursorKnown_ = false;
     }
   };
+  const bool whole = fresh_ || moved;
   if (fresh_) {
     // Default colours for whatever lies outside the console area.
     out += "\x1b[0m\x1b[2J";
     fresh_ = false;
     attrKnown_ = false;
+  }
+  if (whole) {
     for (int y = 0; y < rows; ++y) visit(y, 0, columns - 1);
   } else {
     // Only what changed since the last render can differ from the terminal.
-    const int bottom = std::min(screen.ChangedBottom(), rows - 1);
-    for (int y = screen.ChangedTop(); y <= bottom; ++y) {
+    const int bottom = std::min(screen.ChangedBottom(), top + rows - 1);
+    for (int y = std::max(screen.ChangedTop(), top); y <= bottom; ++y) {
       const model::ScreenBuffer::Span& span = screen.ChangedIn(y);
-      visit(y, span.Left, std::min<int>(span.Right, columns - 1));
+      visit(y - top, std::max<int>(span.Left - left, 0), std::min(span.Right - left, columns - 1));
     }
   }
   console.Screen.ClearChanged();
 
-  const int cx = console.Cursor.X;
-  const int cy = console.Cursor.Y;
+  const int cx = console.Cursor.X - left;
+  const int cy = console.Cursor.Y - top;
   const bool inside = cx >= 0 && cy >= 0 && cx < columns && cy < rows;
   const bool visible = console.CursorInfo.bVisible != FALSE && inside;
   if (visible) MoveTo(out, cx, cy, screen);

@@ -82,8 +82,9 @@ class Renderer {
   // width x height is the console area; the terminal starts as large.
   Renderer(int width, int height, Charset charset);
 
-  // The terminal's current size.  Cells outside it are not drawn; the
-  // console area itself keeps its size.
+  // The terminal's current size.  The terminal shows the console's window
+  // (model::Console::Window) from its top left corner on, as far as the
+  // terminal reaches; the console area itself keeps its size.
   void SetViewport(int columns, int rows);
   [[nodiscard]] int ViewColumns() const { return viewColumns_; }
   [[nodiscard]] int ViewRows() const { return viewRows_; }
@@ -94,14 +95,16 @@ class Renderer {
   // The next Render repaints every cell (after Invalidate, or at the start).
   [[nodiscard]] bool Fresh() const { return fresh_; }
 
-  // Bytes that make the terminal show the console: its cells, and its cursor
-  // where the console has it, shown or hidden as its cursor info says.
-  // Empty when the terminal already shows it all.  Visits only the cells the
-  // model marks as changed (all of them after Invalidate) and clears those
-  // marks: one renderer per console.
+  // Bytes that make the terminal show the console's window: its cells, and
+  // its cursor where the console has it, shown or hidden as its cursor info
+  // says.  Empty when the terminal already shows it all.  Visits only the
+  // cells the model marks as changed (all of the window's after Invalidate or
+  // when the window has moved: then only the cells that now look different
+  // are sent) and clears those marks: one renderer per console.
   std::string Render(model::Console& console);
 
  private:
+  // The front buffer is indexed by terminal cell.
   [[nodiscard]] size_t Index(int x, int y) const {
     return static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x);
   }
@@ -113,10 +116,13 @@ class Renderer {
   Charset charset_;
   int viewColumns_;
   int viewRows_;
+  // The buffer cell the terminal's top left cell shows.
+  int originX_ = 0;
+  int originY_ = 0;
   std::vector<model::Cell> front_;
   std::vector<bool> known_;
-  bool fresh_ = true;  // nothing known: clear first
-  bool cursorKnown_ = false;
+  bool fresh_ = true;         // nothing known: clear first
+  bool cursorKnown_ = false;  // the terminal's cursor, in terminal cells
   int cursorX_ = 0;
   int cursorY_ = 0;
   bool attrKnown_ = false;
