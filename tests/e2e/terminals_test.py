@@ -9,10 +9,9 @@ and afterwards the terminal's modes as they were (DECRQM 1036, 1039 and
   terminals_test.py PROGRAM [NAME...]   exit 77 only when no terminal can
                                run; each one that cannot is skipped in one
                                line.  NAMEs: only those rows
-  terminals_test.py --probe FILE                  (in a terminal) its answers
-  terminals_test.py --relay DELAY LOG COMMAND...  (in a terminal) COMMAND on a
-      pseudo-terminal of its own, the terminal's bytes handed on DELAY seconds
-      late, the two directions logged in LOG.out and LOG.in
+
+The probe, the relay, the terminals' launchers and screen readers are in
+terminals.py.
 
 The program runs behind the relay in every terminal (without delay but in
 one row), so the test sees both directions: its phases in the titles it
@@ -21,117 +20,13 @@ the terminal lets a test read it (xterm's print-immediate, kitty's remote
 control).  A row marked pending checks what the program does not do yet: its
 failure is reported and skipped, and its passing fails until the mark goes.
 """
-import fcntl, json, os, pty, re, select, shlex, shutil, signal, subprocess, sys, tempfile, termios, time, tty
+import json, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
 from pathlib import Path
 
-HERE = Path(__file__).resolve()
-PUSHES = {b"\x1b[?9001h": "win32-input-mode", b"\x1b[>31u": "kitty flags"}
+from terminals import (ENV, PUSHES, Failed, kitty, kitty_screen, multiplexer, poll, title, xdotool, xterm,
+                       xterm_screen)
 
-
-def ask(queries):
-    """The terminal's answers, read up to that to DA1, which every terminal sends and sends last."""
-    os.write(1, queries + b"\x1b[c")
-    got, deadline = b"", time.monotonic() + 5
-    while not re.search(rb"\x1b\[\?[\d;]*c", got) and time.monotonic() < deadline:
-        if select.select([0], [], [], 0.1)[0]:
-            got += os.read(0, 1024)
-    return got
-
-
-def probe(path, xtsave):
-    """DECRQM of 1036, 1039 and 9001 and the kitty flags; with xtsave, 1036
-    after XTSAVE and set, then after XTRESTORE (last: it may stay set)."""
-    old = termios.tcgetattr(0)
-    tty.setraw(0)
-    try:
-        got = ask(b"\x1b[?1036$p\x1b[?1039$p\x1b[?9001$p\x1b[?u")
-        saved = ask(b"\x1b[?1036s\x1b[?1036h\x1b[?1036$p\x1b[?1036r\x1b[?1036$p") if xtsave else b""
-    finally:
-        termios.tcsetattr(0, termios.TCSAFLUSH, old)
-    answers = {m.decode(): v.decode() for m, v in re.findall(rb"\x1b\[\?(\d+);(\d+)\$y", got)}
-    kitty = re.search(rb"\x1b\[\?(\d+)u", got)
-    answers["kitty"] = kitty[1].decode() if kitty else None
-    if xtsave:
-        answers["xtsave"] = "/".join(re.findall(r"\x1b\[\?1036;(\d)\$y", saved.decode())) or None
-    Path(path).write_text(json.dumps(answers, sort_keys=True))
-
-
-def relay(delay, log, command):
-    """A slow line between the terminal and the program."""
-    pid, master = pty.fork()
-    if pid == 0:
-        os.execvp(command[0], command)
-    size = lambda *_: fcntl.ioctl(master, termios.TIOCSWINSZ, fcntl.ioctl(0, termios.TIOCGWINSZ, bytes(8)))
-    size()
-    signal.signal(signal.SIGWINCH, size)
-    old, due = termios.tcgetattr(0), []
-    tty.setraw(0)
-    with open(log + ".out", "wb") as out, open(log + ".in", "wb") as into:
-        while True:
-            wait = max(0.0, due[0][0] - time.monotonic()) if due else None
-            ready = select.select([0, master], [], [], wait)[0]
-            if 0 in ready:
-                data = os.read(0, 4096)
-                if not data:
-                    break
-                due.append((time.monotonic() + delay, data))
-                into.write(data), into.flush()
-            if master in ready:
-                try:
-                    data = os.read(master, 4096)
-                except OSError:
-                    break
-                os.write(1, data), out.write(data), out.flush()
-            while due and due[0][0] <= time.monotonic():
-                os.write(master, due.pop(0)[1])
-    termios.tcsetattr(0, termios.TCSAFLUSH, old)
-    return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-
-
-class Failed(Exception):
-    pass
-
-
-def poll(what, check, timeout=20):
-    deadline = time.monotonic() + timeout
-    while not (result := check()):
-        if time.monotonic() > deadline:
-            raise Failed(f"waited {timeout}s for {what}")
-        time.sleep(0.05)
-    return result
-
-
-def xterm(work, size, command, *resources):
-    resources += (f"XTerm*printFileImmediate: {work}/screen", "XTerm*VT100.translations: #override <Key>F12: "
-                  "print-immediate()")
-    return ["xterm", "-geometry", "%dx%d" % size, *(a for r in resources for a in ("-xrm", r)), "-e", *command]
-
-
-# A multiplexer takes the program's requests itself: the xterm it runs in is
-# set up as its users set it up, Alt sending ESC, the title the pane's.
-def multiplexer(work, size, command):
-    (work / "tmux.conf").write_text("set -g status off\nset -g set-titles on\nset -g set-titles-string '#T'\n")
-    return xterm(work, size, command, "XTerm*metaSendsEscape: true")
-
-
-def kitty(work, size, command):
-    return ["kitty", "-o", "allow_remote_control=yes", "--listen-on", f"unix:{work}/kitty", "-o",
-            f"initial_window_width={size[0]}c", "-o", f"initial_window_height={size[1]}c", *command]
-
-
-def xterm_screen(work):
-    for old in work.glob("screen*"):
-        old.unlink()
-    xdotool("key", "F12")
-    # xterm creates the file, then writes the rows, each ending in a newline.
-    return poll("xterm's screen dump", lambda: "".join(p.read_text() for p in work.glob("screen*")).endswith("\n")
-                and "".join(p.read_text() for p in work.glob("screen*")))
-
-
-def kitty_screen(work):
-    return subprocess.run(["kitty", "@", "--to", f"unix:{work}/kitty", "get-text"], capture_output=True,
-                          text=True, env=ENV).stdout
-
+HERE = Path(__file__).resolve().parent / "terminals.py"
 
 # name: (Debian package, how it opens around a command, the key protocol the
 # program should engage, whether the terminal keeps the title the program
@@ -152,10 +47,6 @@ TERMINALS = {
                    xterm_screen, {}),
 }
 
-
-
-def xdotool(*args):
-    subprocess.run(["xdotool", *map(str, args)], env=ENV, stderr=subprocess.DEVNULL)
 
 
 def run(name, row, program, work):
@@ -231,11 +122,6 @@ def run(name, row, program, work):
         child.wait()
 
 
-def title(work):
-    return subprocess.run(["xdotool", "getwindowname", (work / "wid").read_text().strip()], env=ENV,
-                          capture_output=True, text=True).stdout.strip()
-
-
 def small_window(text, phase):
     """A 40x12 window shows the time field and the waiting screen's values."""
     rows = text.split("\n")
@@ -284,12 +170,7 @@ def main(program, only):
     return 1 if failed else 0 if ran else 77
 
 
-ENV = dict(os.environ, XENVIRONMENT="/nonexistent", LANG="C.UTF-8", LIBGL_ALWAYS_SOFTWARE="1")
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "--probe":
-        sys.exit(probe(sys.argv[2], sys.argv[3:] == ["xtsave"]))
-    if sys.argv[1] == "--relay":
-        sys.exit(relay(float(sys.argv[2]), sys.argv[3], sys.argv[4:]))
     sys.exit(main(os.path.abspath(sys.argv[1]), sys.argv[2:]))
