@@ -301,7 +301,8 @@ System SystemInfo() {
                 nt ? 1u : 10u,
                 2600,
                 static_cast<UINT>(std::max(options.KeyboardCodePage, 0)),
-                options.KeyboardCodePage >= 0};
+                options.KeyboardCodePage >= 0,
+                options.PowerFunctions};
 }
 
 void ChangedLocked() {}
@@ -355,6 +356,20 @@ void LocalTime(SYSTEMTIME* time) {
   time->wMinute = static_cast<WORD>(now / 60000 % 60);
   time->wSecond = static_cast<WORD>(now / 1000 % 60);
   time->wMilliseconds = static_cast<WORD>(now % 1000);
+}
+
+int UtcOffsetMinutes() {
+  return S().Setup.UtcOffsetMinutes;
+}
+
+void StayAwake(std::string_view why) {
+  std::lock_guard lock(StateMutex);
+  S().Calls.push_back("StayAwake " + std::string(why));
+}
+
+void AllowSleep() {
+  std::lock_guard lock(StateMutex);
+  S().Calls.emplace_back("AllowSleep");
 }
 
 void Tone(DWORD frequency, DWORD milliseconds) {
