@@ -1,5 +1,7 @@
 // The waiting and ringing cycle of app/waiting_cycle.cpp: the keys of both
-// states, the times, the alarm minute and the rhythm of the ringing.
+// states, the times, the alarm minute, the rhythm of the ringing, and the
+// computer kept awake meanwhile.
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -105,8 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
         RingingRow{"BackspaceThenRight", "\033abcd\b\r", "abc", true, "[{abc}             ]"},
         RingingRow{"RightAfterWrong", "\033abd\r\033abc\r", "abc", true, "[{abc}             ]"},
         RingingRow{"EscAndAltXInThePrompt", "\033\033~abc\r", "abc", true, "[{abc}             ]"},
-        RingingRow{"CommandKeysDoNothing", "tsp12345\033ab", "abc", false,
-                   "[{ab}              ]"}),
+        RingingRow{"CommandKeysDoNothing", "tsp12345\033ab", "abc", false, "[{ab}              ]"}),
     RowName());
 
 // The alarm is at 07:30.  At 12:00:00 the second read equals the last one
@@ -218,6 +219,59 @@ TEST_F(WaitingCycleTest, EachWaitStartsWithoutAPreviousReading) {
   EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
   EXPECT_TRUE(testend::Beeps().empty());
 }
+
+struct AwakeRow {
+  const char* Name;
+  int Hour, Minute;  // the alarm; the clock starts at 12:00:00
+  std::string Password;
+  const char* Keys;  // at 1 s
+  Outcome Ends;
+};
+using StaysAwake = AppTable<AwakeRow>;
+
+// The computer is asked to stay awake, for the alarm's minute, before the
+// first pass sleeps, and let go only after the last pass, waiting or
+// ringing, once the alarm is over; Alt+X leaves it to the process's end.
+TEST_P(StaysAwake, FromTheStartOfTheWaitUntilTheAlarmIsOver) {
+  const AwakeRow& row = GetParam();
+  PrepareWaiting(!row.Password.empty(), row.Hour, row.Minute);
+  std::copy_n(Padded(row.Password).begin(), PasswordLength, AlarmState.Password);
+  testend::PushAt(1000, [&row] { Press(row.Keys); });
+  testend::StopAt(3000);
+  EXPECT_EQ(RunApp(RunWaitingPhase), row.Ends);
+  // The log as S (stay awake), A (allow sleep), . (a pass's sleep or tone).
+  std::string seen;
+  for (const std::string& call : testend::Calls()) {
+    if (call.starts_with("StayAwake")) {
+      seen += 'S';
+      EXPECT_EQ(call, "StayAwake Alarm at " + std::string(row.Hour < 10 ? "0" : "") +
+                          std::to_string(row.Hour) + ":" + (row.Minute < 10 ? "0" : "") +
+                          std::to_string(row.Minute));
+    }
+    if (call == "AllowSleep") seen += 'A';
+    if (call.starts_with("Sleep") || call.starts_with("Beep")) seen += '.';
+  }
+  const bool over = row.Ends == Outcome::Returned;
+  ASSERT_GE(seen.size(), 3u) << seen;
+  EXPECT_EQ(seen.substr(0, 2), "S.") << seen;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 'S'), 1) << seen;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 'A'), over ? 1 : 0) << seen;
+  if (over) {
+    EXPECT_EQ(seen.back(), 'A') << seen;
+  }
+  EXPECT_EQ(testend::Beeps().empty(), row.Hour != 12) << "rang";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WaitingCycle, StaysAwake,
+    ::testing::Values(AwakeRow{"EscWhileWaiting", 7, 30, "", "\033", Outcome::Returned},
+                      AwakeRow{"StillWaiting", 7, 5, "", "t", Outcome::Waiting},
+                      AwakeRow{"EscStopsTheRinging", 12, 0, "", "\033", Outcome::Returned},
+                      AwakeRow{"PasswordStopsTheRinging", 12, 0, "abc", "\033abc\r",
+                               Outcome::Returned},
+                      AwakeRow{"WrongPasswordRingsOn", 12, 0, "abc", "\033abd\r", Outcome::Waiting},
+                      AwakeRow{"AltXEndsTheProcess", 23, 59, "", "~", Outcome::Exited}),
+    RowName());
 
 // A key record that gives no key (Alt+Space) ends the keys of a pass: the
 // key typed after it waits for the next pass, half a second later.
