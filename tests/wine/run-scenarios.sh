@@ -62,6 +62,8 @@ declare -A not_here=(
   [terminal_types]="the stand-in's sequences for each terminal type and its transliteration for a locale that is not UTF-8"
   [tiny_panes]=$wraps
   [clock_jump]="a clock stepped through libfaketime's timestamp file, which Wine's clock does not read (the virtual-clock tests cover the shared code)"
+  [stay_awake]="the stand-in's logind inhibitor (the Windows calls are read from the trace)"
+  [stay_awake_without_bus]="the stand-in's logind inhibitor (the Windows calls are read from the trace)"
 )
 if [ -n "$driver" ]; then
   pane="the terminal going away: a console has no pane to close"
