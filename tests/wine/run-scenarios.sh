@@ -11,8 +11,9 @@
 #   --windows win98      Wine tells rousel.exe it runs on Windows 98 (platform
 #                        1), so the speaker ports and the scrolling in halves
 #                        run for real; implies --trace
-#   --trace              Wine traces the ports and the scrolls, which
-#                        check-trace.py checks for the platform
+#   --trace              Wine traces the ports, the scrolls and kernel32's
+#                        power calls, which check-trace.py checks for the
+#                        platform
 #   --console-api DRIVER runs each scenario through rousel-console-driver.exe
 #                        (the console's own functions) instead of the terminal,
 #                        and the scenarios of tests/wine/console-scenarios too
@@ -75,6 +76,19 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/rousel-wine.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 
+# Debian's wine wrapper takes the 32-bit loader whenever it is installed,
+# also where the kernel refuses 32-bit programs (Exec format error): every
+# Wine program then fails.  The 64-bit loader still runs 64-bit programs.
+wine64=/usr/lib/wine/wine64
+if ! wine --version >/dev/null 2>&1 && [ -x "$wine64" ] && "$wine64" --version >/dev/null 2>&1; then
+  mkdir "$work/bin"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=%s\nexec %s "$@"\n' "$wine64" "$wine64" >"$work/bin/$name"
+    chmod +x "$work/bin/$name"
+  done
+  PATH=$work/bin:$PATH
+fi
+
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
   timeout 60 wineserver -w >/dev/null 2>&1 || true
@@ -120,9 +134,14 @@ if [ "$windows" = win98 ]; then
 fi
 
 # The program's Wine channels: none, or the port I/O, the interrupt
-# emulation and the console's scrolls, timed.
+# emulation, the console's scrolls and the calls of kernel32's power
+# functions (relayed: only those four), timed.
 debug=-all
-$trace && debug=+timestamp,+int,+io,+console
+if $trace; then
+  debug=+timestamp,+int,+io,+console,+relay
+  must 120 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
+    /d 'SetThreadExecutionState;CreateWaitableTimerA;SetWaitableTimer;CancelWaitableTimer' /f
+fi
 # Per scenario: the trace file, and the time zone that sets the clock.
 echo /dev/null >"$work/trace-to"
 : >"$work/tz"
@@ -230,7 +249,7 @@ done
 
 echo "wine: $passed passed, $failed failed, $skipped skipped"
 if $trace && [ ${#traces[@]} -gt 0 ]; then
-  echo "wine: the ports and scrolls in Wine's trace, as platform $platform"
+  echo "wine: the ports, the scrolls and the power calls in Wine's trace, as platform $platform"
   rhythm=()
   # The rhythm from the terminal runs, whose ringing goes on long enough.
   [ "$platform" = 1 ] && [ -z "$driver" ] && rhythm=(--rhythm)
