@@ -364,7 +364,9 @@ int UtcOffsetMinutes() {
 
 void StayAwake(std::string_view why) {
   std::lock_guard lock(StateMutex);
-  S().Calls.push_back("StayAwake " + std::string(why));
+  std::string line = "StayAwake ";
+  line.append(why);
+  S().Calls.push_back(std::move(line));
 }
 
 void AllowSleep() {
@@ -410,7 +412,10 @@ void Note(const Call& call) {
   std::string line(name);
   if (name == "SetConsoleTitleA") {
     s.Titles.emplace_back(call.Text);
-    line += " " + std::string(call.Text);
+    // Appended piece by piece: GCC 12 takes a concatenated temporary here
+    // for an overlapping copy (-Wrestrict) in optimised builds.
+    line += ' ';
+    line += call.Text;
   } else if (name == "ScrollConsoleScreenBufferA") {
     line += testend::Format(" %d,%d,%d,%d to %d,%d", v[0], v[1], v[2], v[3], v[4], v[5]);
   } else if (name == "SetPriorityClass") {
@@ -419,7 +424,10 @@ void Note(const Call& call) {
     line += testend::Format(" stack %d", v[0]);
   } else if (call.Count > 0) {
     line += " ";
-    for (int i = 0; i < call.Count; ++i) line += (i > 0 ? "," : "") + std::to_string(v[i]);
+    for (int i = 0; i < call.Count; ++i) {
+      if (i > 0) line += ',';
+      line += std::to_string(v[i]);
+    }
   }
   s.Calls.push_back(std::move(line));
 }

@@ -2,6 +2,7 @@
 // timer at the next alarm minute in UTC, the system kept awake after it, both
 // let go; nothing at all where kernel32 lacks the functions or on the
 // Windows 95 family.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,11 @@ namespace {
 
 struct PowerRow {
   const char* Name;
-  testend::Options Setup;
-  int Hour, Minute;
-  // The timer's due time in seconds from now; "" for no calls at all.
-  const char* Due;
-  const char* Reason;
+  int Hour, Minute, Second, UtcOffset;  // the clock
+  DWORD Platform;
+  bool Functions;
+  int AlarmHour, AlarmMinute;
+  const char* Due;  // the timer's due time in seconds from now; "": no calls
 };
 using PowerTable = ConsoleTable<PowerRow>;
 
@@ -32,69 +33,43 @@ std::vector<std::string> PowerCalls() {
 
 TEST_P(PowerTable, WakeTimerThenSystemRequiredUntilAllowed) {
   const PowerRow& row = GetParam();
-  Start(row.Setup);
-  StayAwake(row.Hour, row.Minute);
-  if (*row.Due == 0) {
-    AllowSleep();
-    EXPECT_EQ(PowerCalls(), std::vector<std::string>{});
-    return;
+  Start({.Platform = row.Platform,
+         .PowerFunctions = row.Functions,
+         .Hour = row.Hour,
+         .Minute = row.Minute,
+         .Second = row.Second,
+         .UtcOffsetMinutes = row.UtcOffset});
+  StayAwake(row.AlarmHour, row.AlarmMinute);
+  std::vector<std::string> expected;
+  if (*row.Due != 0) {
+    char reason[32];
+    std::snprintf(reason, sizeof reason, "StayAwake Alarm at %02d:%02d", row.AlarmHour,
+                  row.AlarmMinute);
+    expected = {std::string("SetWaitableTimer ") + row.Due + ",1", "SetThreadExecutionState 1,1",
+                reason};
   }
-  // The timer first, then the state that names it; both let go.
-  const std::vector<std::string> held = {std::string("SetWaitableTimer ") + row.Due + ",1",
-                                         "SetThreadExecutionState 1,1",
-                                         std::string("StayAwake ") + row.Reason};
-  EXPECT_EQ(PowerCalls(), held);
+  EXPECT_EQ(PowerCalls(), expected);
   AllowSleep();
-  std::vector<std::string> all = held;
-  all.insert(all.end(), {"CancelWaitableTimer", "SetThreadExecutionState 0,1", "AllowSleep"});
-  EXPECT_EQ(PowerCalls(), all);
+  if (*row.Due != 0)
+    expected.insert(expected.end(),
+                    {"CancelWaitableTimer", "SetThreadExecutionState 0,1", "AllowSleep"});
+  EXPECT_EQ(PowerCalls(), expected);
 }
 
-testend::Options At(int hour, int minute, int second, int offset = 0) {
-  testend::Options options;
-  options.Hour = hour;
-  options.Minute = minute;
-  options.Second = second;
-  options.UtcOffsetMinutes = offset;
-  return options;
-}
-testend::Options Without(testend::Options options, bool power, DWORD platform) {
-  options.PowerFunctions = power;
-  options.Platform = platform;
-  return options;
-}
-
+constexpr DWORD Nt = VER_PLATFORM_WIN32_NT;
+// The due time is UTC: local clocks ahead of it and behind it (a timer left
+// in local time would be hours off), midnight crossed in UTC or locally.
 INSTANTIATE_TEST_SUITE_P(
     Power, PowerTable,
-    ::testing::Values(
-        PowerRow{"LaterToday", At(12, 0, 0), 12, 30, "1800", "Alarm at 12:30"},
-        PowerRow{"TomorrowWhenEarlier", At(12, 0, 30), 7, 30, "70170", "Alarm at 07:30"},
-        PowerRow{"ThisMinuteIsNext", At(7, 30, 20), 7, 30, "-20", "Alarm at 07:30"},
-        PowerRow{"LastMinuteOfTheDay", At(0, 0, 0), 23, 59, "86340", "Alarm at 23:59"},
-        // The due time is UTC: a local clock ahead of it or behind it (a
-        // timer left in local time would be hours off), midnight in UTC
-        // crossed or not.
-        PowerRow{"AheadOfUtc", At(12, 0, 0, 180), 7, 30, "70200", "Alarm at 07:30"},
-        PowerRow{"BehindUtc", At(23, 50, 0, -300), 0, 10, "1200", "Alarm at 00:10"},
-        PowerRow{"Windows95Family", Without(At(12, 0, 0), true, VER_PLATFORM_WIN32_WINDOWS), 12, 30,
-                 "", ""},
-        PowerRow{"NtWithoutTheFunctions", Without(At(12, 0, 0), false, VER_PLATFORM_WIN32_NT), 12,
-                 30, "", ""}),
+    ::testing::Values(PowerRow{"LaterToday", 12, 0, 0, 0, Nt, true, 12, 30, "1800"},
+                      PowerRow{"TomorrowWhenEarlier", 12, 0, 30, 0, Nt, true, 7, 30, "70170"},
+                      PowerRow{"ThisMinuteIsNext", 7, 30, 20, 0, Nt, true, 7, 30, "-20"},
+                      PowerRow{"LastMinuteOfTheDay", 0, 0, 0, 0, Nt, true, 23, 59, "86340"},
+                      PowerRow{"AheadOfUtc", 12, 0, 0, 180, Nt, true, 7, 30, "70200"},
+                      PowerRow{"BehindUtc", 23, 50, 0, -300, Nt, true, 0, 10, "1200"},
+                      PowerRow{"Windows95Family", 12, 0, 0, 0, VER_PLATFORM_WIN32_WINDOWS, true, 12,
+                               30, ""},
+                      PowerRow{"NtWithoutTheFunctions", 12, 0, 0, 0, Nt, false, 12, 30, ""}),
     RowName());
-
-// Asked again (the next alarm), the same timer moves; letting go twice does
-// no harm.
-TEST_F(ConsoleServicesTest, AskedAgainTheTimerMoves) {
-  Start(At(6, 0, 0));
-  StayAwake(7, 0);
-  AllowSleep();
-  AllowSleep();
-  testend::ClearCalls();
-  StayAwake(6, 30);
-  EXPECT_EQ(testend::CallsStarting("SetWaitableTimer"),
-            std::vector<std::string>{"SetWaitableTimer 1800,1"});
-  EXPECT_EQ(testend::CallsStarting("StayAwake"),
-            std::vector<std::string>{"StayAwake Alarm at 06:30"});
-}
 
 }  // namespace
