@@ -56,11 +56,11 @@ int64_t Quad(const FILETIME& time) {
 }
 
 // The next start of hour:minute on the local clock, as the absolute UTC time
-// a waitable timer takes; false when the clock cannot be converted.  The
-// local-to-UTC conversion uses the offset in force now, so on the night the
-// clocks change the timer is an hour off; the alarm itself follows the
-// local clock and still rings in its minute.
-bool NextWakeTime(int32_t hour, int32_t minute, LARGE_INTEGER& due) {
+// a waitable timer takes.  The local-to-UTC conversion uses the offset in
+// force now, so on the night the clocks change the timer is an hour off; the
+// alarm itself follows the local clock and still rings in its minute.  The
+// conversions do not fail for a time the clock gave.
+LARGE_INTEGER NextWakeTime(int32_t hour, int32_t minute) {
   SYSTEMTIME now{};
   GetLocalTime(&now);
   SYSTEMTIME alarm = now;
@@ -69,15 +69,16 @@ bool NextWakeTime(int32_t hour, int32_t minute, LARGE_INTEGER& due) {
   alarm.wSecond = 0;
   alarm.wMilliseconds = 0;
   FILETIME local{};
-  if (!SystemTimeToFileTime(&alarm, &local)) return false;
+  SystemTimeToFileTime(&alarm, &local);
   int64_t at = Quad(local);
   if (hour * 60 + minute < now.wHour * 60 + now.wMinute) at += FileTimeUnitsPerDay;
   local.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(at));
   local.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(at) >> 32);
   FILETIME universal{};
-  if (!LocalFileTimeToFileTime(&local, &universal)) return false;
+  LocalFileTimeToFileTime(&local, &universal);
+  LARGE_INTEGER due{};
   due.QuadPart = Quad(universal);
-  return true;
+  return due;
 }
 
 }  // namespace
@@ -86,10 +87,12 @@ void StayAwake(int32_t hour, int32_t minute) {
   LookUp();
   if (Power.CreateTimer != nullptr && Power.WakeTimer == nullptr)
     Power.WakeTimer = Power.CreateTimer(nullptr, TRUE, nullptr);
-  LARGE_INTEGER due{};
-  // A positive due time is absolute; fResume asks the system to wake for it.
-  if (Power.WakeTimer != nullptr && NextWakeTime(hour, minute, due))
+  if (Power.WakeTimer != nullptr) {
+    // A positive due time is absolute; no period; fResume asks the system to
+    // wake for it.
+    const LARGE_INTEGER due = NextWakeTime(hour, minute);
     Power.SetTimer(Power.WakeTimer, &due, 0, nullptr, nullptr, TRUE);
+  }
   // After the timer, so that a system that says why it is kept awake can
   // name the alarm's minute.
   if (Power.SetExecutionState != nullptr)

@@ -130,8 +130,8 @@ HANDLE WINAPI StandinCreateWaitableTimerA(LPSECURITY_ATTRIBUTES /*lpTimerAttribu
 }
 
 // A negative due time is relative to now, a positive one an absolute UTC
-// file time.  The period and the completion routine are not kept: the
-// timer never signals here.
+// file time.  The period (noted) and the completion routine are not kept:
+// the timer never signals here.
 BOOL WINAPI StandinSetWaitableTimer(HANDLE hTimer, const LARGE_INTEGER* lpDueTime, LONG lPeriod,
                                     PTIMERAPCROUTINE /*pfnCompletionRoutine*/,
                                     LPVOID /*lpArgToCompletionRoutine*/, BOOL fResume) {
@@ -145,8 +145,8 @@ BOOL WINAPI StandinSetWaitableTimer(HANDLE hTimer, const LARGE_INTEGER* lpDueTim
   timer->Resume = fResume != FALSE;
   // The due time as seconds from now, so that a test sees the conversions.
   standin::end::Note(
-      Call("SetWaitableTimer",
-           {static_cast<int>((timer->Due - now) / (1000 * UnitsPerMillisecond)), timer->Resume}));
+      Call("SetWaitableTimer", {static_cast<int>((timer->Due - now) / (1000 * UnitsPerMillisecond)),
+                                static_cast<int>(lPeriod), timer->Resume}));
   return TRUE;
 }
 

@@ -45,7 +45,7 @@ TEST_P(PowerTable, WakeTimerThenSystemRequiredUntilAllowed) {
     char reason[32];
     std::snprintf(reason, sizeof reason, "StayAwake Alarm at %02d:%02d", row.AlarmHour,
                   row.AlarmMinute);
-    expected = {std::string("SetWaitableTimer ") + row.Due + ",1", "SetThreadExecutionState 1,1",
+    expected = {std::string("SetWaitableTimer ") + row.Due + ",0,1", "SetThreadExecutionState 1,1",
                 reason};
   }
   EXPECT_EQ(PowerCalls(), expected);

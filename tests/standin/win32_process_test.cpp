@@ -56,7 +56,9 @@ TEST(Win32ProcessTest, SystemTimesBecomeFileTimesWhereWindowsTakesThem) {
                      {{2024, 2, 0, 29, 23, 59, 59, 999}, 133537247999990000},
                      {{2025, 2, 6, 29, 0, 0, 0, 0}, Refused},
                      {{1600, 12, 0, 31, 0, 0, 0, 0}, Refused},
-                     {{2026, 1, 0, 1, 24, 0, 0, 0}, Refused}};
+                     {{2026, 1, 0, 1, 24, 0, 0, 0}, Refused},
+                     {{2026, 1, 0, 1, 0, 60, 0, 0}, Refused},
+                     {{2026, 1, 0, 1, 0, 0, 0, 1000}, Refused}};
   for (const auto& c : cases) {
     FILETIME time{};
     ASSERT_EQ(SystemTimeToFileTime(&c.Time, &time), c.Units != Refused ? TRUE : FALSE) << c.Units;

@@ -108,9 +108,9 @@ def check_power(lines, platform, problems):
             problems.append("a power function on the Windows 95 family: " + line.strip())
             return 0, 0
         if name == "SetWaitableTimer":
-            timer_set, cancelled = args[-1] == 1, False
+            timer_set, cancelled = args[2] == 0 and args[5] == 1, False
             if not timer_set:
-                problems.append("a wake timer set without resume: " + line.strip())
+                problems.append("a wake timer with a period or without resume: " + line.strip())
         elif name == "CancelWaitableTimer":
             cancelled, timer_set = True, False
         elif name == "SetThreadExecutionState" and args == [0x80000001]:
