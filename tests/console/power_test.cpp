@@ -64,6 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PowerRow{"LaterToday", 12, 0, 0, 0, Nt, true, 12, 30, "1800"},
                       PowerRow{"TomorrowWhenEarlier", 12, 0, 30, 0, Nt, true, 7, 30, "70170"},
                       PowerRow{"ThisMinuteIsNext", 7, 30, 20, 0, Nt, true, 7, 30, "-20"},
+                      PowerRow{"AMinuteAgoIsTomorrow", 12, 5, 0, 0, Nt, true, 12, 4, "86340"},
                       PowerRow{"LastMinuteOfTheDay", 0, 0, 0, 0, Nt, true, 23, 59, "86340"},
                       PowerRow{"AheadOfUtc", 12, 0, 0, 180, Nt, true, 7, 30, "70200"},
                       PowerRow{"BehindUtc", 23, 50, 0, -300, Nt, true, 0, 10, "1200"},
