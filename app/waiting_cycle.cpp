@@ -9,6 +9,7 @@
 #include "console/clock.h"
 #include "console/console_output.h"
 #include "console/keyboard.h"
+#include "console/power.h"
 #include "console/text.h"
 
 namespace {
@@ -204,7 +205,13 @@ void RunWaitingPhase() {
   AlarmState.Ringing = false;
   PassReading = NoReading;
   TextColor(15);
+  // The computer stays awake while the alarm is set.  Esc, the password and
+  // the Esc that stops the ringing let it sleep again below; every other way
+  // out (Alt+X, the console closed, the session ending) ends the process,
+  // which takes its execution state and its wake timer with it.
+  StayAwake(AlarmState.AlarmHour, AlarmState.AlarmMinute);
   do {
     WaitingPass();
   } while (!AlarmState.AbortWait);
+  AllowSleep();
 }

@@ -6,7 +6,8 @@
 #include <cstdint>
 
 // Draws the waiting screen and runs passes until the alarm is finished
-// (AbortWait); Alt+X while waiting ends the process instead.
+// (AbortWait), keeping the computer awake meanwhile; Alt+X while waiting ends
+// the process instead.
 void RunWaitingPhase();
 
 // One pass of the loop: a tone or a clock reading, the sleep, then every

@@ -3,6 +3,7 @@
 #include "console/console_output.h"
 #include "console/cursor.h"
 #include "console/keyboard.h"
+#include "console/power.h"
 #include "console/process.h"
 
 void ResetConsoleServices() {
@@ -10,4 +11,5 @@ void ResetConsoleServices() {
   ResetConsoleOutput();
   ResetProcess();
   ResetKeyboard();
+  ResetPower();
 }

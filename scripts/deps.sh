@@ -11,7 +11,7 @@ set -euo pipefail
 run_packages=(cmake make g++ pkg-config libasound2-dev)
 test_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux python3-libtmux faketime
                xvfb xterm xdotool clang-format dpkg-dev file man-db python3 libbenchmark-dev
-               lintian libvterm-dev)
+               lintian libvterm-dev dbus-daemon python3-dbusmock)
 # The zips need only the cross compilers; their tests need Wine too.
 windows_build_packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32)
 windows_packages=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 wine wine64)
@@ -26,7 +26,7 @@ bench_packages=("${run_packages[@]}" tmux python3 libbenchmark-dev valgrind stra
 fuzz_packages=("${run_packages[@]}" clang libclang-rt-14-dev libvterm-dev)
 tsan_packages=("${test_packages[@]}" clang libclang-rt-14-dev)
 mutants_packages=("${run_packages[@]}" googletest libgtest-dev libgmock-dev tmux python3-libtmux faketime
-                  python3 libvterm-dev)
+                  python3 libvterm-dev dbus-daemon python3-dbusmock)
 
 # Groups of packages a target can do without: "what they are for:packages".
 optional=()

@@ -11,7 +11,7 @@ what the program does) are left out of the score and listed as such.
 
   scripts/mutants.py [--max N] [--seed S] [--files GLOB]... [--no-e2e] [--list]
 """
-import argparse, fnmatch, json, os, random, re, shutil, signal, subprocess, sys, time
+import argparse, fnmatch, json, os, random, re, shutil, signal, subprocess, sys, threading, time
 from concurrent.futures import ThreadPoolExecutor, as_completed
 from pathlib import Path
 
@@ -199,16 +199,16 @@ def run(cmd, timeout=None, cwd=None, env=None):
             return None
 
 
-def sync_tree(files):
+def sync_tree(files, tree=TREE):
     """The scratch tree mirrors the work tree; unchanged files keep their times,
     changed ones get the time of now, so that the build sees them newer than
     objects a mutant left behind (a run that was interrupted)."""
-    if TREE.exists():
-        for old in [p for p in TREE.rglob("*") if p.is_file()]:
-            if str(old.relative_to(TREE)) not in files:
+    if tree.exists():
+        for old in [p for p in tree.rglob("*") if p.is_file()]:
+            if str(old.relative_to(tree)) not in files:
                 old.unlink()
     for path in files:
-        src, dst = ROOT / path, TREE / path
+        src, dst = ROOT / path, tree / path
         if src.is_file() and (not dst.exists() or dst.read_bytes() != src.read_bytes()):
             dst.parent.mkdir(parents=True, exist_ok=True)
             shutil.copyfile(src, dst)
@@ -221,18 +221,21 @@ def git_files(patterns):
     return [p for p in out.stdout.split("\n") if p and (ROOT / p).is_file()]
 
 
-def configure(jobs):
+def configure(jobs, tree=TREE, build=BUILD):
     gen = ["-G", "Ninja"] if shutil.which("ninja") else []
-    if not (BUILD / "CMakeCache.txt").exists():
-        subprocess.run(["cmake", "-S", TREE, "-B", BUILD, *gen, "-DCMAKE_BUILD_TYPE=Debug",
+    # A mutant costs a compile and the relinks: lld links several times faster.
+    lld = ["-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld",
+           "-DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld=lld"] if shutil.which("ld.lld") else []
+    if not (build / "CMakeCache.txt").exists():
+        subprocess.run(["cmake", "-S", tree, "-B", build, *gen, *lld, "-DCMAKE_BUILD_TYPE=Debug",
                         "-DCMAKE_CXX_FLAGS_DEBUG=-O1 " + BOUNDS, "-DCMAKE_C_FLAGS_DEBUG=-O1 " + BOUNDS,
                         "-DROUSEL_SANITIZE=OFF", "-DROUSEL_WERROR=OFF", "-DROUSEL_BENCH=OFF",
                         "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST"],
                        check=True, stdout=subprocess.DEVNULL)
-    build_cmd = ["cmake", "--build", BUILD, "-j", str(jobs)]
-    print("building the scratch tree (once; later mutants rebuild one file) ...", flush=True)
+    build_cmd = ["cmake", "--build", build, "-j", str(jobs)]
+    print(f"building {tree.name} (once; later mutants rebuild one file) ...", flush=True)
     subprocess.run(build_cmd, check=True, stdout=subprocess.DEVNULL)
-    tests = json.loads(subprocess.run(["ctest", "--test-dir", BUILD, "--show-only=json-v1"],
+    tests = json.loads(subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"],
                                       capture_output=True, text=True, check=True).stdout)
     unit, e2e = {}, []
     for t in tests["tests"]:
@@ -240,7 +243,7 @@ def configure(jobs):
         cmd, labels = t.get("command", []), props.get("LABELS", [])
         if "e2e" in labels:
             e2e.append((t["name"], cmd, props.get("WORKING_DIRECTORY")))
-        elif cmd and cmd[0].startswith(str(BUILD)) and os.access(cmd[0], os.X_OK):
+        elif cmd and cmd[0].startswith(str(build)) and os.access(cmd[0], os.X_OK):
             # A test executable of our own; GoogleTest's run once, unfiltered,
             # stopping at the first failure.
             args = [a for a in cmd[1:] if not a.startswith("--gtest_filter=")]
@@ -307,7 +310,9 @@ def main():
     ap.add_argument("--list", action="store_true", help="list the sample, run nothing")
     ap.add_argument("--rescore", action="store_true",
                     help="report the last run again with the equivalent list as it is now")
-    ap.add_argument("-j", "--jobs", type=int, default=2)
+    ap.add_argument("-j", "--jobs", type=int, default=2, help="build jobs per worker")
+    ap.add_argument("-w", "--workers", type=int, default=1,
+                    help="mutants built and tested side by side, each in a tree of its own")
     args = ap.parse_args()
 
     if args.rescore:
@@ -329,27 +334,55 @@ def main():
             print(f'{m["file"]}:{m["line"] + 1}  {m["op"]:16} {label(m)}')
         return 0
 
-    build_cmd, unit, e2e = configure(args.jobs)
-    limits, e2e = baseline(unit, e2e, not args.no_e2e)
-    started, original = time.time(), {}
-    try:
-        for n, m in enumerate(sample, 1):
-            # One mutant at a time: the file mutated before is put back and
-            # built, so that what the next build changes is the mutant's.
-            restored = [p.write_text(t) for p, t in original.items() if p.read_text() != t]
-            if restored:
-                subprocess.run(build_cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            path = TREE / m["file"]
-            lines = original.setdefault(path, path.read_text()).split("\n")
-            lines[m["line"]:m["line"] + len(m["new"])] = m["new"]
-            path.write_text("\n".join(lines))
-            m["status"] = verdict(build_cmd, unit, e2e, limits, str(BUILD / "rousel"))
-            mark_equivalent([m])
-            print(f'[{n}/{len(sample)} {time.time() - started:5.0f}s] {m["file"]}:{m["line"] + 1}'
-                  f' {m["op"]}: {m["status"]}', flush=True)
-    finally:
-        for path, text in original.items():
-            path.write_text(text)
+    # Workers, each with a scratch tree and build of its own, take whole files
+    # (the mutants of one file follow each other without a rebuild between).
+    workers = max(1, args.workers)
+    trees = [(TREE, BUILD)] + [(WORK / f"tree{i}", WORK / f"build{i}") for i in range(1, workers)]
+    for tree, _ in trees[1:]:
+        sync_tree(git_files(["*"]), tree)
+    setups = [configure(args.jobs, tree, build) for tree, build in trees]
+    build_cmd, unit, e2e = setups[0]
+    limits, kept = baseline(unit, e2e, not args.no_e2e)
+    if workers > 1:
+        # Two workers' scenarios share the machine: the limits get room.
+        limits = {name: 2 * limit for name, limit in limits.items()}
+    by_file = {}
+    for m in sample:
+        by_file.setdefault(m["file"], []).append(m)
+    shares = [[] for _ in trees]
+    for path in sorted(by_file, key=lambda f: -len(by_file[f])):
+        min(shares, key=lambda share: sum(len(by_file[f]) for f in share)).append(path)
+    started, done, lock = time.time(), [0], threading.Lock()
+
+    def work(index):
+        (tree, build), (cmd, tests, scenarios) = trees[index], setups[index]
+        names = {name for name, _, _ in kept}
+        scenarios = [e for e in scenarios if e[0] in names]
+        mine = {Path(exe).name: (exe, run_cmd) for exe, run_cmd in tests.items()}
+        ours = {mine[Path(exe).name][0]: limit for exe, limit in limits.items()
+                if Path(exe).name in mine}
+        ours.update({name: limit for name, limit in limits.items() if name in names})
+        for path in shares[index]:
+            target = tree / path
+            original = target.read_text()
+            try:
+                for m in by_file[path]:
+                    lines = original.split("\n")
+                    lines[m["line"]:m["line"] + len(m["new"])] = m["new"]
+                    target.write_text("\n".join(lines))
+                    m["status"] = verdict(cmd, tests, scenarios, ours, str(build / "rousel"))
+                    mark_equivalent([m])
+                    with lock:
+                        done[0] += 1
+                        print(f'[{done[0]}/{len(sample)} {time.time() - started:5.0f}s] '
+                              f'{m["file"]}:{m["line"] + 1} {m["op"]}: {m["status"]}', flush=True)
+            finally:
+                target.write_text(original)
+                subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    with ThreadPoolExecutor(workers) as pool:
+        for future in [pool.submit(work, i) for i in range(workers)]:
+            future.result()
     (WORK / "results.json").write_text(json.dumps({"args": vars(args), "mutants": sample}))
     report(sample, args)
     return 0

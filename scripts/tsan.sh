@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # ThreadSanitizer over the program's threads: the application's thread, the
-# console's cursor thread, the terminal stand-in's signal thread and the
-# sound writer.  Builds the tsan preset (clang, -fsanitize=thread), runs the
+# console's cursor thread, the terminal stand-in's signal thread, the sound
+# writer and the inhibitor's worker.  Builds the tsan preset (clang, -fsanitize=thread), runs the
 # unit tests, the terminal stand-in's tests and the fuzz seeds, then a few
 # end-to-end scenarios with the instrumented program in tmux.
 #   scripts/tsan.sh
@@ -25,7 +25,8 @@ ctest --preset tsan -j "$jobs"
 
 # Scenarios where every thread has work: waiting and ringing with the tone,
 # resizes, Ctrl+Z and fg, signals in every phase, the terminal going away,
-# leaving while the terminal takes no output.
-scenarios='road_of_one_alarm|tiny_panes|suspend|suspended_output|signals|killed_pane'
+# leaving while the terminal takes no output, the inhibitor's worker taking
+# and letting go of its lock on every way out.
+scenarios='road_of_one_alarm|tiny_panes|suspend|suspended_output|signals|killed_pane|stay_awake'
 ctest --test-dir build/tsan -L e2e -R "^e2e_($scenarios)\$" -j "$jobs" --output-on-failure \
   --no-tests=error

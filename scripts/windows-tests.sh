@@ -5,9 +5,10 @@
 # 64-bit one, the Windows 95 family for the 32-bit one), packs each into its
 # zip and checks the zip, and runs the end-to-end scenarios on the programs
 # from the zips under Wine:
-#   - the 64-bit one as NT, through Wine's terminal console (tmux);
-#   - the 32-bit one as NT, and as Windows 98 with the speaker ports and the
-#     scrolling checked in Wine's trace;
+#   - the 64-bit one as NT, through Wine's terminal console (tmux), with
+#     kernel32's power calls checked in Wine's trace;
+#   - the 32-bit one as NT, and as Windows 98 with the speaker ports, the
+#     scrolling and the power calls (none there) checked in Wine's trace;
 #   - both through the console functions themselves (rousel-console-driver),
 #     the 32-bit one as Windows 98.
 #
@@ -174,7 +175,7 @@ fi
 # The runs, side by side: most of their time is spent waiting (for Wine to
 # start, for a scenario's clock second), each in its own Wine prefix.
 x64=$unpacked/windows-x64 x86=$unpacked/windows-x86
-runs=("x64 as NT:--:$x64/rousel.exe"
+runs=("x64 as NT:--trace:$x64/rousel.exe"
       "x64 as NT, console API:--no-faketime --console-api $x64/rousel-console-driver.exe:$x64/rousel.exe")
 if $wine32; then
   runs+=("x86 as NT:--no-faketime --trace:$x86/rousel.exe"

@@ -20,6 +20,8 @@ using WORD = uint16_t;
 using DWORD = uint32_t;
 using UINT = unsigned int;
 using SHORT = int16_t;
+using LONG = int32_t;
+using LONGLONG = int64_t;
 using CHAR = char;
 using WCHAR = char16_t;
 using SIZE_T = size_t;
@@ -114,6 +116,12 @@ using LPDWORD = DWORD*;
 #define CTRL_SHUTDOWN_EVENT 6
 
 #define MB_OK 0x00000000u
+
+// SetThreadExecutionState: the system is needed, until further notice when
+// ES_CONTINUOUS is given.
+using EXECUTION_STATE = DWORD;
+#define ES_SYSTEM_REQUIRED 0x00000001u
+#define ES_CONTINUOUS 0x80000000u
 
 struct COORD {
   SHORT X;
@@ -217,6 +225,22 @@ struct SYSTEMTIME {
 };
 using LPSYSTEMTIME = SYSTEMTIME*;
 
+// 100-nanosecond intervals since 1 January 1601, in two halves.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+using LPFILETIME = FILETIME*;
+
+// Windows also names the halves without the "u"; only QuadPart is used here.
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+};
+
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;
   LPVOID lpSecurityDescriptor;
@@ -227,6 +251,7 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 using LPTHREAD_START_ROUTINE = DWORD(WINAPI*)(LPVOID);
 using PHANDLER_ROUTINE = BOOL(WINAPI*)(DWORD);
 using FARPROC = INT_PTR(WINAPI*)();
+using PTIMERAPCROUTINE = void(WINAPI*)(LPVOID, DWORD, DWORD);
 
 // kernel32: console
 HANDLE WINAPI GetStdHandle(DWORD nStdHandle);
@@ -265,6 +290,8 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 HANDLE WINAPI GetCurrentProcess();
 BOOL WINAPI SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass);
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
+BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* lpLocalFileTime, LPFILETIME lpFileTime);
 void WINAPI Sleep(DWORD dwMilliseconds);
 BOOL WINAPI Beep(DWORD dwFreq, DWORD dwDuration);
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
@@ -278,5 +305,9 @@ BOOL WINAPI MessageBeep(UINT uType);
 // GetKBCodePage is never called by name: the keyboard looks it up with
 // GetProcAddress(LoadLibraryA("user32.dll"), "GetKBCodePage"), since a
 // system may lack it.
+
+// Nor are kernel32's SetThreadExecutionState, CreateWaitableTimerA,
+// SetWaitableTimer and CancelWaitableTimer: the Windows 95 family lacks them,
+// so console/power.cpp looks them up in the same way (their types are above).
 
 // NOLINTEND(readability-identifier-naming)

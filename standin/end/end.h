@@ -30,6 +30,8 @@ struct System {
   DWORD Build = 0;
   UINT KeyboardCodePage = 866;
   bool HasGetKBCodePage = true;  // false: user32 lacks the function
+  // false: kernel32 lacks SetThreadExecutionState and the waitable timers
+  bool HasPowerFunctions = true;
 };
 System SystemInfo();
 
@@ -55,6 +57,9 @@ DWORD WaitForInput(DWORD milliseconds);
 void Sleep(DWORD milliseconds);
 // The local time of day now.
 void LocalTime(SYSTEMTIME* time);
+// How far the local time is ahead of UTC now, in minutes (summer time
+// included): what turns a local file time into a UTC one and back.
+int UtcOffsetMinutes();
 
 // A tone of `frequency` hertz (37..32767) for `milliseconds` (above 0);
 // returns when that has passed.
@@ -63,6 +68,13 @@ void Tone(DWORD frequency, DWORD milliseconds);
 void Bell();
 // The process's priority class, one of the three the program uses.
 bool SetPriority(DWORD priorityClass);
+// The system must not go to sleep, for `why` ("Alarm at 07:30": the local
+// time of the pending wake timer), until AllowSleep.  Asked again, perhaps
+// for another reason, while it holds.  Returns at once: the program's thread
+// asks between two of its passes.
+void StayAwake(std::string_view why);
+// The system may sleep again.
+void AllowSleep();
 // Whether CreateThread may start a thread (the test end may forbid it, so
 // that the console layer moves the cursor itself).
 bool ThreadsAllowed();

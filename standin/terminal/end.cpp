@@ -1,5 +1,6 @@
 // The terminal end: what the stand-in's Win32 functions ask of the system
-// they run on, given by the terminal session, the sound and the priorities.
+// they run on, given by the terminal session, the sound, the priorities and
+// the hold on the system's sleep.
 #include "standin/end/end.h"
 
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "standin/terminal/power/power.h"
 #include "standin/terminal/priority/priority.h"
 #include "standin/terminal/session/exit.h"
 #include "standin/terminal/session/input.h"
@@ -102,6 +104,24 @@ void LocalTime(SYSTEMTIME* time) {
   // A leap second (tm_sec 60) is shown as the 59th, as Windows does.
   time->wSecond = static_cast<WORD>(local.tm_sec > 59 ? 59 : local.tm_sec);
   time->wMilliseconds = static_cast<WORD>(now.tv_nsec / 1000000);
+}
+
+int UtcOffsetMinutes() {
+  const time_t now = time(nullptr);
+  tm local{};
+  localtime_r(&now, &local);
+  return static_cast<int>(local.tm_gmtoff / 60);
+}
+
+// The lock goes with the process on every way out: its descriptor closes
+// when the process ends, however it ends (a crash and kill -9 included), and
+// no child keeps a copy (power/power.cpp).
+void StayAwake(std::string_view why) {
+  power::Hold(why);
+}
+
+void AllowSleep() {
+  power::Release();
 }
 
 void Tone(DWORD frequency, DWORD milliseconds) {

@@ -302,7 +302,8 @@ System SystemInfo() {
                 nt ? 1u : 10u,
                 2600,
                 static_cast<UINT>(std::max(options.KeyboardCodePage, 0)),
-                options.KeyboardCodePage >= 0};
+                options.KeyboardCodePage >= 0,
+                options.PowerFunctions};
 }
 
 void ChangedLocked() {}
@@ -358,6 +359,22 @@ void LocalTime(SYSTEMTIME* time) {
   time->wMilliseconds = static_cast<WORD>(now % 1000);
 }
 
+int UtcOffsetMinutes() {
+  return S().Setup.UtcOffsetMinutes;
+}
+
+void StayAwake(std::string_view why) {
+  std::lock_guard lock(StateMutex);
+  std::string line = "StayAwake ";
+  line.append(why);
+  S().Calls.push_back(std::move(line));
+}
+
+void AllowSleep() {
+  std::lock_guard lock(StateMutex);
+  S().Calls.emplace_back("AllowSleep");
+}
+
 void Tone(DWORD frequency, DWORD milliseconds) {
   std::lock_guard lock(StateMutex);
   S().Beeps.push_back(testend::Tone{frequency, milliseconds, S().NowMs});
@@ -396,6 +413,8 @@ void Note(const Call& call) {
   std::string line(name);
   if (name == "SetConsoleTitleA") {
     s.Titles.emplace_back(call.Text);
+    // Appended piece by piece: GCC 12 takes a concatenated temporary here
+    // for an overlapping copy (-Wrestrict) in optimised builds.
     line += ' ';
     line += call.Text;
   } else if (name == "ScrollConsoleScreenBufferA") {

@@ -3,9 +3,11 @@
 // with, on a console a test sets up and looks at.  It gives them scripted
 // input records, a virtual clock that Sleep, Beep and the waits advance, a
 // chosen platform family and keyboard code page, and keeps a log of the calls
-// a test may want to see.  ExitProcess throws ProcessExit, and a wait that
-// could never end throws InputExhausted, so a test can run the program's
-// endless loops and look at what they left on the screen.
+// a test may want to see, the hold on the system's sleep among them
+// ("StayAwake Alarm at 07:30", "AllowSleep").  ExitProcess throws
+// ProcessExit, and a wait that could never end throws InputExhausted, so a
+// test can run the program's endless loops and look at what they left on the
+// screen.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,9 @@ struct Options {
   // The keyboard code page GetKBCodePage reports; -1: user32 has no such
   // function.
   int KeyboardCodePage = 866;
+  // kernel32 has SetThreadExecutionState and the waitable timers; false: it
+  // has not (Windows 95, NT 3.51).
+  bool PowerFunctions = true;
   // CreateThread really starts threads; off, it fails, and the console
   // services then move the cursor at once (deterministic call logs).
   bool Threads = false;
@@ -45,6 +50,8 @@ struct Options {
   int Hour = 12;
   int Minute = 0;
   int Second = 0;
+  // How far that local time is ahead of UTC, in minutes.
+  int UtcOffsetMinutes = 0;
 };
 
 // Thrown by ExitProcess.

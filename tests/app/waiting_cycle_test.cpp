@@ -1,5 +1,8 @@
 // The waiting and ringing cycle of app/waiting_cycle.cpp: the keys of both
-// states, the times, the alarm minute and the rhythm of the ringing.
+// states, the times, the alarm minute, the rhythm of the ringing, and the
+// computer kept awake meanwhile.
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -217,6 +220,47 @@ TEST_F(WaitingCycleTest, EachWaitStartsWithoutAPreviousReading) {
   EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
   EXPECT_TRUE(testend::Beeps().empty());
 }
+
+struct AwakeRow {
+  const char* Name;
+  int Hour, Minute;  // the alarm; the clock starts at 12:00:00
+  const char* Keys;  // at 1 s; the password is "abc"
+  Outcome Ends;
+};
+using StaysAwake = AppTable<AwakeRow>;
+
+// The computer is asked to stay awake, for the alarm's minute, before the
+// first pass sleeps, and let go only after the last pass, waiting or
+// ringing, once the alarm is over; Alt+X leaves it to the process's end.
+TEST_P(StaysAwake, FromTheStartOfTheWaitUntilTheAlarmIsOver) {
+  const AwakeRow& row = GetParam();
+  PrepareWaiting(true, row.Hour, row.Minute);
+  std::copy_n(Padded("abc").begin(), PasswordLength, AlarmState.Password);
+  testend::PushAt(1000, [&row] { Press(row.Keys); });
+  testend::StopAt(3000);
+  EXPECT_EQ(RunApp(RunWaitingPhase), row.Ends);
+  // The log as S (stay awake), A (allow sleep), . (a pass's sleep or tone).
+  std::string seen;
+  for (const std::string& call : testend::Calls()) {
+    if (call.starts_with("StayAwake")) seen += call.substr(9) + " ";
+    if (call == "AllowSleep") seen += "A";
+    if ((call.starts_with("Sleep") || call.starts_with("Beep")) && !seen.ends_with("."))
+      seen += ".";
+  }
+  char held[32];
+  std::snprintf(held, sizeof held, " Alarm at %02d:%02d .", row.Hour, row.Minute);
+  EXPECT_EQ(seen, held + std::string(row.Ends == Outcome::Returned ? "A" : ""));
+  EXPECT_EQ(testend::Beeps().empty(), row.Hour != 12) << "rang";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WaitingCycle, StaysAwake,
+    ::testing::Values(AwakeRow{"EscWhileWaiting", 7, 30, "\033", Outcome::Returned},
+                      AwakeRow{"StillWaiting", 7, 5, "t", Outcome::Waiting},
+                      AwakeRow{"PasswordStopsTheRinging", 12, 0, "\033abc\r", Outcome::Returned},
+                      AwakeRow{"WrongPasswordRingsOn", 12, 0, "\033abd\r", Outcome::Waiting},
+                      AwakeRow{"AltXEndsTheProcess", 23, 59, "~", Outcome::Exited}),
+    RowName());
 
 // A key record that gives no key (Alt+Space) ends the keys of a pass: the
 // key typed after it waits for the next pass, half a second later.

@@ -47,6 +47,14 @@ names "@" stands for the scenario's own temporary directory.
   expect-tone HZ MS        the captured tones have that pitch and length
   expect-tone-growing MS   the tone sounds within MS
   expect-tone-still MS     the tone stays silent for MS
+  within MS STEP...        the step, done within MS of its start
+  bus MODE                 later starts find a private system bus: logind
+                           (logind's mock), refusing (its Inhibit denied),
+                           silent (stopped: it never answers) or none
+  bus-answer               the silent bus goes on
+  expect-inhibitor WHY     one sleep inhibitor is held, by Rousel, for WHY
+  expect-no-inhibitor      none is held
+  expect-inhibit-requests N  the mock was asked for N inhibitors so far
 """
 import calendar, ctypes, glob, os, re, shlex, shutil, signal, sys, tempfile, termios, time
 from pathlib import Path
@@ -149,6 +157,25 @@ def plain_colours(pane):
     return all(p in ("", "0", "39", "49") for c in codes for p in re.split("[;:]", c))
 
 
+# A private system bus: everyone may talk to everyone, as on a session bus;
+# MODE refusing denies the one call, as a system's policy may.
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <listen>unix:path={socket}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+    {deny}
+  </policy>
+</busconfig>
+"""
+DENY_INHIBIT = ('<deny send_destination="org.freedesktop.login1" '
+                'send_interface="org.freedesktop.login1.Manager" send_member="Inhibit"/>')
+
+
 def process_state(pid):
     try:
         state = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0]
@@ -221,6 +248,7 @@ class Run:
         self.program, self.wine = program, wine
         self.dir = Path(tempfile.mkdtemp(prefix="rousel-e2e."))
         self.env, self.tone, self.alsa, self.stream, self.clock = {}, None, False, None, None
+        self.bus_daemon, self.bus_mock, self.bus_address, self.bus_link = None, None, None, None
         self.server = libtmux.Server(socket_name=f"rousel-e2e-{os.getpid()}", config_file="/dev/null")
         env = {"PATH": os.environ["PATH"], "HOME": "/nonexistent", "HISTFILE": "/dev/null",
                "LANG": "C.UTF-8", "TERM": "screen", "PS1": "$ "}
@@ -234,6 +262,7 @@ class Run:
         poll("the shell's prompt", lambda: "$" in "\n".join(screen(self.pane)))
 
     def close(self):
+        self.stop_bus()
         self.server.kill_server()
         if (self.dir / "pid").exists():
             try:
@@ -468,6 +497,90 @@ class Run:
         if self.alsa:
             size = self.tone_size()
             poll(f"a tone within {rest} ms", lambda: self.sounded_since(size), int(rest) / 1000)
+
+    def within(self, rest):
+        global TIMEOUT
+        ms, _, step = rest.partition(" ")
+        verb, _, args = step.partition(" ")
+        if verb not in STEPS or verb == "within":
+            raise Failed("within: unknown step")
+        saved, TIMEOUT = TIMEOUT, int(ms) / 1000
+        start = time.monotonic()
+        try:
+            getattr(self, verb.replace("-", "_"))(args)
+        finally:
+            TIMEOUT = saved
+        took = (time.monotonic() - start) * 1000
+        print(f"within {ms} ms: {step}: {took:.0f} ms")
+        if took > int(ms):
+            raise Failed(f"{step} took {took:.0f} ms")
+
+    # --- the private system bus ---
+    def stop_bus(self):
+        for process in (self.bus_mock, self.bus_daemon):
+            if process and process.poll() is None:
+                process.send_signal(signal.SIGCONT)
+                process.kill()
+                process.wait()
+        self.bus_daemon = self.bus_mock = self.bus_link = None
+
+    def bus(self, rest):
+        import importlib.util, subprocess  # noqa: E401, PLC0415
+        if not importlib.util.find_spec("dbusmock"):
+            raise Skipped("python3-dbusmock is not installed (Debian package python3-dbusmock)")
+        import dbus  # noqa: PLC0415
+        if not shutil.which("dbus-daemon"):
+            raise Skipped("dbus-daemon is not installed (Debian package dbus-daemon)")
+        self.stop_bus()
+        socket = self.dir / f"bus.{rest}"
+        self.bus_address = f"unix:path={socket}"
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = self.bus_address
+        if rest == "none":
+            return
+        config = self.dir / "bus.conf"
+        config.write_text(BUS_CONFIG.format(socket=socket, deny=DENY_INHIBIT if rest == "refusing" else ""))
+        self.bus_daemon = subprocess.Popen(["dbus-daemon", "--nofork", f"--config-file={config}",
+                                            "--print-address"], stdout=subprocess.PIPE,
+                                           stderr=subprocess.DEVNULL)
+        self.bus_daemon.stdout.readline()  # listening
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.bus_address)
+        self.bus_mock = subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "--template", "logind"],
+                                         env=env, stdout=open(self.dir / "mock.log", "w"),
+                                         stderr=subprocess.STDOUT)
+        self.bus_link = dbus.bus.BusConnection(self.bus_address)
+        manager = "org.freedesktop.login1"
+        poll("logind's mock on the bus", lambda: self.bus_link.name_has_owner(manager))
+        if rest == "silent":
+            self.bus_daemon.send_signal(signal.SIGSTOP)
+        elif rest not in ("logind", "refusing"):
+            raise Failed(f"no bus mode {rest}")
+
+    def bus_answer(self, rest):
+        self.bus_daemon.send_signal(signal.SIGCONT)
+
+    def inhibitors(self):
+        manager = self.bus_link.get_object("org.freedesktop.login1", "/org/freedesktop/login1")
+        return [tuple(str(f) for f in i[:4])
+                for i in manager.ListInhibitors(dbus_interface="org.freedesktop.login1.Manager")]
+
+    def expect_inhibitor(self, rest):
+        held = [("sleep:idle", "Rousel", rest, "block")]
+        try:
+            poll(f'an inhibitor for "{rest}"', lambda: self.inhibitors() == held)
+        except Failed as failed:
+            raise Failed(f"{failed}; held: {self.inhibitors()}") from None
+
+    def expect_no_inhibitor(self, rest):
+        try:
+            poll("no inhibitor", lambda: self.inhibitors() == [])
+        except Failed as failed:
+            raise Failed(f"{failed}; held: {self.inhibitors()}") from None
+
+    def inhibit_requests(self):
+        return sum(" Inhibit " in line for line in (self.dir / "mock.log").read_text().splitlines())
+
+    def expect_inhibit_requests(self, rest):
+        poll(f"{rest} inhibit requests", lambda: self.inhibit_requests() == int(rest))
 
     def expect_tone_still(self, rest):
         if self.alsa:  # silence is only seen by listening the whole time

@@ -1,10 +1,12 @@
 // The stand-in's process functions (standin/win32_process.cpp) on its test
-// end: failures reported as failures, the library lookup, the clear that
-// stays.
+// end: failures reported as failures, the library lookups, the clear that
+// stays, file times, and the system kept awake for the wake timer's minute.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "standin/testend/test_end.h"
 #include "win32/win32.h"
@@ -42,6 +44,72 @@ TEST(Win32ProcessTest, User32LooksUpTheKeyboardCodePageOnly) {
     EXPECT_EQ(GetProcAddress(module, "MessageBoxA"), nullptr);
     EXPECT_EQ(reinterpret_cast<UINT(WINAPI*)()>(reinterpret_cast<void (*)()>(found))(), 437u);
   }
+}
+
+constexpr int64_t Refused = -1;
+
+TEST(Win32ProcessTest, SystemTimesBecomeFileTimesWhereWindowsTakesThem) {
+  struct {
+    SYSTEMTIME Time;  // year, month, day of the week (not read), day, h, m, s, ms
+    int64_t Units;
+  } const cases[] = {{{1970, 1, 4, 1, 0, 0, 0, 0}, 116444736000000000},
+                     {{2024, 2, 0, 29, 23, 59, 59, 999}, 133537247999990000},
+                     {{2025, 2, 6, 29, 0, 0, 0, 0}, Refused},
+                     {{1600, 12, 0, 31, 0, 0, 0, 0}, Refused},
+                     {{2026, 1, 0, 1, 24, 0, 0, 0}, Refused},
+                     {{2026, 1, 0, 1, 0, 60, 0, 0}, Refused},
+                     {{2026, 1, 0, 1, 0, 0, 0, 1000}, Refused}};
+  for (const auto& c : cases) {
+    FILETIME time{};
+    ASSERT_EQ(SystemTimeToFileTime(&c.Time, &time), c.Units != Refused ? TRUE : FALSE) << c.Units;
+    if (c.Units == Refused) continue;
+    EXPECT_EQ((int64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime, c.Units);
+  }
+}
+
+// kernel32's power functions as the program finds them.
+template <typename Proc>
+Proc Kernel32(const char* name) {
+  const FARPROC found = GetProcAddress(LoadLibraryA("kernel32.dll"), name);
+  return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(found));
+}
+
+// The end hears when the system must stay awake, for the local minute of
+// the earliest wake timer, and when it may sleep again; a state without
+// ES_CONTINUOUS lasts nothing.
+TEST(Win32ProcessTest, TheSystemStaysAwakeForTheEarliestWakeTimer) {
+  testend::Reset({.UtcOffsetMinutes = 180});  // 12:00 local is 09:00 UTC
+  const auto setState =
+      Kernel32<EXECUTION_STATE(WINAPI*)(EXECUTION_STATE)>("SetThreadExecutionState");
+  const auto create =
+      Kernel32<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR)>("CreateWaitableTimerA");
+  const auto setTimer =
+      Kernel32<BOOL(WINAPI*)(HANDLE, const LARGE_INTEGER*, LONG, PTIMERAPCROUTINE, LPVOID, BOOL)>(
+          "SetWaitableTimer");
+  const auto cancel = Kernel32<BOOL(WINAPI*)(HANDLE)>("CancelWaitableTimer");
+  setState(ES_CONTINUOUS);  // whatever an earlier case left
+  const HANDLE tomorrow = create(nullptr, TRUE, nullptr);
+  const HANDLE soon = create(nullptr, TRUE, nullptr);
+  const LARGE_INTEGER at0430{.QuadPart = 134118018000000000};  // tomorrow, 07:30 local
+  const LARGE_INTEGER in10Minutes{.QuadPart = -600LL * 10000000};
+  testend::ClearCalls();
+  EXPECT_EQ(setState(ES_SYSTEM_REQUIRED), ES_CONTINUOUS);
+  ASSERT_EQ(setTimer(tomorrow, &at0430, 0, nullptr, nullptr, TRUE), TRUE);
+  ASSERT_EQ(setTimer(soon, &in10Minutes, 0, nullptr, nullptr, FALSE), TRUE);  // wakes nothing
+  EXPECT_EQ(setState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED), ES_CONTINUOUS);
+  setTimer(soon, &in10Minutes, 0, nullptr, nullptr, TRUE);
+  setState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  cancel(soon);
+  cancel(tomorrow);
+  setState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  EXPECT_EQ(setState(ES_CONTINUOUS), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  setState(ES_CONTINUOUS);
+  std::vector<std::string> heard;
+  for (const std::string& call : testend::Calls())
+    if (call.starts_with("StayAwake") || call.starts_with("AllowSleep")) heard.push_back(call);
+  EXPECT_EQ(heard, (std::vector<std::string>{"StayAwake Alarm at 07:30", "StayAwake Alarm at 12:10",
+                                             "StayAwake Alarm pending", "AllowSleep"}));
+  EXPECT_EQ(setTimer(GetCurrentProcess(), &in10Minutes, 0, nullptr, nullptr, TRUE), FALSE);
 }
 
 TEST(Win32ProcessTest, SecureZeroMemoryClears) {

@@ -29,12 +29,14 @@ case $oldest in
 esac
 
 # kernel32 functions newer than the Windows 95 family (or on it only as
-# stubs), that toolchain runtimes are known to pull in: those that came with
+# stubs), that toolchain runtimes are known to pull in, or that the program
+# looks up instead of calling (console/power.cpp): those that came with
 # Windows 98 or NT 4.0 and are missing on Windows 95, those of Windows 2000
 # and XP, and those of Vista and later.
 not_on_win95=(
   InterlockedCompareExchange InterlockedExchangeAdd IsDebuggerPresent
-  GetFileAttributesExA CreateWaitableTimerA SetWaitableTimer CancelIo
+  GetFileAttributesExA CreateWaitableTimerA SetWaitableTimer CancelWaitableTimer CancelIo
+  SetThreadExecutionState
   TryEnterCriticalSection SwitchToThread SignalObjectAndWait IsProcessorFeaturePresent
   InitializeCriticalSectionAndSpinCount SetCriticalSectionSpinCount QueueUserAPC
   GetConsoleWindow AttachConsole HeapSetInformation GetNativeSystemInfo

@@ -1,17 +1,22 @@
 #!/usr/bin/env python3
-"""Checks what a 32-bit rousel.exe did to the speaker ports and the console
-scroll, from Wine's trace (WINEDEBUG=+timestamp,+int,+io,+console).
+"""Checks what rousel.exe did to the speaker ports, the console scroll and
+the system's sleep, from Wine's trace (WINEDEBUG=+timestamp,+int,+io,
++console,+relay, the relay narrowed to kernel32's power functions).
 
   check-trace.py --platform 1|2 [--rhythm] TRACE...
 
 Platform 1 (the Windows 95 family): only ports 0x42, 0x43 and 0x61 are
 touched; each tone programs channel 2 for 2000 Hz (within 1 %) and clears the
 speaker gate before the next one, and the last one too; a whole-area scroll
-moves the rows in halves.  --rhythm: over all traces, tones sound for about
-100 ms every 150 ms.  Platform 2 (NT): no port is touched and a whole-area
-scroll is one move.  A trace named *.killed.trace is of a program killed
-with its console, which may end in the middle of a tone.  Exit status 0 when
-all holds, 1 otherwise.
+moves the rows in halves; no power function is called.  --rhythm: over all
+traces, tones sound for about 100 ms every 150 ms.  Platform 2 (NT): no port
+is touched and a whole-area scroll is one move; each alarm sets its wake
+timer with resume, then SetThreadExecutionState(ES_CONTINUOUS |
+ES_SYSTEM_REQUIRED), and lets go with CancelWaitableTimer, then
+SetThreadExecutionState(ES_CONTINUOUS); over all traces, at least one alarm
+holds and lets go.  A trace named *.killed.trace is of a program killed with
+its console, which may end in the middle of a tone.  Exit status 0 when all
+holds, 1 otherwise.
 """
 import argparse
 import re
@@ -20,6 +25,8 @@ import sys
 
 TIMER_HZ = 1193180
 PORT = re.compile(r"^(\d+\.\d+):[0-9a-f]+:trace:io:INSTR_(in|out)port 0x([0-9a-f]+) [<>] ([0-9a-f]+)")
+POWER = re.compile(r"^\d+\.\d+:[0-9a-f]+:Call KERNEL32\.(SetThreadExecutionState|CreateWaitableTimerA|"
+                   r"SetWaitableTimer|CancelWaitableTimer)\(([^)]*)\)")
 SCROLL = re.compile(
     r"^\d+\.\d+:[0-9a-f]+:trace:console:ScrollConsoleScreenBufferW "
     r"\(\w+,\((\d+),(\d+)-(\d+),(\d+)\),.*,(-?\d+)-(-?\d+),\w+\)")
@@ -88,6 +95,37 @@ def check_scroll(lines, platform, problems):
             problems.append(f"a scroll of {k} rows of {height}: not in one move")
 
 
+def check_power(lines, platform, problems):
+    """The holds and the lets-go of one trace."""
+    holds = releases = 0
+    timer_set = cancelled = False
+    for line in lines:
+        m = POWER.match(line)
+        if not m:
+            continue
+        name, args = m[1], [int(a, 16) for a in m[2].split(",") if a]
+        if platform == 1:
+            problems.append("a power function on the Windows 95 family: " + line.strip())
+            return 0, 0
+        if name == "SetWaitableTimer":
+            timer_set, cancelled = args[2] == 0 and args[5] == 1, False
+            if not timer_set:
+                problems.append("a wake timer with a period or without resume: " + line.strip())
+        elif name == "CancelWaitableTimer":
+            cancelled, timer_set = True, False
+        elif name == "SetThreadExecutionState" and args == [0x80000001]:
+            if not timer_set:
+                problems.append("the system kept awake without a wake timer set before")
+            holds += 1
+        elif name == "SetThreadExecutionState" and args == [0x80000000]:
+            if not cancelled:
+                problems.append("the system let sleep with its wake timer still set")
+            releases += 1
+        elif name == "SetThreadExecutionState":
+            problems.append("an execution state other than the two: " + line.strip())
+    return holds, releases
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--platform", type=int, choices=(1, 2), required=True)
@@ -96,6 +134,7 @@ def main():
     args = parser.parse_args()
     failed = False
     periods, lengths = [], []
+    holds = releases = 0
     for path in args.traces:
         with open(path, errors="replace") as trace:
             lines = trace.readlines()
@@ -104,9 +143,16 @@ def main():
         killed = path.endswith(".killed.trace")
         tones = check_ports(lines, args.platform, problems, starts, lengths, killed)
         check_scroll(lines, args.platform, problems)
+        held, let_go = check_power(lines, args.platform, problems)
+        holds, releases = holds + held, releases + let_go
         periods += [(b - a) * 1000 for a, b in zip(starts, starts[1:]) if b - a < 1]
-        print(f"{path}: {tones} tones" + "".join(f"\n  {p}" for p in problems))
+        print(f"{path}: {tones} tones, kept awake {held} times, let sleep {let_go} times" +
+              "".join(f"\n  {p}" for p in problems))
         failed |= bool(problems)
+    if args.platform == 2 and (holds == 0 or releases == 0):
+        print(f"power: kept awake {holds} times, let sleep {releases} times over all traces: "
+              "an alarm should do both")
+        failed = True
     if args.rhythm:
         if len(periods) < 5:
             print(f"rhythm: only {len(periods)} tone periods in the traces")

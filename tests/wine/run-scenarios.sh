@@ -11,8 +11,9 @@
 #   --windows win98      Wine tells rousel.exe it runs on Windows 98 (platform
 #                        1), so the speaker ports and the scrolling in halves
 #                        run for real; implies --trace
-#   --trace              Wine traces the ports and the scrolls, which
-#                        check-trace.py checks for the platform
+#   --trace              Wine traces the ports, the scrolls and kernel32's
+#                        power calls, which check-trace.py checks for the
+#                        platform
 #   --console-api DRIVER runs each scenario through rousel-console-driver.exe
 #                        (the console's own functions) instead of the terminal,
 #                        and the scenarios of tests/wine/console-scenarios too
@@ -67,6 +68,8 @@ declare -A not_here=(
   [terminal_types]="the stand-in's sequences for each terminal type and its transliteration for a locale that is not UTF-8"
   [tiny_panes]=$wraps
   [clock_jump]="a clock stepped through libfaketime's timestamp file, which Wine's clock does not read (the virtual-clock tests cover the shared code)"
+  [stay_awake]="the stand-in's logind inhibitor (the Windows calls are read from the trace)"
+  [stay_awake_without_bus]="the stand-in's logind inhibitor (the Windows calls are read from the trace)"
 )
 if [ -n "$driver" ]; then
   pane="the terminal going away: a console has no pane to close"
@@ -123,9 +126,14 @@ if [ "$windows" = win98 ]; then
 fi
 
 # The program's Wine channels: none, or the port I/O, the interrupt
-# emulation and the console's scrolls, timed.
+# emulation, the console's scrolls and the calls of kernel32's power
+# functions (relayed: only those four), timed.
 debug=-all
-$trace && debug=+timestamp,+int,+io,+console
+if $trace; then
+  debug=+timestamp,+int,+io,+console,+relay
+  must 120 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
+    /d 'SetThreadExecutionState;CreateWaitableTimerA;SetWaitableTimer;CancelWaitableTimer' /f
+fi
 # Per scenario: the trace file, and the time zone that sets the clock.
 echo /dev/null >"$work/trace-to"
 : >"$work/tz"
@@ -233,7 +241,7 @@ done
 
 echo "wine: $passed passed, $failed failed, $skipped skipped"
 if $trace && [ ${#traces[@]} -gt 0 ]; then
-  echo "wine: the ports and scrolls in Wine's trace, as platform $platform"
+  echo "wine: the ports, the scrolls and the power calls in Wine's trace, as platform $platform"
   rhythm=()
   # The rhythm from the terminal runs, whose ringing goes on long enough.
   [ "$platform" = 1 ] && [ -z "$driver" ] && rhythm=(--rhythm)
