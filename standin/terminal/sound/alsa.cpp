@@ -137,6 +137,7 @@ struct Engine {
   int64_t SmallestWrite = 1;  // frames
   Timeline Schedule{48000, 0};
   std::deque<ToneSpan> Spans;
+  ToneRenderer Renderer;  // the writer's
   bool Streaming = false;
   bool StopRequested = false;
   std::thread Writer;
@@ -262,7 +263,7 @@ void WriterLoop(Engine& e) {
       continue;
     }
     samples.resize(static_cast<size_t>(due));
-    RenderFrames(samples, clock.Handed(), e.Spans, e.Rate);
+    e.Renderer.Render(samples, clock.Handed(), e.Spans, e.Rate);
     clock.Advance(due);
 
     // The device belongs to this thread while it streams; Play() touches
