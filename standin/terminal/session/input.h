@@ -37,7 +37,11 @@ class InputSource {
   [[nodiscard]] const vt::TerminalReplies& Replies() const { return decoder_.Replies(); }
 
  private:
+  // Moves the decoder's finished keys to *records.
+  void TakeKeys(std::vector<INPUT_RECORD>* records);
+
   int fd_;
+  bool readable_ = false;  // the last Wait saw bytes: Pump reads without asking again
   vt::KeyDecoder decoder_;
 };
 
