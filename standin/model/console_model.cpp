@@ -250,9 +250,12 @@ bool ConsoleIsOpen() {
 }
 
 Console& ConsoleLocked() {
-  const uint32_t moved = MovedCursor.exchange(NoMove);
   Console& console = *TheConsole();
-  if (moved != NoMove) console.Cursor = Unpack(moved);
+  // Most calls find no move waiting: they look without taking the line.
+  if (MovedCursor.load(std::memory_order_relaxed) != NoMove) {
+    const uint32_t moved = MovedCursor.exchange(NoMove);
+    if (moved != NoMove) console.Cursor = Unpack(moved);
+  }
   return console;
 }
 

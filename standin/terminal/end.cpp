@@ -2,6 +2,7 @@
 // they run on, given by the terminal session, the sound and the priorities.
 #include "standin/end/end.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -38,8 +39,12 @@ void PrepareSound() {
 namespace standin::end {
 
 bool Open() {
+  // Every console call asks; once the terminal is taken the answer is kept.
+  static std::atomic<bool> opened{false};
+  if (opened.load(std::memory_order_acquire)) return true;
   if (!session::StartTerminal()) return false;
   PrepareSound();
+  opened.store(true, std::memory_order_release);
   return true;
 }
 
