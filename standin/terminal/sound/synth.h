@@ -58,10 +58,11 @@ class ToneRenderer {
  public:
   void Render(std::span<int16_t> out, int64_t first, const std::deque<ToneSpan>& spans,
               uint32_t rate);
+  // Makes the tables those of `span`'s shape, as Render does when it meets
+  // the span: lets the thread that places a tone pay for them.
+  void Prepare(const ToneSpan& span, uint32_t rate);
 
  private:
-  // Makes the tables those of `span`'s shape.
-  void Prepare(const ToneSpan& span, uint32_t rate);
   // Writes the span's frames [from, to) (relative to its start) to `out`.
   void RenderPiece(int16_t* out, const ToneSpan& span, int64_t from, int64_t to) const;
 
