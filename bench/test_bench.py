@@ -43,6 +43,36 @@ class ProcParsing(unittest.TestCase):
                           snap["hwm_kb"], snap["private_kb"]), (1500, 6, 15, 2, 4408, 330))
 
 
+class Smaps(unittest.TestCase):
+    def test_private_memory_by_what_holds_it(self):
+        smaps = "\n".join([
+            "55e7c615b000-55e7c615f000 r--p 00000000 fd:01 12 /work/rousel",
+            "Rss:                  16 kB",
+            "Private_Clean:        16 kB",
+            "Private_Dirty:         0 kB",
+            "55e7c6193000-55e7c6194000 rw-p 00038000 fd:01 12 /work/rousel",
+            "Private_Clean:         0 kB",
+            "Private_Dirty:         4 kB",
+            "55e804da2000-55e804dea000 rw-p 00000000 00:00 0 [heap]",
+            "Private_Dirty:       108 kB",
+            "7ff974000000-7ff974021000 rw-p 00000000 00:00 0 ",
+            "Private_Dirty:         8 kB",
+            "7ff983b0d000-7ff983b11000 r--p 001d4000 fd:01 40 /usr/lib/libc.so.6",
+            "Shared_Clean:        400 kB",
+            "Private_Clean:         2 kB",
+            "Private_Dirty:        16 kB",
+            "7fff32653000-7fff32674000 rw-p 00000000 00:00 0 [stack]",
+            "Private_Dirty:        12 kB",
+            "VmFlags: rd wr mr mw me gd ac",
+        ])
+        with tempfile.TemporaryDirectory() as proc:
+            os.makedirs(os.path.join(proc, "7"))
+            with open(os.path.join(proc, "7", "smaps"), "w") as f:
+                f.write(smaps + "\n")
+            groups = bench.smaps_groups(7, "/work/rousel", proc=proc)
+        self.assertEqual(groups, {"program": 20, "libraries": 18, "heap": 108, "anonymous": 20})
+
+
 class Strace(unittest.TestCase):
     def test_calls_counted_once_and_write_bytes_from_their_results(self):
         log = "\n".join([
@@ -60,6 +90,33 @@ class Strace(unittest.TestCase):
         self.assertEqual(stats["calls"], {"futex": 1, "writev": 1, "write": 2,
                                           "clock_nanosleep": 1})
         self.assertEqual((stats["writes"], stats["write_bytes"]), (3, 12))
+
+
+class Callgrind(unittest.TestCase):
+    def test_self_instructions_by_object_leave_out_the_calls(self):
+        dump = "\n".join([
+            "events: Ir",
+            "ob=(1) /usr/lib/ld-linux-x86-64.so.2",
+            "fl=(1) ???",
+            "fn=(1) _dl_relocate_object",
+            "0 700",
+            "cob=(2) /work/rousel",
+            "cfn=(2) main",
+            "calls=1 0",
+            "0 5000",  # main's instructions, called from here: counted in main
+            "+3 100",
+            "ob=(2)",
+            "fn=(2)",
+            "0 40",
+            "ob=(3) /usr/lib/libc.so.6",
+            "fn=(3) memcpy",
+            "-2 9",
+            "totals: 849",
+        ])
+        objects = bench.callgrind_objects(dump)
+        self.assertEqual(objects, {"/usr/lib/ld-linux-x86-64.so.2": 800, "/work/rousel": 40,
+                                   "/usr/lib/libc.so.6": 9})
+        self.assertEqual(bench.loader_share(objects), 800)
 
 
 class Runs(unittest.TestCase):
