@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "standin/terminal/base/heap.h"
 #include "standin/terminal/priority/priority.h"
 #include "standin/terminal/session/exit.h"
 #include "standin/terminal/session/input.h"
@@ -42,6 +43,7 @@ bool Open() {
   // Every console call asks; once the terminal is taken the answer is kept.
   static std::atomic<bool> opened{false};
   if (opened.load(std::memory_order_acquire)) return true;
+  base::UseOneHeap();  // before the session starts its threads
   if (!session::StartTerminal()) return false;
   PrepareSound();
   opened.store(true, std::memory_order_release);
