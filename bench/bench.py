@@ -65,7 +65,7 @@ def process_snapshot(pid, proc="/proc"):
     """CPU (ns on the CPU from schedstat, and clock ticks), context switches
     (voluntary and involuntary: every time a thread left the CPU) and threads
     of every thread of a process, its peak RSS and its private memory."""
-    cpu_ns = ticks = switches = threads = 0
+    cpu_ns = ticks = switches = voluntary = threads = 0
     task_dir = os.path.join(proc, str(pid), "task")
     for tid in os.listdir(task_dir):
         base = os.path.join(task_dir, tid)
@@ -73,6 +73,7 @@ def process_snapshot(pid, proc="/proc"):
             cpu_ns += int(read_file(os.path.join(base, "schedstat")).split()[0])
             ticks += stat_ticks(read_file(os.path.join(base, "stat")))
             fields = status_fields(read_file(os.path.join(base, "status")))
+            voluntary += int(fields["voluntary_ctxt_switches"])
             switches += (int(fields["voluntary_ctxt_switches"])
                          + int(fields["nonvoluntary_ctxt_switches"]))
             threads += 1
@@ -80,7 +81,7 @@ def process_snapshot(pid, proc="/proc"):
             continue  # a thread that ended meanwhile
     status = status_fields(read_file(os.path.join(proc, str(pid), "status")))
     return {"time": time.monotonic(), "cpu_ns": cpu_ns, "ticks": ticks,
-            "switches": switches, "threads": threads,
+            "switches": switches, "voluntary": voluntary, "threads": threads,
             "hwm_kb": kilobytes(status.get("VmHWM", "0 kB")),
             "private_kb": private_kb(pid, proc)}
 
@@ -108,6 +109,8 @@ def waiting_rates(before, after, bytes_before, bytes_after, ticks_per_second=100
         "tick_ms_per_min": (after["ticks"] - before["ticks"]) * 1000 / ticks_per_second
                            * 60 / seconds,
         "wakeups_per_s": (after["switches"] - before["switches"]) / seconds,
+        # Sleeps ended, without the preemptions a busy machine adds.
+        "voluntary_per_s": (after.get("voluntary", 0) - before.get("voluntary", 0)) / seconds,
         "bytes_per_s": (bytes_after - bytes_before) / seconds,
         "hwm_kb": after["hwm_kb"],
         "private_kb": after.get("private_kb"),
@@ -762,30 +765,48 @@ def measure_prompt(build, count, work, grind):
 
 # --- Private memory, each program alone -----------------------------------------
 
+# The C and C++ runtime libraries and the loader: the system's other
+# programs map them too, so their unmodified pages are no one program's
+# cost (the pages a program's relocations wrote are, and count).
+SYSTEM_WIDE = ("libc.so", "libm.so", "libpthread.so", "libdl.so", "librt.so", "libstdc++.so",
+               "libgcc_s.so", "ld-linux", "ld.so", "ld64.so")
+
+
 def smaps_groups(pid, program, proc="/proc"):
-    """Private memory (KiB: Private_Clean + Private_Dirty) of a process by
-    what holds it: the program's own file (code and constants, mapped
-    private while no other process maps the same pages), the libraries'
-    files (their code, and the data their relocations wrote), the heap, and
-    the other anonymous memory (thread stacks, the libraries' zeroed data,
-    malloc's arenas of other threads)."""
+    """The memory (KiB) one copy of a program costs, with no other copy
+    running, by what holds it: the program's own file (code and
+    constants), the libraries' files (their code, and the data their
+    relocations wrote), the heap, and the other anonymous memory (thread
+    stacks, the libraries' zeroed data).  Every page it has resident counts
+    (Rss), except the unmodified pages of the runtime libraries, the loader
+    and the locale files (SYSTEM_WIDE), which the system's other programs
+    map too; of those only the pages it wrote count (Private_Dirty).  Rss
+    rather than Private_Clean: whether another program happens to map the
+    same pages of a library that only this one needs (the sound library)
+    must not change the figure."""
     groups = {"program": 0, "libraries": 0, "heap": 0, "anonymous": 0}
-    group = "anonymous"
+    group, field = None, "Rss:"
     for line in read_file(os.path.join(proc, str(pid), "smaps")).splitlines():
         fields = line.split()
         if not fields:
             continue
         if re.match(r"[0-9a-f]+-[0-9a-f]+$", fields[0]):
             name = fields[5] if len(fields) > 5 else ""
+            field = "Rss:"
             if name == program:
                 group = "program"
             elif name.startswith("/"):
                 group = "libraries"
+                if (os.path.basename(name).startswith(SYSTEM_WIDE)
+                        or name.startswith("/usr/lib/locale/")):
+                    field = "Private_Dirty:"
             elif name == "[heap]":
                 group = "heap"
+            elif name in ("[vdso]", "[vvar]", "[vsyscall]"):
+                group = None
             else:
                 group = "anonymous"
-        elif fields[0] in ("Private_Clean:", "Private_Dirty:"):
+        elif group and fields[0] == field:
             groups[group] += int(fields[1])
     return groups
 
@@ -794,16 +815,12 @@ def groups_note(groups):
     return ", ".join(f"{name} {kib}" for name, kib in groups.items())
 
 
-def measure_alone(build, settle, ringing, samples=1):
+def measure_alone(build, settle, ringing):
     """Private memory of each program with no other copy of it running, one
     after the other, each on a tmux server of its own: the program waiting
     (0.5 s) beside `reference_waiter`, the least poll loop and tty-clock
-    (where installed), and ringing beside `reference_tone`.  Pages of a file
-    that another process maps too count for neither, so this is what one
-    copy costs on a machine where nothing else maps the same pages.  On a
-    shared machine some other program may map a library's pages (the C++
-    library, the sound library) for a while: of `samples` measurements the
-    largest, the one least shared, is taken."""
+    (where installed), and ringing beside `reference_tone`; counted as
+    `smaps_groups` says."""
     program = os.path.realpath(os.path.join(build, "rousel"))
     waiter = os.path.realpath(os.path.join(build, "bench", "reference_waiter"))
     tone = os.path.realpath(os.path.join(build, "bench", "reference_tone"))
@@ -822,9 +839,10 @@ def measure_alone(build, settle, ringing, samples=1):
         # Twice: the first run names the files the program maps, which are
         # then read whole into the page cache, so that the second finds
         # every page of them cached.  The kernel maps the cached pages
-        # around each one a process touches, so how much of a file counts
-        # depends on what is cached: warm, it is the same from run to run.
-        for measured in [False] + [True] * samples:
+        # around each one a process touches (64 KiB at a time), so how much
+        # of a file is resident depends on what is cached: warm, it is the
+        # same from run to run.
+        for measured in (False, True):
             with Tmux() as tmux:
                 pid = tmux.start(role, f"exec env LANG=C.UTF-8 {command}")
                 if phase == "waiting":
@@ -838,9 +856,7 @@ def measure_alone(build, settle, ringing, samples=1):
                     ring_when_ready(tmux, [role], 10)
                 time.sleep(settle)
                 if measured:
-                    groups = smaps_groups(pid, binary)
-                    if sum(groups.values()) > sum(results.get(role, {}).values()):
-                        results[role] = groups
+                    results[role] = smaps_groups(pid, binary)
                 else:
                     warm_files(pid)
                 if phase == "ringing":
@@ -1168,7 +1184,7 @@ def prompt_figures(prompt):
 
 
 def alone_figures(alone):
-    """Private memory of each program alone against its references."""
+    """Memory of each program alone against its references."""
     def total(role):
         groups = alone.get(role)
         return sum(groups.values()) if groups else None
@@ -1177,13 +1193,13 @@ def alone_figures(alone):
         return groups_note(alone[role]) if alone.get(role) else ""
 
     figures = [
-        Figure("waiting alone: private memory", "KiB", total("waiting"), total("reference"),
+        Figure("waiting alone: memory", "KiB", total("waiting"), total("reference"),
                note=note("waiting")),
-        Figure("waiting alone: private memory beside the least poll loop", "KiB",
+        Figure("waiting alone: memory beside the least poll loop", "KiB",
                total("waiting"), total("loop")),
-        Figure("waiting alone: private memory beside tty-clock", "KiB", total("waiting"),
+        Figure("waiting alone: memory beside tty-clock", "KiB", total("waiting"),
                total("tty-clock")),
-        Figure("ringing alone: private memory", "KiB", total("ringing"), total("tone"), "ratio",
+        Figure("ringing alone: memory", "KiB", total("ringing"), total("tone"), "ratio",
                1.5, note=note("ringing")),
     ]
     if alone and "tty-clock" not in alone:
@@ -1210,8 +1226,8 @@ def flood_figures(flood):
 def stall_figures(stall):
     before, after = stall.get("before", {}), stall.get("after", {})
     return [
-        Figure("after a stalled terminal: wake-ups (beside before it)", "/s",
-               after.get("wakeups_per_s"), before.get("wakeups_per_s"), "ratio", 1.05),
+        Figure("after a stalled terminal: wake-ups (voluntary, beside before it)", "/s",
+               after.get("voluntary_per_s"), before.get("voluntary_per_s"), "ratio", 1.05),
         Figure("after a stalled terminal: futex calls (beside before it)", "/s",
                after.get("futex_per_s"), before.get("futex_per_s"), "ratio", 1.1),
         Figure("after a stalled terminal: threads (beside before it)", "",
@@ -1352,7 +1368,7 @@ def one_run(build, args, seconds, modes, work, number_of_run):
         figures += skip_all(ringing_cost_figures({}) + ringing_figures({}),
                             "build without ALSA")
     print(f"Run {number_of_run}: private memory, each program alone ...", flush=True)
-    alone = alone_figures(measure_alone(build, 1.0 if quick else 3.0, alsa, 1 if quick else 2))
+    alone = alone_figures(measure_alone(build, 1.0 if quick else 3.0, alsa))
     if not alsa:
         skip_all([f for f in alone if f.name.startswith("ringing")], "build without ALSA")
     figures += alone
