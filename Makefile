@@ -54,10 +54,13 @@ package: deps-package
 deps-package:
 	@scripts/deps.sh package
 
-# Waiting cost, output per redraw, ringing rhythm and micro benchmarks,
-# each beside a reference measured in the same run (bench/README.md).
+# Waiting, ringing, typing and starting costs, private memory, output per
+# redraw and micro benchmarks, each beside a reference measured in the same
+# run (bench/README.md).  BENCH_ARGS passes options to bench/run.sh, for
+# instance --readme (the table into bench/README.md) or --quick.
+BENCH_ARGS ?=
 bench: deps-bench
-	bench/run.sh
+	bench/run.sh $(BENCH_ARGS)
 
 deps-bench:
 	@scripts/deps.sh bench

@@ -65,7 +65,7 @@ def process_snapshot(pid, proc="/proc"):
     """CPU (ns on the CPU from schedstat, and clock ticks), context switches
     (voluntary and involuntary: every time a thread left the CPU) and threads
     of every thread of a process, its peak RSS and its private memory."""
-    cpu_ns = ticks = switches = threads = 0
+    cpu_ns = ticks = switches = voluntary = threads = 0
     task_dir = os.path.join(proc, str(pid), "task")
     for tid in os.listdir(task_dir):
         base = os.path.join(task_dir, tid)
@@ -73,6 +73,7 @@ def process_snapshot(pid, proc="/proc"):
             cpu_ns += int(read_file(os.path.join(base, "schedstat")).split()[0])
             ticks += stat_ticks(read_file(os.path.join(base, "stat")))
             fields = status_fields(read_file(os.path.join(base, "status")))
+            voluntary += int(fields["voluntary_ctxt_switches"])
             switches += (int(fields["voluntary_ctxt_switches"])
                          + int(fields["nonvoluntary_ctxt_switches"]))
             threads += 1
@@ -80,7 +81,7 @@ def process_snapshot(pid, proc="/proc"):
             continue  # a thread that ended meanwhile
     status = status_fields(read_file(os.path.join(proc, str(pid), "status")))
     return {"time": time.monotonic(), "cpu_ns": cpu_ns, "ticks": ticks,
-            "switches": switches, "threads": threads,
+            "switches": switches, "voluntary": voluntary, "threads": threads,
             "hwm_kb": kilobytes(status.get("VmHWM", "0 kB")),
             "private_kb": private_kb(pid, proc)}
 
@@ -108,6 +109,8 @@ def waiting_rates(before, after, bytes_before, bytes_after, ticks_per_second=100
         "tick_ms_per_min": (after["ticks"] - before["ticks"]) * 1000 / ticks_per_second
                            * 60 / seconds,
         "wakeups_per_s": (after["switches"] - before["switches"]) / seconds,
+        # Sleeps ended, without the preemptions a busy machine adds.
+        "voluntary_per_s": (after.get("voluntary", 0) - before.get("voluntary", 0)) / seconds,
         "bytes_per_s": (bytes_after - bytes_before) / seconds,
         "hwm_kb": after["hwm_kb"],
         "private_kb": after.get("private_kb"),
@@ -231,21 +234,49 @@ def machine():
 
 # --- tmux ---------------------------------------------------------------------
 
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
 class Tmux:
-    """A tmux server of our own on a private socket, 80x25 panes."""
+    """A tmux server of our own on a private socket, 80x25 panes.  Every
+    measurement starts a server of its own and kills it at its end (use it
+    as a context manager): the last session of a shared server takes the
+    server down with it, and a session asked for while it shuts down is
+    refused.  A session that still fails to start is tried again, and the
+    retry is logged."""
+
+    started = 0  # servers so far: each gets a socket of its own
 
     def __init__(self):
-        self.socket = f"rousel-bench-{os.getpid()}"
+        Tmux.started += 1
+        self.socket = f"rousel-bench-{os.getpid()}-{Tmux.started}"
         self.env = dict(os.environ)
         self.env.pop("TMUX", None)
         self.env.setdefault("TERM", "xterm-256color")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
     def run(self, *args, check=True):
         return subprocess.run(["tmux", "-L", self.socket, "-f", "/dev/null", *args],
                               env=self.env, check=check, capture_output=True, text=True)
 
-    def start(self, name, command):
-        self.run("new-session", "-d", "-x", "80", "-y", "25", "-s", name, command)
+    def start(self, name, command, attempts=3):
+        for attempt in range(1, attempts + 1):
+            done = self.run("new-session", "-d", "-x", "80", "-y", "25", "-s", name, command,
+                            check=False)
+            if done.returncode == 0:
+                break
+            log(f"tmux new-session {name} (server {self.socket}) failed with status "
+                f"{done.returncode}: {done.stderr.strip()}"
+                + ("; trying again" if attempt < attempts else ""))
+            time.sleep(0.5 * attempt)
+        else:
+            raise RuntimeError(f"tmux refused session {name} {attempts} times")
         return int(self.run("display-message", "-p", "-t", name, "#{pane_pid}").stdout)
 
     def count_output(self, name, path):
@@ -329,6 +360,37 @@ def callgrind_total(path):
     raise ValueError(f"{path}: no totals")
 
 
+def callgrind_objects(text):
+    """Self instructions by object file (program, library, loader) of a
+    callgrind dump: the cost lines of each function, less those that follow
+    a 'calls=' line (they are the callee's, counted where it runs)."""
+    names, objects = {}, {}
+    current, after_call = None, False
+    for line in text.splitlines():
+        if line.startswith(("ob=", "cob=")):
+            # Compressed names: "(n) name" the first time, in either, "(n)" after.
+            value = line.split("=", 1)[1]
+            m = re.match(r"\((\d+)\)(?: (.*))?", value)
+            if m and m.group(2):
+                names[m.group(1)] = m.group(2)
+            if line.startswith("ob="):
+                current = names.get(m.group(1), value) if m else value
+        elif line.startswith("calls="):
+            after_call = True
+        elif line[:1].isdigit() or line[:1] in "+-*":
+            parts = line.split()
+            if len(parts) >= 2 and not after_call:
+                objects[current] = objects.get(current, 0) + int(parts[1])
+            after_call = False
+    return objects
+
+
+def loader_share(objects):
+    """Instructions of the dynamic loader (ld-linux, ld.so) among them."""
+    return sum(n for ob, n in objects.items()
+               if ob and os.path.basename(ob).startswith(("ld-linux", "ld.so", "ld64.so")))
+
+
 def callgrind_command(work, name, command):
     return (f"valgrind -q --tool=callgrind --dump-instr=no "
             f"--callgrind-out-file={shell_quote(os.path.join(work, 'cg-' + name))} {command}")
@@ -377,19 +439,30 @@ def strace_detach(process, started, log):
     return stats
 
 
-def measure_waiting(tmux, build, sleeps, seconds, work, modes):
+def measure_waiting(build, sleeps, seconds, work, modes):
     """The program and the reference side by side, per sleep time and mode,
-    all at once; returns {sleep: {role: {'native': rates, 'instructions':
-    per minute, 'strace': stats}}}."""
+    all at once, and at 0.5 s the least poll loop (no cursor thread) beside
+    them; returns {sleep: {role: {'native': rates, 'instructions': per
+    minute, 'strace': stats}}}."""
+    with Tmux() as tmux:
+        return measure_waiting_on(tmux, build, sleeps, seconds, work, modes)
+
+
+def measure_waiting_on(tmux, build, sleeps, seconds, work, modes):
     program = os.path.join(build, "rousel")
     reference = os.path.join(build, "bench", "reference_waiter")
     now = datetime.datetime.now()
     alarm_hour = (now.hour + 12) % 24  # far away: it must not ring
     runs = {}
     for sleep in sleeps:
-        for role, command in (("program", shell_quote(program)),
-                              ("reference", f"{shell_quote(reference)} {sleep}")):
+        roles = [("program", shell_quote(program)),
+                 ("reference", f"{shell_quote(reference)} {sleep}")]
+        if sleep == 500:
+            roles.append(("loop", f"{shell_quote(reference)} {sleep} --no-thread"))
+        for role, command in roles:
             for mode in modes:
+                if role == "loop" and mode == "strace":
+                    continue
                 name = f"{role}-{sleep}-{mode}"
                 out = os.path.join(work, f"{name}.out")
                 full = "exec env LANG=C.UTF-8 " + (
@@ -476,53 +549,87 @@ def parse_tone(text):
     return figures
 
 
-def measure_ringing(tmux, build, seconds, work, with_strace):
+def measure_ringing(build, seconds, work, modes):
     """The real program ringing into an ALSA file sink beside the minimal
-    tone program (`reference_tone`) ringing into another: CPU, wake-ups and
-    private memory over `seconds`, then system calls over a few seconds
-    more with strace attached; the program's recording of the first window
-    analysed for the rhythm.  The alarm is set to the current minute, so it
-    rings at once."""
-    config = shell_quote(os.path.join(HERE, "alsa.conf"))
-    captures = {role: os.path.join(work, f"ringing-{role}.raw")
-                for role in ("program", "reference")}
-    commands = {
-        "program": shell_quote(os.path.join(build, "rousel")),
-        "reference": shell_quote(os.path.join(build, "bench", "reference_tone")),
-    }
+    tone program (`reference_tone`) ringing into another, each natively and
+    under callgrind at once: CPU, wake-ups and user instructions over
+    `seconds`, then system calls over a few seconds more with strace
+    attached to the native ones; the program's recording of the first
+    window analysed for the rhythm.  The alarm is set to the current minute,
+    so it rings at once."""
+    with Tmux() as tmux:
+        return measure_ringing_on(tmux, build, seconds, work, modes)
+
+
+def ringing_command(build, role, capture):
+    binary = {"program": os.path.join(build, "rousel"),
+              "reference": os.path.join(build, "bench", "reference_tone")}[role]
+    return (f"env LANG=C.UTF-8 ALSA_CONFIG_PATH={shell_quote(os.path.join(HERE, 'alsa.conf'))} "
+            f"ROUSEL_BENCH_CAPTURE={shell_quote(capture)} ", shell_quote(binary))
+
+
+def ring_when_ready(tmux, names, slow):
+    """Sets the alarms of the program sessions `names` to the current minute
+    once each shows its prompt, not across a change of minute."""
+    for name in names:
+        if not tmux.wait_for(name, "larm", timeout=slow):
+            raise RuntimeError(f"{name}: no prompt:\n{tmux.screen(name)}")
     if datetime.datetime.now().second >= 50:
-        time.sleep(61 - datetime.datetime.now().second)  # not across a minute
+        time.sleep(61 - datetime.datetime.now().second)
     now = datetime.datetime.now()
-    pids = {}
-    for role, command in commands.items():
-        pids[role] = tmux.start(f"ringing-{role}",
-                                f"exec env LANG=C.UTF-8 ALSA_CONFIG_PATH={config} "
-                                f"ROUSEL_BENCH_CAPTURE={shell_quote(captures[role])} {command}")
-    enter_alarm(tmux, "ringing-program", now.hour, now.minute)
-    if not tmux.wait_for("ringing-program", "sleepy head"):
-        raise RuntimeError("the alarm did not ring:\n" + tmux.screen("ringing-program"))
+    for name in names:
+        enter_alarm(tmux, name, now.hour, now.minute)
+    for name in names:
+        if not tmux.wait_for(name, "sleepy head", timeout=slow):
+            raise RuntimeError(f"{name}: the alarm did not ring:\n{tmux.screen(name)}")
+
+
+def measure_ringing_on(tmux, build, seconds, work, modes):
+    grind = "callgrind" in modes
+    runs = {}
+    for role in ("program", "reference"):
+        for mode in ("native", "callgrind") if grind else ("native",):
+            name = f"ringing-{role}-{mode}"
+            capture = os.path.join(work, f"{name}.raw")
+            env, binary = ringing_command(build, role, capture)
+            command = callgrind_command(work, name, binary) if mode == "callgrind" else binary
+            runs[(role, mode)] = {"name": name, "capture": capture,
+                                  "pid": tmux.start(name, f"exec {env}{command}")}
+    ring_when_ready(tmux, [run["name"] for (role, _), run in runs.items() if role == "program"],
+                    60 if grind else 10)
     time.sleep(0.5)  # the first tone, the device opened
-    before = {role: process_snapshot(pid) for role, pid in pids.items()}
+    native = {role: runs[(role, "native")] for role in ("program", "reference")}
+    grinding = [key for key in runs if key[1] == "callgrind"]
+    zeroed = dict(zip(grinding, in_parallel([(callgrind_zero, (runs[k]["pid"],))
+                                             for k in grinding])))
+    before = {role: process_snapshot(run["pid"]) for role, run in native.items()}
     time.sleep(seconds)
-    after = {role: process_snapshot(pid) for role, pid in pids.items()}
-    recorded = os.path.getsize(captures["program"])
+    after = {role: process_snapshot(run["pid"]) for role, run in native.items()}
+    dumped = dict(zip(grinding, in_parallel([(callgrind_dump, (runs[k]["pid"], work,
+                                                               runs[k]["name"]))
+                                             for k in grinding])))
+    recorded = os.path.getsize(native["program"]["capture"])
     results = {role: {"native": waiting_rates(before[role], after[role], 0, 0)}
-               for role in pids}
-    if with_strace:
-        traced = {role: strace_attach(pid, os.path.join(work, f"ringing-{role}.strace"))
-                  for role, pid in pids.items()}
+               for role in native}
+    for key in grinding:
+        when, total = dumped[key]
+        results[key[0]]["instructions"] = total * 60 / (when - zeroed[key])
+    if "strace" in modes:
+        logs = {role: os.path.join(work, f"ringing-{role}.strace") for role in native}
+        traced = {role: strace_attach(run["pid"], logs[role]) for role, run in native.items()}
         time.sleep(min(seconds, 5.0))
         for role, (process, started) in traced.items():
-            results[role]["strace"] = strace_detach(
-                process, started, os.path.join(work, f"ringing-{role}.strace"))
-    tmux.keys("ringing-program", "Escape")
+            results[role]["strace"] = strace_detach(process, started, logs[role])
+    for (role, _), run in runs.items():
+        if role == "program":
+            tmux.keys(run["name"], "Escape")
     time.sleep(0.3)
-    for role in pids:
-        tmux.kill(f"ringing-{role}")
+    for run in runs.values():
+        tmux.kill(run["name"])
     results["tone"] = {}
     if recorded > 0:
         cut = os.path.join(work, "ringing-cut.raw")
-        with open(captures["program"], "rb") as whole, open(cut, "wb") as part:
+        with open(native["program"]["capture"], "rb") as whole, open(cut, "wb") as part:
             part.write(whole.read(recorded))
         results["tone"] = analyse_tone(build, cut)
     return results
@@ -545,13 +652,13 @@ def pty_session(command, env=None):
     return pid, fd
 
 
-def read_until(fd, wanted, timeout):
+def read_until(fd, wanted, timeout, answer=True):
     """Reads the terminal until `wanted` shows (True) or the time is up.
     Answers the device attributes query (DA1) as every terminal does, so
-    that a start-up that asks the terminal is timed as a user sees it, not
-    as its time limit for a terminal that never answers."""
+    that a start-up that asks the terminal is timed as a user sees it;
+    with answer False it is a terminal that never answers."""
     import select
-    seen, deadline, answered = b"", time.monotonic() + timeout, False
+    seen, deadline, answered = b"", time.monotonic() + timeout, not answer
     while wanted not in seen:
         left = deadline - time.monotonic()
         if left <= 0 or not select.select([fd], [], [], left)[0]:
@@ -601,21 +708,36 @@ def end_session(pid, fd):
     os.close(fd)
 
 
-def measure_prompt(build, count):
-    """Exec to prompt and key to echo, program against `reference_echo`:
-    medians in ms over `count` starts and `count` keys each.  The keys
-    alternate a digit and Backspace, so the time field never fills."""
-    commands = {"program": [os.path.join(build, "rousel")],
-                "reference": [os.path.join(build, "bench", "reference_echo")]}
+def valgrind_callgrind(work, name):
+    return [shutil.which("valgrind") or "valgrind", "-q", "--tool=callgrind", "--dump-instr=no",
+            f"--callgrind-out-file={os.path.join(work, 'cg-' + name)}"]
+
+
+PROMPT_COMMANDS = {"program": ["rousel"], "reference": ["bench", "reference_echo"]}
+
+
+def measure_prompt(build, count, work, grind):
+    """Exec to the first screen (its prompt, "alarm time") on a terminal that
+    answers the start-up's query and on one that never answers, and key to
+    echo, program against `reference_echo`: medians in ms over `count`
+    starts and `count` keys each.  The keys alternate a digit and
+    Backspace, so the time field never fills.  With grind, the user
+    instructions from exec to the prompt under callgrind, and how many of
+    them the dynamic loader ran."""
     results = {}
-    for role, command in commands.items():
-        starts, echoes = [], []
-        for _ in range(count):
-            started = time.monotonic()
-            pid, fd = pty_session(command)
-            if read_until(fd, b"alarm time", 10):
-                starts.append((time.monotonic() - started) * 1000)
-            end_session(pid, fd)
+    for role, parts in PROMPT_COMMANDS.items():
+        command = [os.path.join(build, *parts)]
+        result = results[role] = {}
+        for answer, key in ((True, "exec_ms"), (False, "exec_silent_ms")):
+            starts = []
+            for _ in range(count):
+                started = time.monotonic()
+                pid, fd = pty_session(command)
+                if read_until(fd, b"alarm time", 10, answer):
+                    starts.append((time.monotonic() - started) * 1000)
+                end_session(pid, fd)
+            result[key] = statistics.median(starts) if starts else None
+        echoes = []
         pid, fd = pty_session(command)
         if read_until(fd, b"alarm time", 10):
             drain(fd, 0.3)
@@ -626,8 +748,321 @@ def measure_prompt(build, count):
                     echoes.append(took * 1000)
                 drain(fd, 0.05)
         end_session(pid, fd)
-        results[role] = {"exec_ms": statistics.median(starts) if starts else None,
-                         "echo_ms": statistics.median(echoes) if echoes else None}
+        result["echo_ms"] = statistics.median(echoes) if echoes else None
+        if grind:
+            name = f"start-{role}"
+            pid, fd = pty_session(valgrind_callgrind(work, name) + command)
+            if read_until(fd, b"alarm time", 60):
+                subprocess.run(["callgrind_control", "-d", str(pid)], check=True,
+                               capture_output=True, timeout=120)
+                objects = callgrind_objects(read_file(os.path.join(work, f"cg-{name}.1")))
+                result["instructions"] = sum(objects.values())
+                result["loader"] = loader_share(objects)
+                result["own"] = objects.get(os.path.realpath(command[0]), 0)
+            end_session(pid, fd)
+    return results
+
+
+# --- Private memory, each program alone -----------------------------------------
+
+# The C and C++ runtime libraries and the loader: the system's other
+# programs map them too, so their unmodified pages are no one program's
+# cost (the pages a program's relocations wrote are, and count).
+SYSTEM_WIDE = ("libc.so", "libm.so", "libpthread.so", "libdl.so", "librt.so", "libstdc++.so",
+               "libgcc_s.so", "ld-linux", "ld.so", "ld64.so")
+
+
+def smaps_groups(pid, program, proc="/proc"):
+    """The memory (KiB) one copy of a program costs, with no other copy
+    running, by what holds it: the program's own file (code and
+    constants), the libraries' files (their code, and the data their
+    relocations wrote), the heap, and the other anonymous memory (thread
+    stacks, the libraries' zeroed data).  Every page it has resident counts
+    (Rss), except the unmodified pages of the runtime libraries, the loader
+    and the locale files (SYSTEM_WIDE), which the system's other programs
+    map too; of those only the pages it wrote count (Private_Dirty).  Rss
+    rather than Private_Clean: whether another program happens to map the
+    same pages of a library that only this one needs (the sound library)
+    must not change the figure."""
+    groups = {"program": 0, "libraries": 0, "heap": 0, "anonymous": 0}
+    group, field = None, "Rss:"
+    for line in read_file(os.path.join(proc, str(pid), "smaps")).splitlines():
+        fields = line.split()
+        if not fields:
+            continue
+        if re.match(r"[0-9a-f]+-[0-9a-f]+$", fields[0]):
+            name = fields[5] if len(fields) > 5 else ""
+            field = "Rss:"
+            if name == program:
+                group = "program"
+            elif name.startswith("/"):
+                group = "libraries"
+                if (os.path.basename(name).startswith(SYSTEM_WIDE)
+                        or name.startswith("/usr/lib/locale/")):
+                    field = "Private_Dirty:"
+            elif name == "[heap]":
+                group = "heap"
+            elif name in ("[vdso]", "[vvar]", "[vsyscall]"):
+                group = None
+            else:
+                group = "anonymous"
+        elif group and fields[0] == field:
+            groups[group] += int(fields[1])
+    return groups
+
+
+def groups_note(groups):
+    return ", ".join(f"{name} {kib}" for name, kib in groups.items())
+
+
+def measure_alone(build, settle, ringing):
+    """Private memory of each program with no other copy of it running, one
+    after the other, each on a tmux server of its own: the program waiting
+    (0.5 s) beside `reference_waiter`, the least poll loop and tty-clock
+    (where installed), and ringing beside `reference_tone`; counted as
+    `smaps_groups` says."""
+    program = os.path.realpath(os.path.join(build, "rousel"))
+    waiter = os.path.realpath(os.path.join(build, "bench", "reference_waiter"))
+    tone = os.path.realpath(os.path.join(build, "bench", "reference_tone"))
+    clock = shutil.which("tty-clock")
+    entries = [("waiting", program, shell_quote(program), "waiting"),
+               ("reference", waiter, f"{shell_quote(waiter)} 500", None),
+               ("loop", waiter, f"{shell_quote(waiter)} 500 --no-thread", None)]
+    if clock:
+        entries.append(("tty-clock", os.path.realpath(clock), f"{shell_quote(clock)} -s", None))
+    if ringing:
+        env, _ = ringing_command(build, "program", "/dev/null")
+        entries += [("ringing", program, env + shell_quote(program), "ringing"),
+                    ("tone", tone, env + shell_quote(tone), None)]
+    results = {}
+    for role, binary, command, phase in entries:
+        # Twice: the first run names the files the program maps, which are
+        # then read whole into the page cache, so that the second finds
+        # every page of them cached.  The kernel maps the cached pages
+        # around each one a process touches (64 KiB at a time), so how much
+        # of a file is resident depends on what is cached: warm, it is the
+        # same from run to run.
+        for measured in (False, True):
+            with Tmux() as tmux:
+                pid = tmux.start(role, f"exec env LANG=C.UTF-8 {command}")
+                if phase == "waiting":
+                    now = datetime.datetime.now()
+                    if not tmux.wait_for(role, "larm"):
+                        raise RuntimeError(f"{role}: no prompt:\n{tmux.screen(role)}")
+                    enter_alarm(tmux, role, (now.hour + 12) % 24, now.minute)
+                    if not tmux.wait_for(role, "Sleep time"):
+                        raise RuntimeError(f"{role}: no waiting screen:\n{tmux.screen(role)}")
+                elif phase == "ringing":
+                    ring_when_ready(tmux, [role], 10)
+                time.sleep(settle)
+                if measured:
+                    results[role] = smaps_groups(pid, binary)
+                else:
+                    warm_files(pid)
+                if phase == "ringing":
+                    tmux.keys(role, "Escape")
+                tmux.kill(role)
+    return results
+
+
+def warm_files(pid, proc="/proc"):
+    """Reads every file a process maps, whole, into the page cache."""
+    paths = set()
+    for line in read_file(os.path.join(proc, str(pid), "maps")).splitlines():
+        fields = line.split()
+        if len(fields) > 5 and fields[5].startswith("/"):
+            paths.add(fields[5])
+    for path in paths:
+        try:
+            with open(path, "rb") as f:
+                while f.read(1 << 20):
+                    pass
+        except OSError:
+            continue
+
+
+# --- Keys in a flood, and a terminal that stalls, on pseudo-terminals of our own ---
+
+def pty_waiting(command, slow):
+    """Starts the program on a pseudo-terminal of its own and takes it to its
+    waiting screen (0.5 s, an alarm far away); (pid, master fd)."""
+    pid, fd = pty_session(command)
+    if not read_until(fd, b"alarm time", slow):
+        end_session(pid, fd)
+        raise RuntimeError(f"{command[-1]}: no prompt")
+    now = datetime.datetime.now()
+    os.write(fd, f"{(now.hour + 12) % 24:02d}{now.minute:02d}\r".encode())
+    drain(fd, 0.5)
+    os.write(fd, b"\r")
+    if not read_until(fd, b"Sleep", slow):
+        end_session(pid, fd)
+        raise RuntimeError(f"{command[-1]}: no waiting screen")
+    return pid, fd
+
+
+class Flood:
+    """Types `keys` into a terminal every `every` seconds on a thread of its
+    own, reading what the program sends meanwhile so that its writes never
+    wait.  A key the waiting screen ignores ('x')."""
+
+    def __init__(self, fd, burst, every):
+        import threading
+        self.fd, self.keys, self.every = fd, b"x" * burst, every
+        self.writes = self.sent = 0
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self.run, daemon=True)
+
+    def run(self):
+        import select
+        due = time.monotonic()
+        while not self.stopped.is_set():
+            try:
+                os.write(self.fd, self.keys)
+            except OSError:
+                return
+            self.writes += 1
+            self.sent += len(self.keys)
+            due += self.every
+            while (left := due - time.monotonic()) > 0:
+                if select.select([self.fd], [], [], left)[0]:
+                    try:
+                        os.read(self.fd, 65536)
+                    except OSError:
+                        return
+
+    def start(self):
+        self.thread.start()
+
+    def stop(self):
+        self.stopped.set()
+        self.thread.join()
+
+
+FLOODS = {"one key a write": (1, 0.001), "8 keys a write": (8, 0.008)}
+
+
+def measure_flood(build, seconds, work, modes):
+    """About 1,000 keys a second typed into the waiting program and into
+    `reference_waiter` (which reads and drops them), natively and under
+    callgrind at once: wake-ups per write, and user instructions per key,
+    one key a write (every key its own arrival) and eight a write."""
+    grind = "callgrind" in modes
+    commands = {"program": [os.path.join(build, "rousel")],
+                "reference": [os.path.join(build, "bench", "reference_waiter"), "500"]}
+    sessions = {}
+    try:
+        for role, command in commands.items():
+            for mode in ("native", "callgrind") if grind else ("native",):
+                name = f"flood-{role}-{mode}"
+                full = (valgrind_callgrind(work, name) if mode == "callgrind" else []) + command
+                if role == "program":
+                    pid, fd = pty_waiting(full, 60 if mode == "callgrind" else 10)
+                else:
+                    pid, fd = pty_session(full)
+                sessions[(role, mode)] = {"name": name, "pid": pid, "fd": fd}
+        time.sleep(1.0)
+        results = {}
+        for flood, (burst, every) in FLOODS.items():
+            for session in sessions.values():
+                drain(session["fd"], 0.05)
+            grinding = [k for k in sessions if k[1] == "callgrind"]
+            zeroed = dict(zip(grinding, in_parallel([(callgrind_zero, (sessions[k]["pid"],))
+                                                     for k in grinding])))
+            floods = {k: Flood(session["fd"], burst, every) for k, session in sessions.items()}
+            before = {k: process_snapshot(sessions[k]["pid"]) for k in sessions
+                      if k[1] == "native"}
+            for f in floods.values():
+                f.start()
+            time.sleep(seconds)
+            for f in floods.values():
+                f.stop()
+            after = {k: process_snapshot(sessions[k]["pid"]) for k in before}
+            time.sleep(1.2)  # the keys of the last pass are handled
+            dumped = dict(zip(grinding, in_parallel([(callgrind_dump, (
+                sessions[k]["pid"], work, sessions[k]["name"])) for k in grinding])))
+            for (role, mode), f in floods.items():
+                entry = results.setdefault(flood, {}).setdefault(role, {})
+                if mode == "native":
+                    entry["keys_per_s"] = f.sent / (after[(role, mode)]["time"]
+                                                    - before[(role, mode)]["time"])
+                    entry["wakeups_per_write"] = (after[(role, mode)]["switches"]
+                                                  - before[(role, mode)]["switches"]) / f.writes
+                else:
+                    entry["instructions_per_key"] = dumped[(role, mode)][1] / f.sent
+        return results
+    finally:
+        for session in sessions.values():
+            end_session(session["pid"], session["fd"])
+
+
+class Drainer:
+    """Reads a terminal on a thread of its own, as a terminal that keeps up."""
+
+    def __init__(self, fd):
+        import threading
+        self.fd = fd
+        self.stopped = threading.Event()
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        import select
+        while not self.stopped.is_set():
+            if select.select([self.fd], [], [], 0.1)[0]:
+                try:
+                    os.read(self.fd, 65536)
+                except OSError:
+                    return
+
+    def stop(self):
+        self.stopped.set()
+        self.thread.join()
+
+
+def measure_stall(build, seconds, stall, work, with_strace):
+    """The waiting program (0.5 s) over `seconds` before and after its
+    terminal stopped taking output for `stall` seconds (XOFF, as Scroll Lock
+    or a stalled link does): wake-ups, threads and, with strace attached to
+    a second copy, futex calls a second.  Once the terminal has taken
+    everything again, nothing should cost more than before."""
+    import termios
+    command = [os.path.join(build, "rousel")]
+    copies = {"native": pty_waiting(command, 10)}
+    if with_strace:
+        copies["strace"] = pty_waiting(command, 10)
+    drainers = {mode: Drainer(fd) for mode, (_, fd) in copies.items()}
+    slaves = {mode: os.open(os.readlink(f"/proc/{pid}/fd/0"), os.O_RDWR | os.O_NOCTTY)
+              for mode, (pid, _) in copies.items()}
+    results = {}
+    try:
+        time.sleep(1.0)
+        for window in ("before", "after"):
+            if window == "after":
+                for slave in slaves.values():
+                    termios.tcflow(slave, termios.TCOOFF)
+                time.sleep(stall)
+                for slave in slaves.values():
+                    termios.tcflow(slave, termios.TCOON)
+                time.sleep(1.5)  # the writer thread catches up
+            traced = None
+            if with_strace:
+                log = os.path.join(work, f"stall-{window}.strace")
+                traced = (strace_attach(copies["strace"][0], log), log)
+            first = process_snapshot(copies["native"][0])
+            time.sleep(seconds)
+            last = process_snapshot(copies["native"][0])
+            entry = results[window] = waiting_rates(first, last, 0, 0)
+            if traced:
+                (process, started), log = traced
+                stats = strace_detach(process, started, log)
+                entry["futex_per_s"] = stats["calls"].get("futex", 0) / stats["seconds"]
+    finally:
+        for drainer in drainers.values():
+            drainer.stop()
+        for slave in slaves.values():
+            os.close(slave)
+        for pid, fd in copies.values():
+            end_session(pid, fd)
     return results
 
 
@@ -700,10 +1135,16 @@ def waiting_figures(waiting):
                 Figure(f"{label}: syscalls", "/s", sum(ps["calls"].values()) / ps["seconds"],
                        sum(rs["calls"].values()) / rs["seconds"]),
             ] + per_redraw
-    if waiting:
-        private = [pair["program"]["native"]["private_kb"] for pair in waiting.values()]
-        ref_private = [pair["reference"]["native"]["private_kb"] for pair in waiting.values()]
-        figures.append(Figure("waiting: private memory", "KiB", max(private), max(ref_private)))
+        loop = pair.get("loop")
+        if loop:
+            # The same passes without the console layer's cursor thread: the
+            # part of the cost that is the design's, not the code's.
+            figures += [
+                Figure(f"{label} beside the least poll loop: user instructions", "/min",
+                       p.get("instructions"), loop.get("instructions")),
+                Figure(f"{label} beside the least poll loop: wake-ups", "/s",
+                       pn["wakeups_per_s"], loop["native"]["wakeups_per_s"]),
+            ]
     return figures
 
 
@@ -716,21 +1157,82 @@ def ringing_cost_figures(ringing):
         return sum(stats["calls"].values()) / stats["seconds"] if stats else None
 
     return [
+        Figure("ringing: user instructions", "/min", p.get("instructions"),
+               r.get("instructions"), "ratio", 3.0),
         Figure("ringing: CPU", "ms/min", pn and pn["cpu_ms_per_min"],
                rn and rn["cpu_ms_per_min"], "ratio", 3.0),
         Figure("ringing: wake-ups", "/s", pn and pn["wakeups_per_s"],
                rn and rn["wakeups_per_s"], "below", 40),
         Figure("ringing: syscalls", "/s", rate(ps), rate(rs), "below", 120),
-        Figure("ringing: private memory", "KiB", pn and pn["private_kb"],
-               rn and rn["private_kb"]),
     ]
 
 
 def prompt_figures(prompt):
     p, r = prompt.get("program", {}), prompt.get("reference", {})
-    return [Figure("exec to prompt (median of starts)", "ms", p.get("exec_ms"),
-                   r.get("exec_ms")),
-            Figure("key to echo (median of keys)", "ms", p.get("echo_ms"), r.get("echo_ms"))]
+    loader, own = p.get("loader"), p.get("own")
+    return [
+        Figure("exec to first screen, terminal answers (median)", "ms", p.get("exec_ms"),
+               r.get("exec_ms")),
+        Figure("exec to first screen, terminal silent (median)", "ms", p.get("exec_silent_ms"),
+               r.get("exec_silent_ms")),
+        Figure("exec to first screen: user instructions", "", p.get("instructions"),
+               r.get("instructions"),
+               note=f"dynamic loader {loader}, the program's own code {own}, the libraries "
+                    f"{p['instructions'] - loader - own}" if loader is not None else ""),
+        Figure("key to echo (median of keys)", "ms", p.get("echo_ms"), r.get("echo_ms")),
+    ]
+
+
+def alone_figures(alone):
+    """Memory of each program alone against its references."""
+    def total(role):
+        groups = alone.get(role)
+        return sum(groups.values()) if groups else None
+
+    def note(role):
+        return groups_note(alone[role]) if alone.get(role) else ""
+
+    figures = [
+        Figure("waiting alone: memory", "KiB", total("waiting"), total("reference"),
+               note=note("waiting")),
+        Figure("waiting alone: memory beside the least poll loop", "KiB",
+               total("waiting"), total("loop")),
+        Figure("waiting alone: memory beside tty-clock", "KiB", total("waiting"),
+               total("tty-clock")),
+        Figure("ringing alone: memory", "KiB", total("ringing"), total("tone"), "ratio",
+               1.5, note=note("ringing")),
+    ]
+    if alone and "tty-clock" not in alone:
+        skip_all(figures[2:3], "tty-clock not installed")
+    return figures
+
+
+def flood_figures(flood):
+    figures = []
+    for name in FLOODS:
+        p = flood.get(name, {}).get("program", {})
+        r = flood.get(name, {}).get("reference", {})
+        keys = p.get("keys_per_s")
+        figures += [
+            Figure(f"key flood, {name}: user instructions per key", "",
+                   p.get("instructions_per_key"), r.get("instructions_per_key"),
+                   note=f"{keys:.0f} keys/s" if keys else ""),
+            Figure(f"key flood, {name}: wake-ups per write", "", p.get("wakeups_per_write"),
+                   r.get("wakeups_per_write")),
+        ]
+    return figures
+
+
+def stall_figures(stall):
+    before, after = stall.get("before", {}), stall.get("after", {})
+    return [
+        Figure("after a stalled terminal: wake-ups (voluntary, beside before it)", "/s",
+               after.get("voluntary_per_s"), before.get("voluntary_per_s"), "ratio", 1.05),
+        Figure("after a stalled terminal: futex calls (beside before it)", "/s",
+               after.get("futex_per_s"), before.get("futex_per_s"), "ratio", 1.1),
+        Figure("after a stalled terminal: threads (beside before it)", "",
+               after.get("threads"), before.get("threads")),
+    ]
 
 
 def combine(runs):
@@ -753,6 +1255,8 @@ def combine(runs):
                 notes.append(f"{number(min(values))}..{number(max(values))}")
             if len(refs) > 1 and min(refs) != max(refs):
                 notes.append(f"ref {number(min(refs))}..{number(max(refs))}")
+            if figures[-1].note:
+                notes.append(f"last run: {figures[-1].note}")
             f.note = ", ".join(notes)
         else:
             f.note = first.note
@@ -832,14 +1336,16 @@ def sanitized(build):
         return False
 
 
-def one_run(tmux, build, args, seconds, modes, work, number_of_run):
+def one_run(build, args, seconds, modes, work, number_of_run):
     """Every figure that changes from run to run, measured once."""
     figures = []
+    quick = args.quick
+    grind = "callgrind" in modes
     sleeps = [100, 500, 30000]
     print(f"Run {number_of_run}: waiting, {len(sleeps)} sleep times, program and reference "
           f"side by side ({', '.join(modes)}), {seconds:g} s ...", flush=True)
-    waiting = waiting_figures(measure_waiting(tmux, build, sleeps, seconds, work, modes))
-    if "callgrind" not in modes:
+    waiting = waiting_figures(measure_waiting(build, sleeps, seconds, work, modes))
+    if not grind:
         skip_all([f for f in waiting if "instructions" in f.name], "no callgrind here")
     if "strace" not in modes:
         # The figures are not there at all: the table keeps its rows.
@@ -848,19 +1354,40 @@ def one_run(tmux, build, args, seconds, modes, work, number_of_run):
                                        "bytes per redraw")], "strace not installed")
     figures += waiting
     print(f"Run {number_of_run}: ringing ...", flush=True)
-    if cache_has(build, "ALSA_LIBRARY:") and os.path.exists(
-            os.path.join(build, "bench", "reference_tone")):
-        ringing = measure_ringing(tmux, build, 2.0 if args.quick else 10.0, work,
-                                  "strace" in modes)
+    alsa = cache_has(build, "ALSA_LIBRARY:") and os.path.exists(
+        os.path.join(build, "bench", "reference_tone"))
+    if alsa:
+        ringing = measure_ringing(build, 2.0 if quick else 10.0, work, modes)
         cost = ringing_cost_figures(ringing)
         if "strace" not in modes:
             skip_all([f for f in cost if "syscalls" in f.name], "strace not installed")
+        if not grind:
+            skip_all([f for f in cost if "instructions" in f.name], "no callgrind here")
         figures += cost + ringing_figures(ringing["tone"])
     else:
         figures += skip_all(ringing_cost_figures({}) + ringing_figures({}),
                             "build without ALSA")
-    print(f"Run {number_of_run}: exec to prompt, key to echo ...", flush=True)
-    figures += prompt_figures(measure_prompt(build, 3 if args.quick else 15))
+    print(f"Run {number_of_run}: private memory, each program alone ...", flush=True)
+    alone = alone_figures(measure_alone(build, 1.0 if quick else 3.0, alsa))
+    if not alsa:
+        skip_all([f for f in alone if f.name.startswith("ringing")], "build without ALSA")
+    figures += alone
+    print(f"Run {number_of_run}: key floods ...", flush=True)
+    flood = flood_figures(measure_flood(build, 2.0 if quick else 10.0, work, modes))
+    if not grind:
+        skip_all([f for f in flood if "instructions" in f.name], "no callgrind here")
+    figures += flood
+    print(f"Run {number_of_run}: a terminal that stalls ...", flush=True)
+    stall = stall_figures(measure_stall(build, 3.0 if quick else 15.0, 2.0 if quick else 3.0,
+                                        work, "strace" in modes))
+    if "strace" not in modes:
+        skip_all([f for f in stall if "futex" in f.name], "strace not installed")
+    figures += stall
+    print(f"Run {number_of_run}: exec to first screen, key to echo ...", flush=True)
+    prompt = prompt_figures(measure_prompt(build, 3 if quick else 15, work, grind))
+    if not grind:
+        skip_all([f for f in prompt if "instructions" in f.name], "no callgrind here")
+    figures += prompt
     return figures
 
 
@@ -887,11 +1414,10 @@ def main(argv=None):
     if shutil.which("strace"):
         modes.append("strace")
     work = tempfile.mkdtemp(prefix="rousel-bench-")
-    tmux = Tmux()
     figures = []
     load = os.getloadavg()
     try:
-        per_run = [one_run(tmux, build, args, seconds, modes, work, n + 1) for n in range(runs)]
+        per_run = [one_run(build, args, seconds, modes, work, n + 1) for n in range(runs)]
         figures += combine(per_run)
         # The same every run: measured once.
         print("Redraw bytes ...", flush=True)
@@ -902,7 +1428,6 @@ def main(argv=None):
         else:
             figures += skip_all(micro_figures({}), "not built: no Google Benchmark")
     finally:
-        tmux.close()
         shutil.rmtree(work, ignore_errors=True)
 
     block = (f"Machine: {machine()}, load average {load[0]:.2f} at the start; "

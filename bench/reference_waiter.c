@@ -1,7 +1,7 @@
 /* The least a waiting alarm clock of this design can cost: the yardstick the
  * program's waiting figures are divided by.
  *
- *   reference_waiter SLEEP_MS
+ *   reference_waiter SLEEP_MS [--no-thread]
  *
  * Same schedule as the program's waiting phase, nothing else: one pass every
  * SLEEP_MS that reads the local time, looks at the keyboard without waiting
@@ -12,6 +12,10 @@
  * class, as the program does while it waits.  No screen set-up, no colours:
  * whatever the program sends beyond this is its own overhead.
  *
+ * With --no-thread it is the least poll loop of all: the passes alone, with
+ * no second thread to wake (the cursor thread is the design's; this shows
+ * what it costs).
+ *
  * Runs until killed (SIGHUP when its terminal goes, SIGTERM). */
 #define _GNU_SOURCE /* SCHED_IDLE */ /* NOLINT(bugprone-reserved-identifier) */
 #include <poll.h>
@@ -19,6 +23,7 @@
 #include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -92,8 +97,9 @@ static void WriteAll(const char* data, size_t size) {
 
 int main(int argc, char** argv) {
   const long sleepMs = argc > 1 ? strtol(argv[1], NULL, 10) : 500;
+  const int withThread = !(argc > 2 && strcmp(argv[2], "--no-thread") == 0);
   if (sleepMs <= 0) {
-    fprintf(stderr, "usage: %s SLEEP_MS\n", argv[0]);
+    fprintf(stderr, "usage: %s SLEEP_MS [--no-thread]\n", argv[0]);
     return 2;
   }
   struct sched_param param = {0};
@@ -104,7 +110,7 @@ int main(int argc, char** argv) {
   pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
   pthread_cond_init(&eventChanged, &attr);
   pthread_t waker = 0;
-  if (pthread_create(&waker, NULL, Waker, NULL) != 0) return 1;
+  if (withThread && pthread_create(&waker, NULL, Waker, NULL) != 0) return 1;
 
   const time_t start = time(NULL);
   struct tm startLocal;
@@ -125,7 +131,7 @@ int main(int argc, char** argv) {
       char* end = PutValue(line, 2, current);
       end = PutValue(end, 3, remaining);
       WriteAll(line, (size_t)(end - line));
-      SignalEvent();
+      if (withThread) SignalEvent();
     }
     /* The keyboard is looked at once per pass; whatever came is dropped. */
     struct pollfd input = {STDIN_FILENO, POLLIN, 0};

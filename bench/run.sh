@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds a Release tree in build/bench and runs every benchmark, printing one
 # table of figures against their targets.
-#   bench/run.sh            full run (about three minutes)
+#   bench/run.sh            full run (three runs, about 15 minutes)
 #   bench/run.sh --quick    a few seconds per figure: proves the scripts work
 #   bench/run.sh --readme   full run, and the table goes into bench/README.md
 # --build-dir DIR uses another build tree; --no-build takes its binaries as

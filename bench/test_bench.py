@@ -39,8 +39,51 @@ class ProcParsing(unittest.TestCase):
                         "Private_Dirty:\t 230 kB\n")
             snap = bench.process_snapshot(10, proc=proc)
         # Wake-ups count involuntary switches too; memory only private pages.
-        self.assertEqual((snap["cpu_ns"], snap["ticks"], snap["switches"], snap["threads"],
-                          snap["hwm_kb"], snap["private_kb"]), (1500, 6, 15, 2, 4408, 330))
+        self.assertEqual((snap["cpu_ns"], snap["ticks"], snap["switches"], snap["voluntary"],
+                          snap["threads"], snap["hwm_kb"], snap["private_kb"]),
+                         (1500, 6, 15, 11, 2, 4408, 330))
+
+
+class Smaps(unittest.TestCase):
+    def test_memory_of_one_copy_by_what_holds_it(self):
+        # Resident pages count, whoever else maps them; of the runtime
+        # libraries only the pages written; the vDSO not at all.
+        smaps = "\n".join([
+            "55e7c615b000-55e7c615f000 r--p 00000000 fd:01 12 /work/rousel",
+            "Rss:                  16 kB",
+            "Shared_Clean:         16 kB",
+            "Private_Dirty:         0 kB",
+            "55e7c6193000-55e7c6194000 rw-p 00038000 fd:01 12 /work/rousel",
+            "Rss:                   4 kB",
+            "Private_Dirty:         4 kB",
+            "55e804da2000-55e804dea000 rw-p 00000000 00:00 0 [heap]",
+            "Rss:                 108 kB",
+            "Private_Dirty:       108 kB",
+            "7ff974000000-7ff974021000 rw-p 00000000 00:00 0 ",
+            "Rss:                   8 kB",
+            "7ff983b0d000-7ff983b11000 r-xp 001d4000 fd:01 40 /usr/lib/libasound.so.2.0.0",
+            "Rss:                 300 kB",
+            "Shared_Clean:        300 kB",
+            "Private_Dirty:         0 kB",
+            "7ff983b0d000-7ff983b11000 r--p 001d4000 fd:01 41 /usr/lib/libstdc++.so.6.0.30",
+            "Rss:                 900 kB",
+            "Shared_Clean:        856 kB",
+            "Private_Dirty:        44 kB",
+            "7ff983c0d000-7ff983c11000 r--p 00000000 fd:01 42 /usr/lib/locale/C.utf8/LC_CTYPE",
+            "Rss:                  12 kB",
+            "Private_Dirty:         0 kB",
+            "7fff32653000-7fff32674000 rw-p 00000000 00:00 0 [stack]",
+            "Rss:                  12 kB",
+            "7fff326f0000-7fff326f2000 r-xp 00000000 00:00 0 [vdso]",
+            "Rss:                   8 kB",
+            "VmFlags: rd wr mr mw me gd ac",
+        ])
+        with tempfile.TemporaryDirectory() as proc:
+            os.makedirs(os.path.join(proc, "7"))
+            with open(os.path.join(proc, "7", "smaps"), "w") as f:
+                f.write(smaps + "\n")
+            groups = bench.smaps_groups(7, "/work/rousel", proc=proc)
+        self.assertEqual(groups, {"program": 20, "libraries": 344, "heap": 108, "anonymous": 20})
 
 
 class Strace(unittest.TestCase):
@@ -62,6 +105,33 @@ class Strace(unittest.TestCase):
         self.assertEqual((stats["writes"], stats["write_bytes"]), (3, 12))
 
 
+class Callgrind(unittest.TestCase):
+    def test_self_instructions_by_object_leave_out_the_calls(self):
+        dump = "\n".join([
+            "events: Ir",
+            "ob=(1) /usr/lib/ld-linux-x86-64.so.2",
+            "fl=(1) ???",
+            "fn=(1) _dl_relocate_object",
+            "0 700",
+            "cob=(2) /work/rousel",
+            "cfn=(2) main",
+            "calls=1 0",
+            "0 5000",  # main's instructions, called from here: counted in main
+            "+3 100",
+            "ob=(2)",
+            "fn=(2)",
+            "0 40",
+            "ob=(3) /usr/lib/libc.so.6",
+            "fn=(3) memcpy",
+            "-2 9",
+            "totals: 849",
+        ])
+        objects = bench.callgrind_objects(dump)
+        self.assertEqual(objects, {"/usr/lib/ld-linux-x86-64.so.2": 800, "/work/rousel": 40,
+                                   "/usr/lib/libc.so.6": 9})
+        self.assertEqual(bench.loader_share(objects), 800)
+
+
 class Runs(unittest.TestCase):
     def test_medians_ranges_and_every_run_must_pass(self):
         F = bench.Figure
@@ -79,14 +149,15 @@ class Runs(unittest.TestCase):
 
 class Rates(unittest.TestCase):
     def test_rates_per_minute_and_second(self):
-        before = {"time": 10.0, "cpu_ns": 0, "ticks": 0, "switches": 100, "threads": 3,
-                  "hwm_kb": 1}
-        after = {"time": 40.0, "cpu_ns": 5_000_000, "ticks": 1, "switches": 280, "threads": 3,
-                 "hwm_kb": 2}
+        before = {"time": 10.0, "cpu_ns": 0, "ticks": 0, "switches": 100, "voluntary": 90,
+                  "threads": 3, "hwm_kb": 1}
+        after = {"time": 40.0, "cpu_ns": 5_000_000, "ticks": 1, "switches": 280,
+                 "voluntary": 210, "threads": 3, "hwm_kb": 2}
         r = bench.waiting_rates(before, after, 1000, 1450)
         self.assertAlmostEqual(r["cpu_ms_per_min"], 10.0)
         self.assertAlmostEqual(r["tick_ms_per_min"], 20.0)
         self.assertAlmostEqual(r["wakeups_per_s"], 6.0)
+        self.assertAlmostEqual(r["voluntary_per_s"], 4.0)
         self.assertAlmostEqual(r["bytes_per_s"], 15.0)
         self.assertEqual(r["hwm_kb"], 2)
         with self.assertRaises(ValueError):

@@ -29,8 +29,12 @@ bool OutputReady(HANDLE handle) {
   return IsOutput(handle) && standin::end::Open();
 }
 
+bool IsOpenInput(HANDLE handle) {
+  return handle == model::ConsoleInputHandle() && standin::end::Open();
+}
+
 bool InputReady(HANDLE handle) {
-  if (handle != model::ConsoleInputHandle() || !standin::end::Open()) return false;
+  if (!IsOpenInput(handle)) return false;
   std::lock_guard lock(model::ConsoleMutex());
   return model::ConsoleLocked().InputIsConsole;
 }
@@ -153,35 +157,47 @@ BOOL WINAPI SetConsoleTitleA(LPCSTR lpConsoleTitle) {
   return TRUE;
 }
 
+// The two calls a program makes for every key take the console's lock once:
+// whether the input is a console is asked under the same lock.
 BOOL WINAPI GetNumberOfConsoleInputEvents(HANDLE hConsoleInput, LPDWORD lpcNumberOfEvents) {
-  if (lpcNumberOfEvents == nullptr || !InputReady(hConsoleInput)) return FALSE;
+  if (lpcNumberOfEvents == nullptr || !IsOpenInput(hConsoleInput)) return FALSE;
   // Never waits: the end keeps the queue filled.
   standin::end::DeliverInput();
   std::lock_guard lock(model::ConsoleMutex());
-  *lpcNumberOfEvents = static_cast<DWORD>(model::ConsoleLocked().Input.size());
+  const model::Console& console = model::ConsoleLocked();
+  if (!console.InputIsConsole) return FALSE;
+  *lpcNumberOfEvents = static_cast<DWORD>(console.Input.size());
   return TRUE;
 }
 
 BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWORD nLength,
                               LPDWORD lpNumberOfEventsRead) {
   if (lpNumberOfEventsRead == nullptr || (lpBuffer == nullptr && nLength > 0) ||
-      !InputReady(hConsoleInput))
+      !IsOpenInput(hConsoleInput))
     return FALSE;
-  *lpNumberOfEventsRead = 0;
-  if (nLength == 0) return TRUE;
+  if (nLength == 0) {
+    if (!InputReady(hConsoleInput)) return FALSE;
+    *lpNumberOfEventsRead = 0;
+    return TRUE;
+  }
   // Like the Windows console, wait until there is at least one record.
   for (;;) {
     standin::end::DeliverInput();
     {
       std::lock_guard lock(model::ConsoleMutex());
-      auto& input = model::ConsoleLocked().Input;
+      model::Console& console = model::ConsoleLocked();
+      if (!console.InputIsConsole) return FALSE;
+      *lpNumberOfEventsRead = 0;
+      auto& input = console.Input;
       if (!input.empty()) {
         const DWORD n = std::min<DWORD>(nLength, static_cast<DWORD>(input.size()));
-        std::copy_n(input.begin(), n, lpBuffer);
-        // Keys read are not left behind in the queue's memory: a typed
-        // password is among them.
-        for (DWORD i = 0; i < n; ++i) SecureZeroMemory(&input[i], sizeof(INPUT_RECORD));
-        input.erase(input.begin(), input.begin() + n);
+        for (DWORD i = 0; i < n; ++i) {
+          lpBuffer[i] = input.front();
+          // Keys read are not left behind in the queue's memory: a typed
+          // password is among them.
+          SecureZeroMemory(&input.front(), sizeof(INPUT_RECORD));
+          input.pop_front();
+        }
         *lpNumberOfEventsRead = n;
         return TRUE;
       }

@@ -289,11 +289,14 @@ bool ConsoleIsOpen() {
 }
 
 Console& ConsoleLocked() {
-  const uint32_t moved = MovedCursor.exchange(NoMove);
   Console& console = *TheConsole();
-  if (moved != NoMove) {
-    console.SetCursorPosition(Unpack(moved));
-    PublishWindow(console);
+  // Most calls find no move waiting: they look without taking the line.
+  if (MovedCursor.load(std::memory_order_relaxed) != NoMove) {
+    const uint32_t moved = MovedCursor.exchange(NoMove);
+    if (moved != NoMove) {
+      console.SetCursorPosition(Unpack(moved));
+      PublishWindow(console);
+    }
   }
   return console;
 }

@@ -3,12 +3,14 @@
 // the hold on the system's sleep.
 #include "standin/end/end.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <thread>
 
+#include "standin/terminal/base/heap.h"
 #include "standin/terminal/power/power.h"
 #include "standin/terminal/priority/priority.h"
 #include "standin/terminal/session/exit.h"
@@ -40,8 +42,13 @@ void PrepareSound() {
 namespace standin::end {
 
 bool Open() {
+  // Every console call asks; once the terminal is taken the answer is kept.
+  static std::atomic<bool> opened{false};
+  if (opened.load(std::memory_order_acquire)) return true;
+  base::UseOneHeap();  // before the session starts its threads
   if (!session::StartTerminal()) return false;
   PrepareSound();
+  opened.store(true, std::memory_order_release);
   return true;
 }
 

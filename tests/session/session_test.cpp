@@ -1,8 +1,9 @@
 // The terminal stand-in on a real pseudo-terminal: every way out hands the
 // terminal back, Ctrl+Z only where someone can continue, the start-up finds
 // the key protocol without hanging, and keys and control events arrive as
-// the console delivers them.  A terminal that stops reading is the
-// suspended-output scenario's.
+// the console delivers them; a terminal that stopped reading for a while
+// costs no wake-ups once it reads again.  What the program does while the
+// terminal does not read is the suspended-output scenario's.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -13,6 +14,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <span>
 #include <string>
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "standin/terminal/session/exit.h"
+#include "standin/terminal/session/output.h"
 #include "standin/terminal/sound/alsa.h"
 #include "standin/terminal/sound/tone.h"
 #include "standin/terminal/vt/renderer.h"
@@ -58,6 +62,21 @@ void KeyLoop() {
     if (key.uChar.AsciiChar == 'q') ExitProcess(7);
     Report("key " + std::to_string(key.wVirtualKeyCode));
   }
+}
+
+// Times the threads of this process other than the calling one have left
+// the CPU, by their own choice or not.
+long OtherThreadsSwitches() {
+  long total = 0;
+  const std::string self = std::to_string(gettid());
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    if (task.path().filename() == self) continue;
+    std::ifstream status(task.path() / "status");
+    for (std::string line; std::getline(status, line);)
+      if (line.find("ctxt_switches:") != std::string::npos)
+        total += std::stol(line.substr(line.find(':') + 1));
+  }
+  return total;
 }
 
 // Every way out, every signal that ends the program included, leaves the
@@ -181,6 +200,53 @@ TEST(TerminalSession, TheLastScreenShowsOnceWithOrWithoutAnAlternateScreen) {
       EXPECT_EQ(after, alternate ? (orderly ? "\n\nbye\n" : "") : "\x1b[3H\n");
     }
   }
+}
+
+// A terminal that stopped reading for a while (XOFF) costs nothing once it
+// reads again: the redraws after it wake no thread but the drawing one (the
+// writer thread that waited for the terminal stays asleep).
+TEST(TerminalSession, AfterAStalledTerminalDrainsRedrawsWakeNoOtherThread) {
+  constexpr int Redraws = 50;
+  ptytest::PtyChild child([] {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    int frame = 0;
+    const auto redraw = [&out, &frame] {
+      CHAR_INFO row[80];
+      for (CHAR_INFO& cell : row) cell = {{static_cast<WCHAR>('0' + frame % 10)}, 7};
+      SMALL_RECT region{0, 1, 79, 1};
+      WriteConsoleOutputA(out, row, {80, 1}, {0, 0}, &region);
+      Sleep(1);  // the end of a pass: one write
+      ++frame;
+    };
+    Report("ready");
+    INPUT_RECORD key{};
+    DWORD read = 0;
+    ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &key, 1, &read);
+    for (int i = 0; i < 100 && session::Backlog() == 0; ++i) redraw();
+    const bool stalled = session::Backlog() > 0;
+    session::Drain(10000);
+    const long before = OtherThreadsSwitches();
+    for (int i = 0; i < Redraws; ++i) redraw();
+    Report(std::string(stalled ? "stalled" : "never stalled") + ", then " +
+           std::to_string(OtherThreadsSwitches() - before));
+    for (;;) pause();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  child.SuspendOutput(true);
+  child.Type("g");
+  std::this_thread::sleep_for(300ms);
+  child.SuspendOutput(false);
+  const size_t mark = child.Output().size();
+  ASSERT_TRUE(child.WaitFor("\x1b]2;", mark));
+  const std::string& out = child.Output();
+  ASSERT_TRUE(child.WaitFor("\a", out.find("\x1b]2;", mark)));
+  const std::string prefix = "\x1b]2;stalled, then ";
+  const size_t report = out.find(prefix, mark);
+  ASSERT_NE(report, std::string::npos) << out.substr(mark);
+  const long switches = std::stol(out.substr(report + prefix.size()));
+  EXPECT_LT(switches, Redraws / 5) << "the other threads woke up with the redraws";
+  kill(child.Pid(), SIGKILL);
+  child.WaitExit();
 }
 
 // Ctrl+Z hands the terminal over only where someone could continue the

@@ -28,32 +28,54 @@ bool InBackground(int fd) {
   return foreground > 0 && foreground != getpgrp();
 }
 
+// The decoder keeps at most MaxQueuedKeys keys between pops and drops the
+// rest, as a full keyboard buffer does; a byte makes one key at most.  Fed
+// no more than this at a time (with the unfinished sequence it may carry
+// from before, always shorter than MaxSequenceBytes) and emptied after each,
+// it never drops one of a paste: what the queue cannot take waits in the
+// terminal.
+constexpr size_t FeedSlice = vt::KeyDecoder::MaxQueuedKeys - vt::MaxSequenceBytes;
+static_assert(FeedSlice > 0);
+
 }  // namespace
 
 InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records,
                                       std::vector<vt::LineSignal>* signals, size_t maxBytes) {
   uint8_t buffer[512];
+  size_t used = 0;  // bytes of the buffer that held input
   size_t total = 0;
+  uint64_t now = 0;  // when the last bytes were read
   Status status = Status::Ok;
   while (total < maxBytes) {
-    pollfd ready{fd_, POLLIN, 0};
-    const int polled = poll(&ready, 1, 0);
-    if (polled < 0) {
-      if (errno == EINTR) continue;
-      status = Status::Gone;
-      break;
+    if (!readable_) {
+      pollfd ready{fd_, POLLIN, 0};
+      const int polled = poll(&ready, 1, 0);
+      if (polled < 0) {
+        if (errno == EINTR) continue;
+        status = Status::Gone;
+        break;
+      }
+      if (polled == 0) break;
+      if ((ready.revents & POLLIN) == 0) {
+        // POLLHUP, POLLERR or POLLNVAL with nothing left to read.
+        status = Status::Gone;
+        break;
+      }
     }
-    if (polled == 0) break;
-    if ((ready.revents & POLLIN) == 0) {
-      // POLLHUP, POLLERR or POLLNVAL with nothing left to read.
-      status = Status::Gone;
-      break;
-    }
+    readable_ = false;
     const size_t want = std::min(sizeof buffer, maxBytes - total);
     const ssize_t got = read(fd_, buffer, want);
     if (got > 0) {
-      decoder_.Feed(buffer, static_cast<size_t>(got), base::MonotonicMs());
+      used = std::max(used, static_cast<size_t>(got));
+      now = base::MonotonicMs();
+      for (size_t at = 0; at < static_cast<size_t>(got); at += FeedSlice) {
+        decoder_.Feed(buffer + at, std::min(FeedSlice, static_cast<size_t>(got) - at), now);
+        TakeKeys(records, signals);
+      }
       total += static_cast<size_t>(got);
+      // A read that took less than it could emptied the terminal's buffer:
+      // what comes later wakes the reader again.
+      if (static_cast<size_t>(got) < want) break;
       continue;
     }
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -61,10 +83,17 @@ InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records,
     break;
   }
   // What was typed may be a password: no copy stays on the stack.
-  SecureZeroMemory(buffer, sizeof buffer);
-  decoder_.Tick(base::MonotonicMs());
+  SecureZeroMemory(buffer, used);
+  decoder_.Tick(used > 0 ? now : base::MonotonicMs());
+  TakeKeys(records, signals);
+  return status;
+}
+
+void InputSource::TakeKeys(std::vector<INPUT_RECORD>* records,
+                           std::vector<vt::LineSignal>* signals) {
   vt::KeyEvent key;
-  while (decoder_.Pop(&key)) {
+  if (!decoder_.Pop(&key)) return;
+  do {
     const vt::LineSignal signal =
         signals != nullptr ? vt::SignalOf(key, chars_) : vt::LineSignal::None;
     if (signal == vt::LineSignal::None) {
@@ -72,9 +101,8 @@ InputSource::Status InputSource::Pump(std::vector<INPUT_RECORD>* records,
     } else if (key.Stroke != vt::Stroke::Release) {
       signals->push_back(signal);
     }
-  }
+  } while (decoder_.Pop(&key));
   SecureZeroMemory(&key, sizeof key);
-  return status;
 }
 
 InputSource::Status InputSource::Wait(int timeoutMs) {
@@ -85,6 +113,7 @@ InputSource::Status InputSource::Wait(int timeoutMs) {
   const int polled = poll(&ready, 1, timeout);
   if (polled < 0) return errno == EINTR ? Status::Ok : Status::Gone;
   if (polled > 0 && (ready.revents & POLLIN) == 0) return Status::Gone;
+  readable_ = polled > 0;
   return Status::Ok;
 }
 
@@ -134,32 +163,29 @@ bool QueueFullLocked() {
   return model::ConsoleLocked().Input.size() >= MaxQueuedRecords;
 }
 
-// Moves the finished keys waiting in the terminal into the input queue.
-void PumpKeys(InputSource& input) {
-  {
-    std::lock_guard lock(model::ConsoleMutex());
-    if (QueueFullLocked()) return;
-  }
-  std::vector<INPUT_RECORD> records;
-  std::vector<vt::LineSignal> signals;
+// Moves the finished keys waiting in the terminal into the input queue and
+// hands the replies to the session; true when the queue is full.  One lock
+// a call: in a flood of keys this runs once for every arrival of bytes.
+bool PumpKeys(InputSource& input, std::vector<INPUT_RECORD>& records,
+              std::vector<vt::LineSignal>& signals) {
   const InputSource::Status status = input.Pump(&records, &signals);
   for (const vt::LineSignal signal : signals) RaiseAsTheTerminalWould(signal);
-  if (!records.empty()) {
+  signals.clear();
+  vt::Reply reply;
+  bool replied = input.PopReply(&reply);
+  bool full = false;
+  if (!records.empty() || replied) {
     {
       std::lock_guard lock(model::ConsoleMutex());
       auto& queue = model::ConsoleLocked().Input;
       queue.insert(queue.end(), records.begin(), records.end());
+      full = queue.size() >= MaxQueuedRecords;
+      for (; replied; replied = input.PopReply(&reply)) RepliedLocked(reply);
     }
-    SecureZeroMemory(records.data(), records.size() * sizeof(INPUT_RECORD));
-    InputArrived.notify_all();
-  }
-  vt::Reply reply;
-  if (input.PopReply(&reply)) {
-    {
-      std::lock_guard lock(model::ConsoleMutex());
-      do {
-        RepliedLocked(reply);
-      } while (input.PopReply(&reply));
+    if (!records.empty()) {
+      SecureZeroMemory(records.data(), records.size() * sizeof(INPUT_RECORD));
+      records.clear();
+      InputArrived.notify_all();
     }
     RepliesArrived.notify_all();
   }
@@ -169,6 +195,7 @@ void PumpKeys(InputSource& input) {
     kill(getpid(), SIGTTIN);
     input.Wait(100);
   }
+  return full;
 }
 
 // Reads the terminal as bytes arrive, so that each gets its own arrival time:
@@ -184,19 +211,19 @@ void ReadKeys() {
     std::lock_guard lock(model::ConsoleMutex());
     input.SetSignalChars(SignalCharsOf(TheSession().Raw));
   }
+  // Kept from one arrival to the next: no allocation per key.
+  std::vector<INPUT_RECORD> records;
+  records.reserve(64);
+  std::vector<vt::LineSignal> signals;
   for (;;) {
-    bool full = false;
-    {
+    if (input.Wait(-1) == InputSource::Status::Gone) EndTerminalGone();
+    bool full = PumpKeys(input, records, signals);
+    while (full) {
+      // The rest stays in the terminal's own buffer until keys are read.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
       std::lock_guard lock(model::ConsoleMutex());
       full = QueueFullLocked();
     }
-    if (full) {
-      // The rest stays in the terminal's own buffer until keys are read.
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      continue;
-    }
-    if (input.Wait(-1) == InputSource::Status::Gone) EndTerminalGone();
-    PumpKeys(input);
   }
 }
 

@@ -45,7 +45,12 @@ class InputSource {
   bool PopReply(vt::Reply* reply) { return decoder_.PopReply(reply); }
 
  private:
+  // Moves the decoder's finished keys to *records (their signals to
+  // *signals, when given).
+  void TakeKeys(std::vector<INPUT_RECORD>* records, std::vector<vt::LineSignal>* signals);
+
   int fd_;
+  bool readable_ = false;  // the last Wait saw bytes: Pump reads without asking again
   vt::KeyDecoder decoder_;
   vt::SignalChars chars_;
 };

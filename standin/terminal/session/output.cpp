@@ -55,7 +55,11 @@ struct Chunk {
 
 struct Output {
   std::mutex Mutex;
-  std::condition_variable Progress;  // the writer waits for work, Drain for an empty queue
+  std::condition_variable Progress;  // Drain waits for an empty queue
+  // The writer thread waits for the terminal to fall behind.  Its own, so
+  // that the writes of a terminal that keeps up, long after a stall, do not
+  // wake it.
+  std::condition_variable Stall;
   std::deque<Chunk> Pending;
   size_t Offset = 0;  // of the first chunk, already written
   size_t ScreenBytes = 0;
@@ -160,7 +164,7 @@ void WriterLoop() {
   Output& o = Out();
   std::unique_lock lock(o.Mutex);
   for (;;) {
-    o.Progress.wait(lock, [&o] { return o.Stalled && !o.Writing && !o.Pending.empty(); });
+    o.Stall.wait(lock, [&o] { return o.Stalled && !o.Writing && !o.Pending.empty(); });
     lock.unlock();
     pollfd ready{o.Fd, POLLOUT, 0};
     // Hung up or failed: the write below says so.  The time-out only
@@ -182,7 +186,7 @@ void StallLocked(Output& o) {
     o.WriterRunning = true;
     std::thread(WriterLoop).detach();
   }
-  o.Progress.notify_all();
+  o.Stall.notify_one();
 }
 
 // Writes what the terminal takes now, without waiting; what it does not take

@@ -137,6 +137,11 @@ struct Engine {
   int64_t SmallestWrite = 1;  // frames
   Timeline Schedule{48000, 0};
   std::deque<ToneSpan> Spans;
+  // The writer's samples and tone tables, both made by the thread that
+  // places the tones: a thread's first allocation costs it an arena of its
+  // own, and the writer needs none.
+  std::vector<int16_t> Samples;
+  ToneRenderer Renderer;
   bool Streaming = false;
   bool StopRequested = false;
   std::thread Writer;
@@ -245,7 +250,7 @@ WriteOutcome WriteAll(snd_pcm_t* pcm, const std::vector<int16_t>& samples) {
 }
 
 void WriterLoop(Engine& e) {
-  std::vector<int16_t> samples;
+  std::vector<int16_t>& samples = e.Samples;
   std::unique_lock lock(e.Mutex);
   while (!e.StopRequested) {
     const Clock::time_point now = Clock::now();
@@ -262,7 +267,7 @@ void WriterLoop(Engine& e) {
       continue;
     }
     samples.resize(static_cast<size_t>(due));
-    RenderFrames(samples, clock.Handed(), e.Spans, e.Rate);
+    e.Renderer.Render(samples, clock.Handed(), e.Spans, e.Rate);
     clock.Advance(due);
 
     // The device belongs to this thread while it streams; Play() touches
@@ -402,6 +407,7 @@ std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock
     }
     e.Schedule.Start(Clock::now());
     e.Spans.clear();
+    e.Samples.reserve(static_cast<size_t>(e.Buffer));
     e.StopRequested = false;
     e.Streaming = true;
     try {
@@ -415,6 +421,7 @@ std::optional<Clock::time_point> Play(uint32_t frequency, uint32_t millis, Clock
   const int64_t previousEnd = e.Spans.empty() ? 0 : e.Spans.back().End();
   const int64_t start = e.Schedule.PlaceTone(call, previousEnd);
   e.Spans.push_back(ToneSpan{start, FramesOf(millis, e.Rate), frequency});
+  e.Renderer.Prepare(e.Spans.back(), e.Rate);
   const Clock::time_point until = e.Schedule.ReturnTime(call, start, millis);
   e.QuietSince = until;
   return until;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <numbers>
 #include <numeric>
-#include <vector>
 
 namespace sound {
 
@@ -34,8 +33,23 @@ int64_t NanosOfFrames(int64_t frames, uint32_t rate) {
   return seconds * NanosPerSecond + (rest * NanosPerSecond + rate - 1) / rate;
 }
 
+// Where a pitch takes more frames than this to come round, the steady part
+// is not tabled (see ToneRenderer).
+constexpr int64_t MaxCycleFrames = 4096;
+// The steady part is tabled as whole cycles of about this many frames, so
+// that it goes out in a few long copies rather than many short ones.
+constexpr int64_t SteadyStretchFrames = 2048;
+
+int64_t FadeFrames(int64_t frames, uint32_t rate) {
+  return std::min(FramesOf(FadeMillis, rate), frames / 2);
+}
+
+bool Audible(uint32_t frequency, uint32_t rate) {
+  return frequency != 0 && uint64_t{frequency} * 2 < rate;
+}
+
 double Envelope(int64_t k, int64_t frames, uint32_t rate) {
-  const int64_t fade = std::min(FramesOf(FadeMillis, rate), frames / 2);
+  const int64_t fade = FadeFrames(frames, rate);
   const int64_t fromEdge = std::min(k, frames - 1 - k);
   if (fromEdge >= fade) return 1.0;
   return 0.5 - 0.5 * std::cos(std::numbers::pi * (static_cast<double>(fromEdge) + 0.5) /
@@ -49,8 +63,7 @@ int64_t FramesOf(uint64_t millis, uint32_t rate) {
 }
 
 int16_t ToneSample(const ToneSpan& span, int64_t k, uint32_t rate) {
-  if (span.Frequency == 0 || uint64_t{span.Frequency} * 2 >= rate || k < 0 || k >= span.Frames)
-    return 0;
+  if (!Audible(span.Frequency, rate) || k < 0 || k >= span.Frames) return 0;
   // (frequency * k) mod rate is the phase in 1/rate of a cycle, exact in
   // integers however long the tone has been running.
   const uint64_t phase = (uint64_t{span.Frequency} * static_cast<uint64_t>(k)) % rate;
@@ -61,42 +74,87 @@ int16_t ToneSample(const ToneSpan& span, int64_t k, uint32_t rate) {
 
 void RenderFrames(std::span<int16_t> out, int64_t first, const std::deque<ToneSpan>& spans,
                   uint32_t rate) {
-  std::fill(out.begin(), out.end(), int16_t{0});
+  ToneRenderer renderer;
+  renderer.Render(out, first, spans, rate);
+}
+
+void ToneRenderer::Render(std::span<int16_t> out, int64_t first, const std::deque<ToneSpan>& spans,
+                          uint32_t rate) {
   const int64_t last = first + static_cast<int64_t>(out.size());
-  std::vector<int16_t> cycle;
+  int64_t filled = first;  // every frame before this one is written
+  const auto at = [&](int64_t frame) { return out.data() + (frame - first); };
   for (const ToneSpan& span : spans) {
-    const int64_t from = std::max(first, span.Start);
+    if (span.Start >= last) break;
+    const int64_t from = std::max(filled, span.Start);
     const int64_t to = std::min(last, span.End());
     if (from >= to) continue;
-    // Between the fades a sample depends only on its phase, which takes
-    // rate / gcd(frequency, rate) values (24 for 2000 Hz at 48 kHz): when
-    // the piece is longer than that, each value is worked out once.  The
-    // samples come out the same as ToneSample's.
-    const int64_t fade = std::min(FramesOf(FadeMillis, rate), span.Frames / 2);
-    const uint32_t step = std::gcd(span.Frequency, rate);
-    const int64_t cycleLength = step == 0 ? 0 : rate / step;
-    const bool audible = span.Frequency != 0 && uint64_t{span.Frequency} * 2 < rate;
-    if (!audible || cycleLength == 0 || cycleLength >= to - from) {
-      for (int64_t f = from; f < to; ++f)
-        out[static_cast<size_t>(f - first)] = ToneSample(span, f - span.Start, rate);
-      continue;
+    std::fill(at(filled), at(from), int16_t{0});
+    if (Audible(span.Frequency, rate)) {
+      Prepare(span, rate);
+      RenderPiece(at(from), span, from - span.Start, to - span.Start);
+    } else {
+      std::fill(at(from), at(to), int16_t{0});
     }
-    cycle.resize(static_cast<size_t>(cycleLength));
-    for (int64_t i = 0; i < cycleLength; ++i) {
-      const double angle = 2.0 * std::numbers::pi * static_cast<double>(i * step) / rate;
-      cycle[static_cast<size_t>(i)] =
-          static_cast<int16_t>(std::lround(ToneLevel * 32767.0 * 1.0 * std::sin(angle)));
-    }
-    uint64_t phase = (uint64_t{span.Frequency} * static_cast<uint64_t>(from - span.Start)) % rate;
-    for (int64_t f = from; f < to; ++f) {
-      const int64_t k = f - span.Start;
-      out[static_cast<size_t>(f - first)] = k < fade || k >= span.Frames - fade
-                                                ? ToneSample(span, k, rate)
-                                                : cycle[static_cast<size_t>(phase / step)];
-      phase += span.Frequency;
-      if (phase >= rate) phase -= rate;
-    }
+    filled = to;
   }
+  std::fill(at(filled), at(last), int16_t{0});
+}
+
+void ToneRenderer::Prepare(const ToneSpan& span, uint32_t rate) {
+  if (span.Frequency == frequency_ && span.Frames == frames_ && rate == rate_) return;
+  frequency_ = span.Frequency;
+  frames_ = span.Frames;
+  rate_ = rate;
+  const ToneSpan shape{0, span.Frames, span.Frequency};
+  fade_ = FadeFrames(span.Frames, rate);
+  head_.resize(static_cast<size_t>(fade_));
+  tail_.resize(static_cast<size_t>(fade_));
+  for (int64_t k = 0; k < fade_; ++k) {
+    head_[static_cast<size_t>(k)] = ToneSample(shape, k, rate);
+    tail_[static_cast<size_t>(k)] = ToneSample(shape, span.Frames - fade_ + k, rate);
+  }
+  // Between the fades a sample depends only on its phase, (frequency * k)
+  // mod rate, which comes round again after rate / gcd(frequency, rate)
+  // frames: 24 for 2000 Hz at 48 kHz, 441 at 44.1 kHz.
+  steady_.clear();
+  cycle_ = 0;
+  const int64_t steadyFrames = span.Frames - 2 * fade_;
+  const int64_t cycle = rate / std::gcd(span.Frequency, rate);
+  const int64_t known = std::min(cycle, steadyFrames);
+  if (known <= 0 || known > MaxCycleFrames) return;
+  cycle_ = cycle;
+  int64_t stretch = known;
+  if (cycle < steadyFrames) {
+    const int64_t cycles = std::min(std::max<int64_t>(1, SteadyStretchFrames / cycle),
+                                    (steadyFrames + cycle - 1) / cycle);
+    stretch = cycles * cycle;
+  }
+  steady_.resize(static_cast<size_t>(stretch));
+  for (int64_t i = 0; i < known; ++i)
+    steady_[static_cast<size_t>(i)] = ToneSample(shape, fade_ + i, rate);
+  for (int64_t i = known; i < stretch; ++i)
+    steady_[static_cast<size_t>(i)] = steady_[static_cast<size_t>(i - cycle)];
+}
+
+void ToneRenderer::RenderPiece(int16_t* out, const ToneSpan& span, int64_t from, int64_t to) const {
+  const int64_t steadyEnd = span.Frames - fade_;
+  int64_t k = from;
+  if (k < fade_) {
+    const int64_t n = std::min(to, fade_) - k;
+    out = std::copy_n(head_.begin() + k, n, out);
+    k += n;
+  }
+  const int64_t steadyTo = std::min(to, steadyEnd);
+  if (steady_.empty()) {
+    for (; k < steadyTo; ++k) *out++ = ToneSample(span, k, rate_);
+  }
+  while (k < steadyTo) {
+    const int64_t index = (k - fade_) % cycle_;
+    const int64_t n = std::min(steadyTo - k, static_cast<int64_t>(steady_.size()) - index);
+    out = std::copy_n(steady_.begin() + index, n, out);
+    k += n;
+  }
+  if (k < to) std::copy_n(tail_.begin() + (k - steadyEnd), to - k, out);
 }
 
 void Timeline::Start(Clock::time_point now) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <span>
+#include <vector>
 
 namespace sound {
 
@@ -41,9 +42,39 @@ int16_t ToneSample(const ToneSpan& span, int64_t k, uint32_t rate);
 
 // Fills `out` with the stream frames [first, first + out.size()): the
 // spans' samples where they lie, zeros elsewhere.  `spans` are sorted and do
-// not overlap.
+// not overlap.  Works the samples out afresh; a writer that renders a stream
+// piece by piece keeps a ToneRenderer instead.
 void RenderFrames(std::span<int16_t> out, int64_t first, const std::deque<ToneSpan>& spans,
                   uint32_t rate);
+
+// RenderFrames with the samples of the last tone's shape (frequency, length,
+// rate) kept: its fade-in, its fade-out and a stretch of whole cycles of its
+// steady part, each sample ToneSample's.  Every tone of a ringing alarm has
+// the same shape, so a tone costs a few copies instead of a sine and a
+// cosine per sample.  Between the fades a pitch whose cycle takes more
+// than a few thousand frames (37 Hz at 48 kHz repeats only after a second)
+// is worked out sample by sample, unless the whole steady part is that short.
+class ToneRenderer {
+ public:
+  void Render(std::span<int16_t> out, int64_t first, const std::deque<ToneSpan>& spans,
+              uint32_t rate);
+  // Makes the tables those of `span`'s shape, as Render does when it meets
+  // the span: lets the thread that places a tone pay for them.
+  void Prepare(const ToneSpan& span, uint32_t rate);
+
+ private:
+  // Writes the span's frames [from, to) (relative to its start) to `out`.
+  void RenderPiece(int16_t* out, const ToneSpan& span, int64_t from, int64_t to) const;
+
+  uint32_t frequency_ = 0;
+  int64_t frames_ = -1;
+  uint32_t rate_ = 0;
+  int64_t fade_ = 0;
+  int64_t cycle_ = 0;            // frames of one period of the steady part; 0: no table
+  std::vector<int16_t> head_;    // frames [0, fade_)
+  std::vector<int16_t> tail_;    // frames [frames_ - fade_, frames_)
+  std::vector<int16_t> steady_;  // frames [fade_, fade_ + steady_.size()), whole cycles
+};
 
 // The stream's frame clock.  Frame f is modelled to be heard at
 // anchor + f / rate; the writer keeps `lead` frames handed to the device
