@@ -284,7 +284,8 @@ def verdict(build_cmd, unit, e2e, limits, rousel):
                       stderr=subprocess.DEVNULL).returncode != 0:
         return "stillborn"
     changed = [b for b in binaries if os.path.getmtime(b) != before[b]]
-    for exe in [b for b in changed if b in unit]:
+    # The quickest first: most mutants die in the first that runs.
+    for exe in sorted((b for b in changed if b in unit), key=lambda b: limits.get(b, 0)):
         status = run(unit[exe][0], timeout=limits[exe], cwd=unit[exe][1])
         if status != 0:
             return "killed (unit)" if status is not None else "killed (timeout)"
