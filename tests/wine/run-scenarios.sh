@@ -131,7 +131,7 @@ fi
 debug=-all
 if $trace; then
   debug=+timestamp,+int,+io,+console,+relay
-  must 120 wine reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
+  must 120 "$wine" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
     /d 'SetThreadExecutionState;CreateWaitableTimerA;SetWaitableTimer;CancelWaitableTimer' /f
 fi
 # Per scenario: the trace file, and the time zone that sets the clock.
