@@ -30,7 +30,7 @@
 
 namespace {
 
-std::atomic<long long> terminalBytes{0};
+std::atomic<long long> TerminalBytes{0};
 
 // The terminal side: keeps the pseudo-terminal's buffer from filling, which
 // would block the program's writes.
@@ -39,7 +39,7 @@ void Drain(int master) {
   for (;;) {
     const ssize_t got = read(master, buffer, sizeof buffer);
     if (got <= 0) return;
-    terminalBytes += got;
+    TerminalBytes += got;
   }
 }
 
@@ -62,38 +62,38 @@ bool PutTerminalUnder() {
 
 // Two lines of the same length that differ in every cell, so that each write
 // really changes the screen.
-const std::string kLineA = "Alarm time.........................[07:30]";
-const std::string kLineB = "alarm TIME_________________________(19:45)";
+const std::string LineA = "Alarm time.........................[07:30]";
+const std::string LineB = "alarm TIME_________________________(19:45)";
 
 void WriteLine(const std::string& line) {
   ConsoleWrite(reinterpret_cast<const uint8_t*>(line.data()), line.size());
 }
 
-void BM_ConsoleWriteChangedLine(benchmark::State& state) {
+void MeasureConsoleWriteChangedLine(benchmark::State& state) {
   bool flip = false;
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the idiom
     GotoXY(1, 10);
-    WriteLine(flip ? kLineA : kLineB);
+    WriteLine(flip ? LineA : LineB);
     flip = !flip;
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(kLineA.size()));
+                          static_cast<int64_t>(LineA.size()));
 }
-BENCHMARK(BM_ConsoleWriteChangedLine);
+BENCHMARK(MeasureConsoleWriteChangedLine)->Name("ConsoleWriteChangedLine");
 
 // The same text again: the model changes nothing and nothing is sent.
-void BM_ConsoleWriteSameLine(benchmark::State& state) {
+void MeasureConsoleWriteSameLine(benchmark::State& state) {
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the idiom
     GotoXY(1, 11);
-    WriteLine(kLineA);
+    WriteLine(LineA);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(kLineA.size()));
+                          static_cast<int64_t>(LineA.size()));
 }
-BENCHMARK(BM_ConsoleWriteSameLine);
+BENCHMARK(MeasureConsoleWriteSameLine)->Name("ConsoleWriteSameLine");
 
 // One second's redraw of the waiting screen, as the waiting pass does it.
-void BM_ShowTimes(benchmark::State& state) {
+void MeasureShowTimes(benchmark::State& state) {
   DrawStatusScreen();
   TextColor(15);
   int second = 0;
@@ -106,34 +106,34 @@ void BM_ShowTimes(benchmark::State& state) {
     ++second;
   }
 }
-BENCHMARK(BM_ShowTimes);
+BENCHMARK(MeasureShowTimes)->Name("ShowTimes");
 
-void BM_DrawStatusScreen(benchmark::State& state) {
+void MeasureDrawStatusScreen(benchmark::State& state) {
   AlarmState.AlarmHour = 7;
   AlarmState.AlarmMinute = 30;
   AlarmState.SleepTime = 500;
   for (auto _ : state) DrawStatusScreen();  // NOLINT(clang-analyzer-deadcode.DeadStores)
 }
-BENCHMARK(BM_DrawStatusScreen);
+BENCHMARK(MeasureDrawStatusScreen)->Name("DrawStatusScreen");
 
-void BM_FormatFixed(benchmark::State& state) {
-  static const long double kSleepTimes[] = {0.1L, 0.5L, 1.0L, 10.0L, 30.0L};
+void MeasureFormatFixed(benchmark::State& state) {
+  static const long double SleepTimes[] = {0.1L, 0.5L, 1.0L, 10.0L, 30.0L};
   size_t i = 0;
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the idiom
-    benchmark::DoNotOptimize(FormatFixed(kSleepTimes[i], 0, 1));
-    i = (i + 1) % std::size(kSleepTimes);
+    benchmark::DoNotOptimize(FormatFixed(SleepTimes[i], 0, 1));
+    i = (i + 1) % std::size(SleepTimes);
   }
 }
-BENCHMARK(BM_FormatFixed);
+BENCHMARK(MeasureFormatFixed)->Name("FormatFixed");
 
-void BM_FormatInteger(benchmark::State& state) {
+void MeasureFormatInteger(benchmark::State& state) {
   int32_t value = 0;
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the idiom
     benchmark::DoNotOptimize(FormatInteger(value, 0));
     value = (value + 7) % 60;
   }
 }
-BENCHMARK(BM_FormatInteger);
+BENCHMARK(MeasureFormatInteger)->Name("FormatInteger");
 
 // What a terminal sends while someone types: letters, digits, Enter, Esc
 // sequences of cursor and function keys with modifiers, UTF-8 Cyrillic.
@@ -150,7 +150,7 @@ std::vector<uint8_t> TypicalInput() {
   return {text.begin(), text.end()};
 }
 
-void BM_KeyDecoderPerByte(benchmark::State& state) {
+void MeasureKeyDecoderPerByte(benchmark::State& state) {
   const std::vector<uint8_t> input = TypicalInput();
   vt::KeyDecoder decoder;
   uint64_t now = 0;
@@ -166,7 +166,7 @@ void BM_KeyDecoderPerByte(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(input.size()));
 }
-BENCHMARK(BM_KeyDecoderPerByte);
+BENCHMARK(MeasureKeyDecoderPerByte)->Name("KeyDecoderPerByte");
 
 }  // namespace
 
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
   reporter.SetErrorStream(&std::cerr);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  std::cerr << "terminal bytes " << terminalBytes.load() << "\n";
+  std::cerr << "terminal bytes " << TerminalBytes.load() << "\n";
   // The console would hand the (pseudo-)terminal back on the way out;
   // nobody is looking at it.
   std::fflush(nullptr);

@@ -38,24 +38,24 @@
 
 namespace {
 
-constexpr int kColumns = 80;
-constexpr int kRows = 25;
+constexpr int Columns = 80;
+constexpr int Rows = 25;
 // The master counts as drained once nothing has come for this long.
-constexpr int kQuietMs = 60;
+constexpr int QuietMs = 60;
 // The cursor thread wakes every 300 ms on its own; a step's output is taken
 // to be complete well before that, and a stray timeout costs nothing.
-constexpr int kStepTimeoutMs = 2000;
+constexpr int StepTimeoutMs = 2000;
 
 struct Step {
-  std::string name;
-  long long text = 0;     // non-blank cells the step is about
-  long long changed = 0;  // cells whose character or colour changed
+  std::string Name;
+  long long Text = 0;     // non-blank cells the step is about
+  long long Changed = 0;  // cells whose character or colour changed
 };
 
 // --- Child: the drawing, on the slave side --------------------------------
 
-int markFd = -1;
-int goFd = -1;
+int MarkFd = -1;
+int GoFd = -1;
 
 std::vector<model::Cell> Snapshot() {
   std::lock_guard lock(model::ConsoleMutex());
@@ -71,7 +71,7 @@ long long TextIn(const std::vector<model::Cell>& cells, int row, int first, int 
   long long n = 0;
   for (int x = first - 1; x < first - 1 + count; ++x) {
     const model::Cell& cell =
-        cells[static_cast<size_t>(row - 1) * kColumns + static_cast<size_t>(x)];
+        cells[static_cast<size_t>(row - 1) * Columns + static_cast<size_t>(x)];
     if (cell.Char != ' ') ++n;
   }
   return n;
@@ -99,9 +99,9 @@ void Mark(const char* name, long long text, long long changed) {
   session::Present();
   char line[128];
   const int n = std::snprintf(line, sizeof line, "%s %lld %lld\n", name, text, changed);
-  if (n > 0 && write(markFd, line, static_cast<size_t>(n)) != n) _exit(3);
+  if (n > 0 && write(MarkFd, line, static_cast<size_t>(n)) != n) _exit(3);
   char go = 0;
-  if (read(goFd, &go, 1) != 1) _exit(3);
+  if (read(GoFd, &go, 1) != 1) _exit(3);
 }
 
 void SetClock(int seconds) {
@@ -173,7 +173,7 @@ int RunParent(int master, int marks, int go, pid_t child) {
   std::vector<std::pair<Step, long long>> results;
   while (childOpen) {
     pollfd fds[2] = {{master, POLLIN, 0}, {marks, POLLIN, 0}};
-    if (poll(fds, 2, kStepTimeoutMs) <= 0) break;
+    if (poll(fds, 2, StepTimeoutMs) <= 0) break;
     if ((fds[0].revents & POLLIN) != 0) {
       if (!ReadMaster(master, 0, &pending)) break;
       continue;
@@ -189,14 +189,14 @@ int RunParent(int master, int marks, int go, pid_t child) {
     long long before = -1;
     while (before != pending) {
       before = pending;
-      if (!ReadMaster(master, kQuietMs, &pending)) {
+      if (!ReadMaster(master, QuietMs, &pending)) {
         childOpen = false;
         break;
       }
     }
     Step step;
     std::istringstream fields(line);
-    if (!(fields >> step.name >> step.text >> step.changed)) break;
+    if (!(fields >> step.Name >> step.Text >> step.Changed)) break;
     results.emplace_back(step, pending);
     pending = 0;
     line.clear();
@@ -206,7 +206,7 @@ int RunParent(int master, int marks, int go, pid_t child) {
   int status = 0;
   waitpid(child, &status, 0);
   for (const auto& [step, bytes] : results)
-    std::printf("%s %lld %lld %lld\n", step.name.c_str(), bytes, step.text, step.changed);
+    std::printf("%s %lld %lld %lld\n", step.Name.c_str(), bytes, step.Text, step.Changed);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
 }
 
@@ -230,8 +230,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   winsize size{};
-  size.ws_col = kColumns;
-  size.ws_row = kRows;
+  size.ws_col = Columns;
+  size.ws_row = Rows;
   ioctl(master, TIOCSWINSZ, &size);
   const char* slaveName = ptsname(master);
   int marks[2];
@@ -257,8 +257,8 @@ int main(int argc, char** argv) {
     close(master);
     close(marks[0]);
     close(go[1]);
-    markFd = marks[1];
-    goFd = go[0];
+    MarkFd = marks[1];
+    GoFd = go[0];
     // The renderer picks UTF-8 or ASCII from the locale; the waiting screen
     // is ASCII either way, so only a fixed choice matters.
     setenv("LC_ALL", "C.UTF-8", 1);
