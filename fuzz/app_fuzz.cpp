@@ -53,21 +53,21 @@ using fuzz::Check;
 
 // The script may run this long in virtual time; clock steps cover longer
 // spans without costing passes of the waiting loop.
-constexpr uint64_t kScriptLimitMs = 10ULL * 60 * 1000;
-constexpr int kMaxEvents = 400;
+constexpr uint64_t ScriptLimitMs = 10ULL * 60 * 1000;
+constexpr int MaxEvents = 400;
 // Time the wind-up may take: entry fields, at most one 30 s sleep before
 // the alarm minute is read, the ringing, with room to spare.
-constexpr uint64_t kSettleLimitMs = 5ULL * 60 * 1000;
-constexpr uint64_t kSettleStepMs = 100;
+constexpr uint64_t SettleLimitMs = 5ULL * 60 * 1000;
+constexpr uint64_t SettleStepMs = 100;
 // A ringing pass takes 150 ms; the stop keys are answered in the next one.
-constexpr uint64_t kStopLimitMs = 1000;
-constexpr int64_t kDayMs = 86400000;
+constexpr uint64_t StopLimitMs = 1000;
+constexpr int64_t DayMs = 86400000;
 
-const std::string kTimeInput = "Rousel - time input";
-const std::string kPasswordInput = "Rousel - password input";
-const std::string kWaiting = "Rousel - waiting...";
-const std::string kRinging = "Rousel - ringing...";
-const std::string kExiting = "Rousel - exiting...";
+const std::string TimeInput = "Rousel - time input";
+const std::string PasswordInput = "Rousel - password input";
+const std::string Waiting = "Rousel - waiting...";
+const std::string Ringing = "Rousel - ringing...";
+const std::string Exiting = "Rousel - exiting...";
 
 struct Wind {
   uint64_t Start = 0;
@@ -78,7 +78,7 @@ struct Wind {
   bool Done = false;
 };
 
-Wind wind;
+Wind TheWind;
 
 const std::string& Phase() {
   static const std::string None;
@@ -115,11 +115,11 @@ void CheckState() {
         "a sleep time the program never sets");
   Check(KeyCount >= 0 && KeyCount <= KeyQueueSize, "the key queue count out of range");
   const std::string& phase = Phase();
-  if (phase == kTimeInput) {
+  if (phase == TimeInput) {
     Check(s.EntryIndex >= 1 && s.EntryIndex <= 5, "EntryIndex outside the time field");
-  } else if (phase == kPasswordInput && s.PasswordChecking) {
+  } else if (phase == PasswordInput && s.PasswordChecking) {
     CheckField(s.Password, "the password field's positions are not as typed");
-  } else if (phase == kRinging && s.PromptOpen) {
+  } else if (phase == Ringing && s.PromptOpen) {
     CheckField(s.TypedPassword, "the prompt's positions are not as typed");
   }
   if (s.PasswordSet) {
@@ -132,11 +132,11 @@ void CheckState() {
 // is typed that no key gives, as 224 (a letter of code page 866 whose key
 // records the keyboard layer drops).
 void TypeAltNumber(uint8_t byte) {
-  static const WORD kPadScan[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
+  static const WORD PadScan[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
   testend::PushRecord(model::KeyRecord(true, VK_MENU, 56, 0, LEFT_ALT_PRESSED));
   for (const char digit : std::to_string(byte)) {
     const int d = digit - '0';
-    testend::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), kPadScan[d], 0, LEFT_ALT_PRESSED);
+    testend::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), PadScan[d], 0, LEFT_ALT_PRESSED);
   }
   testend::PushRecord(model::KeyRecord(false, VK_MENU, 56, 0, 0));
 }
@@ -171,32 +171,32 @@ void SetClockToAlarm() {
   const int64_t nowMs =
       ((now.wHour * 60LL + now.wMinute) * 60LL + now.wSecond) * 1000LL + now.wMilliseconds;
   const int64_t target = AlarmState.AlarmSeconds * 1000LL + 500;
-  testend::StepClock(((target - nowMs) % kDayMs + kDayMs) % kDayMs);
+  testend::StepClock(((target - nowMs) % DayMs + DayMs) % DayMs);
 }
 
 void WindStep() {
   CheckState();
   const uint64_t now = testend::NowMs();
-  Check(now - wind.Start <= kSettleLimitMs, "the alarm could not be brought to ring and stop");
+  Check(now - TheWind.Start <= SettleLimitMs, "the alarm could not be brought to ring and stop");
   const std::string& phase = Phase();
-  if (wind.StopSent && phase != kRinging) {
-    Check(phase == kTimeInput, "a stopped alarm did not return to the time entry");
-    wind.Done = true;
+  if (TheWind.StopSent && phase != Ringing) {
+    Check(phase == TimeInput, "a stopped alarm did not return to the time entry");
+    TheWind.Done = true;
     testend::PushAltX();
     return;
   }
-  if (phase == kRinging) {
-    if (!wind.StopSent && InputDrained()) {
+  if (phase == Ringing) {
+    if (!TheWind.StopSent && InputDrained()) {
       TypeStopKeys();
-      wind.StopSent = true;
-      wind.StopSentAt = now;
-    } else if (wind.StopSent) {
-      Check(now - wind.StopSentAt <= kStopLimitMs, "the ringing did not stop");
+      TheWind.StopSent = true;
+      TheWind.StopSentAt = now;
+    } else if (TheWind.StopSent) {
+      Check(now - TheWind.StopSentAt <= StopLimitMs, "the ringing did not stop");
     }
   } else if (InputDrained()) {
-    if (phase == kTimeInput) {
-      const int hour = wind.AlarmMinuteOfDay / 60;
-      const int minute = wind.AlarmMinuteOfDay % 60;
+    if (phase == TimeInput) {
+      const int hour = TheWind.AlarmMinuteOfDay / 60;
+      const int minute = TheWind.AlarmMinuteOfDay % 60;
       std::string keys = "\b\b\b\b\b";
       keys += static_cast<char>('0' + hour / 10);
       keys += static_cast<char>('0' + hour % 10);
@@ -204,21 +204,21 @@ void WindStep() {
       keys += static_cast<char>('0' + minute % 10);
       keys += '\r';
       testend::TypeBytes(keys);
-    } else if (phase == kPasswordInput) {
+    } else if (phase == PasswordInput) {
       testend::TypeBytes("\r");
-    } else if (phase == kWaiting && !wind.ClockSet) {
+    } else if (phase == Waiting && !TheWind.ClockSet) {
       SetClockToAlarm();
-      wind.ClockSet = true;
+      TheWind.ClockSet = true;
     }
   }
-  testend::PushAt(now + kSettleStepMs, WindStep);
+  testend::PushAt(now + SettleStepMs, WindStep);
 }
 
 // A byte as typed, biased towards the keys the program reacts to.
 void TypeOne(uint8_t pick, uint8_t raw) {
-  static const char kUseful[] =
+  static const char Useful[] =
       "0123456789\r\x1b\b tTsSpP12345aZ~\xA5\x85\xEB\x9B\xA7\x87\xE0\xF0\xFA\t";
-  const char c = pick < 200 ? kUseful[pick % (sizeof kUseful - 1)] : static_cast<char>(raw);
+  const char c = pick < 200 ? Useful[pick % (sizeof Useful - 1)] : static_cast<char>(raw);
   testend::TypeBytes(std::string(1, c));
 }
 
@@ -240,10 +240,10 @@ void PressSpecial(fuzz::Reader& in) {
                        static_cast<DWORD>(in.Byte() & 0x1F));
       break;
     case 2: {
-      static const WORD kArrows[][2] = {{VK_UP, 72},     {VK_DOWN, 80},  {VK_LEFT, 75},
-                                        {VK_RIGHT, 77},  {VK_HOME, 71},  {VK_END, 79},
-                                        {VK_INSERT, 82}, {VK_DELETE, 83}};
-      const auto& key = kArrows[in.Below(8)];
+      static const WORD Arrows[][2] = {{VK_UP, 72},     {VK_DOWN, 80},  {VK_LEFT, 75},
+                                       {VK_RIGHT, 77},  {VK_HOME, 71},  {VK_END, 79},
+                                       {VK_INSERT, 82}, {VK_DELETE, 83}};
+      const auto& key = Arrows[in.Below(8)];
       testend::PushKey(key[0], key[1], 0, ENHANCED_KEY | static_cast<DWORD>(in.Byte() & 0x1F));
       break;
     }
@@ -252,12 +252,12 @@ void PressSpecial(fuzz::Reader& in) {
       break;
     case 4: {
       // Alt held, up to four keypad digits, Alt released.
-      static const WORD kPadScan[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
+      static const WORD PadScan[10] = {82, 79, 80, 81, 75, 76, 77, 71, 72, 73};
       testend::PushRecord(model::KeyRecord(true, VK_MENU, 56, 0, LEFT_ALT_PRESSED));
       const size_t digits = 1 + in.Below(4);
       for (size_t i = 0; i < digits; ++i) {
         const size_t d = in.Below(10);
-        testend::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), kPadScan[d], 0, LEFT_ALT_PRESSED);
+        testend::PushKey(static_cast<WORD>(VK_NUMPAD0 + d), PadScan[d], 0, LEFT_ALT_PRESSED);
       }
       testend::PushRecord(model::KeyRecord(false, VK_MENU, 56, 0, 0));
       break;
@@ -279,9 +279,9 @@ void PushRaw(fuzz::Reader& in) {
   const uint8_t kind = in.Byte();
   INPUT_RECORD record{};
   if (kind % 8 == 0) {
-    static const WORD kOther[] = {
+    static const WORD Other[] = {
         MOUSE_EVENT, WINDOW_BUFFER_SIZE_EVENT, MENU_EVENT, FOCUS_EVENT, 0, 0x20, 0xFFFF};
-    record.EventType = kOther[in.Below(std::size(kOther))];
+    record.EventType = Other[in.Below(std::size(Other))];
     testend::PushRecord(record);
     return;
   }
@@ -394,10 +394,9 @@ bool ScheduleEvent(Script& script) {
       script.At += (op & 0x80) != 0 ? in.Word() : in.Byte();
       break;
     case 7: {
-      static const int64_t kSteps[] = {3600000, -3600000, 60000, -60000,
-                                       kDayMs,  -kDayMs,  1000,  -1000};
+      static const int64_t Steps[] = {3600000, -3600000, 60000, -60000, DayMs, -DayMs, 1000, -1000};
       const uint8_t pick = in.Byte();
-      const int64_t step = pick < 128 ? kSteps[pick % std::size(kSteps)]
+      const int64_t step = pick < 128 ? Steps[pick % std::size(Steps)]
                                       : (static_cast<int64_t>(in.Word()) - 32768) * 1000;
       testend::PushAt(script.At, [step] {
         CheckState();
@@ -438,7 +437,7 @@ bool ScheduleEvent(Script& script) {
       });
       break;
   }
-  return script.At <= kScriptLimitMs;
+  return script.At <= ScriptLimitMs;
 }
 
 }  // namespace
@@ -472,23 +471,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   AlarmState = {};
   StartUp();
 
-  wind = Wind{};
-  wind.AlarmMinuteOfDay = static_cast<int>(in.Word() % 1440);
+  TheWind = Wind{};
+  TheWind.AlarmMinuteOfDay = static_cast<int>(in.Word() % 1440);
 
   Script script{in, {}, 0};
   Negotiate(script.Decoder, (flags >> 4) & 3U);
-  for (int event = 0; event < kMaxEvents && !in.Empty(); ++event) {
+  for (int event = 0; event < MaxEvents && !in.Empty(); ++event) {
     if (!ScheduleEvent(script)) break;
   }
-  wind.Start = script.At + 1;
-  testend::PushAt(wind.Start, WindStep);
-  testend::StopAt(wind.Start + kSettleLimitMs + 60000);
+  TheWind.Start = script.At + 1;
+  testend::PushAt(TheWind.Start, WindStep);
+  testend::StopAt(TheWind.Start + SettleLimitMs + 60000);
 
   try {
     for (;;) AlarmSequence();
   } catch (const testend::ProcessExit& exit) {
     Check(exit.Code == 0, "an exit code other than 0");
-    Check(Phase() == kExiting, "the process ended without the exit banner");
+    Check(Phase() == Exiting, "the process ended without the exit banner");
     Check(testend::Console().CursorInfo.bVisible != FALSE, "the cursor left hidden at exit");
     fuzz::CheckCallRegions(ScreenWidth, ScreenHeight);
   } catch (const testend::InputExhausted&) {

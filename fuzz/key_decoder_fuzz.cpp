@@ -253,8 +253,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     jittered.Feed(data + pos, take, now);
     CheckBounds(jittered);
     pos += take;
-    static const uint64_t kGaps[] = {0, 1, 10, 49, 50, 51, 200, 60000};
-    now += kGaps[next() % std::size(kGaps)];
+    static const uint64_t Gaps[] = {0, 1, 10, 49, 50, 51, 200, 60000};
+    now += Gaps[next() % std::size(Gaps)];
     if (next() % 3 == 0) {
       jittered.Tick(now);
       CheckBounds(jittered);

@@ -26,8 +26,8 @@ bool RunFile(const std::filesystem::path& path) {
   const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
                                 std::istreambuf_iterator<char>());
   // Never hand the target a null pointer, even for an empty file.
-  static const uint8_t kNothing = 0;
-  const auto* data = bytes.empty() ? &kNothing : reinterpret_cast<const uint8_t*>(bytes.data());
+  static const uint8_t Nothing = 0;
+  const auto* data = bytes.empty() ? &Nothing : reinterpret_cast<const uint8_t*>(bytes.data());
   LLVMFuzzerTestOneInput(data, bytes.size());
   return true;
 }
