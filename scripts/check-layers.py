@@ -29,7 +29,7 @@ PARTS = {
     "session": ("standin/terminal/session", {"vt", "base", "model", "win32"}),
     "sound": ("standin/terminal/sound", {"base", "win32"}),
     "priority": ("standin/terminal/priority", {"win32"}),
-    "power": ("standin/terminal/power", {"win32"}),
+    "power": ("standin/terminal/power", {"base", "win32"}),
     "vt": ("standin/terminal/vt", {"model", "win32"}),
     "base": ("standin/terminal/base", set()),
     "testend": ("standin/testend", {"end", "model", "win32"}),

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "standin/terminal/base/symbols.h"
+
 namespace power {
 namespace {
 
@@ -53,11 +55,7 @@ struct Dbus {
 };
 Dbus Lib;
 
-template <typename Function>
-bool Bind(void* library, const char* name, Function*& slot) {
-  slot = reinterpret_cast<Function*>(dlsym(library, name));
-  return slot != nullptr;
-}
+using base::Bind;
 
 // Once, on the worker's thread; false when the library or a function of it
 // is missing.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "standin/terminal/base/run_within.h"
+#include "standin/terminal/base/symbols.h"
 #include "standin/terminal/sound/alsa.h"
 #include "standin/terminal/sound/synth.h"
 
@@ -76,11 +77,7 @@ struct Asound {
 };
 Asound Lib;
 
-template <typename Function>
-bool Bind(void* library, const char* name, Function*& slot) {
-  slot = reinterpret_cast<Function*>(dlsym(library, name));
-  return slot != nullptr;
-}
+using base::Bind;
 
 // Once; false when the library or one of its functions is missing.
 bool Load() {
