@@ -1,13 +1,9 @@
 #!/usr/bin/env python3
 """Checks the speaker ports, the console's scrolls and the power calls of
-rousel.exe in Wine's trace (+timestamp,+int,+io,+console,+relay), as the
-Windows 95 family (platform 1: ports, scrolls in halves, no power call) or
-NT (2: no port, scrolls in one move, a wake timer around each hold).
+rousel.exe in Wine's trace, as the Windows 95 family (platform 1) or NT (2),
+as docs/windows.md describes.  Exit status 0 when all holds, 1 otherwise.
 
   check-trace.py --platform 1|2 [--rhythm] TRACE...
-
-A trace named *.killed.trace may end in the middle of a tone.  Exit status 0
-when all holds, 1 otherwise.
 """
 import argparse, re, statistics, sys
 
@@ -103,6 +99,7 @@ def main():
         with open(path, errors="replace") as trace:
             lines = trace.readlines()
         problems, starts = [], []
+        # A program killed with its console may stop in the middle of a tone.
         tones = check_ports(lines, args.platform, problems, starts, lengths, path.endswith(".killed.trace"))
         check_scroll(lines, args.platform, problems)
         held, let_go = check_power(lines, args.platform, problems)

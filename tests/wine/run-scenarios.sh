@@ -214,10 +214,9 @@ done
 echo "wine: $passed passed, $failed failed, $skipped skipped"
 if $trace && [ ${#traces[@]} -gt 0 ]; then
   echo "wine: the ports, the scrolls and the power calls in Wine's trace, as platform $platform"
-  rhythm=()
   # The rhythm from the terminal runs, whose ringing goes on long enough.
-  [ "$platform" = 1 ] && [ -z "$driver" ] && rhythm=(--rhythm)
-  (cd "$work" && python3 "$here/check-trace.py" --platform "$platform" "${rhythm[@]}" "${traces[@]}") ||
+  [ "$platform" = 1 ] && [ -z "$driver" ] && traces+=(--rhythm)
+  (cd "$work" && python3 "$here/check-trace.py" --platform "$platform" "${traces[@]}") ||
     failed=$((failed + 1))
 fi
 [ "$failed" -eq 0 ]

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -130,16 +131,6 @@ bool RowMatches(SHORT n, const std::string& pattern) {
   for (size_t i = 0; i < want.size() && static_cast<unsigned char>(want[i]) < 128; ++i)
     if (want[i] != ' ' && (row.Attributes[i] & 15) != colours[i]) return false;
   return true;
-}
-
-std::string Title() {
-  char title[1024] = {};
-  GetConsoleTitleA(title, sizeof title);
-  return title;
-}
-
-bool Ended() {
-  return running && WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0;
 }
 
 // --- keys --------------------------------------------------------------------
@@ -270,7 +261,9 @@ void Start(SHORT columns, SHORT rows, SHORT cursorRow) {
 }
 
 void AwaitEnd() {
-  if (running) WaitUntil("the program to end", Ended);
+  if (running)
+    WaitUntil("the program to end",
+              [] { return WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0; });
   running = false;
 }
 
@@ -285,8 +278,6 @@ int main(int argc, char** argv) {
   if (const char* seconds = std::getenv("E2E_TIMEOUT")) timeoutMs = std::atoi(seconds) * 1000;
   // Ctrl+C records go to the program; this process shares its console.
   SetConsoleCtrlHandler(nullptr, TRUE);
-  // Started without a console, it makes one; with one, this fails harmlessly.
-  AllocConsole();
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       &inherit, OPEN_EXISTING, 0, nullptr);
@@ -313,11 +304,8 @@ int main(int argc, char** argv) {
     } else if (verb == "console-buffer") {
       std::sscanf(rest.c_str(), "%d %d %d", &next.Columns, &next.Rows, &next.CursorRow);
     } else if (verb == "keys") {
-      for (size_t at = 0, end = 0; at < rest.size(); at = end + 1) {
-        end = rest.find(' ', at);
-        if (end == std::string::npos) end = rest.size();
-        if (end > at) PressNamed(rest.substr(at, end - at));
-      }
+      std::istringstream names(rest);
+      for (std::string name; names >> name;) PressNamed(name);
     } else if (verb == "type") {
       for (const char ch : rest) PressNamed(ch == ' ' ? "Space" : std::string(1, ch));
     } else if (verb == "alt-number") {
@@ -336,7 +324,11 @@ int main(int argc, char** argv) {
       WaitUntil("row " + std::to_string(n) + " to read \"" + text + "\"",
                 [&] { return RowMatches(n, text); });
     } else if (verb == "expect-title") {
-      WaitUntil("the title \"" + rest + "\"", [&] { return Title() == rest; });
+      WaitUntil("the title \"" + rest + "\"", [&] {
+        char title[1024] = {};
+        GetConsoleTitleA(title, sizeof title);
+        return rest == title;
+      });
     } else if (verb == "exit") {
       AwaitEnd();
       DWORD code = 0;
