@@ -19,7 +19,7 @@ cases=(
   "6.0|--oldest win95|1|KERNEL32.dll:Beep"
   "4.0|--oldest vista|1|KERNEL32.dll:Beep"
   "4.0|--oldest win95|1|KERNEL32.dll:SetThreadExecutionState"
-  "4.0|--oldest win95|1|KERNEL32.dll:GetTickCount64"
+  "4.0|--oldest win95|1|KERNEL32.dll:GetSystemTimePreciseAsFileTime"
   "4.0|--oldest win95|1|KERNEL32.dll:CreateSemaphoreW"
   "4.0|--oldest win95|1|msvcrt.dll:_fstat64"
   "4.0|--oldest win95|1|msvcrt.dll:_wfopen"
