@@ -155,7 +155,7 @@ arrange_clock() {
 # run_once NAME SCENARIO TRACE: one run, through the terminal or through the
 # console driver; its output in $work/NAME.log, its trace in $work/TRACE.
 run_once() {
-  local copy=$work/scenarios/$1.scn
+  local copy=$work/$1.scn
   # The tone is Beep or the speaker ports, which Wine sounds nowhere a test
   # can capture (the ports are checked in the trace instead).
   grep -vE '^(capture|expect)-tone( |$)' "$2" >"$copy"
@@ -170,15 +170,13 @@ run_once() {
   rm -f "$work/$1.rc"
   tmux -L "rousel-driver-$$" -f /dev/null new-session -d -x 80 -y 25 \
     "'$work/rousel' '$copy' >'$work/$1.log'; echo \$? >'$work/$1.rc'"
-  local deadline=$((SECONDS + 300))
-  until [ -s "$work/$1.rc" ] || [ "$SECONDS" -gt "$deadline" ]; do sleep 0.2; done
+  timeout 300 sh -c "until [ -s '$work/$1.rc' ]; do sleep 0.2; done"
   tmux -L "rousel-driver-$$" kill-server >/dev/null 2>&1
   [ -s "$work/$1.rc" ] || { echo "the driver did not finish" >>"$work/$1.log"; return 1; }
   return "$(cat "$work/$1.rc")"
 }
 
 passed=0 failed=0 skipped=0 traces=()
-mkdir "$work/scenarios"
 for scenario in "${scenarios[@]}"; do
   name=$(basename "$scenario" .scn)
   if [ -n "${not_here[$name]:-}" ]; then
