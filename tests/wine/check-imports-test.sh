@@ -17,18 +17,15 @@ cases=(
   "4.0||1|KERNEL32.dll:Beep libstdc++-6.dll:_ZNSo3putEc"
   "4.0||1|"
   "6.0|--oldest win95|1|KERNEL32.dll:Beep"
-  "5.2|--oldest win95|1|KERNEL32.dll:Beep"
   "4.0|--oldest vista|1|KERNEL32.dll:Beep"
-  "4.0|--oldest win95|1|KERNEL32.dll:TryEnterCriticalSection"
   "4.0|--oldest win95|1|KERNEL32.dll:SetThreadExecutionState"
-  "4.0|--oldest win95|1|KERNEL32.dll:GetTickCount64"
+  "4.0|--oldest win95|1|KERNEL32.dll:GetSystemTimePreciseAsFileTime"
   "4.0|--oldest win95|1|KERNEL32.dll:CreateSemaphoreW"
   "4.0|--oldest win95|1|msvcrt.dll:_fstat64"
   "4.0|--oldest win95|1|msvcrt.dll:_wfopen"
   "4.0|--oldest win95|1|msvcrt.dll:___lc_codepage_func"
   "4.0|--oldest win95|1|msvcrt.dll:strcpy_s"
   "6.0|--oldest vista|1|KERNEL32.dll:GetSystemTimePreciseAsFileTime"
-  "4.0|--oldest win2000|2|KERNEL32.dll:Beep"
 )
 failed=0
 for case in "${cases[@]}"; do

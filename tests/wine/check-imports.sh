@@ -15,25 +15,19 @@
 # not, 2 on a usage error.
 set -euo pipefail
 
-usage() {
-  echo "usage: $0 OBJDUMP EXE [--oldest win95|vista]" >&2
-  exit 2
-}
-[ $# -eq 2 ] || { [ $# -eq 4 ] && [ "$3" = --oldest ]; } || usage
-objdump=$1
-exe=$2
-oldest=${4:-}
-case $oldest in
-  "" | win95 | vista) ;;
-  *) usage ;;
+case $#:${3:-}:${4:-} in
+  2:: | 4:--oldest:win95 | 4:--oldest:vista) ;;
+  *) echo "usage: $0 OBJDUMP EXE [--oldest win95|vista]" >&2; exit 2 ;;
 esac
+objdump=$1 exe=$2 oldest=${4:-}
 
 # kernel32 functions newer than the Windows 95 family (or on it only as
 # stubs), that toolchain runtimes are known to pull in, or that the program
 # looks up instead of calling (console/power.cpp): those that came with
 # Windows 98 or NT 4.0 and are missing on Windows 95, those of Windows 2000
 # and XP, and those of Vista and later.
-not_on_win95=(
+not_on_vista="GetSystemTimePreciseAsFileTime TryAcquireSRWLockExclusive TryAcquireSRWLockShared"
+not_on_win95="$not_on_vista
   InterlockedCompareExchange InterlockedExchangeAdd IsDebuggerPresent
   GetFileAttributesExA CreateWaitableTimerA SetWaitableTimer CancelWaitableTimer CancelIo
   SetThreadExecutionState
@@ -42,22 +36,16 @@ not_on_win95=(
   GetConsoleWindow AttachConsole HeapSetInformation GetNativeSystemInfo
   AddVectoredExceptionHandler RemoveVectoredExceptionHandler
   RtlCaptureContext RtlVirtualUnwind RtlLookupFunctionEntry RtlUnwindEx
-)
-not_on_xp=(
   GetTickCount64 AddVectoredContinueHandler RemoveVectoredContinueHandler
   InitializeConditionVariable SleepConditionVariableCS SleepConditionVariableSRW
   WakeConditionVariable WakeAllConditionVariable InitializeSRWLock
   AcquireSRWLockExclusive AcquireSRWLockShared ReleaseSRWLockExclusive
   ReleaseSRWLockShared InitializeCriticalSectionEx InitOnceExecuteOnce InitOnceBeginInitialize
   FlsAlloc FlsFree FlsGetValue FlsSetValue GetCurrentProcessorNumber GetErrorMode
-  CreateEventExA CreateEventExW CreateSemaphoreExW CreateMutexExW
-)
-not_on_vista=(
-  GetSystemTimePreciseAsFileTime TryAcquireSRWLockExclusive TryAcquireSRWLockShared
-)
+  CreateEventExA CreateEventExW CreateSemaphoreExW CreateMutexExW"
 # The few wide functions the Windows 95 family implements for real.
-wide_on_win95=(lstrlenW FindResourceW FindResourceExW EnumResourceNamesW
-               EnumResourceTypesW EnumResourceLanguagesW MessageBoxW MessageBoxExW)
+wide_on_win95="lstrlenW FindResourceW FindResourceExW EnumResourceNamesW
+  EnumResourceTypesW EnumResourceLanguagesW MessageBoxW MessageBoxExW"
 # msvcrt functions that take file names or the environment in UTF-16: built
 # on the wide kernel32 functions, so they fail on the Windows 95 family.
 wide_msvcrt='^(_wfopen|_wfreopen|_wfsopen|_wopen|_wsopen|_wcreat|_waccess|_wchmod|_wstat.*|_wfind.*|_wgetenv|_wputenv|_wsystem|_wmkdir|_wrmdir|_wchdir|_wgetcwd|_wremove|_wrename|_wunlink|_wutime.*|_wexec.*|_wspawn.*|_wpopen|__wgetmainargs)$'
@@ -71,66 +59,46 @@ if ! listing=$("$objdump" -p "$exe" 2>&1); then
   echo "$listing" >&2
   exit 1
 fi
-
-# Each "DLL Name: X" line is followed by its "vma Hint/Ord Member-Name" rows.
-mapfile -t dlls < <(awk '/^[[:space:]]*DLL Name:/ { print $3 }' <<<"$listing")
+# Each "DLL Name: X" line is followed by its "vma Hint/Ord Member-Name" rows:
+# one line per DLL ("DLL X") and per import ("x.dll function").
 mapfile -t imports < <(awk '
-  /^[[:space:]]*DLL Name:/ { dll = tolower($3); next }
+  /^[[:space:]]*DLL Name:/ { dll = tolower($3); print "DLL", $3; next }
   /^[[:space:]]*$/ { dll = "" }
   dll != "" && NF == 3 && $2 ~ /^[0-9]+$/ { print dll, $3 }' <<<"$listing")
 subsystem=$(awk '/^MajorSubsystemVersion/ { major = $2 } /^MinorSubsystemVersion/ { minor = $2 }
   END { if (major != "") print major "." minor }' <<<"$listing")
-
 echo "$exe imports (subsystem version ${subsystem:-unknown}):"
-printf '  DLL Name: %s\n' "${dlls[@]}"
+printf '%s\n' "${imports[@]}" | sed -n 's/^DLL /  DLL Name: /p'
 
 status=0
 complain() {
   echo "$exe: $*" >&2
   status=1
 }
-if [ ${#dlls[@]} -eq 0 ]; then
-  complain "no import table found"
-fi
-for dll in "${dlls[@]}"; do
-  case ${dll,,} in
-    kernel32.dll | user32.dll | msvcrt.dll) ;;
-    *) complain "imports $dll, which a plain Windows does not have beside the .exe" ;;
+[[ " ${imports[*]} " == *" DLL "* ]] || complain "no import table found"
+case $oldest in
+  win95) [ "$subsystem" = 4.0 ] || complain "header says subsystem ${subsystem:-none}, not 4.0 (Windows 95)" ;;
+  vista) [ "$subsystem" = 6.0 ] || complain "header says subsystem ${subsystem:-none}, not 6.0 (Windows Vista)" ;;
+esac
+for entry in "${imports[@]}"; do
+  dll=${entry%% *} fn=${entry#* }
+  case $oldest:$dll:${fn,,} in
+    *:DLL:kernel32.dll | *:DLL:user32.dll | *:DLL:msvcrt.dll) ;;
+    *:DLL:*) complain "imports $fn, which a plain Windows does not have beside the .exe" ;;
+    vista:kernel32.dll:*)
+      grep -qwF -- "$fn" <<<"$not_on_vista" && complain "imports kernel32 $fn, which came only after Windows Vista" ;;
+    win95:kernel32.dll:* | win95:user32.dll:*)
+      if grep -qwF -- "$fn" <<<"$not_on_win95"; then
+        complain "imports $dll $fn, which the Windows 95 family does not have"
+      elif [[ $fn =~ [a-z0-9]W$ ]] && ! grep -qwF -- "$fn" <<<"$wide_on_win95"; then
+        complain "imports $dll $fn, a wide function that is a failing stub on the Windows 95 family"
+      fi ;;
+    win95:msvcrt.dll:*)
+      if [[ $fn =~ $new_msvcrt ]]; then
+        complain "imports msvcrt $fn, which the msvcrt.dll of the Windows 95 family does not have"
+      elif [[ $fn =~ $wide_msvcrt ]]; then
+        complain "imports msvcrt $fn, which needs the wide kernel32 functions the Windows 95 family lacks"
+      fi ;;
   esac
 done
-
-in_list() {
-  local name=$1
-  shift
-  [[ " $* " == *" $name "* ]]
-}
-
-case $oldest in
-  win95)
-    [ "$subsystem" = 4.0 ] || complain "header says subsystem ${subsystem:-none}, not 4.0 (Windows 95)"
-    for entry in "${imports[@]}"; do
-      dll=${entry%% *} fn=${entry#* }
-      case $dll in
-        kernel32.dll | user32.dll)
-          if in_list "$fn" "${not_on_win95[@]}" "${not_on_xp[@]}" "${not_on_vista[@]}"; then
-            complain "imports $dll $fn, which the Windows 95 family does not have"
-          elif [[ $fn =~ [a-z0-9]W$ ]] && ! in_list "$fn" "${wide_on_win95[@]}"; then
-            complain "imports $dll $fn, a wide function that is a failing stub on the Windows 95 family"
-          fi ;;
-        msvcrt.dll)
-          if [[ $fn =~ $new_msvcrt ]]; then
-            complain "imports msvcrt $fn, which the msvcrt.dll of the Windows 95 family does not have"
-          elif [[ $fn =~ $wide_msvcrt ]]; then
-            complain "imports msvcrt $fn, which needs the wide kernel32 functions the Windows 95 family lacks"
-          fi ;;
-      esac
-    done ;;
-  vista)
-    [ "$subsystem" = 6.0 ] || complain "header says subsystem ${subsystem:-none}, not 6.0 (Windows Vista)"
-    for entry in "${imports[@]}"; do
-      dll=${entry%% *} fn=${entry#* }
-      [ "$dll" = kernel32.dll ] && in_list "$fn" "${not_on_vista[@]}" &&
-        complain "imports kernel32 $fn, which came only after Windows Vista"
-    done ;;
-esac
 exit $status

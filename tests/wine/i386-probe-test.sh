@@ -11,17 +11,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # The kernels, as the shell reports their answer to execve.
-cat >"$work/refusing" <<'KERNEL'
-#!/bin/sh
-echo "$0: line 1: $1: cannot execute binary file: Exec format error" >&2
-exit 126
-KERNEL
 cat >"$work/running" <<'KERNEL'
 #!/bin/sh
 # What a kernel that runs it would find: an ELF of class 32, machine 386.
 [ "$(od -An -tx1 -N20 "$1" | tr -d ' \n')" = 7f454c4601010100000000000000000002000300 ] || exit 126
 exit 42
 KERNEL
+printf '#!/bin/sh\necho "$1: cannot execute binary file: Exec format error" >&2\nexit 126\n' >"$work/refusing"
 printf '#!/bin/sh\nexit 139\n' >"$work/crashing"
 printf '#!/bin/sh\necho "$1: Permission denied" >&2\nexit 126\n' >"$work/noexec"
 chmod +x "$work/refusing" "$work/running" "$work/crashing" "$work/noexec"

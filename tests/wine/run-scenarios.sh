@@ -20,35 +20,32 @@
 #   --loader LOADER      starts every Windows program, Wine's own included,
 #                        with this Wine loader (WINELOADER): the 64-bit one
 #                        where the 32-bit one cannot run (by default "wine",
-#                        which on Debian is the 32-bit one once it is there)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-e2e=$root/tests/e2e
+e2e=$here/../e2e
 
 usage() { echo "usage: $0 [--no-faketime] [--windows win98] [--trace] [--console-api DRIVER] [--loader LOADER] PATH/TO/rousel.exe [SCENARIO.scn...]" >&2; exit 2; }
-faketime=true trace=false platform=2 windows="" driver="" wine=wine
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+faketime=true trace=false platform=2 driver="" wine=wine
 while [ $# -gt 0 ]; do
   case $1 in
     --no-faketime) faketime=false ;;
-    --windows) [ "${2:-}" = win98 ] || usage; windows=$2; platform=1; trace=true; shift ;;
+    --windows) [ "${2:-}" = win98 ] || usage; platform=1 trace=true; shift ;;
     --trace) trace=true ;;
-    --console-api) [ -f "${2:-}" ] || usage; driver=$(cd "$(dirname "$2")" && pwd)/$(basename "$2"); shift ;;
+    --console-api) [ -f "${2:-}" ] || usage; driver=$(absolute "$2"); shift ;;
     --loader) [ -x "${2:-}" ] || usage; wine=$2; export WINELOADER=$2; shift ;;
     -*) usage ;;
     *) break ;;
   esac
   shift
 done
-[ $# -ge 1 ] || usage
-exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+{ [ $# -ge 1 ] && [ -f "$1" ]; } || usage
+exe=$(absolute "$1")
 shift
-[ -f "$exe" ] || { echo "no program at $exe" >&2; exit 2; }
-for tool in "$wine" wineserver tmux; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: the scenarios under Wine: no $tool (Debian: wine, wine64, tmux)"; exit 77; }
+for tool in "$wine" wineserver tmux python3; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: the scenarios under Wine: no $tool (Debian: wine, wine64, tmux, python3)"; exit 77; }
 done
-$trace && ! command -v python3 >/dev/null 2>&1 && { echo "SKIP: the scenarios under Wine: no python3 for the trace"; exit 77; }
 
 scenarios=("$@")
 if [ $# -eq 0 ]; then
@@ -58,58 +55,47 @@ fi
 
 # Scenarios about the terminal stand-in itself, or where Wine's terminal
 # console does not behave as a Windows console: the name, then why.
-no_tty="the stand-in's refusal of a standard input or output that is no terminal"
-signals="POSIX signals to the stand-in's process"
-job_control="job control of the stand-in's process and its ALSA tone"
-wraps="Wine draws its 80-column buffer into a narrower terminal, which wraps the rows"
+logind="the stand-in's logind inhibitor (the Windows calls are read from the trace)"
 declare -A not_here=(
-  [redirected]=$no_tty [signals]=$signals [suspend]=$job_control
+  [redirected]="the stand-in's refusal of a standard input or output that is no terminal"
+  [signals]="POSIX signals to the stand-in's process"
+  [suspend]="job control of the stand-in's process and its ALSA tone"
   [suspended_output]="a terminal that stops taking output: the stand-in's writer"
   [terminal_types]="the stand-in's sequences for each terminal type and its transliteration for a locale that is not UTF-8"
-  [tiny_panes]=$wraps
+  [tiny_panes]="Wine draws its 80-column buffer into a narrower terminal, which wraps the rows"
   [clock_jump]="a clock stepped through libfaketime's timestamp file, which Wine's clock does not read (the virtual-clock tests cover the shared code)"
-  [stay_awake]="the stand-in's logind inhibitor (the Windows calls are read from the trace)"
-  [stay_awake_without_bus]="the stand-in's logind inhibitor (the Windows calls are read from the trace)"
+  [stay_awake]=$logind [stay_awake_without_bus]=$logind
 )
-if [ -n "$driver" ]; then
-  pane="the terminal going away: a console has no pane to close"
-  not_here+=([killed_pane]=$pane)
-fi
+[ -n "$driver" ] && not_here+=([killed_pane]="the terminal going away: a console has no pane to close")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/rousel-wine.XXXXXX")
 # No Mono or Gecko: wineboot neither downloads nor asks.
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  timeout 60 wineserver -w >/dev/null 2>&1 || true
-  rm -rf "$work"
+stop_wine() {
+  wineserver -k >/dev/null 2>&1
+  timeout 60 wineserver -w >/dev/null 2>&1
 }
-trap cleanup EXIT
+trap 'stop_wine; rm -rf "$work"' EXIT
 
 # must SECONDS COMMAND...: runs it, or shows its output and gives up.
 must() {
   timeout "$@" >"$work/must.log" 2>&1 && return
-  echo "wine scenarios: $2 failed:" >&2
+  echo "wine scenarios: $2 $3 failed:" >&2
   cat "$work/must.log" >&2
   exit 1
 }
 echo "wine scenarios: making a Wine prefix"
 # On a busy machine wineboot now and then fails to start one of its own
 # helper programs ("ShellExecuteEx failed"); a fresh prefix then works.
-for attempt in 1 2 3; do
-  timeout 300 "$wine" wineboot.exe -i >"$work/must.log" 2>&1 && break
-  wineserver -k >/dev/null 2>&1 || true
-  timeout 60 wineserver -w >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-  if [ "$attempt" -eq 3 ]; then
-    echo "wine scenarios: wineboot -i failed three times:" >&2
-    cat "$work/must.log" >&2
-    exit 1
-  fi
+for _ in 1 2; do
+  timeout 300 "$wine" wineboot.exe -i >/dev/null 2>&1 && break
   echo "wine scenarios: wineboot -i failed, trying a fresh prefix"
+  stop_wine
+  rm -rf "$WINEPREFIX"
 done
+[ -d "$WINEPREFIX" ] || must 300 "$wine" wineboot.exe -i
 # One persistent server on the real clock: one a program starts itself shuts
 # down when that program ends and now and then kills it mid-exit (status
 # 137); it also gives a program under faketime real timeouts.
@@ -119,11 +105,10 @@ wineserver -p
 # server; started from a scenario they would inherit the pipe faketime waits
 # on, and faketime would wait for ever.  So they start here.
 must 120 "$wine" cmd.exe /c exit 0
-if [ "$windows" = win98 ]; then
-  # Only rousel.exe is told it runs on Windows 98; Wine's own programs and
-  # the console driver stay on NT.
+# Only rousel.exe is told it runs on Windows 98; Wine's own programs and the
+# console driver stay on NT.
+[ "$platform" = 1 ] &&
   must 120 "$wine" reg add 'HKCU\Software\Wine\AppDefaults\rousel.exe' /v Version /d win98 /f
-fi
 
 # The program's Wine channels: none, or the port I/O, the interrupt
 # emulation, the console's scrolls and the calls of kernel32's power
@@ -134,15 +119,15 @@ if $trace; then
   must 120 "$wine" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude \
     /d 'SetThreadExecutionState;CreateWaitableTimerA;SetWaitableTimer;CancelWaitableTimer' /f
 fi
-# Per scenario: the trace file, and the time zone that sets the clock.
-echo /dev/null >"$work/trace-to"
+# The program, or the console driver on it, with the time zone and the trace
+# file of the scenario at hand.  NO_FAKE_STAT: with shifted file times Wine
+# would rebuild the prefix.
 : >"$work/tz"
-# NO_FAKE_STAT: with shifted file times Wine would rebuild the prefix.
 cat >"$work/rousel" <<WRAPPER
 #!/bin/sh
 [ -s '$work/tz' ] && TZ=\$(cat '$work/tz') && export TZ
 exec env WINEPREFIX='$WINEPREFIX' ${WINELOADER:+WINELOADER='$WINELOADER'} WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
-  LC_ALL=C.UTF-8 NO_FAKE_STAT=1 '$wine' '$exe' "\$@" 2>>"\$(cat '$work/trace-to')"
+  LC_ALL=C.UTF-8 NO_FAKE_STAT=1 '$wine' ${driver:+'$driver'} '$exe' "\$@" 2>>"\$(cat '$work/trace-to')"
 WRAPPER
 chmod +x "$work/rousel"
 
@@ -167,37 +152,31 @@ arrange_clock() {
   printf 'RSL-%d:%02d\n' $((offset / 60)) $((offset % 60)) >"$work/tz"
 }
 
-# run_once NAME SCENARIO: one run, through the terminal or through the
-# console driver; its output in $work/NAME.log, its trace in NAME.trace.
+# run_once NAME SCENARIO TRACE: one run, through the terminal or through the
+# console driver; its output in $work/NAME.log, its trace in $work/TRACE.
 run_once() {
-  local copy=$work/scenarios/$1.scn
+  local copy=$work/$1.scn
   # The tone is Beep or the speaker ports, which Wine sounds nowhere a test
   # can capture (the ports are checked in the trace instead).
   grep -vE '^(capture|expect)-tone( |$)' "$2" >"$copy"
-  : >"$work/$1.trace"
-  echo "$work/$1.trace" >"$work/trace-to"
+  : >"$work/$3"
+  echo "$work/$3" >"$work/trace-to"
   arrange_clock "$copy"
   if [ -z "$driver" ]; then
     python3 "$e2e/scenario.py" --wine "$work/rousel" "$copy" >"$work/$1.log" 2>&1
     return
   fi
   # The driver needs a console, which Wine gives it on a terminal.
-  local socket=rousel-driver-$$ tz=""
-  [ -s "$work/tz" ] && tz=$(cat "$work/tz")
   rm -f "$work/$1.rc"
-  tmux -L "$socket" -f /dev/null new-session -d -s driver -x 80 -y 25 \
-    "env ${tz:+TZ=$tz} ${WINELOADER:+WINELOADER='$WINELOADER'} WINEPREFIX='$WINEPREFIX' WINEDEBUG='$debug' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' \
-       E2E_TIMEOUT=$E2E_TIMEOUT LC_ALL=C.UTF-8 '$wine' '$driver' '$exe' '$copy' >'$work/$1.log' 2>'$work/$1.trace'; \
-     echo \$? >'$work/$1.rc'"
-  local deadline=$((SECONDS + 300))
-  until [ -s "$work/$1.rc" ] || [ "$SECONDS" -gt "$deadline" ]; do sleep 0.2; done
-  tmux -L "$socket" kill-server >/dev/null 2>&1
+  tmux -L "rousel-driver-$$" -f /dev/null new-session -d -x 80 -y 25 \
+    "'$work/rousel' '$copy' >'$work/$1.log'; echo \$? >'$work/$1.rc'"
+  timeout 300 sh -c "until [ -s '$work/$1.rc' ]; do sleep 0.2; done"
+  tmux -L "rousel-driver-$$" kill-server >/dev/null 2>&1
   [ -s "$work/$1.rc" ] || { echo "the driver did not finish" >>"$work/$1.log"; return 1; }
   return "$(cat "$work/$1.rc")"
 }
 
 passed=0 failed=0 skipped=0 traces=()
-mkdir "$work/scenarios"
 for scenario in "${scenarios[@]}"; do
   name=$(basename "$scenario" .scn)
   if [ -n "${not_here[$name]:-}" ]; then
@@ -205,47 +184,37 @@ for scenario in "${scenarios[@]}"; do
     skipped=$((skipped + 1))
     continue
   fi
-  run_once "$name" "$scenario"
-  status=$?
+  # A program whose console goes away mid-tone leaves the gate open.
+  tracefile=$name.trace
+  grep -q '^kill-pane' "$scenario" && tracefile=$name.killed.trace
   # Wine itself now and then kills a program while it exits ("Killed",
   # status 137) on a busy machine.  A scenario gets one more run, so that a
   # failure means the Windows build behaves differently, not that Wine
   # stumbled; both runs' logs are shown when the second fails too.
+  : >"$work/$name.first.log"
+  run_once "$name" "$scenario" "$tracefile"
+  status=$?
   if [ "$status" -ne 0 ] && [ "$status" -ne 77 ]; then
     mv "$work/$name.log" "$work/$name.first.log"
-    run_once "$name" "$scenario"
+    run_once "$name" "$scenario" "$tracefile"
     status=$?
-    if [ "$status" -eq 0 ]; then
-      echo "passed on the second run: $name (first run:"
-      sed 's/^/    /' "$work/$name.first.log" | head -n 3
-      echo "    ...)"
-    else
-      cat "$work/$name.first.log" "$work/$name.log" >"$work/$name.both.log"
-      mv "$work/$name.both.log" "$work/$name.log"
-    fi
+    [ "$status" -eq 0 ] && echo "passed on the second run: $name (first run: $(head -n 1 "$work/$name.first.log"))"
   fi
   case $status in
-    0) echo "passed: $name"; passed=$((passed + 1))
-       # A program whose console goes away mid-tone leaves the gate open.
-       if grep -q '^kill-pane' "$scenario"; then
-         mv "$work/$name.trace" "$work/$name.killed.trace"
-         traces+=("$name.killed.trace")
-       else
-         traces+=("$name.trace")
-       fi ;;
+    0) echo "passed: $name"; passed=$((passed + 1)); traces+=("$tracefile") ;;
     77) echo "skipped: $name ($(grep -m1 '^SKIP' "$work/$name.log" || echo 'by the harness'))"
         skipped=$((skipped + 1)) ;;
-    *) echo "FAILED: $name"; sed 's/^/    /' "$work/$name.log"; failed=$((failed + 1)) ;;
+    *) echo "FAILED: $name"; cat "$work/$name.first.log" "$work/$name.log" | sed 's/^/    /'
+       failed=$((failed + 1)) ;;
   esac
 done
 
 echo "wine: $passed passed, $failed failed, $skipped skipped"
 if $trace && [ ${#traces[@]} -gt 0 ]; then
   echo "wine: the ports, the scrolls and the power calls in Wine's trace, as platform $platform"
-  rhythm=()
   # The rhythm from the terminal runs, whose ringing goes on long enough.
-  [ "$platform" = 1 ] && [ -z "$driver" ] && rhythm=(--rhythm)
-  (cd "$work" && python3 "$here/check-trace.py" --platform "$platform" "${rhythm[@]}" "${traces[@]}") ||
+  [ "$platform" = 1 ] && [ -z "$driver" ] && traces+=(--rhythm)
+  (cd "$work" && python3 "$here/check-trace.py" --platform "$platform" "${traces[@]}") ||
     failed=$((failed + 1))
 fi
 [ "$failed" -eq 0 ]
