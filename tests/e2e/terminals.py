@@ -11,6 +11,10 @@ terminal opens around a command and how a test reads its screen.
 import fcntl, json, os, pty, re, select, signal, subprocess, sys, termios, time, tty
 from pathlib import Path
 
+import scenario
+from scenario import Failed, poll  # noqa: F401 (the test's too)
+
+scenario.TIMEOUT = 20  # a terminal is slow to start on a busy host
 HERE = Path(__file__).resolve()
 ENV = dict(os.environ, XENVIRONMENT="/nonexistent", LANG="C.UTF-8", LIBGL_ALWAYS_SOFTWARE="1")
 PUSHES = {b"\x1b[?9001h": "win32-input-mode", b"\x1b[>31u": "kitty flags"}
@@ -74,19 +78,6 @@ def relay(delay, log, command):
                 os.write(master, due.pop(0)[1])
     termios.tcsetattr(0, termios.TCSAFLUSH, old)
     return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-
-
-class Failed(Exception):
-    pass
-
-
-def poll(what, check, timeout=20):
-    deadline = time.monotonic() + timeout
-    while not (result := check()):
-        if time.monotonic() > deadline:
-            raise Failed(f"waited {timeout}s for {what}")
-        time.sleep(0.05)
-    return result
 
 
 def xterm(work, size, command, *resources):
