@@ -10,7 +10,7 @@ terminal console differs from the POSIX stand-in in the ways noted below.
 A scenario is a list of steps, one a line ("#" starts a comment).
   start [NAME=VALUE|!NAME]...  run the program from the pane's shell (!NAME:
                            without NAME in its environment)
-  start-at HH:MM:SS        ... with its wall clock at that time of 2026-01-05
+  start-at HH:MM:SS [...]  ... with its wall clock at that time of 2026-01-05
   start-wrapped            ... as the child of a script of the user's
   keys KEY...              tmux key names: 0 Enter Escape BSpace M-x C-z ...
   type TEXT                the rest of the line, literally
@@ -341,10 +341,11 @@ class Run(Steps):
         self.launch(rest.split())
 
     def start_at(self, rest):
-        offset = calendar.timegm(time.strptime("2026-01-05 " + rest, "%Y-%m-%d %H:%M:%S")) - time.time()
+        at, *words = rest.split()
+        offset = calendar.timegm(time.strptime("2026-01-05 " + at, "%Y-%m-%d %H:%M:%S")) - time.time()
         # The sanitizer runtime must otherwise be the first library loaded.
         self.launch(["TZ=UTC", "ASAN_OPTIONS=verify_asan_link_order=0", f"LD_PRELOAD={faketime_lib()}",
-                     "FAKETIME=%+d" % round(offset), "FAKETIME_DONT_FAKE_MONOTONIC=1", "NO_FAKE_STAT=1"])
+                     "FAKETIME=%+d" % round(offset), "FAKETIME_DONT_FAKE_MONOTONIC=1", "NO_FAKE_STAT=1", *words])
 
     def start_wrapped(self, rest):
         self.launch(rest.split(), wrapper=True)
