@@ -10,9 +10,6 @@ and afterwards the terminal's modes as they were (DECRQM 1036, 1039 and
                                run; each one that cannot is skipped in one
                                line.  NAMEs: only those rows
 
-The probe, the relay, the terminals' launchers and screen readers are in
-terminals.py.
-
 The program runs behind the relay in every terminal (without delay but in
 one row), so the test sees both directions: its phases in the titles it
 sends, the protocol it pushed, the keys the terminal sent; its screen where
