@@ -7,7 +7,8 @@ Exit status 0 passed, 1 failed, 77 skipped (tmux, libtmux or a tool a step
 needs is missing).  --wine: PROGRAM runs rousel.exe under Wine, whose
 terminal console differs from the POSIX stand-in in the ways noted below.
 
-A scenario is a list of steps, one a line ("#" starts a comment).
+A scenario is a list of steps, one a line ("#" starts a comment), each a
+method of Run of its name:
   start [NAME=VALUE|!NAME]...  run the program from the pane's shell (!NAME:
                            without NAME in its environment)
   start-at HH:MM:SS [...]  ... with its wall clock at that time of 2026-01-05
@@ -43,7 +44,7 @@ A scenario is a list of steps, one a line ("#" starts a comment).
   expect-tone HZ MS        the captured tones have that pitch and length
   expect-tone-growing MS   the tone sounds within MS
   expect-tone-still MS     the tone stays silent for MS
-  within MS STEP...        the step, done within MS of its start
+  within MS STEP...        a step that waits, given MS at most
   bus MODE                 later starts find a private system bus: logind
                            (logind's mock), refusing (its Inhibit an error),
                            silent (stopped: it never answers) or none
@@ -63,10 +64,6 @@ TIMEOUT = float(os.environ.get("E2E_TIMEOUT", "15"))
 ENTER, LEAVE = b"\x1b[?7l", b"\x1b[?1036;1039r"
 RESTORE = (b"\x1b[0m\x1b[?25h\x1b[?7h", re.compile(rb"(\x1b\[\?1049l)?\x1b\[23;0t"))
 GREY, WHITE = {"37", "39"}, {"97"}  # Wine shows attribute 7 as the default colour
-
-
-# The steps are the verbs listed above, each a method of Run of that name.
-STEPS = set(re.findall(r"^  ([a-z-]+) ", __doc__, re.M))
 
 
 class Failed(Exception):
@@ -205,15 +202,20 @@ class Steps:
     def play(self, path, deadline=float("inf")):
         """Runs a scenario's steps; a failure names its step."""
         for step in Path(path).read_text().splitlines():
-            verb, _, rest = step.partition(" ")
-            method = getattr(self, verb.replace("-", "_"), None)
             try:
+                if time.monotonic() > deadline:
+                    raise Failed("the run took too long")
                 if step.strip() and not step.startswith("#"):
-                    if method is None or time.monotonic() > deadline:
-                        raise Failed("unknown step" if method is None else "the run took too long")
-                    method(rest)
+                    self.play_line(step)
             except Failed as why:
                 raise Failed(f"at step: {step}\n{why}") from None
+
+    def play_line(self, step):
+        verb, _, rest = step.partition(" ")
+        method = getattr(self, verb.replace("-", "_"), None)
+        if method is None:
+            raise Failed("unknown step")
+        method(rest)
 
     def text(self):
         return "\n".join(text for text, _ in self.rows())
@@ -247,24 +249,24 @@ class Steps:
     def within(self, rest):
         global TIMEOUT
         ms, _, step = rest.partition(" ")
-        verb, _, args = step.partition(" ")
-        if verb not in STEPS or verb == "within":
-            raise Failed("within: unknown step")
         saved, TIMEOUT = TIMEOUT, int(ms) / 1000
-        start = time.monotonic()
         try:
-            getattr(self, verb.replace("-", "_"))(args)
+            self.play_line(step)
         finally:
             TIMEOUT = saved
-        took = (time.monotonic() - start) * 1000
-        print(f"within {ms} ms: {step}: {took:.0f} ms")
-        if took > int(ms):
-            raise Failed(f"{step} took {took:.0f} ms")
 
 
 class Run(Steps):
     def __init__(self, program, wine):
-        import libtmux  # noqa: PLC0415 (missing: skipped, said in main)
+        if not shutil.which("tmux"):
+            raise Skipped("tmux is not installed (Debian package tmux)")
+        try:
+            import libtmux  # noqa: PLC0415
+        except ImportError:
+            # Debian's package serves Debian's python3, which may not be first on PATH.
+            if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
+                os.execv("/usr/bin/python3", ["/usr/bin/python3", __file__, *sys.argv[1:]])
+            raise Skipped("libtmux is not installed (Debian package python3-libtmux)") from None
         self.program, self.wine = program, wine
         self.dir = Path(tempfile.mkdtemp(prefix="rousel-e2e."))
         self.env, self.tone, self.alsa, self.stream = {}, None, False, None
@@ -554,29 +556,16 @@ class Run(Steps):
 
 
 def main():
-    args = sys.argv[1:]
-    wine = args[:1] == ["--wine"]
-    args = args[1:] if wine else args
-    if len(args) != 2:
+    wine = sys.argv[1:2] == ["--wine"]
+    if len(sys.argv) != 3 + wine:
         sys.exit("usage: scenario.py [--wine] PROGRAM SCENARIO")
-    program, scenario = args
     os.environ.pop("TZ", None)  # the pane's shell has none: the same local time
     time.tzset()
+    run = None
     try:
-        import libtmux  # noqa: F401, PLC0415
-    except ImportError:
-        # Debian's package serves Debian's python3, which may not be first on PATH.
-        if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
-            os.execv("/usr/bin/python3", ["/usr/bin/python3", __file__, *sys.argv[1:]])
-        print("SKIP: libtmux is not installed (Debian package python3-libtmux)")
-        return 77
-    if not shutil.which("tmux"):
-        print("SKIP: tmux is not installed (Debian package tmux)")
-        return 77
-    run = Run(os.path.abspath(program), wine)
-    try:
-        run.play(scenario)
-        print(f"passed: {Path(scenario).name}")
+        run = Run(os.path.abspath(sys.argv[-2]), wine)
+        run.play(sys.argv[-1])
+        print(f"passed: {Path(sys.argv[-1]).name}")
         return 0
     except Skipped as why:
         print(f"SKIP: {why}")
@@ -587,7 +576,8 @@ def main():
             print("--- screen ---\n" + run.text(), file=sys.stderr)
         return 1
     finally:
-        run.close()
+        if run:
+            run.close()
 
 
 if __name__ == "__main__":
