@@ -3,7 +3,7 @@
 terminal gives, a slow line between a terminal and the program, how each
 terminal opens around a command and how a test reads its screen.
 
-  terminals.py --probe FILE [xtsave]          (in a terminal) its answers
+  terminals.py --probe FILE                   (in a terminal) its answers
   terminals.py --relay DELAY LOG COMMAND...   (in a terminal) COMMAND on a
       pseudo-terminal of its own, the terminal's bytes handed on DELAY seconds
       late, the two directions logged in LOG.out and LOG.in
@@ -30,21 +30,17 @@ def ask(queries):
     return got
 
 
-def probe(path, xtsave):
-    """DECRQM of 1036, 1039 and 9001 and the kitty flags; with xtsave, 1036
-    after XTSAVE and set, then after XTRESTORE (last: it may stay set)."""
+def probe(path):
+    """DECRQM of 1036, 1039 and 9001 and the kitty flags."""
     old = termios.tcgetattr(0)
     tty.setraw(0)
     try:
         got = ask(b"\x1b[?1036$p\x1b[?1039$p\x1b[?9001$p\x1b[?u")
-        saved = ask(b"\x1b[?1036s\x1b[?1036h\x1b[?1036$p\x1b[?1036r\x1b[?1036$p") if xtsave else b""
     finally:
         termios.tcsetattr(0, termios.TCSAFLUSH, old)
     answers = {m.decode(): v.decode() for m, v in re.findall(rb"\x1b\[\?(\d+);(\d+)\$y", got)}
     kitty = re.search(rb"\x1b\[\?(\d+)u", got)
     answers["kitty"] = kitty[1].decode() if kitty else None
-    if xtsave:
-        answers["xtsave"] = "/".join(re.findall(r"\x1b\[\?1036;(\d)\$y", saved.decode())) or None
     Path(path).write_text(json.dumps(answers, sort_keys=True))
 
 
@@ -124,6 +120,6 @@ def title(work):
 
 if __name__ == "__main__":
     if sys.argv[1] == "--probe":
-        sys.exit(probe(sys.argv[2], sys.argv[3:] == ["xtsave"]))
+        sys.exit(probe(sys.argv[2]))
     if sys.argv[1] == "--relay":
         sys.exit(relay(float(sys.argv[2]), sys.argv[3], sys.argv[4:]))

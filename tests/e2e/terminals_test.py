@@ -51,7 +51,7 @@ def run(name, row, program, work):
     me = f"{sys.executable} {HERE}"
     line = (f'echo $$ >{work}/pid; echo "$WINDOWID" >{work}/wid; {me} --probe {work}/before; '
             f'printf "\\033]2;rousel-test\\007"; {me} --relay {delay} {work}/log {program}; echo $? >{work}/rc; '
-            f'{me} --probe {work}/after xtsave; exec sleep 600')
+            f'{me} --probe {work}/after; exec sleep 600')
     with open(work / "stderr", "wb") as errors:
         child = subprocess.Popen(opens(work, size, ["sh", "-c", line]), env=ENV, stdout=errors, stderr=errors)
     try:
@@ -79,7 +79,6 @@ def run(name, row, program, work):
         poll("the program to end", lambda: (work / "after").exists())
         rc = (work / "rc").read_text().strip()
         before, after = (json.loads((work / f).read_text()) for f in ("before", "after"))
-        xtsave = after.pop("xtsave")
         if titles() != road or rc != "0":
             raise Failed(f"titles {titles()}, exit status {rc}")
         if before != after:
@@ -95,7 +94,7 @@ def run(name, row, program, work):
         keypad = re.search(rb"\x1b\[57(399|40\d);", into)
         if engaged != (protocol or "none") or (protocol == "kitty flags" and not keypad):
             raise Failed(f"protocol engaged: {engaged}, not {protocol}")
-        return f"engaged {engaged}; answers {before}; XTSAVE 1036 set/restored {xtsave}; title kept {kept}"
+        return f"engaged {engaged}; answers {before}; title kept {kept}"
     finally:
         # The shell in the terminal, the relay with it (the program goes
         # when its line does), and so the panes of tmux and screen.
