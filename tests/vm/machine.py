@@ -398,17 +398,15 @@ def main():
     if len(sys.argv) < 5:
         sys.exit("usage: machine.py PROGRAM KEYDUMP WORKDIR SCENARIO...")
     program, keydump, work, scenarios = sys.argv[1], sys.argv[2], Path(sys.argv[3]), sys.argv[4:]
-    for tool, package in (("qemu-system-x86_64", "qemu-system-x86"), ("cpio", "cpio")):
-        if not shutil.which(tool):
-            print(f"SKIP: {tool} is not installed (Debian package {package})")
-            return 77
-    if not Path("/bin/busybox").exists() or b"statically linked" not in run("file", "-L", "/bin/busybox").stdout:
-        print("SKIP: no static /bin/busybox (Debian package busybox-static)")
-        return 77
-    work.mkdir(parents=True, exist_ok=True)
     began = time.monotonic()
     machine, run_, name = None, None, "the start"
     try:
+        for tool, package in (("qemu-system-x86_64", "qemu-system-x86"), ("cpio", "cpio")):
+            if not shutil.which(tool):
+                raise Skipped(f"{tool} is not installed (Debian package {package})")
+        if not Path("/bin/busybox").exists() or b"statically linked" not in run("file", "-L", "/bin/busybox").stdout:
+            raise Skipped("no static /bin/busybox (Debian package busybox-static)")
+        work.mkdir(parents=True, exist_ok=True)
         kernel_dir = kernel(work / "kernel")
         image = initramfs(work, [program, keydump], [kernel_dir / f"{m}.ko" for m in MODULES])
         booted = time.monotonic()
