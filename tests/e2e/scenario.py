@@ -270,7 +270,7 @@ class Run(Steps):
         self.program, self.wine = program, wine
         self.dir = Path(tempfile.mkdtemp(prefix="rousel-e2e."))
         self.env, self.tone, self.alsa, self.stream = {}, None, False, None
-        self.bus_daemon, self.bus_mock, self.bus_link = None, None, None
+        self.bus_daemon = None
         self.server = libtmux.Server(socket_name=f"rousel-e2e-{os.getpid()}", config_file="/dev/null")
         env = {"PATH": os.environ["PATH"], "HOME": "/nonexistent", "HISTFILE": "/dev/null",
                "LANG": "C.UTF-8", "TERM": "screen", "PS1": "$ "}
@@ -490,65 +490,57 @@ class Run(Steps):
 
     # --- the private system bus ---
     def stop_bus(self):
-        for process in (self.bus_mock, self.bus_daemon):
-            if process and process.poll() is None:
-                process.send_signal(signal.SIGCONT)
-                process.kill()
-                process.wait()
-        self.bus_daemon = self.bus_mock = self.bus_link = None
+        for process in (self.bus_mock, self.bus_daemon) if self.bus_daemon else ():
+            process.send_signal(signal.SIGCONT)
+            process.kill()
+            process.wait()
+        self.bus_daemon = None
 
     def bus(self, rest):
-        import importlib.util  # noqa: PLC0415
-        if not importlib.util.find_spec("dbusmock"):
-            raise Skipped("python3-dbusmock is not installed (Debian package python3-dbusmock)")
-        import dbus  # noqa: PLC0415
+        try:
+            from dbusmock import DBusTestCase  # noqa: PLC0415
+        except ImportError:
+            raise Skipped("python3-dbusmock is not installed (Debian package python3-dbusmock)") from None
         if not shutil.which("dbus-daemon"):
             raise Skipped("dbus-daemon is not installed (Debian package dbus-daemon)")
         if rest not in ("logind", "refusing", "silent", "none"):
             raise Failed(f"no bus mode {rest}")
         self.stop_bus()
-        # A bus where everyone may talk to everyone, as on a session bus.
-        address = self.env["DBUS_SYSTEM_BUS_ADDRESS"] = f"unix:path={self.dir}/bus.{rest}"
+        # The same address for every bus of a mode: a running program keeps its own.
+        address = self.env["DBUS_SYSTEM_BUS_ADDRESS"] = os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = \
+            f"unix:path={self.dir}/bus.{rest}"
         if rest == "none":
             return
+        # A bus where everyone may talk to everyone, as on a session bus.
         self.bus_daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", f"--address={address}",
                                             "--print-address"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.bus_daemon.stdout.readline()  # listening
-        self.bus_mock = subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "--template", "logind"],
-                                         env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address),
-                                         stdout=open(self.dir / "mock.log", "w"), stderr=subprocess.STDOUT)
-        self.bus_link = dbus.bus.BusConnection(address)
-        poll("logind's mock on the bus", lambda: self.bus_link.name_has_owner("org.freedesktop.login1"))
+        self.bus_mock, self.manager = DBusTestCase.spawn_server_template(
+            "logind", stdout=open(self.dir / "mock.log", "w"), system_bus=True)
         if rest == "refusing":  # as a system's policy refuses a session it does not trust
-            self.manager().AddMethod("org.freedesktop.login1.Manager", "Inhibit", "ssss", "h",
-                                     'raise dbus.exceptions.DBusException("refused", '
-                                     'name="org.freedesktop.DBus.Error.AccessDenied")',
-                                     dbus_interface="org.freedesktop.DBus.Mock")
+            self.manager.AddMethod("org.freedesktop.login1.Manager", "Inhibit", "ssss", "h",
+                                   'raise dbus.exceptions.DBusException("refused", '
+                                   'name="org.freedesktop.DBus.Error.AccessDenied")',
+                                   dbus_interface="org.freedesktop.DBus.Mock")
         if rest == "silent":
             self.bus_daemon.send_signal(signal.SIGSTOP)
 
     def bus_answer(self, rest):
         self.bus_daemon.send_signal(signal.SIGCONT)
 
-    def manager(self):
-        return self.bus_link.get_object("org.freedesktop.login1", "/org/freedesktop/login1")
-
-    def inhibitors(self):
-        return [tuple(str(f) for f in i[:4])
-                for i in self.manager().ListInhibitors(dbus_interface="org.freedesktop.login1.Manager")]
+    def expect_inhibitors(self, held, what):
+        listed = lambda: [tuple(map(str, i[:4])) for i in self.manager.ListInhibitors(  # noqa: E731
+            dbus_interface="org.freedesktop.login1.Manager")]
+        try:
+            poll(what, lambda: listed() == held)
+        except Failed as failed:
+            raise Failed(f"{failed}; held: {listed()}") from None
 
     def expect_inhibitor(self, rest):
-        held = [("sleep:idle", "Rousel", rest, "block")]
-        try:
-            poll(f'an inhibitor for "{rest}"', lambda: self.inhibitors() == held)
-        except Failed as failed:
-            raise Failed(f"{failed}; held: {self.inhibitors()}") from None
+        self.expect_inhibitors([("sleep:idle", "Rousel", rest, "block")], f'an inhibitor for "{rest}"')
 
     def expect_no_inhibitor(self, rest):
-        try:
-            poll("no inhibitor", lambda: self.inhibitors() == [])
-        except Failed as failed:
-            raise Failed(f"{failed}; held: {self.inhibitors()}") from None
+        self.expect_inhibitors([], "no inhibitor")
 
     def expect_inhibit_requests(self, rest):
         requests = lambda: (self.dir / "mock.log").read_text().count(" Inhibit ")  # noqa: E731
