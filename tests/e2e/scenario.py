@@ -7,13 +7,12 @@ Exit status 0 passed, 1 failed, 77 skipped (tmux, libtmux or a tool a step
 needs is missing).  --wine: PROGRAM runs rousel.exe under Wine, whose
 terminal console differs from the POSIX stand-in in the ways noted below.
 
-A scenario is a list of steps, one a line ("#" starts a comment).  In file
-names "@" stands for the scenario's own temporary directory.
-  start [NAME=VALUE|!NAME|<F|>F|2>F|<&-|>&-]...   run the program from the pane's
-                           shell (!NAME: without NAME in its environment)
-  start-at HH:MM:SS        ... with its wall clock at that time of 2026-01-05
+A scenario is a list of steps, one a line ("#" starts a comment), each a
+method of Run of its name:
+  start [NAME=VALUE|!NAME]...  run the program from the pane's shell (!NAME:
+                           without NAME in its environment)
+  start-at HH:MM:SS [...]  ... with its wall clock at that time of 2026-01-05
   start-wrapped            ... as the child of a script of the user's
-  set-clock HH:MM:SS       step the running program's wall clock
   keys KEY...              tmux key names: 0 Enter Escape BSpace M-x C-z ...
   type TEXT                the rest of the line, literally
   type-alarm-at MINUTES    the local time MINUTES from now as four digits
@@ -27,7 +26,6 @@ names "@" stands for the scenario's own temporary directory.
   exit CODE                the program ended with that status
   terminal-restored        the user's terminal mode, cursor shown, normal screen
   expect-normal-screen     normal screen and cursor shown (the program may live)
-  expect-plain-colours     no colour of the program left on the screen
   expect-process STATE     running, stopped or gone
   expect-cpu-below PCT S   under PCT % of a CPU over S seconds
   signal NAME              send the program SIGNAME
@@ -36,7 +34,6 @@ names "@" stands for the scenario's own temporary directory.
   resume-in-foreground     fg at the shell after a stop
   suspend-output           the terminal stops taking output (XOFF, Scroll Lock)
   resume-output            ... and takes it again
-  expect-file-empty FILE   FILE exists and is empty
   record-output            keep every byte the pane receives from now on
   expect-clean-output [ascii]  no raw control byte (nor, ascii, one above
                            127) between taking and handing back the terminal,
@@ -47,16 +44,16 @@ names "@" stands for the scenario's own temporary directory.
   expect-tone HZ MS        the captured tones have that pitch and length
   expect-tone-growing MS   the tone sounds within MS
   expect-tone-still MS     the tone stays silent for MS
-  within MS STEP...        the step, done within MS of its start
+  within MS STEP...        a step that waits, given MS at most
   bus MODE                 later starts find a private system bus: logind
-                           (logind's mock), refusing (its Inhibit denied),
+                           (logind's mock), refusing (its Inhibit an error),
                            silent (stopped: it never answers) or none
   bus-answer               the silent bus goes on
   expect-inhibitor WHY     one sleep inhibitor is held, by Rousel, for WHY
   expect-no-inhibitor      none is held
   expect-inhibit-requests N  the mock was asked for N inhibitors so far
 """
-import calendar, ctypes, glob, os, re, shlex, shutil, signal, sys, tempfile, termios, time
+import calendar, ctypes, glob, os, re, shlex, shutil, signal, subprocess, sys, tempfile, termios, time
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
@@ -69,10 +66,6 @@ RESTORE = (b"\x1b[0m\x1b[?25h\x1b[?7h", re.compile(rb"(\x1b\[\?1049l)?\x1b\[23;0
 GREY, WHITE = {"37", "39"}, {"97"}  # Wine shows attribute 7 as the default colour
 
 
-# The steps are the verbs listed above, each a method of Run of that name.
-STEPS = set(re.findall(r"^  ([a-z-]+) ", __doc__, re.M))
-
-
 class Failed(Exception):
     pass
 
@@ -82,12 +75,13 @@ class Skipped(Exception):
 
 
 def poll(what, check, timeout=None):
-    """Waits until check() is true; nothing sleeps a fixed time hoping."""
+    """Waits until check() is true, and gives what it gave; nothing sleeps a fixed time hoping."""
     deadline = time.monotonic() + (TIMEOUT if timeout is None else timeout)
-    while not check():
+    while not (result := check()):
         if time.monotonic() > deadline:
             raise Failed(f"waited {TIMEOUT if timeout is None else timeout:g}s for {what}")
         time.sleep(0.05)
+    return result
 
 
 def faketime_lib():
@@ -97,19 +91,8 @@ def faketime_lib():
     return libs[0]
 
 
-def clock_offset(hms):
-    target = calendar.timegm(time.strptime("2026-01-05 " + hms, "%Y-%m-%d %H:%M:%S"))
-    return "%+d" % round(target - time.time())
-
-
-def screen(pane, escapes=False):
-    return pane.cmd("capture-pane", "-p", *(["-e"] if escapes else [])).stdout
-
-
-def coloured_row(pane, n):
-    """Row n as (text, foreground SGR of each character)."""
-    lines = screen(pane, escapes=True)
-    line = lines[n - 1] if n <= len(lines) else ""
+def coloured(line):
+    """A row of tmux's screen with its escapes as (text, foreground SGR of each character)."""
     text, colours, fg = "", [], "39"
     for m in re.finditer(r"\x1b\[([0-9;:]*)m|([^\x1b])", line):
         if m[2] is not None:
@@ -119,10 +102,6 @@ def coloured_row(pane, n):
             fg = "39" if p in ("0", "") else p if re.fullmatch(r"3[0-79]|9[0-7]", p) else fg
     cut = len(text.rstrip())
     return text[:cut], colours[:cut]
-
-
-def row_matches(pane, n, pattern):
-    return pattern_matches(*coloured_row(pane, n), pattern)
 
 
 def pattern_matches(text, colours, pattern):
@@ -138,10 +117,6 @@ def pattern_matches(text, colours, pattern):
     return text == want and all(c == " " or seen in ok for c, seen, ok in zip(text, colours, colours_wanted))
 
 
-def row_as_seen(pane, n):
-    return as_pattern(*coloured_row(pane, n))
-
-
 def as_pattern(text, colours):
     """A row written as expect-row's TEXT, for a failure's message."""
     seen, white = "", False
@@ -150,30 +125,6 @@ def as_pattern(text, colours):
             seen, white = seen + ("}" if white else "{"), not white
         seen += c if colour in WHITE | GREY or c == " " else f"<{c}:{colour}>"
     return seen + ("}" if white else "")
-
-
-def plain_colours(pane):
-    codes = re.findall(r"\x1b\[([0-9;:]*)m", "\n".join(screen(pane, escapes=True)))
-    return all(p in ("", "0", "39", "49") for c in codes for p in re.split("[;:]", c))
-
-
-# A private system bus: everyone may talk to everyone, as on a session bus;
-# MODE refusing denies the one call, as a system's policy may.
-BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <listen>unix:path={socket}</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-    {deny}
-  </policy>
-</busconfig>
-"""
-DENY_INHIBIT = ('<deny send_destination="org.freedesktop.login1" '
-                'send_interface="org.freedesktop.login1.Manager" send_member="Inhibit"/>')
 
 
 def process_state(pid):
@@ -242,13 +193,84 @@ def tone_problems(path, hz, ms, rate=48000):
     return bad
 
 
-class Run:
+class Steps:
+    """The steps that read the screen and the exit status, on any console:
+    rows(fresh) gives its rows as (text, colour of each character) and may
+    answer a first check since the last key from what it read last;
+    file(name) a note of the program's run."""
+
+    def play(self, path, deadline=float("inf")):
+        """Runs a scenario's steps; a failure names its step."""
+        for step in Path(path).read_text().splitlines():
+            try:
+                if time.monotonic() > deadline:
+                    raise Failed("the run took too long")
+                if step.strip() and not step.startswith("#"):
+                    self.play_line(step)
+            except Failed as why:
+                raise Failed(f"at step: {step}\n{why}") from None
+
+    def play_line(self, step):
+        verb, _, rest = step.partition(" ")
+        method = getattr(self, verb.replace("-", "_"), None)
+        if method is None:
+            raise Failed("unknown step")
+        method(rest)
+
+    def text(self):
+        return "\n".join(text for text, _ in self.rows())
+
+    def pause(self, rest):
+        time.sleep(int(rest) / 1000)
+
+    def expect(self, rest):
+        poll(f'"{rest}" on the screen', lambda: rest in self.text())
+
+    def expect_once(self, rest):
+        poll(f'"{rest}" once on the screen', lambda: self.text().count(rest) == 1)
+
+    def expect_gone(self, rest):
+        poll(f'"{rest}" gone from the screen', lambda: rest not in self.text())
+
+    def expect_row(self, rest):
+        n, _, pattern = rest.partition(" ")
+        reads = iter([False])
+        row = lambda: (self.rows(next(reads, True)) + [("", [])] * int(n))[int(n) - 1]  # noqa: E731
+        try:
+            poll(f'row {n} to read "{pattern}"', lambda: pattern_matches(*row(), pattern))
+        except Failed as failed:
+            raise Failed(f'{failed}; it reads "{as_pattern(*row())}"') from None
+
+    def exit(self, rest):
+        poll("the program to end", lambda: self.file("rc"))
+        if self.file("rc") != rest:
+            raise Failed(f"exit status {self.file('rc')}, expected {rest}")
+
+    def within(self, rest):
+        global TIMEOUT
+        ms, _, step = rest.partition(" ")
+        saved, TIMEOUT = TIMEOUT, int(ms) / 1000
+        try:
+            self.play_line(step)
+        finally:
+            TIMEOUT = saved
+
+
+class Run(Steps):
     def __init__(self, program, wine):
-        import libtmux  # noqa: PLC0415 (missing: skipped, said in main)
+        if not shutil.which("tmux"):
+            raise Skipped("tmux is not installed (Debian package tmux)")
+        try:
+            import libtmux  # noqa: PLC0415
+        except ImportError:
+            # Debian's package serves Debian's python3, which may not be first on PATH.
+            if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
+                os.execv("/usr/bin/python3", ["/usr/bin/python3", __file__, *sys.argv[1:]])
+            raise Skipped("libtmux is not installed (Debian package python3-libtmux)") from None
         self.program, self.wine = program, wine
         self.dir = Path(tempfile.mkdtemp(prefix="rousel-e2e."))
-        self.env, self.tone, self.alsa, self.stream, self.clock = {}, None, False, None, None
-        self.bus_daemon, self.bus_mock, self.bus_address, self.bus_link = None, None, None, None
+        self.env, self.tone, self.alsa, self.stream = {}, None, False, None
+        self.bus_daemon = None
         self.server = libtmux.Server(socket_name=f"rousel-e2e-{os.getpid()}", config_file="/dev/null")
         env = {"PATH": os.environ["PATH"], "HOME": "/nonexistent", "HISTFILE": "/dev/null",
                "LANG": "C.UTF-8", "TERM": "screen", "PS1": "$ "}
@@ -259,7 +281,7 @@ class Run:
         self.server.cmd("set-option", "-g", "status", "off")
         self.pane = session.attached_window.attached_pane
         self.tty = self.pane.display_message("#{pane_tty}", get_text=True)[0]
-        poll("the shell's prompt", lambda: "$" in "\n".join(screen(self.pane)))
+        poll("the shell's prompt", lambda: "$" in self.text())
 
     def close(self):
         self.stop_bus()
@@ -271,8 +293,8 @@ class Run:
                 pass
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def path(self, word):
-        return word.replace("@", str(self.dir))
+    def rows(self, fresh=True):
+        return [coloured(line) for line in self.pane.cmd("capture-pane", "-p", "-e").stdout]
 
     def file(self, name):
         return (self.dir / name).read_text().strip() if (self.dir / name).exists() else ""
@@ -295,12 +317,11 @@ class Run:
             (self.dir / name).unlink(missing_ok=True)
         env = ([f"-u {shlex.quote(w[1:])}" for w in words if w.startswith("!")] +
                [shlex.quote(f"{k}={v}") for k, v in self.env.items()] + [w for w in words if "=" in w])
-        redirect = " ".join(self.path(w) for w in words if "=" not in w and not w.startswith("!"))
         run = f"sh -c 'echo $$ >\"$1\"; exec \"$2\"' sh {self.dir}/pid {self.program}"
         if wrapper:
             (self.dir / "wrapper.sh").write_text(f"{run}\n{self.record_status()}\nexit $rc\n")
             run = f"sh {self.dir}/wrapper.sh"
-        line = f"clear; stty -g >{self.dir}/stty.before; env {' '.join(env)} {run} {redirect}"
+        line = f"clear; stty -g >{self.dir}/stty.before; env {' '.join(env)} {run}"
         self.shell(line + ("" if wrapper else "; " + self.record_status()))
         poll("the program to start", lambda: self.file("pid"))
 
@@ -322,20 +343,14 @@ class Run:
         self.launch(rest.split())
 
     def start_at(self, rest):
-        self.clock = self.dir / "clock"
-        self.clock.write_text(clock_offset(rest))
+        at, *words = rest.split()
+        offset = calendar.timegm(time.strptime("2026-01-05 " + at, "%Y-%m-%d %H:%M:%S")) - time.time()
         # The sanitizer runtime must otherwise be the first library loaded.
         self.launch(["TZ=UTC", "ASAN_OPTIONS=verify_asan_link_order=0", f"LD_PRELOAD={faketime_lib()}",
-                     f"FAKETIME_TIMESTAMP_FILE={self.clock}", "FAKETIME_NO_CACHE=1",
-                     "FAKETIME_DONT_FAKE_MONOTONIC=1", "NO_FAKE_STAT=1"])
+                     "FAKETIME=%+d" % round(offset), "FAKETIME_DONT_FAKE_MONOTONIC=1", "NO_FAKE_STAT=1", *words])
 
     def start_wrapped(self, rest):
         self.launch(rest.split(), wrapper=True)
-
-    def set_clock(self, rest):
-        # Written whole and renamed, so that no read sees half an offset.
-        (self.dir / "clock.new").write_text(clock_offset(rest))
-        os.replace(self.dir / "clock.new", self.clock)
 
     def keys(self, rest):
         names = rest.split()
@@ -355,32 +370,8 @@ class Run:
             time.sleep(0.2)
         self.type(time.strftime("%H%M", time.localtime(time.time() + 60 * int(rest))))
 
-    def pause(self, rest):
-        time.sleep(int(rest) / 1000)
-
-    def expect(self, rest):
-        poll(f'"{rest}" on the screen', lambda: rest in "\n".join(screen(self.pane)))
-
-    def expect_once(self, rest):
-        poll(f'"{rest}" once on the screen', lambda: "\n".join(screen(self.pane)).count(rest) == 1)
-
-    def expect_gone(self, rest):
-        poll(f'"{rest}" gone from the screen', lambda: rest not in "\n".join(screen(self.pane)))
-
-    def expect_row(self, rest):
-        n, _, text = rest.partition(" ")
-        try:
-            poll(f'row {n} to read "{text}"', lambda: row_matches(self.pane, int(n), text))
-        except Failed as failed:
-            raise Failed(f'{failed}; it reads "{row_as_seen(self.pane, int(n))}"') from None
-
     def expect_title(self, rest):
         poll(f'the title "{rest}"', lambda: self.pane.display_message("#{pane_title}", get_text=True)[0] == rest)
-
-    def exit(self, rest):
-        poll("the program to end", lambda: self.file("rc"))
-        if self.file("rc") != rest:
-            raise Failed(f"exit status {self.file('rc')}, expected {rest}")
 
     def mode_restored(self):
         if self.file("stty.before") == self.file("stty.after"):
@@ -403,9 +394,6 @@ class Run:
     def expect_normal_screen(self, rest):
         poll("the normal screen with a visible cursor",
              lambda: self.pane.display_message("#{cursor_flag} #{alternate_on}", get_text=True)[0] == "1 0")
-
-    def expect_plain_colours(self, rest):
-        poll("a screen without the program's colours", lambda: plain_colours(self.pane))
 
     def expect_process(self, rest):
         poll(f"the program to be {rest}", lambda: process_state(self.pid()) == rest)
@@ -439,11 +427,6 @@ class Run:
 
     def resume_output(self, rest):
         self.tty_call(termios.tcflow, termios.TCOON)
-
-    def expect_file_empty(self, rest):
-        data = Path(self.path(rest)).read_bytes()
-        if data:
-            raise Failed(f"{self.path(rest)} holds {data[:200]!r}")
 
     def record_output(self, rest):
         self.stream = self.dir / "stream"
@@ -498,90 +481,6 @@ class Run:
             size = self.tone_size()
             poll(f"a tone within {rest} ms", lambda: self.sounded_since(size), int(rest) / 1000)
 
-    def within(self, rest):
-        global TIMEOUT
-        ms, _, step = rest.partition(" ")
-        verb, _, args = step.partition(" ")
-        if verb not in STEPS or verb == "within":
-            raise Failed("within: unknown step")
-        saved, TIMEOUT = TIMEOUT, int(ms) / 1000
-        start = time.monotonic()
-        try:
-            getattr(self, verb.replace("-", "_"))(args)
-        finally:
-            TIMEOUT = saved
-        took = (time.monotonic() - start) * 1000
-        print(f"within {ms} ms: {step}: {took:.0f} ms")
-        if took > int(ms):
-            raise Failed(f"{step} took {took:.0f} ms")
-
-    # --- the private system bus ---
-    def stop_bus(self):
-        for process in (self.bus_mock, self.bus_daemon):
-            if process and process.poll() is None:
-                process.send_signal(signal.SIGCONT)
-                process.kill()
-                process.wait()
-        self.bus_daemon = self.bus_mock = self.bus_link = None
-
-    def bus(self, rest):
-        import importlib.util, subprocess  # noqa: E401, PLC0415
-        if not importlib.util.find_spec("dbusmock"):
-            raise Skipped("python3-dbusmock is not installed (Debian package python3-dbusmock)")
-        import dbus  # noqa: PLC0415
-        if not shutil.which("dbus-daemon"):
-            raise Skipped("dbus-daemon is not installed (Debian package dbus-daemon)")
-        self.stop_bus()
-        socket = self.dir / f"bus.{rest}"
-        self.bus_address = f"unix:path={socket}"
-        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = self.bus_address
-        if rest == "none":
-            return
-        config = self.dir / "bus.conf"
-        config.write_text(BUS_CONFIG.format(socket=socket, deny=DENY_INHIBIT if rest == "refusing" else ""))
-        self.bus_daemon = subprocess.Popen(["dbus-daemon", "--nofork", f"--config-file={config}",
-                                            "--print-address"], stdout=subprocess.PIPE,
-                                           stderr=subprocess.DEVNULL)
-        self.bus_daemon.stdout.readline()  # listening
-        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.bus_address)
-        self.bus_mock = subprocess.Popen([sys.executable, "-m", "dbusmock", "--system", "--template", "logind"],
-                                         env=env, stdout=open(self.dir / "mock.log", "w"),
-                                         stderr=subprocess.STDOUT)
-        self.bus_link = dbus.bus.BusConnection(self.bus_address)
-        manager = "org.freedesktop.login1"
-        poll("logind's mock on the bus", lambda: self.bus_link.name_has_owner(manager))
-        if rest == "silent":
-            self.bus_daemon.send_signal(signal.SIGSTOP)
-        elif rest not in ("logind", "refusing"):
-            raise Failed(f"no bus mode {rest}")
-
-    def bus_answer(self, rest):
-        self.bus_daemon.send_signal(signal.SIGCONT)
-
-    def inhibitors(self):
-        manager = self.bus_link.get_object("org.freedesktop.login1", "/org/freedesktop/login1")
-        return [tuple(str(f) for f in i[:4])
-                for i in manager.ListInhibitors(dbus_interface="org.freedesktop.login1.Manager")]
-
-    def expect_inhibitor(self, rest):
-        held = [("sleep:idle", "Rousel", rest, "block")]
-        try:
-            poll(f'an inhibitor for "{rest}"', lambda: self.inhibitors() == held)
-        except Failed as failed:
-            raise Failed(f"{failed}; held: {self.inhibitors()}") from None
-
-    def expect_no_inhibitor(self, rest):
-        try:
-            poll("no inhibitor", lambda: self.inhibitors() == [])
-        except Failed as failed:
-            raise Failed(f"{failed}; held: {self.inhibitors()}") from None
-
-    def inhibit_requests(self):
-        return sum(" Inhibit " in line for line in (self.dir / "mock.log").read_text().splitlines())
-
-    def expect_inhibit_requests(self, rest):
-        poll(f"{rest} inhibit requests", lambda: self.inhibit_requests() == int(rest))
-
     def expect_tone_still(self, rest):
         if self.alsa:  # silence is only seen by listening the whole time
             size = self.tone_size()
@@ -589,50 +488,88 @@ class Run:
             if self.sounded_since(size):
                 raise Failed(f"the tone went on within {rest} ms")
 
+    # --- the private system bus ---
+    def stop_bus(self):
+        for process in (self.bus_mock, self.bus_daemon) if self.bus_daemon else ():
+            process.send_signal(signal.SIGCONT)
+            process.kill()
+            process.wait()
+        self.bus_daemon = None
+
+    def bus(self, rest):
+        try:
+            from dbusmock import DBusTestCase  # noqa: PLC0415
+        except ImportError:
+            raise Skipped("python3-dbusmock is not installed (Debian package python3-dbusmock)") from None
+        if not shutil.which("dbus-daemon"):
+            raise Skipped("dbus-daemon is not installed (Debian package dbus-daemon)")
+        if rest not in ("logind", "refusing", "silent", "none"):
+            raise Failed(f"no bus mode {rest}")
+        self.stop_bus()
+        # The same address for every bus of a mode: a running program keeps its own.
+        address = self.env["DBUS_SYSTEM_BUS_ADDRESS"] = os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = \
+            f"unix:path={self.dir}/bus.{rest}"
+        if rest == "none":
+            return
+        # A bus where everyone may talk to everyone, as on a session bus.
+        self.bus_daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", f"--address={address}",
+                                            "--print-address"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.bus_daemon.stdout.readline()  # listening
+        self.bus_mock, self.manager = DBusTestCase.spawn_server_template(
+            "logind", stdout=open(self.dir / "mock.log", "w"), system_bus=True)
+        if rest == "refusing":  # as a system's policy refuses a session it does not trust
+            self.manager.AddMethod("org.freedesktop.login1.Manager", "Inhibit", "ssss", "h",
+                                   'raise dbus.exceptions.DBusException("refused", '
+                                   'name="org.freedesktop.DBus.Error.AccessDenied")',
+                                   dbus_interface="org.freedesktop.DBus.Mock")
+        if rest == "silent":
+            self.bus_daemon.send_signal(signal.SIGSTOP)
+
+    def bus_answer(self, rest):
+        self.bus_daemon.send_signal(signal.SIGCONT)
+
+    def expect_inhibitors(self, held, what):
+        listed = lambda: [tuple(map(str, i[:4])) for i in self.manager.ListInhibitors(  # noqa: E731
+            dbus_interface="org.freedesktop.login1.Manager")]
+        try:
+            poll(what, lambda: listed() == held)
+        except Failed as failed:
+            raise Failed(f"{failed}; held: {listed()}") from None
+
+    def expect_inhibitor(self, rest):
+        self.expect_inhibitors([("sleep:idle", "Rousel", rest, "block")], f'an inhibitor for "{rest}"')
+
+    def expect_no_inhibitor(self, rest):
+        self.expect_inhibitors([], "no inhibitor")
+
+    def expect_inhibit_requests(self, rest):
+        requests = lambda: (self.dir / "mock.log").read_text().count(" Inhibit ")  # noqa: E731
+        poll(f"{rest} inhibit requests", lambda: requests() == int(rest))
+
 
 def main():
-    args = sys.argv[1:]
-    wine = args[:1] == ["--wine"]
-    args = args[1:] if wine else args
-    if len(args) != 2:
+    wine = sys.argv[1:2] == ["--wine"]
+    if len(sys.argv) != 3 + wine:
         sys.exit("usage: scenario.py [--wine] PROGRAM SCENARIO")
-    program, scenario = args
     os.environ.pop("TZ", None)  # the pane's shell has none: the same local time
     time.tzset()
+    run = None
     try:
-        import libtmux  # noqa: F401, PLC0415
-    except ImportError:
-        # Debian's package serves Debian's python3, which may not be first on PATH.
-        if sys.executable != "/usr/bin/python3" and os.path.exists("/usr/bin/python3"):
-            os.execv("/usr/bin/python3", ["/usr/bin/python3", __file__, *sys.argv[1:]])
-        print("SKIP: libtmux is not installed (Debian package python3-libtmux)")
-        return 77
-    if not shutil.which("tmux"):
-        print("SKIP: tmux is not installed (Debian package tmux)")
-        return 77
-    run, step = Run(os.path.abspath(program), wine), ""
-    try:
-        for step in Path(scenario).read_text().splitlines():
-            if not step.strip() or step.startswith("#"):
-                continue
-            verb, _, rest = step.partition(" ")
-            if wine and verb in ("capture-tone", "expect-tone"):
-                continue  # Wine sounds Beep and the speaker nowhere a test can capture
-            if verb not in STEPS:
-                raise Failed("unknown step")
-            getattr(run, verb.replace("-", "_"))(rest)
-        print(f"passed: {Path(scenario).name}")
+        run = Run(os.path.abspath(sys.argv[-2]), wine)
+        run.play(sys.argv[-1])
+        print(f"passed: {Path(sys.argv[-1]).name}")
         return 0
     except Skipped as why:
         print(f"SKIP: {why}")
         return 77
     except (Failed, OSError, ValueError) as why:
-        print(f"FAIL at step: {step}\n{why}", file=sys.stderr)
+        print(f"FAIL {why}", file=sys.stderr)
         if run.server.has_session("e2e"):
-            print("--- screen ---\n" + "\n".join(screen(run.pane)), file=sys.stderr)
+            print("--- screen ---\n" + run.text(), file=sys.stderr)
         return 1
     finally:
-        run.close()
+        if run:
+            run.close()
 
 
 if __name__ == "__main__":

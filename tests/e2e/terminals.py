@@ -3,7 +3,7 @@
 terminal gives, a slow line between a terminal and the program, how each
 terminal opens around a command and how a test reads its screen.
 
-  terminals.py --probe FILE [xtsave]          (in a terminal) its answers
+  terminals.py --probe FILE                   (in a terminal) its answers
   terminals.py --relay DELAY LOG COMMAND...   (in a terminal) COMMAND on a
       pseudo-terminal of its own, the terminal's bytes handed on DELAY seconds
       late, the two directions logged in LOG.out and LOG.in
@@ -11,6 +11,10 @@ terminal opens around a command and how a test reads its screen.
 import fcntl, json, os, pty, re, select, signal, subprocess, sys, termios, time, tty
 from pathlib import Path
 
+import scenario
+from scenario import Failed, poll  # noqa: F401 (the test's too)
+
+scenario.TIMEOUT = 20  # a terminal is slow to start on a busy host
 HERE = Path(__file__).resolve()
 ENV = dict(os.environ, XENVIRONMENT="/nonexistent", LANG="C.UTF-8", LIBGL_ALWAYS_SOFTWARE="1")
 PUSHES = {b"\x1b[?9001h": "win32-input-mode", b"\x1b[>31u": "kitty flags"}
@@ -26,21 +30,17 @@ def ask(queries):
     return got
 
 
-def probe(path, xtsave):
-    """DECRQM of 1036, 1039 and 9001 and the kitty flags; with xtsave, 1036
-    after XTSAVE and set, then after XTRESTORE (last: it may stay set)."""
+def probe(path):
+    """DECRQM of 1036, 1039 and 9001 and the kitty flags."""
     old = termios.tcgetattr(0)
     tty.setraw(0)
     try:
         got = ask(b"\x1b[?1036$p\x1b[?1039$p\x1b[?9001$p\x1b[?u")
-        saved = ask(b"\x1b[?1036s\x1b[?1036h\x1b[?1036$p\x1b[?1036r\x1b[?1036$p") if xtsave else b""
     finally:
         termios.tcsetattr(0, termios.TCSAFLUSH, old)
     answers = {m.decode(): v.decode() for m, v in re.findall(rb"\x1b\[\?(\d+);(\d+)\$y", got)}
     kitty = re.search(rb"\x1b\[\?(\d+)u", got)
     answers["kitty"] = kitty[1].decode() if kitty else None
-    if xtsave:
-        answers["xtsave"] = "/".join(re.findall(r"\x1b\[\?1036;(\d)\$y", saved.decode())) or None
     Path(path).write_text(json.dumps(answers, sort_keys=True))
 
 
@@ -74,19 +74,6 @@ def relay(delay, log, command):
                 os.write(master, due.pop(0)[1])
     termios.tcsetattr(0, termios.TCSAFLUSH, old)
     return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
-
-
-class Failed(Exception):
-    pass
-
-
-def poll(what, check, timeout=20):
-    deadline = time.monotonic() + timeout
-    while not (result := check()):
-        if time.monotonic() > deadline:
-            raise Failed(f"waited {timeout}s for {what}")
-        time.sleep(0.05)
-    return result
 
 
 def xterm(work, size, command, *resources):
@@ -133,6 +120,6 @@ def title(work):
 
 if __name__ == "__main__":
     if sys.argv[1] == "--probe":
-        sys.exit(probe(sys.argv[2], sys.argv[3:] == ["xtsave"]))
+        sys.exit(probe(sys.argv[2]))
     if sys.argv[1] == "--relay":
         sys.exit(relay(float(sys.argv[2]), sys.argv[3], sys.argv[4:]))
