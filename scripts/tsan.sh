@@ -24,9 +24,9 @@ export TSAN_OPTIONS="report_thread_leaks=0 suppressions=$PWD/scripts/tsan.supp $
 ctest --preset tsan -j "$jobs"
 
 # Scenarios where every thread has work: waiting and ringing with the tone,
-# resizes, Ctrl+Z and fg, signals in every phase, the terminal going away,
-# leaving while the terminal takes no output, the inhibitor's worker taking
+# resizes, Ctrl+Z and fg, a terminal that stops taking output, SIGHUP and
+# SIGTERM, the terminal going away, leaving while the terminal takes no output, the inhibitor's worker taking
 # and letting go of its lock on every way out.
-scenarios='road_of_one_alarm|tiny_panes|suspend|suspended_output|signals|killed_pane|stay_awake'
+scenarios='road_of_one_alarm|suspend|killed_pane|stay_awake'
 ctest --test-dir build/tsan -L e2e -R "^e2e_($scenarios)\$" -j "$jobs" --output-on-failure \
   --no-tests=error

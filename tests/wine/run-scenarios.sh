@@ -57,13 +57,8 @@ fi
 # console does not behave as a Windows console: the name, then why.
 logind="the stand-in's logind inhibitor (the Windows calls are read from the trace)"
 declare -A not_here=(
-  [redirected]="the stand-in's refusal of a standard input or output that is no terminal"
-  [signals]="POSIX signals to the stand-in's process"
-  [suspend]="job control of the stand-in's process and its ALSA tone"
-  [suspended_output]="a terminal that stops taking output: the stand-in's writer"
-  [terminal_types]="the stand-in's sequences for each terminal type and its transliteration for a locale that is not UTF-8"
-  [tiny_panes]="Wine draws its 80-column buffer into a narrower terminal, which wraps the rows"
-  [clock_jump]="a clock stepped through libfaketime's timestamp file, which Wine's clock does not read (the virtual-clock tests cover the shared code)"
+  [suspend]="job control of the stand-in's process, POSIX signals, its writer facing a terminal that stops taking output, and a narrower terminal (Wine draws its 80-column buffer there wrapped)"
+  [terminal_types]="the stand-in's sequences for each terminal type, its transliteration for a locale that is not UTF-8 and its sound device that never opens"
   [stay_awake]=$logind [stay_awake_without_bus]=$logind
 )
 [ -n "$driver" ] && not_here+=([killed_pane]="the terminal going away: a console has no pane to close")
