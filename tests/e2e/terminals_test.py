@@ -72,7 +72,13 @@ def run(name, row, program, work):
                             [["Escape"], b"waiting..."], [["Escape"], b"time input"], [["alt+x"], b"exiting..."]):
             poll(f"the title {road[-1].decode()}", lambda: (work / "log.out").exists() and titles() == road)
             if size == (40, 12):
-                small_window(screen(work), road[-1])
+                # The title goes out before the screen's rows: read it again until they are there.
+                seen = []
+                try:
+                    poll(f"the {road[-1].decode()} screen in 40x12",
+                         lambda: small_window(seen.append(screen(work)) or seen[-1], road[-1]), 10)
+                except Failed as why:
+                    raise Failed(f"{why}: " + " | ".join(seen[-1].split("\n"))) from None
             xdotool("key", "--delay", 60, *keys)
             road.append(phase)
         poll("the program to end", lambda: (work / "after").exists())
@@ -106,12 +112,10 @@ def run(name, row, program, work):
 
 
 def small_window(text, phase):
-    """A 40x12 window shows the time field and the waiting screen's values."""
-    rows = text.split("\n")
-    if phase == b"time input" and not rows[0].rstrip().endswith("exit: ["):
-        raise Failed(f"the time prompt in 40x12: {rows[0]!r}")
-    if phase == b"waiting..." and not re.search(r"\[\d\d:\d\d:\d\d\]", text):
-        raise Failed("the waiting screen in 40x12: " + " | ".join(rows))
+    """Whether a 40x12 window shows the time field and the waiting screen's values."""
+    if phase == b"time input":
+        return text.split("\n")[0].rstrip().endswith("exit: [")
+    return phase != b"waiting..." or re.search(r"\[\d\d:\d\d:\d\d\]", text) is not None
 
 
 def main(program):
