@@ -11,7 +11,7 @@ what the program does) are left out of the score and listed as such.
 
   scripts/mutants.py [--max N] [--seed S] [--files GLOB]... [--no-e2e] [--list]
 """
-import argparse, fnmatch, json, os, random, re, shutil, signal, subprocess, sys, threading, time
+import argparse, fnmatch, hashlib, json, os, random, re, shutil, signal, subprocess, sys, threading, time
 from concurrent.futures import ThreadPoolExecutor, as_completed
 from pathlib import Path
 
@@ -314,6 +314,8 @@ def main():
     ap.add_argument("-j", "--jobs", type=int, default=2, help="build jobs per worker")
     ap.add_argument("-w", "--workers", type=int, default=1,
                     help="mutants built and tested side by side, each in a tree of its own")
+    ap.add_argument("--resume", action="store_true",
+                    help="take the verdicts of earlier runs on this same tree from the journal")
     args = ap.parse_args()
 
     if args.rescore:
@@ -325,6 +327,19 @@ def main():
     if args.files:
         files = [f for f in files if any(fnmatch.fnmatch(f, g) for g in args.files)]
     sync_tree(git_files(["*"]))
+    # Every verdict goes to a journal keyed by the whole tree's content, so a
+    # run of the whole tree (hours on two CPUs) can be taken in pieces: with
+    # --resume a mutant already judged on this same tree is not run again.
+    digest = hashlib.sha256()
+    for f in git_files(["*"]):
+        digest.update(f.encode() + b"\0" + (ROOT / f).read_bytes() if (ROOT / f).is_file() else b"")
+    digest, journal = digest.hexdigest(), WORK / "journal.jsonl"
+    key = lambda m: json.dumps([digest, m["file"], m["line"], m["op"], m["new"]])
+    judged = {}
+    if args.resume and journal.exists():
+        for entry in journal.read_text().splitlines():
+            if entry.strip():
+                judged[json.dumps(json.loads(entry)["key"])] = json.loads(entry)["status"]
     rng, sample = random.Random(args.seed), []
     for folder in FOLDERS:
         pool = [m for f in files if folder_of(f) == folder for m in candidates(f)]
@@ -349,7 +364,14 @@ def main():
         limits = {name: 2 * limit for name, limit in limits.items()}
     by_file = {}
     for m in sample:
-        by_file.setdefault(m["file"], []).append(m)
+        if key(m) in judged:
+            m["status"] = judged[key(m)]
+            mark_equivalent([m])
+        else:
+            by_file.setdefault(m["file"], []).append(m)
+    pending = sum(map(len, by_file.values()))
+    if judged:
+        print(f"{len(sample) - pending} of {len(sample)} judged before on this tree")
     shares = [[] for _ in trees]
     for path in sorted(by_file, key=lambda f: -len(by_file[f])):
         min(shares, key=lambda share: sum(len(by_file[f]) for f in share)).append(path)
@@ -372,10 +394,13 @@ def main():
                     lines[m["line"]:m["line"] + len(m["new"])] = m["new"]
                     target.write_text("\n".join(lines))
                     m["status"] = verdict(cmd, tests, scenarios, ours, str(build / "rousel"))
+                    with lock:
+                        with journal.open("a") as out:
+                            out.write(json.dumps({"key": json.loads(key(m)), "status": m["status"]}) + "\n")
                     mark_equivalent([m])
                     with lock:
                         done[0] += 1
-                        print(f'[{done[0]}/{len(sample)} {time.time() - started:5.0f}s] '
+                        print(f'[{done[0]}/{pending} {time.time() - started:5.0f}s] '
                               f'{m["file"]}:{m["line"] + 1} {m["op"]}: {m["status"]}', flush=True)
             finally:
                 target.write_text(original)
