@@ -56,8 +56,8 @@ TEST_F(AlarmStateTest, PasswordFieldStoresWhatWasTyped) {
     StartApp();
     Press(keys);
     EXPECT_EQ(RunApp(PasswordEntry), Outcome::Returned);
-    EXPECT_EQ(AlarmState.PasswordSet && AlarmState.PasswordChecking, !stored.empty());
-    EXPECT_EQ(AlarmState.PasswordSet || AlarmState.PasswordChecking, !stored.empty());
+    EXPECT_EQ(std::pair(AlarmState.PasswordSet, AlarmState.PasswordChecking),
+              std::pair(!stored.empty(), !stored.empty()));
     EXPECT_EQ(Stored(AlarmState.Password), Padded(stored));
     EXPECT_EQ(Shown(3),
               std::string("Enter the password (or nothing for nopassword mode): ") + field);

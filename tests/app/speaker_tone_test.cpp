@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/speaker_tone.h"
@@ -13,11 +14,7 @@ namespace {
 
 // What the speaker did over the port writes: the pitch it sounded at while
 // both gate bits were set (0: never on), and port 0x61 at the end.
-struct Heard {
-  unsigned Hertz;
-  unsigned GateAfter;
-  bool operator==(const Heard&) const = default;
-};
+using Heard = std::pair<unsigned, unsigned>;
 
 Heard Listen(unsigned gate) {
   unsigned divisor = 0;

@@ -1,7 +1,6 @@
 // The waiting and ringing cycle of app/waiting_cycle.cpp: the keys of both
 // states, the times, the alarm minute, the rhythm of the ringing, and the
 // computer kept awake meanwhile.
-#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -12,6 +11,20 @@
 namespace {
 
 using WaitingCycleTest = AppTest;
+
+// The hold on the system's sleep as the end heard it: its reason, a "." for
+// the passes' sleeps and tones after it, "A" when it was let go.
+std::string Held() {
+  std::string seen;
+  for (const std::string& call :
+       testend::CallsStarting({"StayAwake", "AllowSleep", "Sleep", "Beep"})) {
+    const std::string mark = call.starts_with("StayAwake") ? call.substr(10) + " "
+                             : call == "AllowSleep"        ? "A"
+                                                           : ".";
+    if (!seen.ends_with(mark)) seen += mark;
+  }
+  return seen;
+}
 
 struct WaitingRow {
   const char* Name;
@@ -30,7 +43,9 @@ TEST_P(WaitingKeys, ChangeTheScreenAndTheSwitches) {
   PrepareWaiting(row.Password);
   Press(row.Keys);
   testend::StopAt(1200);  // past the next second, whose times follow the keys
-  EXPECT_EQ(RunApp(RunWaitingPhase), row.Keys[0] == '\033' ? Outcome::Returned : Outcome::Waiting);
+  const bool esc = row.Keys[0] == '\033';
+  EXPECT_EQ(RunApp(RunWaitingPhase), esc ? Outcome::Returned : Outcome::Waiting);
+  EXPECT_EQ(Held(), esc ? "Alarm at 07:30 .A" : "Alarm at 07:30 .");
   EXPECT_EQ(Shown(5), Label("Sleep time", "{" + row.Sleep + "}"));
   EXPECT_EQ(Shown(6), Label("Screen output", "{" + row.Output + "}"));
   EXPECT_EQ(Shown(7),
@@ -73,6 +88,7 @@ TEST_P(RingingKeys, StopTheAlarmOnlyAsTheyShould) {
   Press(row.Keys);
   testend::StopAt(1000);
   EXPECT_EQ(RunApp(RunWaitingPhase), row.Stops ? Outcome::Returned : Outcome::Waiting);
+  EXPECT_EQ(Held(), row.Stops ? "Alarm at 12:00 .A" : "Alarm at 12:00 .");
   EXPECT_EQ(AlarmState.SleepTime, 50);
   EXPECT_EQ(AlarmState.PasswordChecking, row.Password);
   EXPECT_EQ(Shown(3), (*row.Row3 == '[' ? "I'll shut up only if you enter the password: " : "") +
@@ -189,48 +205,16 @@ TEST_F(WaitingCycleTest, EachWaitStartsWithoutAPreviousReading) {
   EXPECT_TRUE(testend::Beeps().empty());
 }
 
-struct AwakeRow {
-  const char* Name;
-  int Hour, Minute;  // the alarm; the clock starts at 12:00:00
-  const char* Keys;  // at 1 s; the password is "abc"
-  Outcome Ends;
-};
-using StaysAwake = Table<AppTest, AwakeRow>;
-
-// The computer is asked to stay awake, for the alarm's minute, before the
-// first pass sleeps, and let go only after the last pass, waiting or
-// ringing, once the alarm is over; Alt+X leaves it to the process's end,
-// which it ends with 0.
-TEST_P(StaysAwake, FromTheStartOfTheWaitUntilTheAlarmIsOver) {
-  const AwakeRow& row = GetParam();
-  PrepareWaiting(true, row.Hour, row.Minute);
-  testend::PushAt(1000, [&row] { Press(row.Keys); });
-  testend::StopAt(3000);
-  UINT code = 0;
-  EXPECT_EQ(RunApp(RunWaitingPhase, &code), row.Ends);
+// Alt+X leaves the hold on the system's sleep to the process's end, which it
+// ends with 0.
+TEST_F(WaitingCycleTest, AltXEndsTheProcessStillHoldingTheSystemAwake) {
+  PrepareWaiting(false, 23, 59);
+  testend::PushAt(1000, [] { Press("~"); });
+  UINT code = 99;
+  EXPECT_EQ(RunApp(RunWaitingPhase, &code), Outcome::Exited);
   EXPECT_EQ(code, 0u);
-  // The log as S (stay awake), A (allow sleep), . (a pass's sleep or tone).
-  std::string seen;
-  for (const std::string& call : testend::Calls()) {
-    if (call.starts_with("StayAwake")) seen += call.substr(9) + " ";
-    if (call == "AllowSleep") seen += "A";
-    if ((call.starts_with("Sleep") || call.starts_with("Beep")) && !seen.ends_with("."))
-      seen += ".";
-  }
-  char held[32];
-  std::snprintf(held, sizeof held, " Alarm at %02d:%02d .", row.Hour, row.Minute);
-  EXPECT_EQ(seen, held + std::string(row.Ends == Outcome::Returned ? "A" : ""));
-  EXPECT_EQ(testend::Beeps().empty(), row.Hour != 12) << "rang";
+  EXPECT_EQ(Held(), "Alarm at 23:59 .");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    WaitingCycle, StaysAwake,
-    ::testing::Values(AwakeRow{"EscWhileWaiting", 7, 30, "\033", Outcome::Returned},
-                      AwakeRow{"StillWaiting", 7, 5, "t", Outcome::Waiting},
-                      AwakeRow{"PasswordStopsTheRinging", 12, 0, "\033abc\r", Outcome::Returned},
-                      AwakeRow{"WrongPasswordRingsOn", 12, 0, "\033abd\r", Outcome::Waiting},
-                      AwakeRow{"AltXEndsTheProcess", 23, 59, "~", Outcome::Exited}),
-    RowName());
 
 // A key record that gives no key (Alt+Space) ends the keys of a pass: the
 // key typed after it waits for the next pass, half a second later.

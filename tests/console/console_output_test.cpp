@@ -106,10 +106,7 @@ TEST_F(ConsoleOutputTest, ScrollingMovesTheAreaUpInAtMostThreeCalls) {
     for (const int rows : {0, 1, 2, 24, 25}) {
       SCOPED_TRACE(std::to_string(platform) + ": " + std::to_string(rows));
       Start({.Platform = platform});
-      for (int y = 1; y <= 25; ++y) {
-        GotoXY(1, static_cast<uint8_t>(y));
-        Put(std::to_string(y));
-      }
+      for (int y = 1; y <= 25; ++y) Put(std::to_string(y) + (y < 25 ? "\r\n" : ""));
       testend::ClearCalls();
       ScrollUp(rows);
       for (int y = 1; y <= 25; ++y)

@@ -12,20 +12,17 @@ namespace {
 
 using CursorTest = ConsoleServicesTest;
 
-// Polls done every 2 ms for up to about ms milliseconds of real time.
+// Polls done every 2 ms for up to ms milliseconds of real time.
 bool Within(int ms, const std::function<bool()>& done) {
-  for (int waited = 0; !done(); waited += 2) {
-    if (waited >= ms) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+  return done();
 }
-// Whether the console's cursor was last moved to "x,y".
-std::function<bool()> LastMoveTo(const std::string& to) {
-  return [to] {
-    const std::vector<std::string> moves = testend::CallsStarting({"SetConsoleCursorPosition"});
-    return !moves.empty() && moves.back() == "SetConsoleCursorPosition " + to;
-  };
+// Where the console's cursor was last moved to, as "x,y".
+std::string LastMove() {
+  const std::vector<std::string> moves = testend::CallsStarting({"SetConsoleCursorPosition "});
+  return moves.empty() ? "" : moves.back().substr(25);
 }
 
 // Real threads and real time.  The updater wakes by itself only every
@@ -33,9 +30,9 @@ std::function<bool()> LastMoveTo(const std::string& to) {
 TEST_F(CursorTest, CursorThreadIsSignalledAtStartAppliesTheLastPositionAndStopsAtExit) {
   Start({.Cursor = COORD{4, 3}, .Threads = true});
   ASSERT_GT(CursorUpdaterState.load(), 0);
-  EXPECT_TRUE(Within(200, LastMoveTo("4,3")));
+  EXPECT_TRUE(Within(200, [] { return LastMove() == "4,3"; }));
   for (uint8_t x = 1; x <= 20; ++x) GotoXY(x, 5);
-  EXPECT_TRUE(Within(2000, LastMoveTo("19,4")));
+  EXPECT_TRUE(Within(2000, [] { return LastMove() == "19,4"; }));
   GotoXY(7, 3);
   EXPECT_THROW(EndProcess(0), testend::ProcessExit);
   // Woken by the exit step, not by its 300 ms timeout.

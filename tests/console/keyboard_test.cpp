@@ -2,6 +2,7 @@
 // BIOS's key bytes out, Alt numbers, the queue, and the control handler.
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -122,11 +123,8 @@ TEST_F(KeyboardTest, CursorBlockWithAltAndCtrl) {
 }
 
 TEST_F(KeyboardTest, AltNumbersWithEveryKeypadDigitOnBothPlatformFamilies) {
-  struct {
-    int CodePage;
-    std::vector<std::vector<int>> Numbers;
-    std::vector<int> Bytes;
-  } const cases[] = {
+  // The keyboard's code page, the Alt numbers typed, the bytes they give.
+  const std::tuple<int, std::vector<std::vector<int>>, std::vector<int>> cases[] = {
       // Each digit once: 65 147 203 89.
       {866, {{6, 5}, {1, 4, 7}, {2, 0, 3}, {8, 9}}, {65, 147, 203, 89}},
       {866, {{2, 5, 6}}, {}},  // 256 mod 256 is 0: nothing
@@ -136,10 +134,10 @@ TEST_F(KeyboardTest, AltNumbersWithEveryKeypadDigitOnBothPlatformFamilies) {
       {-1, {{2, 2, 4}}, {0}},   // a user32 without GetKBCodePage
   };
   for (const DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
-    for (const auto& c : cases) {
-      Start({.Platform = platform, .KeyboardCodePage = c.CodePage});
-      for (const auto& number : c.Numbers) TypeAltNumber(number);
-      EXPECT_EQ(ReadAll(), c.Bytes) << platform << "/" << c.CodePage;
+    for (const auto& [codePage, numbers, bytes] : cases) {
+      Start({.Platform = platform, .KeyboardCodePage = codePage});
+      for (const auto& number : numbers) TypeAltNumber(number);
+      EXPECT_EQ(ReadAll(), bytes) << platform << "/" << codePage;
     }
   }
 }
