@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,20 +63,20 @@ struct ProcessExit {
 // when the virtual clock passes the limit set with StopAt.
 struct InputExhausted {};
 
-// A fresh console and clock for a case.  The console services keep state of
-// their own (ResetConsoleServices).
+// A fresh console and clock for a case, the speaker gate (port 0x61) off.
+// The console services keep state of their own (ResetConsoleServices).
 void Reset(const Options& options = {});
-// The console; the test's thread may look at it while no other thread runs.
+// The console (its title is the last one set); the test's thread may look at
+// it while no other thread runs.
 model::Console& Console();
-model::ScreenBuffer& Screen();
 
 // --- Input -----------------------------------------------------------------
 void PushRecord(const INPUT_RECORD& record);
 // Press and release of one key.
 void PushKey(WORD virtualKey, WORD scanCode, uint8_t ch, DWORD controlState = 0);
-// Each byte as the key that types it on a PC keyboard (digits, letters,
-// Enter for 13, Esc for 27, Backspace for 8, bytes 128..255 as characters of
-// the OEM code page on a letter key).
+// Each byte as a key that types it.  The console layer reads only the
+// character of a key that has one (its scan code and state count for keys
+// without one), so the key is not named.
 void TypeBytes(std::string_view bytes);
 void PushAltX();
 // Records that arrive when the virtual clock reaches atMs.
@@ -83,17 +84,20 @@ void PushAt(uint64_t atMs, std::function<void()> push);
 
 // --- Clock -----------------------------------------------------------------
 uint64_t NowMs();
-void AdvanceMs(uint64_t ms);
 // Moves the local time (not the elapsed time) by deltaMs, as a clock step does.
 void StepClock(int64_t deltaMs);
 // Sleep and the waits throw InputExhausted once the virtual clock reaches ms.
 void StopAt(uint64_t ms);
 
 // --- What the program did ----------------------------------------------------
+// The noted calls as "Name 1,2,3" (a title after the name), the port
+// accesses as "in 97" and "out 97,3", and what reached the end: the class
+// taken ("Priority 64") and the hold on the system's sleep ("StayAwake Alarm
+// at 07:30", "AllowSleep").
 const std::vector<std::string>& Calls();
 void ClearCalls();
-// Calls whose log line starts with prefix.
-std::vector<std::string> CallsStarting(std::string_view prefix);
+// Calls whose log line starts with one of the prefixes, in their order.
+std::vector<std::string> CallsStarting(std::initializer_list<std::string_view> prefixes);
 struct Tone {
   DWORD Frequency;
   DWORD Duration;
@@ -101,15 +105,8 @@ struct Tone {
 };
 const std::vector<Tone>& Beeps();
 int MessageBeeps();
-const std::vector<DWORD>& PriorityClasses();
+// Every title set, in order.
 const std::vector<std::string>& Titles();
-// Port writes of the speaker helper, as "out 43 B6" / "in 61".
-const std::vector<std::string>& PortLog();
-// Value port 0x61 reads back.
-void SetPort61(uint8_t value);
-// Delivers a console control event to the registered handlers, as the
-// console would; whether one of them took it.
-bool RaiseCtrlEvent(DWORD event);
 
 // Screen helpers: row text (1-based row, trailing blanks cut) and the
 // attribute at a 1-based column and row.

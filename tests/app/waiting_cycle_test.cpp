@@ -1,13 +1,10 @@
 // The waiting and ringing cycle of app/waiting_cycle.cpp: the keys of both
 // states, the times, the alarm minute, the rhythm of the ringing, and the
 // computer kept awake meanwhile.
-#include <algorithm>
-#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "app/status_screen.h"
 #include "app/waiting_cycle.h"
 #include "tests/app/app_test_support.h"
 
@@ -15,47 +12,51 @@ namespace {
 
 using WaitingCycleTest = AppTest;
 
+// The hold on the system's sleep as the end heard it: its reason, a "." for
+// the passes' sleeps and tones after it, "A" when it was let go.
+std::string Held() {
+  std::string seen;
+  for (const std::string& call :
+       testend::CallsStarting({"StayAwake", "AllowSleep", "Sleep", "Beep"})) {
+    const std::string mark = call.starts_with("StayAwake") ? call.substr(10) + " "
+                             : call == "AllowSleep"        ? "A"
+                                                           : ".";
+    if (!seen.ends_with(mark)) seen += mark;
+  }
+  return seen;
+}
+
 struct WaitingRow {
   const char* Name;
   std::string Keys;
   bool Password;
   // The sleep time, screen output and password checking as shown ("": no
-  // such row; all "": the program ended).
-  const char* Sleep;
-  const char* Output;
-  const char* Checking;
+  // such row).
+  std::string Sleep, Output, Checking;
 };
-using WaitingKeys = AppTable<WaitingRow>;
+using WaitingKeys = Table<AppTest, WaitingRow>;
 
-// The keys, then the times of the next second.
+// The keys, then the times of the next second: drawn in white after a
+// changed value, and not at all with screen output off.
 TEST_P(WaitingKeys, ChangeTheScreenAndTheSwitches) {
   const WaitingRow& row = GetParam();
   PrepareWaiting(row.Password);
   Press(row.Keys);
   testend::StopAt(1200);  // past the next second, whose times follow the keys
-  UINT code = 99;
-  const Outcome outcome = RunApp(RunWaitingPhase, &code);
-  if (*row.Sleep == 0) {
-    EXPECT_EQ(outcome, Outcome::Exited);
-    EXPECT_EQ(code, 0u);
-    return;
-  }
-  EXPECT_EQ(outcome, row.Keys[0] == '\033' ? Outcome::Returned : Outcome::Waiting);
-  EXPECT_EQ(Shown(5), Label("Sleep time", std::string("{") + row.Sleep + "}"));
-  EXPECT_EQ(Shown(6), Label("Screen output", std::string("{") + row.Output + "}"));
-  EXPECT_EQ(Shown(7), *row.Checking == 0
-                          ? ""
-                          : Label("Password checking", std::string("{") + row.Checking + "}"));
-  EXPECT_EQ(AlarmState.PasswordChecking, std::string(row.Checking) == "enabled");
-  // The times drawn after a changed value are still white.
-  if (std::string(row.Output) == "enabled" && std::string(row.Sleep) != "30.0s") {
-    EXPECT_TRUE(Shown(2).starts_with("Current time.......................[{")) << Shown(2);
-    EXPECT_EQ(Shown(2).find('?'), std::string::npos) << Shown(2);
-  }
+  const bool esc = row.Keys[0] == '\033';
+  EXPECT_EQ(RunApp(RunWaitingPhase), esc ? Outcome::Returned : Outcome::Waiting);
+  EXPECT_EQ(Held(), esc ? "Alarm at 07:30 .A" : "Alarm at 07:30 .");
+  EXPECT_EQ(Shown(5), Label("Sleep time", "{" + row.Sleep + "}"));
+  EXPECT_EQ(Shown(6), Label("Screen output", "{" + row.Output + "}"));
+  EXPECT_EQ(Shown(7),
+            row.Checking.empty() ? "" : Label("Password checking", "{" + row.Checking + "}"));
+  EXPECT_EQ(AlarmState.PasswordChecking, row.Checking == "enabled");
+  EXPECT_EQ(Shown(2) == Label("Current time", "{12:00:01}"),
+            row.Output == "enabled" && row.Sleep != "30.0s")
+      << Shown(2);
 }
 
-// Scan codes equal to command bytes do nothing; keys after ESC still count;
-// Alt+X ends the program.
+// Scan codes equal to command bytes do nothing; keys after ESC still count.
 INSTANTIATE_TEST_SUITE_P(
     WaitingCycle, WaitingKeys,
     ::testing::Values(
@@ -66,8 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         WaitingRow{"PasswordChecking", "pP\x87\xA7\x87", true, "0.5s", "enabled", "disabled"},
         WaitingRow{"PasswordCheckingWithoutPassword", "pP", false, "0.5s", "enabled", ""},
         WaitingRow{"OtherKeysAndScanCodes", "069x- \r\b{}|^`", true, "0.5s", "enabled", "enabled"},
-        WaitingRow{"KeysAfterEsc", "\0335", true, "30.0s", "enabled", "enabled"},
-        WaitingRow{"AltX", "~", true, "", "", ""}),
+        WaitingRow{"KeysAfterEsc", "\0335", true, "30.0s", "enabled", "enabled"}),
     RowName());
 
 const char* const PressEsc = "Press ESC to abort";
@@ -76,22 +76,21 @@ const char* const Sorry = "Sorry, fella. Reset will help ya ;) Joking.. Press ES
 struct RingingRow {
   const char* Name;
   const char* Keys;
-  std::string Password;  // "": none
+  bool Password;  // "abc"
   bool Stops;
   const char* Row3;  // "[...": the prompt with its field
 };
-using RingingKeys = AppTable<RingingRow>;
+using RingingKeys = Table<AppTest, RingingRow>;
 
 TEST_P(RingingKeys, StopTheAlarmOnlyAsTheyShould) {
   const RingingRow& row = GetParam();
-  // 12:00:00: an alarm at 12:00 rings on the first pass.
-  PrepareWaiting(!row.Password.empty(), 12, 0);
-  std::copy_n(Padded(row.Password).begin(), PasswordLength, AlarmState.Password);
+  PrepareWaiting(row.Password, 12, 0);  // 12:00:00: it rings on the first pass
   Press(row.Keys);
   testend::StopAt(1000);
   EXPECT_EQ(RunApp(RunWaitingPhase), row.Stops ? Outcome::Returned : Outcome::Waiting);
+  EXPECT_EQ(Held(), row.Stops ? "Alarm at 12:00 .A" : "Alarm at 12:00 .");
   EXPECT_EQ(AlarmState.SleepTime, 50);
-  EXPECT_EQ(AlarmState.PasswordChecking, !row.Password.empty());
+  EXPECT_EQ(AlarmState.PasswordChecking, row.Password);
   EXPECT_EQ(Shown(3), (*row.Row3 == '[' ? "I'll shut up only if you enter the password: " : "") +
                           std::string(row.Row3));
 }
@@ -99,16 +98,15 @@ TEST_P(RingingKeys, StopTheAlarmOnlyAsTheyShould) {
 INSTANTIATE_TEST_SUITE_P(
     WaitingCycle, RingingKeys,
     ::testing::Values(
-        RingingRow{"EscWithoutPassword", "\033", "", true, PressEsc},
-        RingingRow{"AltEscIsNoEsc", "`", "", false, PressEsc},
-        RingingRow{"NoAltXNorTypingBeforeEsc", "abc\r~", "abc", false, PressEsc},
-        RingingRow{"EscOpensThePrompt", "\033", "abc", false, "[                ]"},
-        RingingRow{"WrongPassword", "\033abd\r", "abc", false, Sorry},
-        RingingRow{"ShortPassword", "\033ab\r", "abc", false, Sorry},
-        RingingRow{"BackspaceThenRight", "\033abcd\b\r", "abc", true, "[{abc}             ]"},
-        RingingRow{"RightAfterWrong", "\033abd\r\033abc\r", "abc", true, "[{abc}             ]"},
-        RingingRow{"EscAndAltXInThePrompt", "\033\033~abc\r", "abc", true, "[{abc}             ]"},
-        RingingRow{"CommandKeysDoNothing", "tsp12345\033ab", "abc", false, "[{ab}              ]"}),
+        RingingRow{"EscWithoutPassword", "\033", false, true, PressEsc},
+        RingingRow{"AltEscIsNoEsc", "`", false, false, PressEsc},
+        RingingRow{"NoAltXNorTypingBeforeEsc", "abc\r~", true, false, PressEsc},
+        RingingRow{"WrongPassword", "\033abd\r", true, false, Sorry},
+        RingingRow{"ShortPassword", "\033ab\r", true, false, Sorry},
+        RingingRow{"BackspaceThenRight", "\033abcd\b\r", true, true, "[{abc}             ]"},
+        RingingRow{"RightAfterWrong", "\033abd\r\033abc\r", true, true, "[{abc}             ]"},
+        RingingRow{"EscAndAltXInThePrompt", "\033\033~abc\r", true, true, "[{abc}             ]"},
+        RingingRow{"CommandKeysDoNothing", "tsp12345\033ab", true, false, "[{ab}              ]"}),
     RowName());
 
 // The alarm is at 07:30.  At 12:00:00 the second read equals the last one
@@ -131,7 +129,8 @@ TEST_F(WaitingCycleTest, TimesOnTheFirstPass) {
 }
 
 // An hour of ringing: a 100 ms tone every 150 ms to the millisecond, through
-// a clock step back out of the minute, until ESC.
+// a clock step back out of the minute, until ESC.  Read in its first second,
+// the alarm minute is a whole day away.
 TEST_F(WaitingCycleTest, RingsInItsMinuteKeepingTheRhythmUntilStopped) {
   StartApp({.Hour = 7, .Minute = 29, .Second = 59});
   PrepareWaiting(false);
@@ -144,16 +143,14 @@ TEST_F(WaitingCycleTest, RingsInItsMinuteKeepingTheRhythmUntilStopped) {
   EXPECT_EQ(AlarmState.RemainingSeconds, 86400);
   EXPECT_EQ(Shown(1), "{Come on, sleepy head! Get up!}");
   EXPECT_EQ(Shown(2) + Shown(3), "Press ESC to abort");
-  EXPECT_EQ(testend::Titles().back() + char(testend::PriorityClasses().back()),
-            "Rousel - ringing...\x80");
-  const uint64_t tones = (StopAt - Rings - 50) / 150 + 1;
-  ASSERT_EQ(testend::Beeps().size(), tones);
-  size_t off = 0;
-  for (size_t i = 0; i < tones; ++i) {
+  EXPECT_EQ(testend::Console().Title, "Rousel - ringing...");
+  EXPECT_EQ(testend::CallsStarting({"SetPriorityClass"}).back(), "SetPriorityClass 128");
+  ASSERT_EQ(testend::Beeps().size(), (StopAt - Rings - 50) / 150 + 1);
+  for (size_t i = 0; i < testend::Beeps().size(); ++i) {
     const testend::Tone& beep = testend::Beeps()[i];
-    off += beep.Frequency != 2000 || beep.Duration != 100 || beep.AtMs != Rings + 50 + 150 * i;
+    ASSERT_TRUE(beep.Frequency == 2000 && beep.Duration == 100 && beep.AtMs == Rings + 50 + 150 * i)
+        << "tone " << i << " out of rhythm";
   }
-  EXPECT_EQ(off, 0u) << "tones out of rhythm";
 }
 
 struct ClockRow {
@@ -163,7 +160,7 @@ struct ClockRow {
   int64_t StepAt, StepBy;  // virtual ms
   int64_t RingsAt;         // virtual ms of the ringing pass; -1: not today
 };
-using ClockSteps = AppTable<ClockRow>;
+using ClockSteps = Table<AppTest, ClockRow>;
 
 // It rings in the first pass (every 30 s here) whose reading falls in the
 // alarm minute, or that a step forward of less than half a day carried past
@@ -176,9 +173,8 @@ TEST_P(ClockSteps, RingInTheFirstPassOfTheMinuteOrOnceAStepForwardPassesIt) {
   if (row.StepBy != 0) testend::PushAt(row.StepAt, [&row] { testend::StepClock(row.StepBy); });
   testend::StopAt(static_cast<uint64_t>(row.RingsAt < 0 ? 2 * Hour : row.RingsAt + 1000));
   EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
-  const int64_t rang =
-      testend::Beeps().empty() ? -1 : static_cast<int64_t>(testend::Beeps()[0].AtMs) - 50;
-  EXPECT_EQ(rang, row.RingsAt);
+  EXPECT_EQ(testend::Beeps().empty() ? -1 : static_cast<int64_t>(testend::Beeps()[0].AtMs) - 50,
+            row.RingsAt);
 }
 
 // clang-format off
@@ -195,18 +191,6 @@ INSTANTIATE_TEST_SUITE_P(WaitingCycle, ClockSteps, ::testing::Values(
     RowName());
 // clang-format on
 
-TEST_F(WaitingCycleTest, ScreenOutputOffFreezesTheTimesButNotTheAlarm) {
-  StartApp({.Hour = 7, .Minute = 29, .Second = 50});
-  PrepareWaiting(false);
-  Press("s");
-  std::string frozen;
-  testend::PushAt(9900, [&] { frozen = testend::Row(2) + testend::Row(3); });
-  testend::StopAt(10200);
-  EXPECT_EQ(RunApp(RunWaitingPhase), Outcome::Waiting);
-  EXPECT_EQ(frozen, Label("Current time", "07:29:50") + Label("Remaining time", "00:00:10"));
-  EXPECT_EQ(testend::Row(1), "Come on, sleepy head! Get up!");
-}
-
 // A new wait does not take the previous wait's last reading for its own: an
 // alarm set for the minute just gone waits for tomorrow even when the clock
 // passed that minute since the previous wait ended.
@@ -221,46 +205,16 @@ TEST_F(WaitingCycleTest, EachWaitStartsWithoutAPreviousReading) {
   EXPECT_TRUE(testend::Beeps().empty());
 }
 
-struct AwakeRow {
-  const char* Name;
-  int Hour, Minute;  // the alarm; the clock starts at 12:00:00
-  const char* Keys;  // at 1 s; the password is "abc"
-  Outcome Ends;
-};
-using StaysAwake = AppTable<AwakeRow>;
-
-// The computer is asked to stay awake, for the alarm's minute, before the
-// first pass sleeps, and let go only after the last pass, waiting or
-// ringing, once the alarm is over; Alt+X leaves it to the process's end.
-TEST_P(StaysAwake, FromTheStartOfTheWaitUntilTheAlarmIsOver) {
-  const AwakeRow& row = GetParam();
-  PrepareWaiting(true, row.Hour, row.Minute);
-  std::copy_n(Padded("abc").begin(), PasswordLength, AlarmState.Password);
-  testend::PushAt(1000, [&row] { Press(row.Keys); });
-  testend::StopAt(3000);
-  EXPECT_EQ(RunApp(RunWaitingPhase), row.Ends);
-  // The log as S (stay awake), A (allow sleep), . (a pass's sleep or tone).
-  std::string seen;
-  for (const std::string& call : testend::Calls()) {
-    if (call.starts_with("StayAwake")) seen += call.substr(9) + " ";
-    if (call == "AllowSleep") seen += "A";
-    if ((call.starts_with("Sleep") || call.starts_with("Beep")) && !seen.ends_with("."))
-      seen += ".";
-  }
-  char held[32];
-  std::snprintf(held, sizeof held, " Alarm at %02d:%02d .", row.Hour, row.Minute);
-  EXPECT_EQ(seen, held + std::string(row.Ends == Outcome::Returned ? "A" : ""));
-  EXPECT_EQ(testend::Beeps().empty(), row.Hour != 12) << "rang";
+// Alt+X leaves the hold on the system's sleep to the process's end, which it
+// ends with 0.
+TEST_F(WaitingCycleTest, AltXEndsTheProcessStillHoldingTheSystemAwake) {
+  PrepareWaiting(false, 23, 59);
+  testend::PushAt(1000, [] { Press("~"); });
+  UINT code = 99;
+  EXPECT_EQ(RunApp(RunWaitingPhase, &code), Outcome::Exited);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(Held(), "Alarm at 23:59 .");
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    WaitingCycle, StaysAwake,
-    ::testing::Values(AwakeRow{"EscWhileWaiting", 7, 30, "\033", Outcome::Returned},
-                      AwakeRow{"StillWaiting", 7, 5, "t", Outcome::Waiting},
-                      AwakeRow{"PasswordStopsTheRinging", 12, 0, "\033abc\r", Outcome::Returned},
-                      AwakeRow{"WrongPasswordRingsOn", 12, 0, "\033abd\r", Outcome::Waiting},
-                      AwakeRow{"AltXEndsTheProcess", 23, 59, "~", Outcome::Exited}),
-    RowName());
 
 // A key record that gives no key (Alt+Space) ends the keys of a pass: the
 // key typed after it waits for the next pass, half a second later.

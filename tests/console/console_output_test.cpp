@@ -20,20 +20,20 @@ struct WriterRow {
   int EndX, EndY;                 // 1-based cursor after writing
   size_t Writes, Beeps;           // cell writes; bells
 };
-using WriterRows = ConsoleTable<WriterRow>;
+using WriterRows = Table<ConsoleServicesTest, WriterRow>;
 
 TEST_P(WriterRows, LeaveTheScreenAndTheCursor) {
   const WriterRow& c = GetParam();
   Start({.Width = c.Width, .Height = c.Height, .Cursor = c.Start});
   // Something on the first row so scrolling shows.
-  if (c.Start.Y == c.Height - 1) testend::Screen().At(0, 0).Char = '#';
+  if (c.Start.Y == c.Height - 1) testend::Console().Screen.At(0, 0).Char = '#';
   testend::ClearCalls();
   Put(c.Bytes);
   for (size_t row = 0; row < c.Rows.size(); ++row)
     EXPECT_EQ(testend::Row(static_cast<int>(row) + 1), c.Rows[row]) << "row " << row + 1;
   EXPECT_EQ(WhereX(), c.EndX);
   EXPECT_EQ(WhereY(), c.EndY);
-  EXPECT_EQ(testend::CallsStarting("WriteConsoleOutputA").size(), c.Writes);
+  EXPECT_EQ(testend::CallsStarting({"WriteConsoleOutputA"}).size(), c.Writes);
   EXPECT_EQ(testend::MessageBeeps(), static_cast<int>(c.Beeps));
 }
 
@@ -80,9 +80,9 @@ TEST_F(ConsoleOutputTest, TextColorKeepsBackgroundAndSetsBlinkOnlyAbove15) {
 TEST_F(ConsoleOutputTest, OnATallBufferStartsInTheColoursUnderTheCursorAndClearsOnly234Rows) {
   ResetConsoleServices();
   testend::Reset({.Height = 300, .Cursor = COORD{3, 250}});
-  testend::Screen().At(3, 250).Attr = 0x1E;
-  testend::Screen().At(3, 233).Attr = 0x4F;
-  for (int y = 0; y < 300; ++y) testend::Screen().At(5, y).Char = 'o';
+  testend::Console().Screen.At(3, 250).Attr = 0x1E;
+  testend::Console().Screen.At(3, 233).Attr = 0x4F;
+  for (int y = 0; y < 300; ++y) testend::Console().Screen.At(5, y).Char = 'o';
   InitStandardOutput();
   InitConsole();
   EXPECT_EQ(TextAttr, 0x1E);
@@ -106,15 +106,12 @@ TEST_F(ConsoleOutputTest, ScrollingMovesTheAreaUpInAtMostThreeCalls) {
     for (const int rows : {0, 1, 2, 24, 25}) {
       SCOPED_TRACE(std::to_string(platform) + ": " + std::to_string(rows));
       Start({.Platform = platform});
-      for (int y = 1; y <= 25; ++y) {
-        GotoXY(1, static_cast<uint8_t>(y));
-        Put(std::to_string(y));
-      }
+      for (int y = 1; y <= 25; ++y) Put(std::to_string(y) + (y < 25 ? "\r\n" : ""));
       testend::ClearCalls();
       ScrollUp(rows);
       for (int y = 1; y <= 25; ++y)
         EXPECT_EQ(testend::Row(y), y + rows <= 25 ? std::to_string(y + rows) : "") << y;
-      const size_t calls = testend::CallsStarting("Scroll").size();
+      const size_t calls = testend::CallsStarting({"Scroll"}).size();
       EXPECT_LE(calls, platform == VER_PLATFORM_WIN32_NT ? 1u : 3u);
       EXPECT_EQ(calls == 0, rows == 0);
     }
@@ -152,7 +149,7 @@ TEST_F(ConsoleOutputTest, WithoutAConsoleForInputTheProgramStopsInsteadOfSpinnin
   ResetConsoleServices();
   testend::Reset({.InputIsNotAConsole = true});
   EXPECT_THROW(InitConsole(), testend::ProcessExit);
-  EXPECT_TRUE(testend::CallsStarting("WriteConsoleOutputA").empty());
+  EXPECT_TRUE(testend::CallsStarting({"WriteConsoleOutputA"}).empty());
 }
 
 }  // namespace

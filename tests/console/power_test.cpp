@@ -19,16 +19,12 @@ struct PowerRow {
   int AlarmHour, AlarmMinute;
   const char* Due;  // the timer's due time in seconds from now; "": no calls
 };
-using PowerTable = ConsoleTable<PowerRow>;
+using PowerTable = Table<ConsoleServicesTest, PowerRow>;
 
 // The power calls of the log, in their order.
 std::vector<std::string> PowerCalls() {
-  std::vector<std::string> calls;
-  for (const std::string& call : testend::Calls())
-    for (const char* name : {"SetWaitableTimer", "CancelWaitableTimer", "SetThreadExecutionState",
-                             "StayAwake", "AllowSleep"})
-      if (call.starts_with(name)) calls.push_back(call);
-  return calls;
+  return testend::CallsStarting({"SetWaitableTimer", "CancelWaitableTimer",
+                                 "SetThreadExecutionState", "StayAwake", "AllowSleep"});
 }
 
 TEST_P(PowerTable, WakeTimerThenSystemRequiredUntilAllowed) {

@@ -1,50 +1,47 @@
-// The process services of console/process.cpp: the platform family, and the
-// exit handlers with the standard output's own.
+// The process services of console/process.cpp: the exit handlers with the
+// standard output's own.
+#include <unistd.h>
+
+#include <cstdio>
 #include <iostream>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "console/cursor.h"
 #include "tests/console/console_test_support.h"
 
 namespace {
 
 using ProcessTest = ConsoleServicesTest;
 
-TEST_F(ProcessTest, ThePlatformFamilyIsTheConsoles) {
-  for (const DWORD platform : {VER_PLATFORM_WIN32_NT, VER_PLATFORM_WIN32_WINDOWS}) {
-    Start({.Platform = platform});
-    EXPECT_EQ(GetPlatform(), platform);
-  }
-}
-
-std::vector<int> HandlerOrder;
-CursorPosition CursorBeforeConsoleStep{};
-
-// At the end the handlers run, last registered first: the console's own step
-// puts the cursor where the layer last put it, and std::cout, with what its
-// 128-byte buffer still holds, and stdio's buffer reach their files.
-TEST_F(ProcessTest, ExitStepsPlaceTheCursorAndHandStandardOutputBack) {
+// At the end the handlers run, last registered first, and std::cout, with
+// what its 128-byte buffer still holds, and stdio's buffer reach their files
+// (here standard output on a pipe).
+TEST_F(ProcessTest, ExitStepsRunLastFirstAndHandStandardOutputBack) {
   std::streambuf* const own = std::cout.rdbuf();
   Start();
-  HandlerOrder.clear();
-  AddExitHandler([] {
-    HandlerOrder.push_back(1);
-    CursorBeforeConsoleStep = GetCursorPosition();
-  });
-  AddExitHandler([] { HandlerOrder.push_back(2); });
+  static std::vector<int> order;
+  AddExitHandler([] { order.push_back(1); });
+  AddExitHandler([] { order.push_back(2); });
   std::cout << "ab" << std::flush << "cd" << std::flush;
   std::cout << std::string(200, 'x') << "\r\nleft in the buffer";
-  testend::Console().Cursor = COORD{0, 0};
-  EXPECT_EQ(EndProcessWithStdoutPiped("stdio tail"), std::pair(3u, std::string("stdio tail")));
-  EXPECT_EQ(HandlerOrder, (std::vector<int>{2, 1}));
+  std::fflush(stdout);
+  const int savedStdout = dup(1);
+  int pipeEnds[2];
+  ASSERT_EQ(pipe(pipeEnds), 0);
+  dup2(pipeEnds[1], 1);
+  std::fputs("stdio tail", stdout);
+  EXPECT_THROW(EndProcess(3), testend::ProcessExit);
+  dup2(savedStdout, 1);
+  close(savedStdout);
+  close(pipeEnds[1]);
+  std::string tail(64, '\0');
+  tail.resize(static_cast<size_t>(std::max<ssize_t>(read(pipeEnds[0], tail.data(), 64), 0)));
+  close(pipeEnds[0]);
+  EXPECT_EQ(tail, "stdio tail");
+  EXPECT_EQ(order, (std::vector<int>{2, 1}));
   EXPECT_EQ(testend::Calls().back(), "ExitProcess 3");
   EXPECT_EQ(testend::Row(1) + testend::Row(3), "abcd" + std::string(120, 'x'));
   EXPECT_EQ(testend::Row(4), "left in the buffer");
-  EXPECT_EQ(testend::Console().Cursor.X, CursorBeforeConsoleStep.X);
-  EXPECT_EQ(testend::Console().Cursor.Y, CursorBeforeConsoleStep.Y);
-  EXPECT_GT(CursorBeforeConsoleStep.X, 0);
   EXPECT_EQ(std::cout.rdbuf(), own);
 }
 

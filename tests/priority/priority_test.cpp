@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
 
 #include "standin/terminal/priority/priority.h"
@@ -17,15 +18,9 @@ namespace {
 // above the lowest permitted, SCHED_IDLE only where leaving it is).
 TEST(PriorityTest, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
   using enum priority::SchedPolicy;
-  struct Case {
-    const char* Name;
-    DWORD Class;
-    int Base;
-    bool Cap;
-    long long RlimitNice;
-    priority::SchedPolicy Policy;
-    int Nice;
-  };
+  // What the plan is for: the class, the nice value it starts from, whether
+  // the process may raise its priority, RLIMIT_NICE; what it plans.
+  using Case = std::tuple<const char*, DWORD, int, bool, long long, priority::SchedPolicy, int>;
   const Case cases[] = {
       {"normal keeps the user's nice value", NORMAL_PRIORITY_CLASS, 5, false, 0, Other, 5},
       {"idle, unprivileged (SCHED_IDLE counts as 20)", IDLE_PRIORITY_CLASS, 0, false, 0, Batch, 0},
@@ -36,12 +31,11 @@ TEST(PriorityTest, PlansNeverLeaveTheProcessUnableToReturnToNormal) {
       {"high from a niced start", HIGH_PRIORITY_CLASS, 10, false, 0, Other, 10},
       {"high never below -20", HIGH_PRIORITY_CLASS, -15, false, 1000, Other, -20},
   };
-  for (const Case& c : cases) {
+  for (const auto& [name, priorityClass, base, cap, rlimitNice, policy, nice] : cases) {
     priority::PriorityPlan plan{Idle, 99};
-    const int lowest = priority::LowestPermittedNice(c.Cap, c.RlimitNice);
-    ASSERT_TRUE(priority::PlanPriority(c.Class, {c.Base, lowest}, &plan)) << c.Name;
-    EXPECT_EQ(plan.Policy, c.Policy) << c.Name;
-    EXPECT_EQ(plan.Nice, c.Nice) << c.Name;
+    const int lowest = priority::LowestPermittedNice(cap, rlimitNice);
+    ASSERT_TRUE(priority::PlanPriority(priorityClass, {base, lowest}, &plan)) << name;
+    EXPECT_EQ(std::pair(plan.Policy, plan.Nice), std::pair(policy, nice)) << name;
   }
 }
 

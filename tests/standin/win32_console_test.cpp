@@ -59,6 +59,10 @@ TEST(Win32ConsoleTest, PositionsAndShapesOutsideAreRefused) {
 // window nearest the top left corner that shows the cursor's cell, so it
 // goes back as far as the cursor lets it, and never leaves the buffer; a
 // resized window shows the cursor too.
+auto Corners(const SMALL_RECT& r) {
+  return std::tuple(r.Left, r.Top, r.Right, r.Bottom);
+}
+
 TEST(Win32ConsoleTest, ASmallWindowFollowsTheCursor) {
   struct Step {
     COORD Cursor;
@@ -87,11 +91,8 @@ TEST(Win32ConsoleTest, ASmallWindowFollowsTheCursor) {
       ASSERT_EQ(SetConsoleCursorPosition(out, step.Cursor), TRUE);
       CONSOLE_SCREEN_BUFFER_INFO info{};
       ASSERT_EQ(GetConsoleScreenBufferInfo(out, &info), TRUE);
-      const SMALL_RECT& w = info.srWindow;
-      EXPECT_TRUE(w.Left == step.Window.Left && w.Top == step.Window.Top &&
-                  w.Right == step.Window.Right && w.Bottom == step.Window.Bottom)
-          << step.Cursor.X << "," << step.Cursor.Y << " shown " << shown << ": " << w.Left << ","
-          << w.Top << " " << w.Right << "," << w.Bottom;
+      EXPECT_EQ(Corners(info.srWindow), Corners(step.Window))
+          << step.Cursor.X << "," << step.Cursor.Y << " shown " << shown;
       EXPECT_EQ(info.dwSize.X * 100 + info.dwSize.Y, 8025);
     }
   }

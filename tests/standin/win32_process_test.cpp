@@ -20,7 +20,7 @@ TEST(Win32ProcessTest, FailuresAreReportedAsFailures) {
   EXPECT_EQ(SetPriorityClass(nullptr, NORMAL_PRIORITY_CLASS), FALSE);
   EXPECT_EQ(SetPriorityClass(GetCurrentProcess(), 0x100), FALSE);
   EXPECT_EQ(SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS), TRUE);
-  EXPECT_EQ(testend::PriorityClasses(), std::vector<DWORD>{IDLE_PRIORITY_CLASS});
+  EXPECT_EQ(testend::CallsStarting({"Priority"}), std::vector<std::string>{"Priority 64"});
   OSVERSIONINFOA info{};
   info.dwOSVersionInfoSize = sizeof info - 1;
   EXPECT_EQ(GetVersionExA(&info), FALSE);
@@ -49,21 +49,21 @@ TEST(Win32ProcessTest, User32LooksUpTheKeyboardCodePageOnly) {
 constexpr int64_t Refused = -1;
 
 TEST(Win32ProcessTest, SystemTimesBecomeFileTimesWhereWindowsTakesThem) {
-  struct {
-    SYSTEMTIME Time;  // year, month, day of the week (not read), day, h, m, s, ms
-    int64_t Units;
-  } const cases[] = {{{1970, 1, 4, 1, 0, 0, 0, 0}, 116444736000000000},
-                     {{2024, 2, 0, 29, 23, 59, 59, 999}, 133537247999990000},
-                     {{2025, 2, 6, 29, 0, 0, 0, 0}, Refused},
-                     {{1600, 12, 0, 31, 0, 0, 0, 0}, Refused},
-                     {{2026, 1, 0, 1, 24, 0, 0, 0}, Refused},
-                     {{2026, 1, 0, 1, 0, 60, 0, 0}, Refused},
-                     {{2026, 1, 0, 1, 0, 0, 0, 1000}, Refused}};
-  for (const auto& c : cases) {
+  // Year, month, day of the week (not read), day, h, m, s, ms; the units.
+  const std::pair<SYSTEMTIME, int64_t> cases[] = {
+      {{1970, 1, 4, 1, 0, 0, 0, 0}, 116444736000000000},
+      {{2024, 2, 0, 29, 23, 59, 59, 999}, 133537247999990000},
+      {{2025, 2, 6, 29, 0, 0, 0, 0}, Refused},
+      {{1600, 12, 0, 31, 0, 0, 0, 0}, Refused},
+      {{2026, 1, 0, 1, 24, 0, 0, 0}, Refused},
+      {{2026, 1, 0, 1, 0, 60, 0, 0}, Refused},
+      {{2026, 1, 0, 1, 0, 0, 0, 1000}, Refused}};
+  for (const auto& [system, units] : cases) {
     FILETIME time{};
-    ASSERT_EQ(SystemTimeToFileTime(&c.Time, &time), c.Units != Refused ? TRUE : FALSE) << c.Units;
-    if (c.Units == Refused) continue;
-    EXPECT_EQ((int64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime, c.Units);
+    ASSERT_EQ(SystemTimeToFileTime(&system, &time), units != Refused ? TRUE : FALSE) << units;
+    EXPECT_EQ(
+        units != Refused ? (int64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime : Refused,
+        units);
   }
 }
 
@@ -104,11 +104,9 @@ TEST(Win32ProcessTest, TheSystemStaysAwakeForTheEarliestWakeTimer) {
   setState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   EXPECT_EQ(setState(ES_CONTINUOUS), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   setState(ES_CONTINUOUS);
-  std::vector<std::string> heard;
-  for (const std::string& call : testend::Calls())
-    if (call.starts_with("StayAwake") || call.starts_with("AllowSleep")) heard.push_back(call);
-  EXPECT_EQ(heard, (std::vector<std::string>{"StayAwake Alarm at 07:30", "StayAwake Alarm at 12:10",
-                                             "StayAwake Alarm pending", "AllowSleep"}));
+  EXPECT_EQ(testend::CallsStarting({"StayAwake", "AllowSleep"}),
+            (std::vector<std::string>{"StayAwake Alarm at 07:30", "StayAwake Alarm at 12:10",
+                                      "StayAwake Alarm pending", "AllowSleep"}));
   EXPECT_EQ(setTimer(GetCurrentProcess(), &in10Minutes, 0, nullptr, nullptr, TRUE), FALSE);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/keydump_hint.h"
@@ -9,12 +10,8 @@
 namespace {
 
 TEST(KeydumpHintTest, NamesTheLikelyCauseInLinesARawTerminalShows) {
-  struct Case {
-    std::vector<uint8_t> bytes;
-    std::string alt;    // the Alt+ key the hint names, "" for none
-    const char* cause;  // what the hint blames
-  };
-  const Case cases[] = {
+  // The bytes, the Alt+ key the hint names ("" for none), what it blames.
+  const std::tuple<std::vector<uint8_t>, std::string, const char*> cases[] = {
       {{0xC3, 0xB8}, "Alt+x:", "code page 866"},       // xterm's eight-bit meta in UTF-8
       {{0xC3, 0xBE, 'x'}, "Alt+~:", "code page 866"},  // its last, then a plain key
       {{0xC2, 0xA0}, "", "code page 866"},             // no-break space: no meta key
@@ -29,16 +26,16 @@ TEST(KeydumpHintTest, NamesTheLikelyCauseInLinesARawTerminalShows) {
       {{0xC3, 0xB8, 0xE2, 0x82}, "", "not UTF-8"},  // cut off
       {{0x1B, '[', '9', '9', 'z'}, "", "does not know this sequence"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.bytes));
+  for (const auto& [bytes, alt, cause] : cases) {
+    SCOPED_TRACE(testing::PrintToString(bytes));
     // Continuation bytes past the end: a hint that reads beyond it changes.
-    std::vector<uint8_t> padded = c.bytes;
+    std::vector<uint8_t> padded = bytes;
     padded.insert(padded.end(), {0xAC, 0x80, 0x80});
-    const std::string hint = keydump::HintFor(padded.data(), c.bytes.size());
+    const std::string hint = keydump::HintFor(padded.data(), bytes.size());
     auto has = [&hint](const std::string& part) { return hint.find(part) != std::string::npos; };
-    EXPECT_TRUE(has(c.cause)) << hint;
-    EXPECT_EQ(has(c.alt.empty() ? "Alt+" : c.alt), !c.alt.empty()) << hint;
-    EXPECT_EQ(has("metaSendsEscape") && has("printf '\\e[?1036h'"), !c.alt.empty());
+    EXPECT_TRUE(has(cause)) << hint;
+    EXPECT_EQ(has(alt.empty() ? "Alt+" : alt), !alt.empty()) << hint;
+    EXPECT_EQ(has("metaSendsEscape") && has("printf '\\e[?1036h'"), !alt.empty());
     // Raw-mode lines within 80 columns, and no control byte but CR LF.
     size_t start = 0;
     for (size_t end = hint.find("\r\n"); end != std::string::npos; end = hint.find("\r\n", start)) {
