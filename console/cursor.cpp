@@ -43,11 +43,15 @@ DWORD WINAPI CursorUpdater(LPVOID /*unused*/) {
   return 0;
 }
 
-// Stops the updater without waiting for it, and puts the console's cursor
-// where the layer's is, whatever the updater has done by then.
+// Stops the updater and puts the console's cursor where the layer's is.
+// The updater may be between reading a position and applying it: it is let
+// end first, or it could put that older position over this one.  The wait
+// is bounded, so an updater that cannot run any more (the process going
+// down around it) does not hold up the exit.
 void CursorExitStep() {
   CursorUpdaterState.store(CursorUpdaterStopping);
   SetEvent(CursorEvent);
+  if (CursorThread != nullptr) WaitForSingleObject(CursorThread, 500);
   const CursorPosition now = GetCursorPosition();
   SetConsoleCursorPosition(OutputHandle,
                            COORD{static_cast<SHORT>(now.X), static_cast<SHORT>(now.Y)});
