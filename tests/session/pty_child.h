@@ -29,21 +29,17 @@ class PtyChild {
   // Reads until what the child sent since `from` contains needle; false on
   // the deadline.
   bool WaitFor(std::string_view needle, size_t from = 0);
-  // Reads until the child ends; its wait status, or -1 on the deadline
-  // (the child is then killed).
+  // Reads until the child ends; its wait status, or -1 on the deadline.
   int WaitExit();
-  // The same within ms; -1 leaves the child running.
-  int WaitExitWithin(long long ms);
-  void Resize(int columns, int rows);
   // Stops or restarts the terminal's output (tcflow), as Scroll Lock or a
   // stalled link does: the child's writes then find no room.
   void SuspendOutput(bool suspend);
+  // Whether the parts of the terminal mode a program must give back are as
+  // the user had them before the child started.
+  [[nodiscard]] bool ModeRestored() const;
 
   [[nodiscard]] pid_t Pid() const { return pid_; }
   [[nodiscard]] const std::string& Output() const { return output_; }
-  // The terminal mode as the user had it before the child started, and now.
-  [[nodiscard]] const termios& ModeBefore() const { return before_; }
-  [[nodiscard]] termios ModeNow() const;
 
  private:
   bool ReadSome(int timeoutMs);
@@ -54,8 +50,5 @@ class PtyChild {
   std::string output_;
   bool reaped_ = false;
 };
-
-// The parts of a terminal mode a program must give back.
-bool SameMode(const termios& a, const termios& b);
 
 }  // namespace ptytest

@@ -79,27 +79,12 @@ TEST(Renderer, EachChangeCostsTheShortestBytes) {
   }
 }
 
-TEST(Renderer, ASmallerTerminalShowsWhatFitsAndEveryResizeRepaints) {
-  Fixture f;
-  Put(f.console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
-  Put(f.console, 70, 20, "far away", 0x0F);
-  f.console.SetCursorPosition(COORD{60, 5});  // outside the small one: hidden
-  f.Step();
-  for (const auto& [columns, rows] : {std::pair{50, 10}, std::pair{80, 25}}) {
-    // A fresh terminal that lost its contents: blank in magenta on green.
-    vtscreen::VtScreen vt(columns, rows, false);
-    vt.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
-    f.renderer.SetViewport(columns, rows);
-    vt.Feed(f.renderer.Render(f.console));
-    EXPECT_EQ(vt.Differs(f.console, columns, rows, vt::Charset::Utf8), "") << columns;
-  }
-}
-
 // A terminal smaller than the console shows the console's window, which
 // follows the cursor, shown or hidden: the time field in a 40x12 terminal,
 // the waiting screen's bracketed value.  A window that moves repaints what
 // looks different, never clearing; a move that keeps it sends no cell, a
-// value redrawn in it only its own.
+// value redrawn in it only its own.  A terminal resized, which lost its
+// contents, gets the whole window.
 TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
   for (const BOOL shown : {TRUE, FALSE}) {
     Fixture f;
@@ -146,6 +131,12 @@ TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
         EXPECT_LE(out.size(), most) << out;
       }
     }
+    vtscreen::VtScreen grown(80, 25, false);
+    grown.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
+    f.renderer.SetViewport(80, 25);
+    f.console.SetWindowSize(80, 25);
+    grown.Feed(f.renderer.Render(f.console));
+    EXPECT_EQ(grown.Differs(f.console, 80, 25, vt::Charset::Utf8), "");
   }
 }
 
