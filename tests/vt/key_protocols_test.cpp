@@ -18,7 +18,7 @@ namespace {
 // without a stop).  Pushes and pops, sets and resets, alternate; a reply
 // that comes while the terminal is handed back waits for the next take;
 // nothing is asked twice.
-TEST(KeyProtocols, TheAnswerChoosesWhateverItsTimeAndEveryPushHasItsPop) {
+TEST(KeyProtocolsTest, TheAnswerChoosesWhateverItsTimeAndEveryPushHasItsPop) {
   using enum KeyProtocol;
   const std::string flags = ESC "[?0u" ESC "[?62c";
   const std::string win32 = ESC "[?9001;2$y" + flags;
@@ -67,25 +67,6 @@ TEST(KeyProtocols, TheAnswerChoosesWhateverItsTimeAndEveryPushHasItsPop) {
     EXPECT_EQ(keys.Protocol(), protocol) << name;
     EXPECT_FALSE(keys.AwaitingReplies()) << name;
   }
-}
-
-// A query is awaited until its DA1 comes, or until given up; the flags are
-// asked once after the first push, and that answer is awaited too.
-TEST(KeyProtocols, AnswersStillDueAreKnown) {
-  KeyProtocols keys;
-  keys.Query();
-  EXPECT_TRUE(keys.AwaitingReplies());
-  keys.GiveUpReplies();
-  EXPECT_FALSE(keys.AwaitingReplies());
-  EXPECT_EQ(keys.OnReply({Reply::Kind::KeyboardFlags, 0, 0}, true), "");
-  EXPECT_EQ(keys.OnReply({Reply::Kind::DeviceAttributes, 0, 0}, true),
-            ESC "[>31u" ESC "[?u" ESC "[c");
-  EXPECT_TRUE(keys.AwaitingReplies());
-  EXPECT_EQ(keys.OnReply({Reply::Kind::DeviceAttributes, 0, 0}, true), "");
-  EXPECT_FALSE(keys.AwaitingReplies());
-  EXPECT_EQ(keys.Leave(), ESC "[<u");
-  EXPECT_EQ(keys.Leave(), "");
-  EXPECT_EQ(keys.Enter(), ESC "[>31u");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <tuple>
 
@@ -46,7 +45,7 @@ struct Fixture {
 // render of the same model sends nothing, nor does moving a hidden cursor.
 // A bright foreground that ends says so: the Linux console shows 90-97 as
 // bold, which 30-37 keep.
-TEST(Renderer, EachChangeCostsTheShortestBytes) {
+TEST(RendererTest, EachChangeCostsTheShortestBytes) {
   Fixture f;
   f.console.CursorInfo.bVisible = FALSE;
   f.Step();
@@ -83,9 +82,8 @@ TEST(Renderer, EachChangeCostsTheShortestBytes) {
 // follows the cursor, shown or hidden: the time field in a 40x12 terminal,
 // the waiting screen's bracketed value.  A window that moves repaints what
 // looks different, never clearing; a move that keeps it sends no cell, a
-// value redrawn in it only its own.  A terminal resized, which lost its
-// contents, gets the whole window.
-TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
+// value redrawn in it only its own.
+TEST(RendererTest, ASmallTerminalShowsTheWindowAroundTheCursor) {
   for (const BOOL shown : {TRUE, FALSE}) {
     Fixture f;
     f.console.CursorInfo.bVisible = shown;
@@ -131,56 +129,13 @@ TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
         EXPECT_LE(out.size(), most) << out;
       }
     }
-    vtscreen::VtScreen grown(80, 25, false);
-    grown.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
-    f.renderer.SetViewport(80, 25);
-    f.console.SetWindowSize(80, 25);
-    grown.Feed(f.renderer.Render(f.console));
-    EXPECT_EQ(grown.Differs(f.console, 80, 25, vt::Charset::Utf8), "");
   }
-}
-
-// Random writes of every byte in every colour, scrolls and cursor moves.
-TEST(Renderer, RandomChangesAlwaysEndAsTheModelWithNoRawControlByte) {
-  for (const vt::Charset charset : {vt::Charset::Utf8, vt::Charset::Ascii}) {
-    std::mt19937 random(20010525);
-    const auto pick = [&random](int n) { return static_cast<int>(random() % unsigned(n)); };
-    Fixture f(40, 12, charset);
-    for (int b = 0; b < 256; ++b) Put(f.console, b % 40, b / 40, std::string(1, char(b)), 0x1F);
-    for (int step = 0; step < 400; ++step) {
-      f.Step();
-      ASSERT_EQ(f.Differs(charset), "") << "step " << step;
-      if (pick(5) < 2) {
-        std::string text(static_cast<size_t>(1 + pick(12)), ' ');
-        for (char& ch : text) ch = static_cast<char>(pick(3) == 0 ? pick(256) : 'a' + pick(3));
-        const int x = pick(40);
-        Put(f.console, x, pick(12), text.substr(0, size_t(40 - x)), uint8_t(pick(256)));
-      } else if (pick(3) == 0) {
-        const SMALL_RECT all{0, 0, 39, 11};
-        const CHAR_INFO fill{{}, static_cast<WORD>(pick(256))};  // NUL cells, blank too
-        f.console.Screen.Scroll(all, &all, COORD{0, static_cast<SHORT>(-pick(13))}, fill);
-      } else {
-        f.console.SetCursorPosition(COORD{SHORT(pick(40)), SHORT(pick(12))});
-        f.console.CursorInfo.bVisible = pick(2) != 0 ? TRUE : FALSE;
-      }
-    }
-  }
-}
-
-TEST(Renderer, TitleSequencesCarryNoControlByte) {
-  const std::tuple<std::string, vt::Charset, std::string> cases[] = {
-      {std::string("a\x07\x1b]\x7f\x1f\0cut", 10), vt::Charset::Utf8, "\x1b]2;a]\a"},
-      {"\x80\xa5\xfa\xef", vt::Charset::Utf8, "\x1b]2;\xd0\x90\xd0\xb5\xc2\xb7\xd1\x8f\a"},
-      {"\x80\xa5\xfa\xef", vt::Charset::Ascii, "\x1b]2;Ae.a\a"},
-  };
-  for (const auto& [title, charset, expected] : cases)
-    EXPECT_EQ(vt::TitleSequence(title, charset), expected);
 }
 
 // The last screen's text, for the normal screen; a terminal without an
 // alternate screen shows it already and gets the cursor put where the text
 // would have left it.
-TEST(Renderer, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
+TEST(RendererTest, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
   model::Console console(20, 6, model::Cell{' ', 7});
   Put(console, 0, 0, "Rousel", 7);
   Put(console, 0, 2, "\xfa|", 7);
@@ -193,31 +148,6 @@ TEST(Renderer, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
   }
   EXPECT_EQ(vt::ScreenText(model::Console(5, 3).Screen, 0, vt::Charset::Utf8), "");
   EXPECT_EQ(vt::LineAfterText(model::Console(5, 3).Screen, 0), "\x1b[H");
-}
-
-// Meta keys send an ESC prefix while the program holds the terminal (a stock
-// xterm sends Alt+X as eight-bit meta otherwise); leaving gives back all the
-// user had, also after a stop and a return, which keeps the saved title.
-// Only the Linux console goes without the alternate screen.
-TEST(Renderer, EnterAndLeaveGiveBackTheUserSettings) {
-  for (const auto& [term, alternate] : {std::pair{"xterm", true}, std::pair{"linux", false}}) {
-    ASSERT_EQ(vt::HasAlternateScreen(term), alternate);
-    for (const bool userMeta : {false, true}) {
-      vtscreen::VtScreen vt(80, 25, false);
-      vt.Feed(userMeta ? "\x1b[?1036h" : "\x1b[?1036l");
-      for (const bool first : {true, false}) {
-        vt.Feed(vt::EnterSequence(first, alternate));
-        EXPECT_TRUE(vt.Mode(1036) && vt.Mode(1039) && !vt.Mode(7) && vt.Alternate == alternate);
-        vt.Feed(vt::LeaveSequence(alternate));
-        EXPECT_TRUE(vt.Mode(1036) == userMeta && !vt.Mode(1039) && vt.Mode(7) && vt.Mode(25));
-        EXPECT_FALSE(vt.Alternate);
-      }
-      EXPECT_TRUE(vt.Errors.empty()) << vt.Errors.front();
-    }
-    EXPECT_EQ(vt::EnterSequence(false, alternate).find("\x1b[22"), std::string::npos);
-  }
-  EXPECT_TRUE(vt::HasAlternateScreen(nullptr) && vt::HasAlternateScreen("") &&
-              vt::HasAlternateScreen("screen.linux") && !vt::HasAlternateScreen("linux-16color"));
 }
 
 }  // namespace
