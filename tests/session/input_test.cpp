@@ -23,7 +23,7 @@ std::string Typed(const std::vector<INPUT_RECORD>& records) {
   return typed;
 }
 
-TEST(InputSource, ReadsWhatWaitsInPiecesUpToItsBound) {
+TEST(InputTest, ReadsWhatWaitsInPiecesUpToItsBound) {
   struct Case {
     const char* Name;
     std::string Bytes;
