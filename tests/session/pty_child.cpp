@@ -3,12 +3,12 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,11 +25,6 @@ PtyChild::PtyChild(const std::function<void()>& body) {
   ioctl(slave_, TIOCSCTTY, 0);
   for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(slave_, fd);
   if (slave_ > STDERR_FILENO) close(slave_);
-  // A crash or SIGQUIT leaves no core file behind in the test directory.
-  rlimit noCore{};
-  getrlimit(RLIMIT_CORE, &noCore);
-  noCore.rlim_cur = 0;
-  setrlimit(RLIMIT_CORE, &noCore);
   // The test runner may have blocked or ignored signals; a user's shell
   // starts programs with the defaults.
   sigset_t none;
@@ -45,7 +40,7 @@ PtyChild::PtyChild(const std::function<void()>& body) {
 }
 
 PtyChild::~PtyChild() {
-  if (pid_ > 0 && !reaped_) {
+  if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
@@ -72,10 +67,8 @@ bool PtyChild::ReadSome(int timeoutMs) {
 
 bool PtyChild::WaitFor(std::string_view needle, size_t from) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (output_.find(needle, from) == std::string::npos) {
+  for (; output_.find(needle, from) == std::string::npos; ReadSome(50))
     if (std::chrono::steady_clock::now() > deadline) return false;
-    ReadSome(50);
-  }
   return true;
 }
 
@@ -83,7 +76,6 @@ int PtyChild::WaitExit() {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   for (int status = 0; std::chrono::steady_clock::now() < deadline; ReadSome(20)) {
     if (waitpid(pid_, &status, WNOHANG) != pid_) continue;
-    reaped_ = true;
     while (ReadSome(100)) {
     }
     return status;
@@ -91,16 +83,11 @@ int PtyChild::WaitExit() {
   return -1;
 }
 
-void PtyChild::SuspendOutput(bool suspend) {
-  tcflow(slave_, suspend ? TCOOFF : TCOON);
-}
-
 bool PtyChild::ModeRestored() const {
   termios now{};
   tcgetattr(slave_, &now);
-  return now.c_iflag == before_.c_iflag && now.c_oflag == before_.c_oflag &&
-         now.c_lflag == before_.c_lflag && now.c_cflag == before_.c_cflag &&
-         std::memcmp(now.c_cc, before_.c_cc, sizeof now.c_cc) == 0;
+  // The flags and the control characters; the padding after them is no one's.
+  return std::memcmp(&now, &before_, offsetof(termios, c_cc) + sizeof now.c_cc) == 0;
 }
 
 }  // namespace ptytest

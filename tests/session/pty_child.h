@@ -21,8 +21,6 @@ class PtyChild {
   // TERM an xterm's.  The child ends with _exit(0) if body returns.
   explicit PtyChild(const std::function<void()>& body);
   ~PtyChild();
-  PtyChild(const PtyChild&) = delete;
-  PtyChild& operator=(const PtyChild&) = delete;
 
   // Types bytes as the terminal's keyboard would.
   void Type(std::string_view bytes);
@@ -33,7 +31,7 @@ class PtyChild {
   int WaitExit();
   // Stops or restarts the terminal's output (tcflow), as Scroll Lock or a
   // stalled link does: the child's writes then find no room.
-  void SuspendOutput(bool suspend);
+  void SuspendOutput(bool suspend) { tcflow(slave_, suspend ? TCOOFF : TCOON); }
   // Whether the parts of the terminal mode a program must give back are as
   // the user had them before the child started.
   [[nodiscard]] bool ModeRestored() const;
@@ -48,7 +46,6 @@ class PtyChild {
   int slave_ = -1;  // kept open so the mode can still be read after the child
   termios before_{};
   std::string output_;
-  bool reaped_ = false;
 };
 
 }  // namespace ptytest

@@ -42,8 +42,6 @@ class VtScreen {
     vterm_free(parser_);
     vterm_free(term_);
   }
-  VtScreen(const VtScreen&) = delete;
-  VtScreen& operator=(const VtScreen&) = delete;
 
   void Feed(std::string_view bytes) {
     vterm_input_write(parser_, bytes.data(), bytes.size());
@@ -129,9 +127,8 @@ class VtScreen {
     return 1;
   }
   static int Text(const char* bytes, size_t length, void* user) {
-    for (size_t i = 0; i < length && Self(user).asciiOnly_; ++i) {
+    for (size_t i = 0; i < length && Self(user).asciiOnly_; ++i)
       if (static_cast<unsigned char>(bytes[i]) >= 0x80) Self(user).Errors.emplace_back("non-ASCII");
-    }
     return static_cast<int>(length);
   }
   static int Csi(const char* leader, const long args[], int count, const char*, char final,
