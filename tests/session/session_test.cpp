@@ -17,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include "standin/terminal/session/exit.h"
 #include "standin/terminal/sound/alsa.h"
 #include "standin/terminal/sound/tone.h"
 #include "standin/terminal/vt/renderer.h"
@@ -41,16 +40,6 @@ void Report(const std::string& what) {
 }
 std::string Reported(const std::string& what) {
   return "\x1b]2;" + what + "\a";
-}
-
-// Writes text at the start of row y and ends the pass: what it drew is sent.
-void Draw(const std::string& text, SHORT y) {
-  std::vector<CHAR_INFO> cells;
-  for (const char c : text) cells.push_back({{static_cast<WCHAR>(c)}, 7});
-  const auto width = static_cast<SHORT>(text.size());
-  SMALL_RECT region{0, y, static_cast<SHORT>(width - 1), y};
-  WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), cells.data(), {width, 1}, {0, 0}, &region);
-  Sleep(1);
 }
 
 size_t Count(const std::string& text, const std::string& what) {
@@ -103,7 +92,10 @@ TEST(SessionTest, EveryWayOutHandsTheTerminalBack) {
       // Notes each control event on the terminal (C: Ctrl+C, B: Ctrl+Break), then declines it.
       SetConsoleCtrlHandler([](DWORD e) -> BOOL { return write(2, e ? "<B>" : "<C>", 3) < 0; },
                             TRUE);
-      Draw("hello", 0);
+      CHAR_INFO hello[5];
+      for (int i = 0; i < 5; ++i) hello[i] = {{static_cast<WCHAR>("hello"[i])}, 7};
+      SMALL_RECT region{0, 0, 4, 0};
+      WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), hello, {5, 1}, {0, 0}, &region);
       if (sound::alsa::Compiled()) Beep(2000, 100);
       MessageBeep(0);
       Sleep(1);
@@ -130,33 +122,6 @@ TEST(SessionTest, EveryWayOutHandsTheTerminalBack) {
     // Lines end in CR LF (the user's output processing may add a CR).
     EXPECT_EQ(last.find("hello\r", leave) == leave + Leave.size(), c.Status >= 256);
   }
-}
-
-// A signal that ends the program while it rings: the exit steps silence the
-// sound, and the program's thread, ringing on until the process is gone,
-// starts no tone after them (a speaker's input device would sound on).  A
-// step of the test's, run after the sound's, looks a while later.
-TEST(SessionTest, NoToneStartsAfterTheExitStepsSilencedIt) {
-  ptytest::PtyChild child([] {
-    // Registered before the terminal's own steps, so it runs after them.
-    session::AtTerminalExit([] {
-      std::this_thread::sleep_for(300ms);
-      const bool silent = sound::ActiveDevice() == sound::Device::Undecided;
-      Report(silent ? "silent" : "a tone started again");
-    });
-    GetStdHandle(STD_OUTPUT_HANDLE);  // the terminal first, as the program takes it
-    fakeasound::Set(fakeasound::Card{});
-    Beep(2000, 10);
-    Report("ready");
-    for (;;) {
-      Beep(2000, 20);
-      Sleep(5);
-    }
-  });
-  ASSERT_TRUE(child.WaitFor(Reported("ready")));
-  kill(child.Pid(), SIGTERM);
-  EXPECT_EQ(child.WaitExit(), SIGTERM);
-  EXPECT_NE(child.Output().find(Reported("silent")), std::string::npos) << child.Output();
 }
 
 // Ctrl+Z hands the terminal over only where someone could continue the
