@@ -18,25 +18,25 @@ void Put(model::Console& console, int x, int y, std::string_view text, uint8_t a
 }
 
 struct Fixture {
-  explicit Fixture(int w = 80, int h = 25, vt::Charset charset = vt::Charset::Utf8)
-      : console(w, h, model::Cell{' ', 7}),
-        renderer(w, h, charset),
-        vt(w, h, charset != vt::Charset::Utf8) {
-    vt.Feed(vt::EnterSequence());
+  Fixture()
+      : Console(80, 25, model::Cell{' ', 7}),
+        Renderer(80, 25, vt::Charset::Utf8),
+        Vt(80, 25, false) {
+    Vt.Feed(vt::EnterSequence());
     Step();
   }
   std::string Step() {
-    std::string out = renderer.Render(console);
-    vt.Feed(out);
+    std::string out = Renderer.Render(Console);
+    Vt.Feed(out);
     return out;
   }
   // Where the terminal differs from the model, "" where it does not.
-  [[nodiscard]] std::string Differs(vt::Charset charset = vt::Charset::Utf8) const {
-    return vt.Differs(console, console.Screen.Width(), console.Screen.Height(), charset);
+  [[nodiscard]] std::string Differs() const {
+    return Vt.Differs(Console, 80, 25, vt::Charset::Utf8);
   }
-  model::Console console;
-  vt::Renderer renderer;
-  vtscreen::VtScreen vt;
+  model::Console Console;
+  vt::Renderer Renderer;
+  vtscreen::VtScreen Vt;
 };
 
 // Each change, one render after the other, costs the shortest bytes: the
@@ -47,7 +47,7 @@ struct Fixture {
 // bold, which 30-37 keep.
 TEST(RendererTest, EachChangeCostsTheShortestBytes) {
   Fixture f;
-  f.console.CursorInfo.bVisible = FALSE;
+  f.Console.CursorInfo.bVisible = FALSE;
   f.Step();
   const std::tuple<int, int, const char*, uint8_t, std::string> cases[] = {
       {42, 0, "X", 7, "\x1b[42CX"},                 // right of the cursor: CUF
@@ -70,8 +70,8 @@ TEST(RendererTest, EachChangeCostsTheShortestBytes) {
       {20, 19, " ", 0x1F, "\x1b[12C\x1b[97;44m "},  // a blank on another background
   };
   for (const auto& [x, y, text, attr, expected] : cases) {
-    Put(f.console, x, y, text, attr);
-    f.console.SetCursorPosition(COORD{SHORT(x), SHORT(y)});  // hidden: never sent
+    Put(f.Console, x, y, text, attr);
+    f.Console.SetCursorPosition(COORD{SHORT(x), SHORT(y)});  // hidden: never sent
     EXPECT_EQ(f.Step(), expected) << x << "," << y;
     EXPECT_EQ(f.Step(), "");
     EXPECT_EQ(f.Differs(), "");
@@ -86,16 +86,16 @@ TEST(RendererTest, EachChangeCostsTheShortestBytes) {
 TEST(RendererTest, ASmallTerminalShowsTheWindowAroundTheCursor) {
   for (const BOOL shown : {TRUE, FALSE}) {
     Fixture f;
-    f.console.CursorInfo.bVisible = shown;
-    Put(f.console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
-    Put(f.console, 0, 2, "Remaining time.....................[08:53:45]", 0x0F);
-    Put(f.console, 70, 20, "far away", 0x1F);
+    f.Console.CursorInfo.bVisible = shown;
+    Put(f.Console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
+    Put(f.Console, 0, 2, "Remaining time.....................[08:53:45]", 0x0F);
+    Put(f.Console, 70, 20, "far away", 0x1F);
     f.Step();
     vtscreen::VtScreen vt(40, 12, false);
     vt.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
-    f.renderer.SetViewport(40, 12);
-    f.console.SetWindowSize(40, 12);
-    vt.Feed(f.renderer.Render(f.console));
+    f.Renderer.SetViewport(40, 12);
+    f.Console.SetWindowSize(40, 12);
+    vt.Feed(f.Renderer.Render(f.Console));
     struct Move {
       COORD Cursor;
       COORD At;  // where Text is written first
@@ -113,11 +113,11 @@ TEST(RendererTest, ASmallTerminalShowsTheWindowAroundTheCursor) {
         {{0, 0}, {}, "", 0, "Enter alarm time or press ALT-X to exit:"},
     };
     for (const Move& move : moves) {
-      Put(f.console, move.At.X, move.At.Y, move.Text, 0x0F);
-      f.console.SetCursorPosition(move.Cursor);
-      const std::string out = f.renderer.Render(f.console);
+      Put(f.Console, move.At.X, move.At.Y, move.Text, 0x0F);
+      f.Console.SetCursorPosition(move.Cursor);
+      const std::string out = f.Renderer.Render(f.Console);
       vt.Feed(out);
-      EXPECT_EQ(vt.Differs(f.console, 40, 12, vt::Charset::Utf8), "") << move.Shows;
+      EXPECT_EQ(vt.Differs(f.Console, 40, 12, vt::Charset::Utf8), "") << move.Shows;
       EXPECT_EQ(out.find("\x1b[2J"), std::string::npos);
       std::string shows;
       for (int x = 0; x < 40; ++x) shows += static_cast<char>(vt.At(x, move.Row).Glyph);
