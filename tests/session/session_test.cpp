@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "standin/terminal/sound/alsa.h"
@@ -164,22 +165,17 @@ TEST(SessionTest, CtrlZSuspendsOnlyWhereSomeoneCanContinue) {
 // or malformed, are never typed.
 TEST(SessionTest, TheKeyProtocolIsTakenWheneverTheAnswerComesAndRepliesAreNeverTyped) {
   enum class Mode { None, Win32, Kitty };
-  struct Case {
-    const char* Name;
-    const char* Answer;  // nullptr: the terminal never answers
-    int DelayMs;         // before the answer
-    int GapMs;           // between its bytes
-    Mode Enabled;
-  };
-  const Case cases[] = {
+  // Name, the answer (nullptr: the terminal never answers), the milliseconds
+  // before it and between its bytes, the protocol then in force.
+  const std::tuple<const char*, const char*, int, int, Mode> cases[] = {
       {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", 0, 0, Mode::Win32},
       {"kitty flags, 200 ms late", "\x1b[?9001;0$y\x1b[?0u\x1b[?62;22c", 200, 0, Mode::Kitty},
       {"both, 5 ms a byte", "\x1b[?9001;2$y\x1b[?0u\x1b[?62c", 0, 5, Mode::Win32},
       {"xterm", "\x1b[?9001;0$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c", 0, 0, Mode::None},
       {"silent", nullptr, 0, 0, Mode::None},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
+  for (const auto& [name, answer, delayMs, gapMs, enabled] : cases) {
+    SCOPED_TRACE(name);
     ptytest::PtyChild child([] {
       rlimit core{};  // as a user who allows core files starts it
       getrlimit(RLIMIT_CORE, &core);
@@ -212,21 +208,21 @@ TEST(SessionTest, TheKeyProtocolIsTakenWheneverTheAnswerComesAndRepliesAreNeverT
     EXPECT_EQ(out.rfind(Enter, 0), 0u) << "title saved, alternate screen, no autowrap first";
     EXPECT_NE(out.find(Reported("1 0 258 core 0 raw")), std::string::npos);  // WAIT_TIMEOUT
     kill(child.Pid(), SIGPIPE);  // a broken pipe is no reason to die
-    std::this_thread::sleep_for(std::chrono::milliseconds(c.DelayMs));
-    for (const char byte : std::string(c.Answer != nullptr ? c.Answer : "")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    for (const char byte : std::string(answer != nullptr ? answer : "")) {
       child.Type(std::string(1, byte));  // a byte at a time, as a slow link delivers
-      std::this_thread::sleep_for(std::chrono::milliseconds(c.GapMs));
+      std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
     }
     // The protocol's own keys: Ctrl+C (press and release) and, with
     // win32-input-mode, Ctrl+Break; q.
     std::string ctrlC = "\x03";
     std::string quit = "q";
     const size_t mark = out.size();
-    if (c.Enabled == Mode::Win32) {
+    if (enabled == Mode::Win32) {
       ASSERT_TRUE(child.WaitFor("\x1b[?9001h"));
       ctrlC = "\x1b[67;46;3;1;8;1_\x1b[67;46;3;0;8;1_\x1b[3;70;0;1;8;1_\x1b[3;70;0;0;8;1_";
       quit = "\x1b[81;16;113;1;0;1_";
-    } else if (c.Enabled == Mode::Kitty) {
+    } else if (enabled == Mode::Kitty) {
       ASSERT_TRUE(child.WaitFor("\x1b[>31u\x1b[?u\x1b[c"));
       child.Type("\x1b[?31u\x1b[?62c");  // the flags it took
       ctrlC = "\x1b[99;5u\x1b[99;5:3u";
@@ -240,15 +236,15 @@ TEST(SessionTest, TheKeyProtocolIsTakenWheneverTheAnswerComesAndRepliesAreNeverT
     // just after raising the signal: the next key waits for that.
     child.Type(ctrlC);
     EXPECT_TRUE(child.WaitFor("<C>", mark));
-    EXPECT_TRUE(c.Enabled != Mode::Win32 || child.WaitFor("<B>", mark));
+    EXPECT_TRUE(enabled != Mode::Win32 || child.WaitFor("<B>", mark));
     std::this_thread::sleep_for(100ms);
     child.Type(quit);
     EXPECT_EQ(child.WaitExit(), 7 << 8);
-    EXPECT_EQ(Count(out.substr(mark), "\x1b]2;"), c.Enabled == Mode::None ? 1u : 0u) << "typed";
-    EXPECT_EQ(out.find("\x1b[?9001h") != std::string::npos, c.Enabled == Mode::Win32);
-    EXPECT_EQ(out.find("\x1b[>31u") != std::string::npos, c.Enabled == Mode::Kitty);
-    const size_t off = out.rfind(c.Enabled == Mode::Kitty ? "\x1b[<u" : "\x1b[?9001l");
-    EXPECT_EQ(off != std::string::npos, c.Enabled != Mode::None);
+    EXPECT_EQ(Count(out.substr(mark), "\x1b]2;"), enabled == Mode::None ? 1u : 0u) << "typed";
+    EXPECT_EQ(out.find("\x1b[?9001h") != std::string::npos, enabled == Mode::Win32);
+    EXPECT_EQ(out.find("\x1b[>31u") != std::string::npos, enabled == Mode::Kitty);
+    const size_t off = out.rfind(enabled == Mode::Kitty ? "\x1b[<u" : "\x1b[?9001l");
+    EXPECT_EQ(off != std::string::npos, enabled != Mode::None);
     EXPECT_TRUE(off == std::string::npos || off < out.rfind(Leave)) << "off before the rest";
   }
 }
