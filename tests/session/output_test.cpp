@@ -2,7 +2,6 @@
 // pseudo-terminal that stops taking output: the way out is not held up, what
 // the terminal has not taken is left to a helper that holds nothing of the
 // program, and bells do not pile up.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "standin/terminal/session/output.h"
 #include "standin/terminal/vt/renderer.h"
 #include "tests/session/pty_child.h"
 #include "win32/win32.h"
@@ -30,18 +30,19 @@ using namespace std::chrono_literals;
 constexpr int Slowdown = ROUSEL_TIME_SCALE;
 const std::string Leave(vt::LeaveSequence());
 
-// Waits for a key (the test's go), fills what the terminal still takes, so
-// that nothing more fits until the test resumes it, then runs `then`.
+// Waits for a key (the test's go), redraws the screen until the terminal
+// takes no more (the last write it may have taken in part), then runs `then`.
 void OnKeyFillTheTerminal(void (*then)()) {
   SetConsoleTitleA("ready");
   INPUT_RECORD record{};
   DWORD read = 0;
   ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);
-  const int fd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY);
-  const std::string filler(4096, ' ');
-  while (write(fd, filler.data(), filler.size()) > 0) {
+  SMALL_RECT region{0, 0, 79, 24};
+  for (int frame = 0; frame < 5000 && session::Backlog() == 0; ++frame) {
+    std::vector<CHAR_INFO> screen(80 * 25, CHAR_INFO{{static_cast<WCHAR>('a' + frame % 26)}, 7});
+    WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), screen.data(), {80, 25}, {0, 0}, &region);
+    Sleep(1);
   }
-  close(fd);
   then();
 }
 
@@ -139,6 +140,26 @@ TEST(OutputTest, AStalledExitLeavesTheBannerToAHelperThatHoldsNothing) {
     EXPECT_TRUE(Gone(helper, 2s * Slowdown));
     child.SuspendOutput(false);
   }
+}
+
+// A write the terminal took only in part (the test reads nothing for a
+// while) goes on where it stopped: every byte after it is one the program
+// sent.
+TEST(OutputTest, AWriteTakenInPartGoesOnWhereItStopped) {
+  ptytest::PtyChild child([] {
+    OnKeyFillTheTerminal([] {
+      SetConsoleTitleA("done");
+      Sleep(INFINITE);
+    });
+  });
+  ASSERT_TRUE(child.WaitFor("\x1b]2;ready\a"));
+  const size_t mark = child.Output().size();
+  child.Type("g");
+  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(child.WaitFor("\x1b]2;done\a", mark));
+  const std::string after = child.Output().substr(mark);
+  for (const char c : after)
+    ASSERT_TRUE(c == '\x1b' || c == '\a' || c == '\r' || (c >= ' ' && c < 127));
 }
 
 }  // namespace

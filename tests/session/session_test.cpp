@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "standin/terminal/session/exit.h"
 #include "standin/terminal/sound/alsa.h"
 #include "standin/terminal/sound/tone.h"
 #include "standin/terminal/vt/renderer.h"
@@ -123,6 +124,22 @@ TEST(SessionTest, EveryWayOutHandsTheTerminalBack) {
     // Lines end in CR LF (the user's output processing may add a CR).
     EXPECT_EQ(last.find("hello\r", leave) == leave + Leave.size(), c.Status >= 256);
   }
+}
+
+// The exit steps silence the sound: a step of the test's, registered before
+// the terminal's own and so run after them, finds no device sounding.
+TEST(SessionTest, TheExitStepsSilenceTheSound) {
+  ptytest::PtyChild child([] {
+    session::AtTerminalExit([] {
+      Report(sound::ActiveDevice() == sound::Device::Undecided ? "silent" : "still sounding");
+    });
+    GetStdHandle(STD_OUTPUT_HANDLE);  // the terminal first, as the program takes it
+    fakeasound::Set(fakeasound::Card{});
+    Beep(2000, 10);
+    ExitProcess(0);
+  });
+  EXPECT_EQ(child.WaitExit(), 0);
+  EXPECT_NE(child.Output().find(Reported("silent")), std::string::npos) << child.Output();
 }
 
 // Ctrl+Z hands the terminal over only where someone could continue the
