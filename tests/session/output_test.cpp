@@ -2,6 +2,7 @@
 // pseudo-terminal that stops taking output: the way out is not held up, what
 // the terminal has not taken is left to a helper that holds nothing of the
 // program, and bells do not pile up.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,20 +31,30 @@ using namespace std::chrono_literals;
 constexpr int Slowdown = ROUSEL_TIME_SCALE;
 const std::string Leave(vt::LeaveSequence());
 
-// Waits for a key (the test's go), redraws the screen until the terminal
-// takes no more (the last write it may have taken in part), then runs `then`.
+// Waits for a key (the test's go), fills what the terminal still takes, so
+// that nothing more fits until the test resumes it, then runs `then`.
 void OnKeyFillTheTerminal(void (*then)()) {
   SetConsoleTitleA("ready");
   INPUT_RECORD record{};
   DWORD read = 0;
   ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);
+  const int fd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY);
+  const std::string filler(4096, ' ');
+  while (write(fd, filler.data(), filler.size()) > 0) {
+  }
+  close(fd);
+  then();
+}
+
+// Redraws the whole screen until the terminal takes no more: the last write
+// it may have taken only in part.
+void RedrawUntilTheTerminalIsFull() {
   SMALL_RECT region{0, 0, 79, 24};
   for (int frame = 0; frame < 5000 && session::Backlog() == 0; ++frame) {
     std::vector<CHAR_INFO> screen(80 * 25, CHAR_INFO{{static_cast<WCHAR>('a' + frame % 26)}, 7});
     WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), screen.data(), {80, 25}, {0, 0}, &region);
     Sleep(1);
   }
-  then();
 }
 
 // Runs the program as a shell with job control runs a job: a process group
@@ -147,14 +158,14 @@ TEST(OutputTest, AStalledExitLeavesTheBannerToAHelperThatHoldsNothing) {
 // sent.
 TEST(OutputTest, AWriteTakenInPartGoesOnWhereItStopped) {
   ptytest::PtyChild child([] {
-    OnKeyFillTheTerminal([] {
-      SetConsoleTitleA("done");
-      Sleep(INFINITE);
-    });
+    SetConsoleTitleA("ready");
+    Sleep(100);
+    RedrawUntilTheTerminalIsFull();
+    SetConsoleTitleA("done");
+    Sleep(INFINITE);
   });
   ASSERT_TRUE(child.WaitFor("\x1b]2;ready\a"));
   const size_t mark = child.Output().size();
-  child.Type("g");
   std::this_thread::sleep_for(300ms);
   ASSERT_TRUE(child.WaitFor("\x1b]2;done\a", mark));
   const std::string after = child.Output().substr(mark);
