@@ -126,19 +126,30 @@ TEST(SessionTest, EveryWayOutHandsTheTerminalBack) {
   }
 }
 
-// The exit steps silence the sound: a step of the test's, registered before
-// the terminal's own and so run after them, finds no device sounding.
-TEST(SessionTest, TheExitStepsSilenceTheSound) {
+// A signal that ends the program while it rings: the exit steps silence the
+// sound, and the program's thread, ringing on until the process is gone,
+// starts no tone after them (a speaker's input device would sound on).  A
+// step of the test's, run after the sound's, looks a while later.
+TEST(SessionTest, NoToneStartsAfterTheExitStepsSilencedIt) {
   ptytest::PtyChild child([] {
+    // Registered before the terminal's own steps, so it runs after them.
     session::AtTerminalExit([] {
-      Report(sound::ActiveDevice() == sound::Device::Undecided ? "silent" : "still sounding");
+      std::this_thread::sleep_for(300ms);
+      const bool silent = sound::ActiveDevice() == sound::Device::Undecided;
+      Report(silent ? "silent" : "a tone started again");
     });
     GetStdHandle(STD_OUTPUT_HANDLE);  // the terminal first, as the program takes it
     fakeasound::Set(fakeasound::Card{});
     Beep(2000, 10);
-    ExitProcess(0);
+    Report("ready");
+    for (;;) {
+      Beep(2000, 20);
+      Sleep(5);
+    }
   });
-  EXPECT_EQ(child.WaitExit(), 0);
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  kill(child.Pid(), SIGTERM);
+  EXPECT_EQ(child.WaitExit(), SIGTERM);
   EXPECT_NE(child.Output().find(Reported("silent")), std::string::npos) << child.Output();
 }
 
