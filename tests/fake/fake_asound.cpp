@@ -21,10 +21,6 @@ fakeasound::Card TheCard;
 bool Prepared = false;
 char Handle = 0;  // the PCM and parameter blocks are all this byte
 
-snd_pcm_t* Pcm() {
-  return reinterpret_cast<snd_pcm_t*>(&Handle);
-}
-
 }  // namespace
 
 namespace fakeasound {
@@ -53,7 +49,7 @@ int snd_pcm_open(snd_pcm_t** pcm, const char* /*name*/, snd_pcm_stream_t /*strea
   CardChanged.wait(lock, [] { return !TheCard.OpenHangs; });
   if (TheCard.Absent) return -ENOENT;
   ++TheCard.Opened;
-  *pcm = Pcm();
+  *pcm = reinterpret_cast<snd_pcm_t*>(&Handle);
   return 0;
 }
 

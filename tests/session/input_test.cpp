@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "standin/terminal/session/input.h"
@@ -23,36 +24,31 @@ std::string Typed(const std::vector<INPUT_RECORD>& records) {
   return typed;
 }
 
-TEST(InputSource, ReadsWhatWaitsInPiecesUpToItsBound) {
-  struct Case {
-    const char* Name;
-    std::string Bytes;
-    size_t MaxBytes;
-    std::vector<size_t> KeysPerPump;  // a pump each, after a wait for input
+TEST(InputTest, ReadsWhatWaitsInPiecesUpToItsBound) {
+  // Name, bytes, the keys of each pump (after a wait for input), 4096 bytes at most.
+  const std::tuple<const char*, std::string, std::vector<size_t>> cases[] = {
+      {"a few keys", "abc", {3}},
+      {"more than one read's buffer", std::string(1500, 'x'), {1500}},
+      {"exactly one read's buffer", std::string(512, 'y'), {512}},
+      {"exactly one read's buffer, then more", std::string(512, 'y') + "z", {513}},
+      {"beyond one pump's bound", std::string(5000, 'x'), {4096, 904}},
+      {"a lone Esc, after its timeout", "\x1b", {0, 1}},
   };
-  const Case cases[] = {
-      {"a few keys", "abc", 4096, {3}},
-      {"more than one read's buffer", std::string(1500, 'x'), 4096, {1500}},
-      {"exactly one read's buffer", std::string(512, 'y'), 4096, {512}},
-      {"exactly one read's buffer, then more", std::string(512, 'y') + "z", 4096, {513}},
-      {"beyond one pump's bound", std::string(5000, 'x'), 4096, {4096, 904}},
-      {"a lone Esc, after its timeout", "\x1b", 4096, {0, 1}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
+  for (const auto& [name, bytes, keysPerPump] : cases) {
+    SCOPED_TRACE(name);
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
-    ASSERT_EQ(write(ends[1], c.Bytes.data(), c.Bytes.size()), static_cast<ssize_t>(c.Bytes.size()));
+    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     InputSource source(ends[0]);
     std::string typed;
-    for (const size_t keys : c.KeysPerPump) {
+    for (const size_t keys : keysPerPump) {
       ASSERT_EQ(source.Wait(5000), InputSource::Status::Ok);
       std::vector<INPUT_RECORD> records;
-      ASSERT_EQ(source.Pump(&records, nullptr, c.MaxBytes), InputSource::Status::Ok);
+      ASSERT_EQ(source.Pump(&records), InputSource::Status::Ok);
       EXPECT_EQ(Typed(records).size(), keys);
       typed += Typed(records);
     }
-    EXPECT_TRUE(typed == c.Bytes) << typed.size() << " of " << c.Bytes.size() << " typed";
+    EXPECT_TRUE(typed == bytes) << typed.size() << " of " << bytes.size() << " typed";
     close(ends[1]);
     std::vector<INPUT_RECORD> records;
     EXPECT_EQ(source.Wait(5000), InputSource::Status::Gone) << "the terminal went away";

@@ -10,15 +10,16 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
+#include "standin/terminal/session/output.h"
 #include "standin/terminal/vt/renderer.h"
 #include "tests/session/pty_child.h"
 #include "win32/win32.h"
@@ -30,27 +31,30 @@ using namespace std::chrono_literals;
 constexpr int Slowdown = ROUSEL_TIME_SCALE;
 const std::string Leave(vt::LeaveSequence());
 
-void Say(const char* text) {
-  SetConsoleTitleA(text);
-}
-
-// Fills what the terminal still takes, so that nothing more fits until the
-// test reads or resumes it.
-void FillTheTerminal() {
+// Waits for a key (the test's go), fills what the terminal still takes, so
+// that nothing more fits until the test resumes it, then runs `then`.
+void OnKeyFillTheTerminal(void (*then)()) {
+  SetConsoleTitleA("ready");
+  INPUT_RECORD record{};
+  DWORD read = 0;
+  ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);
   const int fd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY);
   const std::string filler(4096, ' ');
   while (write(fd, filler.data(), filler.size()) > 0) {
   }
   close(fd);
+  then();
 }
 
-// Waits for a key (the test's go), then runs `then`.
-void OnKey(void (*then)()) {
-  Say("ready");
-  INPUT_RECORD record{};
-  DWORD read = 0;
-  ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);
-  then();
+// Redraws the whole screen until the terminal takes no more: the last write
+// it may have taken only in part.
+void RedrawUntilTheTerminalIsFull() {
+  SMALL_RECT region{0, 0, 79, 24};
+  for (int frame = 0; frame < 5000 && session::Backlog() == 0; ++frame) {
+    std::vector<CHAR_INFO> screen(80 * 25, CHAR_INFO{{static_cast<WCHAR>('a' + frame % 26)}, 7});
+    WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), screen.data(), {80, 25}, {0, 0}, &region);
+    Sleep(1);
+  }
 }
 
 // Runs the program as a shell with job control runs a job: a process group
@@ -64,78 +68,61 @@ void AsAJob(void (*program)()) {
   }
   setpgid(job, job);
   tcsetpgrp(0, job);
-  int status = 0;
-  waitpid(job, &status, 0);
+  waitpid(job, nullptr, 0);
   for (;;) pause();
 }
 
-// The processes of a session but its leader: its pid and its program's path.
-std::vector<std::pair<pid_t, std::string>> InSession(pid_t session) {
-  std::vector<std::pair<pid_t, std::string>> found;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string state;
-    pid_t parent = 0;
-    pid_t group = 0;
-    pid_t sid = 0;
-    fields >> state >> parent >> group >> sid;
-    const pid_t pid = std::stoi(name);
-    if (sid != session || pid == session || state == "Z") continue;
-    char exe[256] = {};
-    if (readlink((entry.path() / "exe").c_str(), exe, sizeof exe - 1) < 0) continue;
-    found.emplace_back(pid, exe);
-  }
-  return found;
+// A line of a process's status ("State", "SigBlk"), its value after the tab.
+std::string StatusField(pid_t pid, const std::string& name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(name + ":\t", 0) == 0) return line.substr(name.size() + 2);
+  return "";
 }
 
-// Once the program has ended: the one process it left behind, or -1.
+// Once the program has ended: the one process it left in the session but
+// its leader, a copy program, or -1.
 pid_t HelperLeftBy(pid_t session, std::chrono::milliseconds within) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const auto left = InSession(session);
-    if (left.size() == 1 && left[0].second.ends_with("/cat")) return left[0].first;
-    std::this_thread::sleep_for(10ms);
+  for (const auto deadline = std::chrono::steady_clock::now() + within;
+       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
+    std::vector<pid_t> left;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const pid_t pid = std::atoi(entry.path().filename().c_str());
+      if (pid > 0 && pid != session && getsid(pid) == session &&
+          StatusField(pid, "State")[0] != 'Z')
+        left.push_back(pid);
+    }
+    if (left.size() == 1 && StatusField(left[0], "Name") == "cat") return left[0];
   }
   return -1;
 }
 
-std::string StatusField(pid_t pid, const std::string& name) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind(name + ":", 0) == 0) return line.substr(name.size() + 1);
-  return "";
-}
-
 bool Gone(pid_t pid, std::chrono::milliseconds within) {
   const auto deadline = std::chrono::steady_clock::now() + within;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (kill(pid, 0) != 0 || StatusField(pid, "State").find('Z') != std::string::npos) return true;
+  while (kill(pid, 0) == 0 && StatusField(pid, "State")[0] != 'Z') {
+    if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(10ms);
   }
-  return false;
+  return true;
 }
 
 // Alt+X while the terminal takes nothing: the program ends within a second,
 // and a helper writes the hand-back and the exit banner once the terminal
 // takes output again.  The helper is a copy program, with no signal blocked
-// but SIGTTOU and none that ends it ignored: a SIGTERM ends it too.
+// but SIGTTOU and none that ends it ignored: a SIGTERM ends it too.  The
+// ringing meanwhile, a minute of it on the bell, reaches the terminal as one
+// bell, not as hundreds.
 TEST(OutputTest, AStalledExitLeavesTheBannerToAHelperThatHoldsNothing) {
   for (const bool resume : {true, false}) {
     SCOPED_TRACE(resume ? "the terminal resumes" : "the helper is sent SIGTERM");
     ptytest::PtyChild child([] {
       AsAJob([] {
-        OnKey([] {
+        OnKeyFillTheTerminal([] {
           CHAR_INFO bye[3];
           for (int i = 0; i < 3; ++i) bye[i] = {{static_cast<WCHAR>("bye"[i])}, 7};
           SMALL_RECT region{0, 0, 2, 0};
           WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), bye, {3, 1}, {0, 0}, &region);
-          FillTheTerminal();
+          for (int tone = 0; tone < 400; ++tone) MessageBeep(0);
           ExitProcess(0);
         });
       });
@@ -154,6 +141,10 @@ TEST(OutputTest, AStalledExitLeavesTheBannerToAHelperThatHoldsNothing) {
       child.SuspendOutput(false);
       EXPECT_TRUE(child.WaitFor(Leave, mark));
       EXPECT_TRUE(child.WaitFor("bye", child.Output().find(Leave, mark)));
+      // Every title ends in a BEL of its own.
+      const std::string after = child.Output().substr(mark);
+      const std::string bells = std::regex_replace(after, std::regex("\x1b\\]2;[^\a]*\a"), "");
+      EXPECT_EQ(std::count(bells.begin(), bells.end(), '\a'), 1) << after;
     } else {
       kill(helper, SIGTERM);
     }
@@ -162,32 +153,24 @@ TEST(OutputTest, AStalledExitLeavesTheBannerToAHelperThatHoldsNothing) {
   }
 }
 
-// A minute of ringing on the bell while the terminal takes nothing reaches
-// it as one bell, not as hundreds.
-TEST(OutputTest, BellsMergeWhileTheTerminalTakesNothing) {
+// A write the terminal took only in part (the test reads nothing for a
+// while) goes on where it stopped: every byte after it is one the program
+// sent.
+TEST(OutputTest, AWriteTakenInPartGoesOnWhereItStopped) {
   ptytest::PtyChild child([] {
-    OnKey([] {
-      FillTheTerminal();
-      for (int tone = 0; tone < 400; ++tone) MessageBeep(0);
-      Sleep(1);
-      Say("rung");
-      Sleep(INFINITE);
-    });
+    SetConsoleTitleA("ready");
+    Sleep(100);
+    RedrawUntilTheTerminalIsFull();
+    SetConsoleTitleA("done");
+    Sleep(INFINITE);
   });
   ASSERT_TRUE(child.WaitFor("\x1b]2;ready\a"));
   const size_t mark = child.Output().size();
-  child.SuspendOutput(true);
-  child.Type("q");
   std::this_thread::sleep_for(300ms);
-  child.SuspendOutput(false);
-  ASSERT_TRUE(child.WaitFor("\x1b]2;rung\a", mark));
+  ASSERT_TRUE(child.WaitFor("\x1b]2;done\a", mark));
   const std::string after = child.Output().substr(mark);
-  // Every title ends in a BEL of its own.
-  size_t titles = 0;
-  for (size_t at = after.find("\x1b]2;"); at != std::string::npos;
-       at = after.find("\x1b]2;", at + 1))
-    ++titles;
-  EXPECT_EQ(static_cast<size_t>(std::count(after.begin(), after.end(), '\a')) - titles, 1u);
+  for (const char c : after)
+    ASSERT_TRUE(c == '\x1b' || c == '\a' || c == '\r' || (c >= ' ' && c < 127));
 }
 
 }  // namespace

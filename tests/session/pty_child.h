@@ -21,29 +21,23 @@ class PtyChild {
   // TERM an xterm's.  The child ends with _exit(0) if body returns.
   explicit PtyChild(const std::function<void()>& body);
   ~PtyChild();
-  PtyChild(const PtyChild&) = delete;
-  PtyChild& operator=(const PtyChild&) = delete;
 
   // Types bytes as the terminal's keyboard would.
   void Type(std::string_view bytes);
   // Reads until what the child sent since `from` contains needle; false on
   // the deadline.
   bool WaitFor(std::string_view needle, size_t from = 0);
-  // Reads until the child ends; its wait status, or -1 on the deadline
-  // (the child is then killed).
+  // Reads until the child ends; its wait status, or -1 on the deadline.
   int WaitExit();
-  // The same within ms; -1 leaves the child running.
-  int WaitExitWithin(long long ms);
-  void Resize(int columns, int rows);
   // Stops or restarts the terminal's output (tcflow), as Scroll Lock or a
   // stalled link does: the child's writes then find no room.
-  void SuspendOutput(bool suspend);
+  void SuspendOutput(bool suspend) { tcflow(slave_, suspend ? TCOOFF : TCOON); }
+  // Whether the parts of the terminal mode a program must give back are as
+  // the user had them before the child started.
+  [[nodiscard]] bool ModeRestored() const;
 
   [[nodiscard]] pid_t Pid() const { return pid_; }
   [[nodiscard]] const std::string& Output() const { return output_; }
-  // The terminal mode as the user had it before the child started, and now.
-  [[nodiscard]] const termios& ModeBefore() const { return before_; }
-  [[nodiscard]] termios ModeNow() const;
 
  private:
   bool ReadSome(int timeoutMs);
@@ -52,10 +46,6 @@ class PtyChild {
   int slave_ = -1;  // kept open so the mode can still be read after the child
   termios before_{};
   std::string output_;
-  bool reaped_ = false;
 };
-
-// The parts of a terminal mode a program must give back.
-bool SameMode(const termios& a, const termios& b);
 
 }  // namespace ptytest

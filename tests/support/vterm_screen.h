@@ -1,5 +1,5 @@
 // A terminal for the tests and the fuzz targets, on libvterm: one instance
-// shows what the bytes draw (cells, colours, cursor, title), a second one
+// shows what the bytes draw (cells, colours, cursor), a second one
 // only parses them, to record the private modes libvterm's screen ignores
 // (meta keys, XTSAVE and XTRESTORE) and every control byte or sequence no
 // terminal should get from the program.
@@ -42,8 +42,6 @@ class VtScreen {
     vterm_free(parser_);
     vterm_free(term_);
   }
-  VtScreen(const VtScreen&) = delete;
-  VtScreen& operator=(const VtScreen&) = delete;
 
   void Feed(std::string_view bytes) {
     vterm_input_write(parser_, bytes.data(), bytes.size());
@@ -58,8 +56,6 @@ class VtScreen {
     return {cell.chars[0] == 0 ? U' ' : static_cast<char32_t>(cell.chars[0]), Sgr(cell.fg, 30),
             Sgr(cell.bg, 40)};
   }
-  [[nodiscard]] int X() const { return Cursor().col; }
-  [[nodiscard]] int Y() const { return Cursor().row; }
   // Where the terminal does not show the console's window within columns x
   // rows (its cells and cursor), or "" when it does.
   [[nodiscard]] std::string Differs(const model::Console& console, int columns, int rows,
@@ -84,24 +80,19 @@ class VtScreen {
     const bool visible =
         console.CursorInfo.bVisible != FALSE && cx >= 0 && cy >= 0 && cx < columns && cy < rows;
     if (CursorVisible != visible) return "cursor visibility";
-    if (visible && (X() != cx || Y() != cy)) return "cursor place";
+    VTermPos pos{};
+    vterm_state_get_cursorpos(vterm_obtain_state(term_), &pos);
+    if (visible && (pos.col != cx || pos.row != cy)) return "cursor place";
     return "";
   }
   [[nodiscard]] bool Mode(int mode) const { return Modes.contains(mode) && Modes.at(mode); }
 
   bool CursorVisible = true;
   bool Alternate = false;
-  int SgrSequences = 0;
-  std::string Title;
   std::map<int, bool> Modes;  // DEC private modes as the bytes set them
   std::vector<std::string> Errors;
 
  private:
-  [[nodiscard]] VTermPos Cursor() const {
-    VTermPos pos{};
-    vterm_state_get_cursorpos(vterm_obtain_state(term_), &pos);
-    return pos;
-  }
   static int Sgr(const VTermColor& c, int base) {
     const bool fallback = VTERM_COLOR_IS_DEFAULT_FG(&c) || VTERM_COLOR_IS_DEFAULT_BG(&c);
     if (fallback || !VTERM_COLOR_IS_INDEXED(&c)) return 0;
@@ -112,7 +103,6 @@ class VtScreen {
   static int Prop(VTermProp prop, VTermValue* value, void* user) {
     if (prop == VTERM_PROP_CURSORVISIBLE) Self(user).CursorVisible = value->boolean != 0;
     if (prop == VTERM_PROP_ALTSCREEN) Self(user).Alternate = value->boolean != 0;
-    if (prop == VTERM_PROP_TITLE) Self(user).Title = value->string;
     return 1;
   }
   // What the screen does not know is an error, but for the title stack
@@ -137,15 +127,13 @@ class VtScreen {
     return 1;
   }
   static int Text(const char* bytes, size_t length, void* user) {
-    for (size_t i = 0; i < length && Self(user).asciiOnly_; ++i) {
+    for (size_t i = 0; i < length && Self(user).asciiOnly_; ++i)
       if (static_cast<unsigned char>(bytes[i]) >= 0x80) Self(user).Errors.emplace_back("non-ASCII");
-    }
     return static_cast<int>(length);
   }
   static int Csi(const char* leader, const long args[], int count, const char*, char final,
                  void* user) {
     VtScreen& self = Self(user);
-    if (leader == nullptr && final == 'm') ++self.SgrSequences;
     if (leader == nullptr || leader[0] != '?') return 1;
     for (int i = 0; i < count; ++i) {
       const int mode = static_cast<int>(CSI_ARG(args[i]));

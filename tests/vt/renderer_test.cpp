@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <tuple>
 
@@ -19,25 +18,25 @@ void Put(model::Console& console, int x, int y, std::string_view text, uint8_t a
 }
 
 struct Fixture {
-  explicit Fixture(int w = 80, int h = 25, vt::Charset charset = vt::Charset::Utf8)
-      : console(w, h, model::Cell{' ', 7}),
-        renderer(w, h, charset),
-        vt(w, h, charset != vt::Charset::Utf8) {
-    vt.Feed(vt::EnterSequence());
+  Fixture()
+      : Console(80, 25, model::Cell{' ', 7}),
+        Renderer(80, 25, vt::Charset::Utf8),
+        Vt(80, 25, false) {
+    Vt.Feed(vt::EnterSequence());
     Step();
   }
   std::string Step() {
-    std::string out = renderer.Render(console);
-    vt.Feed(out);
+    std::string out = Renderer.Render(Console);
+    Vt.Feed(out);
     return out;
   }
   // Where the terminal differs from the model, "" where it does not.
-  [[nodiscard]] std::string Differs(vt::Charset charset = vt::Charset::Utf8) const {
-    return vt.Differs(console, console.Screen.Width(), console.Screen.Height(), charset);
+  [[nodiscard]] std::string Differs() const {
+    return Vt.Differs(Console, 80, 25, vt::Charset::Utf8);
   }
-  model::Console console;
-  vt::Renderer renderer;
-  vtscreen::VtScreen vt;
+  model::Console Console;
+  vt::Renderer Renderer;
+  vtscreen::VtScreen Vt;
 };
 
 // Each change, one render after the other, costs the shortest bytes: the
@@ -46,9 +45,9 @@ struct Fixture {
 // render of the same model sends nothing, nor does moving a hidden cursor.
 // A bright foreground that ends says so: the Linux console shows 90-97 as
 // bold, which 30-37 keep.
-TEST(Renderer, EachChangeCostsTheShortestBytes) {
+TEST(RendererTest, EachChangeCostsTheShortestBytes) {
   Fixture f;
-  f.console.CursorInfo.bVisible = FALSE;
+  f.Console.CursorInfo.bVisible = FALSE;
   f.Step();
   const std::tuple<int, int, const char*, uint8_t, std::string> cases[] = {
       {42, 0, "X", 7, "\x1b[42CX"},                 // right of the cursor: CUF
@@ -71,27 +70,11 @@ TEST(Renderer, EachChangeCostsTheShortestBytes) {
       {20, 19, " ", 0x1F, "\x1b[12C\x1b[97;44m "},  // a blank on another background
   };
   for (const auto& [x, y, text, attr, expected] : cases) {
-    Put(f.console, x, y, text, attr);
-    f.console.SetCursorPosition(COORD{SHORT(x), SHORT(y)});  // hidden: never sent
+    Put(f.Console, x, y, text, attr);
+    f.Console.SetCursorPosition(COORD{SHORT(x), SHORT(y)});  // hidden: never sent
     EXPECT_EQ(f.Step(), expected) << x << "," << y;
     EXPECT_EQ(f.Step(), "");
     EXPECT_EQ(f.Differs(), "");
-  }
-}
-
-TEST(Renderer, ASmallerTerminalShowsWhatFitsAndEveryResizeRepaints) {
-  Fixture f;
-  Put(f.console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
-  Put(f.console, 70, 20, "far away", 0x0F);
-  f.console.SetCursorPosition(COORD{60, 5});  // outside the small one: hidden
-  f.Step();
-  for (const auto& [columns, rows] : {std::pair{50, 10}, std::pair{80, 25}}) {
-    // A fresh terminal that lost its contents: blank in magenta on green.
-    vtscreen::VtScreen vt(columns, rows, false);
-    vt.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
-    f.renderer.SetViewport(columns, rows);
-    vt.Feed(f.renderer.Render(f.console));
-    EXPECT_EQ(vt.Differs(f.console, columns, rows, vt::Charset::Utf8), "") << columns;
   }
 }
 
@@ -100,19 +83,19 @@ TEST(Renderer, ASmallerTerminalShowsWhatFitsAndEveryResizeRepaints) {
 // the waiting screen's bracketed value.  A window that moves repaints what
 // looks different, never clearing; a move that keeps it sends no cell, a
 // value redrawn in it only its own.
-TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
+TEST(RendererTest, ASmallTerminalShowsTheWindowAroundTheCursor) {
   for (const BOOL shown : {TRUE, FALSE}) {
     Fixture f;
-    f.console.CursorInfo.bVisible = shown;
-    Put(f.console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
-    Put(f.console, 0, 2, "Remaining time.....................[08:53:45]", 0x0F);
-    Put(f.console, 70, 20, "far away", 0x1F);
+    f.Console.CursorInfo.bVisible = shown;
+    Put(f.Console, 0, 0, "Enter alarm time or press ALT-X to exit: [  :  ]", 7);
+    Put(f.Console, 0, 2, "Remaining time.....................[08:53:45]", 0x0F);
+    Put(f.Console, 70, 20, "far away", 0x1F);
     f.Step();
     vtscreen::VtScreen vt(40, 12, false);
     vt.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
-    f.renderer.SetViewport(40, 12);
-    f.console.SetWindowSize(40, 12);
-    vt.Feed(f.renderer.Render(f.console));
+    f.Renderer.SetViewport(40, 12);
+    f.Console.SetWindowSize(40, 12);
+    vt.Feed(f.Renderer.Render(f.Console));
     struct Move {
       COORD Cursor;
       COORD At;  // where Text is written first
@@ -130,11 +113,11 @@ TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
         {{0, 0}, {}, "", 0, "Enter alarm time or press ALT-X to exit:"},
     };
     for (const Move& move : moves) {
-      Put(f.console, move.At.X, move.At.Y, move.Text, 0x0F);
-      f.console.SetCursorPosition(move.Cursor);
-      const std::string out = f.renderer.Render(f.console);
+      Put(f.Console, move.At.X, move.At.Y, move.Text, 0x0F);
+      f.Console.SetCursorPosition(move.Cursor);
+      const std::string out = f.Renderer.Render(f.Console);
       vt.Feed(out);
-      EXPECT_EQ(vt.Differs(f.console, 40, 12, vt::Charset::Utf8), "") << move.Shows;
+      EXPECT_EQ(vt.Differs(f.Console, 40, 12, vt::Charset::Utf8), "") << move.Shows;
       EXPECT_EQ(out.find("\x1b[2J"), std::string::npos);
       std::string shows;
       for (int x = 0; x < 40; ++x) shows += static_cast<char>(vt.At(x, move.Row).Glyph);
@@ -149,47 +132,10 @@ TEST(Renderer, ASmallTerminalShowsTheWindowAroundTheCursor) {
   }
 }
 
-// Random writes of every byte in every colour, scrolls and cursor moves.
-TEST(Renderer, RandomChangesAlwaysEndAsTheModelWithNoRawControlByte) {
-  for (const vt::Charset charset : {vt::Charset::Utf8, vt::Charset::Ascii}) {
-    std::mt19937 random(20010525);
-    const auto pick = [&random](int n) { return static_cast<int>(random() % unsigned(n)); };
-    Fixture f(40, 12, charset);
-    for (int b = 0; b < 256; ++b) Put(f.console, b % 40, b / 40, std::string(1, char(b)), 0x1F);
-    for (int step = 0; step < 400; ++step) {
-      f.Step();
-      ASSERT_EQ(f.Differs(charset), "") << "step " << step;
-      if (pick(5) < 2) {
-        std::string text(static_cast<size_t>(1 + pick(12)), ' ');
-        for (char& ch : text) ch = static_cast<char>(pick(3) == 0 ? pick(256) : 'a' + pick(3));
-        const int x = pick(40);
-        Put(f.console, x, pick(12), text.substr(0, size_t(40 - x)), uint8_t(pick(256)));
-      } else if (pick(3) == 0) {
-        const SMALL_RECT all{0, 0, 39, 11};
-        const CHAR_INFO fill{{}, static_cast<WORD>(pick(256))};  // NUL cells, blank too
-        f.console.Screen.Scroll(all, &all, COORD{0, static_cast<SHORT>(-pick(13))}, fill);
-      } else {
-        f.console.SetCursorPosition(COORD{SHORT(pick(40)), SHORT(pick(12))});
-        f.console.CursorInfo.bVisible = pick(2) != 0 ? TRUE : FALSE;
-      }
-    }
-  }
-}
-
-TEST(Renderer, TitleSequencesCarryNoControlByte) {
-  const std::tuple<std::string, vt::Charset, std::string> cases[] = {
-      {std::string("a\x07\x1b]\x7f\x1f\0cut", 10), vt::Charset::Utf8, "\x1b]2;a]\a"},
-      {"\x80\xa5\xfa\xef", vt::Charset::Utf8, "\x1b]2;\xd0\x90\xd0\xb5\xc2\xb7\xd1\x8f\a"},
-      {"\x80\xa5\xfa\xef", vt::Charset::Ascii, "\x1b]2;Ae.a\a"},
-  };
-  for (const auto& [title, charset, expected] : cases)
-    EXPECT_EQ(vt::TitleSequence(title, charset), expected);
-}
-
 // The last screen's text, for the normal screen; a terminal without an
 // alternate screen shows it already and gets the cursor put where the text
 // would have left it.
-TEST(Renderer, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
+TEST(RendererTest, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
   model::Console console(20, 6, model::Cell{' ', 7});
   Put(console, 0, 0, "Rousel", 7);
   Put(console, 0, 2, "\xfa|", 7);
@@ -202,31 +148,6 @@ TEST(Renderer, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
   }
   EXPECT_EQ(vt::ScreenText(model::Console(5, 3).Screen, 0, vt::Charset::Utf8), "");
   EXPECT_EQ(vt::LineAfterText(model::Console(5, 3).Screen, 0), "\x1b[H");
-}
-
-// Meta keys send an ESC prefix while the program holds the terminal (a stock
-// xterm sends Alt+X as eight-bit meta otherwise); leaving gives back all the
-// user had, also after a stop and a return, which keeps the saved title.
-// Only the Linux console goes without the alternate screen.
-TEST(Renderer, EnterAndLeaveGiveBackTheUserSettings) {
-  for (const auto& [term, alternate] : {std::pair{"xterm", true}, std::pair{"linux", false}}) {
-    ASSERT_EQ(vt::HasAlternateScreen(term), alternate);
-    for (const bool userMeta : {false, true}) {
-      vtscreen::VtScreen vt(80, 25, false);
-      vt.Feed(userMeta ? "\x1b[?1036h" : "\x1b[?1036l");
-      for (const bool first : {true, false}) {
-        vt.Feed(vt::EnterSequence(first, alternate));
-        EXPECT_TRUE(vt.Mode(1036) && vt.Mode(1039) && !vt.Mode(7) && vt.Alternate == alternate);
-        vt.Feed(vt::LeaveSequence(alternate));
-        EXPECT_TRUE(vt.Mode(1036) == userMeta && !vt.Mode(1039) && vt.Mode(7) && vt.Mode(25));
-        EXPECT_FALSE(vt.Alternate);
-      }
-      EXPECT_TRUE(vt.Errors.empty()) << vt.Errors.front();
-    }
-    EXPECT_EQ(vt::EnterSequence(false, alternate).find("\x1b[22"), std::string::npos);
-  }
-  EXPECT_TRUE(vt::HasAlternateScreen(nullptr) && vt::HasAlternateScreen("") &&
-              vt::HasAlternateScreen("screen.linux") && !vt::HasAlternateScreen("linux-16color"));
 }
 
 }  // namespace
