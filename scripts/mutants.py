@@ -327,12 +327,14 @@ def main():
     if args.files:
         files = [f for f in files if any(fnmatch.fnmatch(f, g) for g in args.files)]
     sync_tree(git_files(["*"]))
-    # Every verdict goes to a journal keyed by the whole tree's content, so a
-    # run of the whole tree (hours on two CPUs) can be taken in pieces: with
-    # --resume a mutant already judged on this same tree is not run again.
+    # Every verdict goes to a journal keyed by the tree's content (its prose
+    # aside, which no build or test reads), so a run of the whole tree (hours
+    # on two CPUs) can be taken in pieces: with --resume a mutant already
+    # judged on this same tree is not run again.
     digest = hashlib.sha256()
     for f in git_files(["*"]):
-        digest.update(f.encode() + b"\0" + (ROOT / f).read_bytes() if (ROOT / f).is_file() else b"")
+        if not f.endswith(".md"):
+            digest.update(f.encode() + b"\0" + (ROOT / f).read_bytes())
     digest, journal = digest.hexdigest(), WORK / "journal.jsonl"
     key = lambda m: json.dumps([digest, m["file"], m["line"], m["op"], m["new"]])
     judged = {}
