@@ -328,20 +328,23 @@ def main():
         files = [f for f in files if any(fnmatch.fnmatch(f, g) for g in args.files)]
     sync_tree(git_files(["*"]))
     # Every verdict goes to a journal keyed by the tree's content (its prose
-    # aside, which no build or test reads), so a run of the whole tree (hours
+    # and this script aside, which no build or test reads), so a run of the whole tree (hours
     # on two CPUs) can be taken in pieces: with --resume a mutant already
     # judged on this same tree is not run again.
     digest = hashlib.sha256()
     for f in git_files(["*"]):
-        if not f.endswith(".md"):
+        if not f.endswith(".md") and f != "scripts/mutants.py":
             digest.update(f.encode() + b"\0" + (ROOT / f).read_bytes())
     digest, journal = digest.hexdigest(), WORK / "journal.jsonl"
     key = lambda m: json.dumps([digest, m["file"], m["line"], m["op"], m["new"]])
     judged = {}
     if args.resume and journal.exists():
         for entry in journal.read_text().splitlines():
-            if entry.strip():
-                judged[json.dumps(json.loads(entry)["key"])] = json.loads(entry)["status"]
+            entry = json.loads(entry) if entry.strip() else {}
+            # A survivor of the unit tests alone is judged again by a run
+            # with the scenarios; a kill stands for any run.
+            if entry and (entry.get("e2e") or args.no_e2e or not entry["status"].startswith("surv")):
+                judged[json.dumps(entry["key"])] = entry["status"]
     rng, sample = random.Random(args.seed), []
     for folder in FOLDERS:
         pool = [m for f in files if folder_of(f) == folder for m in candidates(f)]
@@ -398,7 +401,8 @@ def main():
                     m["status"] = verdict(cmd, tests, scenarios, ours, str(build / "rousel"))
                     with lock:
                         with journal.open("a") as out:
-                            out.write(json.dumps({"key": json.loads(key(m)), "status": m["status"]}) + "\n")
+                            out.write(json.dumps({"key": json.loads(key(m)), "status": m["status"],
+                                              "e2e": not args.no_e2e}) + "\n")
                     mark_equivalent([m])
                     with lock:
                         done[0] += 1
