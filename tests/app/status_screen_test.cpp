@@ -39,10 +39,14 @@ TEST_F(StatusScreenTest, RowsWithAndWithoutThePasswordRow) {
   }
 }
 
-// The alarm minute read at its first second is a whole day away.
-TEST_F(StatusScreenTest, ARemainingDayShowsAs24Hours) {
-  WriteDuration(86400);
-  EXPECT_EQ(testend::Row(1), "24:00:00");
+// The alarm minute read at its first second is a whole day away; every
+// field has two digits, ten and nine alike.
+TEST_F(StatusScreenTest, DurationsInTwoDigitsEachARemainingDayAs24Hours) {
+  for (const auto& [seconds, shown] : {std::pair{86400, "24:00:00"}, {36550, "10:09:10"}}) {
+    GotoXY(1, 1);
+    WriteDuration(seconds);
+    EXPECT_EQ(testend::Row(1), shown);
+  }
 }
 
 }  // namespace

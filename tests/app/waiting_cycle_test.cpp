@@ -65,6 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
         WaitingRow{"SleepTimeByDigit", "1", true, "0.1s", "enabled", "enabled"},
         WaitingRow{"ScreenOutput", "sS\x9B\xEB\x9B", true, "0.5s", "disabled", "enabled"},
         WaitingRow{"PasswordChecking", "pP\x87\xA7\x87", true, "0.5s", "enabled", "disabled"},
+        // One key of each pair: the keys are told apart one by one.
+        WaitingRow{"ScreenOutputLatinAndCyrillic", "s\xEB", true, "0.5s", "enabled", "enabled"},
+        WaitingRow{"PasswordCheckingLatinAndCyrillic", "p\xA7", true, "0.5s", "enabled", "enabled"},
         WaitingRow{"PasswordCheckingWithoutPassword", "pP", false, "0.5s", "enabled", ""},
         WaitingRow{"OtherKeysAndScanCodes", "069x- \r\b{}|^`", true, "0.5s", "enabled", "enabled"},
         WaitingRow{"KeysAfterEsc", "\0335", true, "30.0s", "enabled", "enabled"}),
