@@ -197,7 +197,8 @@ TEST(SessionTest, TheKeyProtocolIsTakenWheneverTheAnswerComesAndRepliesAreNeverT
   // before it and between its bytes, the protocol then in force.
   const std::tuple<const char*, const char*, int, int, Mode> cases[] = {
       {"win32-input-mode", "\x1b[?9001;2$y\x1b[?61;4c", 0, 0, Mode::Win32},
-      {"kitty flags, 200 ms late", "\x1b[?9001;0$y\x1b[?0u\x1b[?62;22c", 200, 0, Mode::Kitty},
+      {"kitty flags and xterm's DA1, 1.5 s late", "\x1b[?0u\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c",
+       1500, 0, Mode::Kitty},
       {"both, 5 ms a byte", "\x1b[?9001;2$y\x1b[?0u\x1b[?62c", 0, 5, Mode::Win32},
       {"xterm", "\x1b[?9001;0$y\x1b[?64;1;2;6;9;15;16;17;18;21;22;28c", 0, 0, Mode::None},
       {"silent", nullptr, 0, 0, Mode::None},
