@@ -92,7 +92,7 @@ class AppTest : public ConsoleServicesTest {
   void SetUp() override { StartApp(); }
 };
 
-constexpr int64_t Minute = 60 * 1000;
+constexpr int64_t Minute = int64_t{60} * 1000;
 constexpr int64_t Hour = 60 * Minute;
 
 // A waiting phase for an alarm at hour:minute, by default 07:30, with the
