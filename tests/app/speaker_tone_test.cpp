@@ -1,7 +1,7 @@
 // The tone of app/speaker_tone.cpp: on the Windows 95 family the program
 // drives the PC speaker through the interval timer and the speaker gate; the
 // port writes are read back as what the hardware would do.
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -21,9 +21,9 @@ Heard Listen(unsigned gate) {
   unsigned hertz = 0;
   bool highNext = false;  // the timer takes the divisor low byte, then high
   for (const std::string& line : testend::CallsStarting({"out "})) {
-    unsigned port = 0;
-    unsigned value = 0;
-    std::sscanf(line.c_str(), "out %u,%u", &port, &value);
+    char* end = nullptr;
+    const unsigned long port = std::strtoul(line.c_str() + 4, &end, 10);
+    const unsigned value = static_cast<unsigned>(std::strtoul(end + 1, nullptr, 10));
     if (port == 0x43) highNext = false;
     if (port == 0x42) {
       divisor = highNext ? (divisor & 0xFF) | value << 8 : (divisor & 0xFF00) | value;

@@ -51,7 +51,8 @@ void OnKeyFillTheTerminal(void (*then)()) {
 void RedrawUntilTheTerminalIsFull() {
   SMALL_RECT region{0, 0, 79, 24};
   for (int frame = 0; frame < 5000 && session::Backlog() == 0; ++frame) {
-    std::vector<CHAR_INFO> screen(80 * 25, CHAR_INFO{{static_cast<WCHAR>('a' + frame % 26)}, 7});
+    std::vector<CHAR_INFO> screen(size_t{80} * 25,
+                                  CHAR_INFO{{static_cast<WCHAR>('a' + frame % 26)}, 7});
     WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), screen.data(), {80, 25}, {0, 0}, &region);
     Sleep(1);
   }
@@ -87,7 +88,8 @@ pid_t HelperLeftBy(pid_t session, std::chrono::milliseconds within) {
        std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
     std::vector<pid_t> left;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-      const pid_t pid = std::atoi(entry.path().filename().c_str());
+      const pid_t pid =
+          static_cast<pid_t>(std::strtol(entry.path().filename().c_str(), nullptr, 10));
       if (pid > 0 && pid != session && getsid(pid) == session &&
           StatusField(pid, "State")[0] != 'Z')
         left.push_back(pid);
