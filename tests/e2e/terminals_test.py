@@ -38,8 +38,10 @@ TERMINALS = {
                                                  " ".join(map(shlex.quote, c))], None, True, None, {}),
     "tmux": ("tmux", lambda w, s, c: multiplexer(w, s, ["tmux", "-S", f"{w}/tmux", "-f", f"{w}/tmux.conf", "new",
                                                          *c]), None, True, xterm_screen, {}),
+    # Run by an ordinary account (not by root), GNU screen passes nothing on
+    # for keypad Enter (the relay sees no byte), so its road takes Return.
     "GNU screen": ("screen", lambda w, s, c: multiplexer(w, s, ["screen", "-c", "/dev/null", *c]), None, None,
-                   xterm_screen, {}),
+                   xterm_screen, {"enter": "Return"}),
 }
 
 
@@ -68,7 +70,7 @@ def run(name, row, program, work):
                  push in (work / "log.out").read_bytes())
         road = [b"time input"]
         alarm = time.strftime("%H%M", time.localtime(time.time() + 7200))
-        for keys, phase in ([[f"KP_{d}" for d in alarm] + ["KP_Enter"], b"password input"],
+        for keys, phase in ([[f"KP_{d}" for d in alarm] + [options.get("enter", "KP_Enter")], b"password input"],
                             [["Escape"], b"waiting..."], [["Escape"], b"time input"], [["alt+x"], b"exiting..."]):
             poll(f"the title {road[-1].decode()}", lambda: (work / "log.out").exists() and titles() == road)
             if size == (40, 12):
