@@ -131,8 +131,9 @@ TEST_F(ConsoleOutputTest, ScrollingWhereDestinationsAboveTheBufferAreRefused) {
   }
 }
 
-// Hidden, then shown again in the shape it had: thin as it was, or tall, and
-// shown even when it was hidden at the start.
+// Hidden, then shown again in the shape it had: thin as it was (an underline,
+// 15 % of the cell), or tall (99 %), and shown even when it was hidden at
+// the start.
 TEST_F(ConsoleOutputTest, TheCursorComesBackInItsShape) {
   for (const auto& [size, visible, thin] :
        {std::tuple{25u, TRUE, true}, {50u, TRUE, false}, {80u, FALSE, true}}) {
@@ -141,7 +142,7 @@ TEST_F(ConsoleOutputTest, TheCursorComesBackInItsShape) {
     EXPECT_EQ(testend::Console().CursorInfo.bVisible, FALSE);
     RestoreCursor();
     EXPECT_EQ(testend::Console().CursorInfo.bVisible, TRUE) << size;
-    EXPECT_EQ(testend::Console().CursorInfo.dwSize <= 25, thin) << size;
+    EXPECT_EQ(testend::Console().CursorInfo.dwSize, thin ? 15u : 99u) << size;
   }
 }
 
