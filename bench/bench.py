@@ -900,6 +900,20 @@ def pty_waiting(command, slow):
     return pid, fd
 
 
+def read_for(fd, seconds):
+    """Reads what the program sends for `seconds`, so that its writes never
+    wait; False once the terminal is gone."""
+    import select
+    deadline = time.monotonic() + seconds
+    while (left := deadline - time.monotonic()) > 0:
+        if select.select([fd], [], [], left)[0]:
+            try:
+                os.read(fd, 65536)
+            except OSError:
+                return False
+    return True
+
+
 class Flood:
     """Types `keys` into a terminal every `every` seconds on a thread of its
     own, reading what the program sends meanwhile so that its writes never
@@ -913,7 +927,6 @@ class Flood:
         self.thread = threading.Thread(target=self.run, daemon=True)
 
     def run(self):
-        import select
         due = time.monotonic()
         while not self.stopped.is_set():
             try:
@@ -923,12 +936,8 @@ class Flood:
             self.writes += 1
             self.sent += len(self.keys)
             due += self.every
-            while (left := due - time.monotonic()) > 0:
-                if select.select([self.fd], [], [], left)[0]:
-                    try:
-                        os.read(self.fd, 65536)
-                    except OSError:
-                        return
+            if not read_for(self.fd, due - time.monotonic()):
+                return
 
     def start(self):
         self.thread.start()
@@ -1006,13 +1015,9 @@ class Drainer:
         self.thread.start()
 
     def run(self):
-        import select
         while not self.stopped.is_set():
-            if select.select([self.fd], [], [], 0.1)[0]:
-                try:
-                    os.read(self.fd, 65536)
-                except OSError:
-                    return
+            if not read_for(self.fd, 0.1):
+                return
 
     def stop(self):
         self.stopped.set()
