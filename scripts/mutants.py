@@ -316,6 +316,9 @@ def main():
                     help="mutants built and tested side by side, each in a tree of its own")
     ap.add_argument("--resume", action="store_true",
                     help="take the verdicts of earlier runs on this same tree from the journal")
+    ap.add_argument("--survivors", action="store_true",
+                    help="judge again only the mutants that survived in any earlier run "
+                    "(after new tests: quick, but not a score of the whole tree)")
     args = ap.parse_args()
 
     if args.rescore:
@@ -349,6 +352,17 @@ def main():
     for folder in FOLDERS:
         pool = [m for f in files if folder_of(f) == folder for m in candidates(f)]
         sample += rng.sample(pool, min(len(pool), args.max)) if args.max else pool
+    if args.survivors:
+        # By the mutated text, not the line number, so that the list holds
+        # across edits above it (a dropped call's text is only ";": by line).
+        same = lambda file, line, op, new: json.dumps(
+            [file, op, new] + ([line] if op == "dropped call" else []))
+        lived = set()
+        for entry in journal.read_text().splitlines() if journal.exists() else []:
+            entry = json.loads(entry) if entry.strip() else {}
+            if entry and entry["status"].startswith(("surv", "not built")):
+                lived.add(same(*entry["key"][1:5]))
+        sample = [m for m in sample if same(m["file"], m["line"], m["op"], m["new"]) in lived]
     sample.sort(key=lambda m: (m["file"], m["line"]))
     if args.list:
         for m in sample:
