@@ -138,17 +138,18 @@ void ScrollUp(int rows) {
     }
     // Some consoles (Wine's) refuse a destination above the buffer with
     // ERROR_INVALID_PARAMETER.  The same move in a form they take: rows k
-    // and below to the top, the freed rows filled; or all blank.
+    // and below to the top, then the k rows below them blanked.  The move's
+    // fill is not enough: it covers only the rows nothing was moved onto, so
+    // when more than half the area moves, the rows between would stay.
     if (k < ScreenHeight) {
       const SMALL_RECT below{0, static_cast<SHORT>(k), static_cast<SHORT>(ScreenWidth - 1),
                              static_cast<SHORT>(ScreenHeight - 1)};
       ScrollConsoleScreenBufferA(OutputHandle, &below, &area, COORD{0, 0}, &fill);
-    } else {
-      uint8_t blanks[MaxRunLength];
-      std::memset(blanks, ' ', sizeof blanks);
-      for (int row = 0; row < ScreenHeight; ++row)
-        WriteCells(blanks, static_cast<size_t>(ScreenWidth), 0, row, TextAttr);
     }
+    uint8_t blanks[MaxRunLength];
+    std::memset(blanks, ' ', sizeof blanks);
+    for (int row = std::max(ScreenHeight - k, 0); row < ScreenHeight; ++row)
+      WriteCells(blanks, static_cast<size_t>(ScreenWidth), 0, row, TextAttr);
   };
   if (ScrollPlatform == VER_PLATFORM_WIN32_NT) {
     move(rows);
