@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "console/cursor.h"
@@ -16,9 +17,6 @@ HANDLE InputHandle = nullptr;
 uint16_t SavedCursorShape = 0;
 
 namespace {
-
-bool ScrollPlatformKnown = false;
-uint32_t ScrollPlatform = 0;
 
 // The console cursor's shape as a scan-line pair of an 8-line cell.
 struct ShapePair {
@@ -35,10 +33,8 @@ ShapePair ReadShape() {
 }
 
 void SetShape(int start, int end) {
-  const int absStart = start < 0 ? -start : start;
-  const int absEnd = end < 0 ? -end : end;
-  const bool hidden = absStart > absEnd && (start & 32) != 0;
-  const int spread = start - end < 0 ? end - start : start - end;
+  const bool hidden = std::abs(start) > std::abs(end) && (start & 32) != 0;
+  const int spread = std::abs(start - end);
   CONSOLE_CURSOR_INFO info{};
   info.dwSize = spread <= 1 ? 15 : 99;
   info.bVisible = hidden ? FALSE : TRUE;
@@ -122,10 +118,6 @@ void WriteCells(const uint8_t* run, size_t n, int column, int row, uint8_t attri
 
 void ScrollUp(int rows) {
   if (rows <= 0) return;
-  if (!ScrollPlatformKnown) {
-    ScrollPlatform = GetPlatform();
-    ScrollPlatformKnown = true;
-  }
   const SMALL_RECT area{0, 0, static_cast<SHORT>(ScreenWidth - 1),
                         static_cast<SHORT>(ScreenHeight - 1)};
   CHAR_INFO fill{};
@@ -151,7 +143,7 @@ void ScrollUp(int rows) {
     for (int row = std::max(ScreenHeight - k, 0); row < ScreenHeight; ++row)
       WriteCells(blanks, static_cast<size_t>(ScreenWidth), 0, row, TextAttr);
   };
-  if (ScrollPlatform == VER_PLATFORM_WIN32_NT) {
+  if (GetPlatform() == VER_PLATFORM_WIN32_NT) {
     move(rows);
     return;
   }
@@ -259,6 +251,4 @@ void ResetConsoleOutput() {
   OutputHandle = nullptr;
   InputHandle = nullptr;
   SavedCursorShape = 0;
-  ScrollPlatformKnown = false;
-  ScrollPlatform = 0;
 }
