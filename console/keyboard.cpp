@@ -22,8 +22,8 @@ constexpr DWORD Ctrl = RIGHT_CTRL_PRESSED | LEFT_CTRL_PRESSED;
 
 // Codes of the keys 71..83 (Home, Up, PgUp, keypad -, Left, keypad 5,
 // Right, keypad +, End, Down, PgDn, Ins, Del) with Ctrl and with Alt.
-constexpr uint8_t CtrlTable[13] = {119, 141, 132, 142, 115, 143, 116, 144, 117, 145, 118, 146, 147};
-constexpr uint8_t AltTable[13] = {151, 152, 153, 74, 155, 76, 157, 78, 159, 160, 161, 162, 163};
+constexpr uint8_t CtrlTable[] = {119, 141, 132, 142, 115, 143, 116, 144, 117, 145, 118, 146, 147};
+constexpr uint8_t AltTable[] = {151, 152, 153, 74, 155, 76, 157, 78, 159, 160, 161, 162, 163};
 
 // On Windows 95 family consoles an Alt number's keypad digits are known only
 // by the codes the Alt table gives them: {code's scan byte, digit}.
@@ -31,8 +31,8 @@ struct AltDigit {
   uint8_t Scan;
   uint8_t Digit;
 };
-constexpr AltDigit AltDigits[10] = {{151, 7}, {152, 8}, {153, 9}, {155, 4}, {76, 5},
-                                    {157, 6}, {159, 1}, {160, 2}, {161, 3}, {162, 0}};
+constexpr AltDigit AltDigits[] = {{151, 7}, {152, 8}, {153, 9}, {155, 4}, {76, 5},
+                                  {157, 6}, {159, 1}, {160, 2}, {161, 3}, {162, 0}};
 
 uint16_t Code(int scan, int ch = 0) {
   return static_cast<uint16_t>(scan * 256 + ch);
@@ -74,6 +74,7 @@ void InitKeyboard() {
   KeyCount = 0;
   PendingScanCode = 0;
   AltNumber = 0;
+  CheckBreak.store(true);
 }
 
 void ResetKeyboard() {
@@ -82,7 +83,6 @@ void ResetKeyboard() {
   AltNumber = 0;
   ExtendedPrefixes.reset();
   KeyboardPlatform = 0;
-  CheckBreak.store(true);
 }
 
 uint16_t TranslateKey(DWORD state, uint8_t ch, uint8_t scan) {
