@@ -9,7 +9,11 @@
 #include "console/keyboard.h"
 #include "console/process.h"
 
-uint8_t TextAttr = 7;
+// Light grey on black: the colours a console that shows no cells (0 by 0)
+// keeps, since there are none under its cursor to read.
+constexpr uint8_t StartAttr = 7;
+
+uint8_t TextAttr = StartAttr;
 int16_t ScreenWidth = 0;
 int16_t ScreenHeight = 0;
 HANDLE OutputHandle = nullptr;
@@ -245,7 +249,7 @@ void RestoreCursor() {
 }
 
 void ResetConsoleOutput() {
-  TextAttr = 7;
+  TextAttr = StartAttr;
   ScreenWidth = 0;
   ScreenHeight = 0;
   OutputHandle = nullptr;

@@ -96,10 +96,12 @@ TEST_F(ConsoleOutputTest, OnATallBufferStartsInTheColoursUnderTheCursorAndClears
 }
 
 // Some consoles (a detached one, a pseudo console before its first resize)
-// report a size of 0 by 0; the program still needs an area to draw in.
-TEST_F(ConsoleOutputTest, AConsoleThatReportsNoSizeGetsTheUsualArea) {
-  Start({.Width = 0, .Height = 0});
+// report a size of 0 by 0; the program still needs an area to draw in, and
+// colours, where no cell lies under the cursor to give them.
+TEST_F(ConsoleOutputTest, AConsoleThatReportsNoSizeGetsTheUsualAreaAndColours) {
+  Start({.Width = 0, .Height = 0, .Cursor = {5, 5}});
   EXPECT_EQ(ScreenWidth * 100 + ScreenHeight, 8025);
+  EXPECT_EQ(TextAttr, 7);
 }
 
 // Scrolling moves the area up and blanks what it leaves, on either platform
