@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -31,48 +32,6 @@ using namespace std::chrono_literals;
 constexpr int Slowdown = ROUSEL_TIME_SCALE;
 const std::string Leave(vt::LeaveSequence());
 
-// Waits for a key (the test's go), fills what the terminal still takes, so
-// that nothing more fits until the test resumes it, then runs `then`.
-void OnKeyFillTheTerminal(void (*then)()) {
-  SetConsoleTitleA("ready");
-  INPUT_RECORD record{};
-  DWORD read = 0;
-  ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);
-  const int fd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY);
-  const std::string filler(4096, ' ');
-  while (write(fd, filler.data(), filler.size()) > 0) {
-  }
-  close(fd);
-  then();
-}
-
-// Redraws the whole screen until the terminal takes no more: the last write
-// it may have taken only in part.
-void RedrawUntilTheTerminalIsFull() {
-  SMALL_RECT region{0, 0, 79, 24};
-  for (int frame = 0; frame < 5000 && session::Backlog() == 0; ++frame) {
-    std::vector<CHAR_INFO> screen(size_t{80} * 25,
-                                  CHAR_INFO{{static_cast<WCHAR>('a' + frame % 26)}, 7});
-    WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), screen.data(), {80, 25}, {0, 0}, &region);
-    Sleep(1);
-  }
-}
-
-// Runs the program as a shell with job control runs a job: a process group
-// of its own in the foreground, the shell (the session's leader) staying.
-void AsAJob(void (*program)()) {
-  const pid_t job = fork();
-  if (job == 0) {
-    setpgid(0, 0);
-    program();
-    _exit(0);
-  }
-  setpgid(job, job);
-  tcsetpgrp(0, job);
-  waitpid(job, nullptr, 0);
-  for (;;) pause();
-}
-
 // A line of a process's status ("State", "SigBlk"), its value after the tab.
 std::string StatusField(pid_t pid, const std::string& name) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -81,11 +40,19 @@ std::string StatusField(pid_t pid, const std::string& name) {
   return "";
 }
 
+// Whether done() holds within the time, asked every 10 ms.
+bool Within(std::chrono::milliseconds within, const std::function<bool()>& done) {
+  for (const auto deadline = std::chrono::steady_clock::now() + within; !done();
+       std::this_thread::sleep_for(10ms))
+    if (std::chrono::steady_clock::now() > deadline) return false;
+  return true;
+}
+
 // Once the program has ended: the one process it left in the session but
 // its leader, a copy program, or -1.
-pid_t HelperLeftBy(pid_t session, std::chrono::milliseconds within) {
-  for (const auto deadline = std::chrono::steady_clock::now() + within;
-       std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(10ms)) {
+pid_t HelperLeftBy(pid_t session) {
+  pid_t helper = -1;
+  Within(1000ms * Slowdown, [&] {
     std::vector<pid_t> left;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
       const pid_t pid =
@@ -94,18 +61,10 @@ pid_t HelperLeftBy(pid_t session, std::chrono::milliseconds within) {
           StatusField(pid, "State")[0] != 'Z')
         left.push_back(pid);
     }
-    if (left.size() == 1 && StatusField(left[0], "Name") == "cat") return left[0];
-  }
-  return -1;
-}
-
-bool Gone(pid_t pid, std::chrono::milliseconds within) {
-  const auto deadline = std::chrono::steady_clock::now() + within;
-  while (kill(pid, 0) == 0 && StatusField(pid, "State")[0] != 'Z') {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
+    helper = left.size() == 1 && StatusField(left[0], "Name") == "cat" ? left[0] : -1;
+    return helper > 0;
+  });
+  return helper;
 }
 
 // Alt+X while the terminal takes nothing: the program ends within a second,
@@ -118,21 +77,37 @@ TEST(OutputTest, AStalledExitLeavesTheBannerToAHelperThatHoldsNothing) {
   for (const bool resume : {true, false}) {
     SCOPED_TRACE(resume ? "the terminal resumes" : "the helper is sent SIGTERM");
     ptytest::PtyChild child([] {
-      AsAJob([] {
-        OnKeyFillTheTerminal([] {
-          CHAR_INFO bye[3];
-          for (int i = 0; i < 3; ++i) bye[i] = {{static_cast<WCHAR>("bye"[i])}, 7};
-          SMALL_RECT region{0, 0, 2, 0};
-          WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), bye, {3, 1}, {0, 0}, &region);
-          for (int tone = 0; tone < 400; ++tone) MessageBeep(0);
-          ExitProcess(0);
-        });
-      });
+      // A job of a shell with job control: a process group of its own in the
+      // foreground, the shell (the session's leader) staying.
+      if (const pid_t job = fork(); job != 0) {
+        setpgid(job, job);
+        tcsetpgrp(0, job);
+        waitpid(job, nullptr, 0);
+        for (;;) pause();
+      }
+      setpgid(0, 0);
+      SetConsoleTitleA("ready");
+      INPUT_RECORD record{};
+      DWORD read = 0;
+      ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);  // the test's go
+      // Fill what the terminal still takes: nothing more fits until the test
+      // resumes it.
+      const int fd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY);
+      const std::string filler(4096, ' ');
+      while (write(fd, filler.data(), filler.size()) > 0) {
+      }
+      close(fd);
+      CHAR_INFO bye[3];
+      for (int i = 0; i < 3; ++i) bye[i] = {{static_cast<WCHAR>("bye"[i])}, 7};
+      SMALL_RECT region{0, 0, 2, 0};
+      WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), bye, {3, 1}, {0, 0}, &region);
+      for (int tone = 0; tone < 400; ++tone) MessageBeep(0);
+      ExitProcess(0);
     });
     ASSERT_TRUE(child.WaitFor("\x1b]2;ready\a"));
     child.SuspendOutput(true);
     child.Type("q");
-    const pid_t helper = HelperLeftBy(child.Pid(), 1000ms * Slowdown);
+    const pid_t helper = HelperLeftBy(child.Pid());
     ASSERT_GT(helper, 0) << "the program still runs, or left no helper";
     EXPECT_EQ(std::stoull(StatusField(helper, "SigBlk"), nullptr, 16), 1ull << (SIGTTOU - 1));
     const unsigned long long ignored = std::stoull(StatusField(helper, "SigIgn"), nullptr, 16);
@@ -150,7 +125,9 @@ TEST(OutputTest, AStalledExitLeavesTheBannerToAHelperThatHoldsNothing) {
     } else {
       kill(helper, SIGTERM);
     }
-    EXPECT_TRUE(Gone(helper, 2s * Slowdown));
+    EXPECT_TRUE(Within(2s * Slowdown, [helper] {
+      return kill(helper, 0) != 0 || StatusField(helper, "State")[0] == 'Z';
+    }));
     child.SuspendOutput(false);
   }
 }
@@ -162,7 +139,16 @@ TEST(OutputTest, AWriteTakenInPartGoesOnWhereItStopped) {
   ptytest::PtyChild child([] {
     SetConsoleTitleA("ready");
     Sleep(100);
-    RedrawUntilTheTerminalIsFull();
+    // Redraws the whole screen until the terminal takes no more: the last
+    // write it may have taken only in part.
+    SMALL_RECT region{0, 0, 79, 24};
+    for (int frame = 0; frame < 5000 && session::Backlog() == 0; ++frame) {
+      std::vector<CHAR_INFO> screen(size_t{80} * 25,
+                                    CHAR_INFO{{static_cast<WCHAR>('a' + frame % 26)}, 7});
+      WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), screen.data(), {80, 25}, {0, 0},
+                          &region);
+      Sleep(1);
+    }
     SetConsoleTitleA("done");
     Sleep(INFINITE);
   });
