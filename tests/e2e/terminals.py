@@ -41,7 +41,9 @@ def probe(path):
     answers = {m.decode(): v.decode() for m, v in re.findall(rb"\x1b\[\?(\d+);(\d+)\$y", got)}
     kitty = re.search(rb"\x1b\[\?(\d+)u", got)
     answers["kitty"] = kitty[1].decode() if kitty else None
-    Path(path).write_text(json.dumps(answers, sort_keys=True))
+    # Whole or not at all: the test reads it as soon as it exists.
+    Path(path + ".new").write_text(json.dumps(answers, sort_keys=True))
+    os.replace(path + ".new", path)
 
 
 def relay(delay, log, command):
