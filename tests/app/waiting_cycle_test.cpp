@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WaitingRow{"SleepTimeOnCyrillicToo", "1T\x85\xA5", true, "10.0s", "enabled", "enabled"},
         WaitingRow{"SleepTimeCycles", "ttttt", true, "0.5s", "enabled", "enabled"},
-        WaitingRow{"SleepTimeByDigit", "1", true, "0.1s", "enabled", "enabled"},
+        WaitingRow{"SleepTimeByDigit", "3", true, "1.0s", "enabled", "enabled"},
         WaitingRow{"ScreenOutput", "sS\x9B\xEB\x9B", true, "0.5s", "disabled", "enabled"},
         WaitingRow{"PasswordChecking", "pP\x87\xA7\x87", true, "0.5s", "enabled", "disabled"},
         // One key of each pair: the keys are told apart one by one.
