@@ -74,7 +74,7 @@ fuzz: deps-fuzz
 tsan: deps-tsan
 	scripts/tsan.sh
 
-# Planted faults: single mutants of app/, console/ and posix/, at most
+# Planted faults: single mutants of app/, console/, win32/ and standin/, at most
 # MUTANTS_MAX per folder (0: all), drawn with MUTANTS_SEED; the share the
 # tests kill, per folder (tests/README.md).  MUTANTS_ARGS passes more options,
 # for instance --files 'app/*' or --no-e2e.

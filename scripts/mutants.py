@@ -10,6 +10,7 @@ timeout.  Mutants listed in tests/mutants-equivalent.txt (they cannot change
 what the program does) are left out of the score and listed as such.
 
   scripts/mutants.py [--max N] [--seed S] [--files GLOB]... [--no-e2e] [--list]
+                     [--resume] [--survivors] [-w WORKERS]
 """
 import argparse, fnmatch, hashlib, json, os, random, re, shutil, signal, subprocess, sys, threading, time
 from concurrent.futures import ThreadPoolExecutor, as_completed
