@@ -363,7 +363,10 @@ def main():
             entry = json.loads(entry) if entry.strip() else {}
             if entry and entry["status"].startswith(("surv", "not built")):
                 lived.add(same(*entry["key"][1:5]))
-        sample = [m for m in sample if same(m["file"], m["line"], m["op"], m["new"]) in lived]
+        # Those on the equivalent list are left out of a score anyway.
+        known = load_equivalent()
+        sample = [m for m in sample if same(m["file"], m["line"], m["op"], m["new"]) in lived
+                  and (m["file"], label(m)) not in known]
     sample.sort(key=lambda m: (m["file"], m["line"]))
     if args.list:
         for m in sample:
