@@ -3,8 +3,9 @@
 
 Each mutant changes one spot of one source file in a scratch copy of the tree
 (build/mutants/tree, built in build/mutants/build without sanitizers, so a
-mutant costs one compile and the relinks).  The unit test executables run
-first; a mutant they miss runs the end-to-end scenarios.  A mutant that does
+mutant costs one compile and a link per test executable it reaches).  The unit
+test executables run first, the quickest first, each linked only when the one
+before missed the mutant; a mutant they all miss runs the end-to-end scenarios.  A mutant that does
 not compile is stillborn and not counted; one that hangs is killed by the
 timeout.  Mutants listed in tests/mutants-equivalent.txt (they cannot change
 what the program does) are left out of the score and listed as such.
@@ -36,6 +37,10 @@ EQUIVALENT = ROOT / "tests" / "mutants-equivalent.txt"
 # An index past a fixed array's end stops the test, as in the sanitizer
 # build, at a fraction of its cost: such a fault may change nothing else.
 BOUNDS = "-fsanitize=bounds -fno-sanitize-recover=bounds"
+
+# A test executable slower than this (seconds, unmutated) runs as this many
+# shards side by side.
+SLOW, SHARDS, SHARDED = 3, 6, set()
 
 # Lines never mutated: preprocessor lines, assertions, diagnostics to stderr.
 SKIP = re.compile(r"^\s*#|\b(static_assert|assert|perror|fprintf|printf|fputs|puts)\s*\(")
@@ -183,21 +188,58 @@ def mark_equivalent(mutants):
     return mutants
 
 
+def stop(proc):
+    """Ends a process started in its own group: TERM first, so that a
+    scenario's shell can stop its tmux server."""
+    try:
+        os.killpg(proc.pid, signal.SIGTERM)
+        proc.wait(timeout=5)
+    except ProcessLookupError:
+        pass
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+    proc.wait()
+
+
+def start(cmd, cwd=None, env=None):
+    return subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+
+
 def run(cmd, timeout=None, cwd=None, env=None):
     """Exit status of a command in its own process group; None on timeout."""
-    with subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL, start_new_session=True) as proc:
+    with start(cmd, cwd, env) as proc:
         try:
             return proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            # TERM first, so that a scenario's shell can stop its tmux server.
-            os.killpg(proc.pid, signal.SIGTERM)
-            try:
-                proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                os.killpg(proc.pid, signal.SIGKILL)
-                proc.wait()
+            stop(proc)
             return None
+
+
+def shard_env(index, shards):
+    return dict(os.environ, GTEST_TOTAL_SHARDS=str(shards), GTEST_SHARD_INDEX=str(index))
+
+
+def run_sharded(cmd, shards, timeout, cwd):
+    """A GoogleTest executable whose cases mostly wait (on a pseudo-terminal)
+    run as shards side by side; the first failure ends the others.  A failure
+    is confirmed by its shard run again alone, so that the crowd of shards
+    never passes for a kill.  Exit status as run() gives it."""
+    procs = [start(cmd, cwd, shard_env(i, shards)) for i in range(shards)]
+    deadline, failed = time.time() + timeout, None
+    while failed is None and any(p.poll() is None for p in procs) and time.time() < deadline:
+        failed = next((i for i, p in enumerate(procs) if p.poll() not in (None, 0)), None)
+        time.sleep(0.05)
+    failed = next((i for i, p in enumerate(procs) if p.poll() not in (None, 0)), failed)
+    late = [p for p in procs if p.poll() is None]
+    for p in procs:
+        if p.poll() is None:
+            stop(p)
+    if failed is None and not late:
+        return 0
+    if failed is None:
+        return run(cmd, timeout, cwd)
+    return run(cmd, timeout, cwd, shard_env(failed, shards))
 
 
 def sync_tree(files, tree=TREE):
@@ -259,16 +301,18 @@ def baseline(unit, e2e, with_e2e):
     timeouts.  A scenario that fails or is skipped here is left out."""
     limits, started = {}, time.time()
     for exe, (cmd, cwd) in unit.items():
-        start = time.time()
+        begun = time.time()
         if run(cmd, timeout=900, cwd=cwd) != 0:
             sys.exit(f"the unit tests fail without a mutant: {exe}")
-        limits[exe] = 3 * (time.time() - start) + 10
+        limits[exe] = 3 * (time.time() - begun) + 10
+        if time.time() - begun > SLOW:
+            SHARDED.add(Path(exe).name)
     unit_time, kept = time.time() - started, []
     for name, cmd, cwd in e2e if with_e2e else []:
-        start = time.time()
+        begun = time.time()
         status = run(cmd, timeout=300, cwd=cwd)
         if status == 0:
-            limits[name] = 3 * (time.time() - start) + 15
+            limits[name] = 3 * (time.time() - begun) + 15
             kept.append((name, cmd, cwd))
         elif status != 77:
             print(f"  {name} fails without a mutant; left out", flush=True)
@@ -278,16 +322,23 @@ def baseline(unit, e2e, with_e2e):
 
 
 def verdict(build_cmd, unit, e2e, limits, rousel):
-    """Builds the tree as it is now and runs the tests that it changed."""
-    binaries = list(unit) + [rousel]
-    before = {b: os.path.getmtime(b) for b in binaries}
-    if subprocess.run(build_cmd, stdout=subprocess.DEVNULL,
-                      stderr=subprocess.DEVNULL).returncode != 0:
-        return "stillborn"
-    changed = [b for b in binaries if os.path.getmtime(b) != before[b]]
-    # The quickest first: most mutants die in the first that runs.
-    for exe in sorted((b for b in changed if b in unit), key=lambda b: limits.get(b, 0)):
-        status = run(unit[exe][0], timeout=limits[exe], cwd=unit[exe][1])
+    """Builds and runs the test executables one at a time, the quickest first,
+    each only if the mutant changed it: most mutants die in the first, before
+    the others are even linked.  The program itself is linked last."""
+    changed = []
+    for exe in sorted(unit, key=lambda b: limits.get(b, 0)) + [rousel]:
+        before = os.path.getmtime(exe)
+        if subprocess.run(build_cmd + ["--target", Path(exe).name], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            return "stillborn"
+        if os.path.getmtime(exe) == before:
+            continue
+        changed.append(exe)
+        if exe == rousel:
+            break
+        cmd, cwd = unit[exe]
+        status = (run_sharded(cmd, SHARDS, limits[exe], cwd) if Path(exe).name in SHARDED
+                  else run(cmd, timeout=limits[exe], cwd=cwd))
         if status != 0:
             return "killed (unit)" if status is not None else "killed (timeout)"
     if rousel in changed and e2e:

@@ -16,7 +16,6 @@
 #include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "standin/terminal/session/exit.h"
 #include "standin/terminal/sound/alsa.h"
@@ -69,62 +68,68 @@ void KeyLoop() {
 // writes never return (a hung sound server); an orderly exit leaves the last
 // screen on the user's, a crash does not.  The bell on the way rings once,
 // not again with each later pass.
-TEST(SessionTest, EveryWayOutHandsTheTerminalBack) {
-  struct Case {
-    std::string Name;
-    void (*Then)();  // nullptr: the test sends the signal Status names
-    int Status;      // as waitpid reports it
-  };
-  std::vector<Case> cases = {
-      {"ExitProcess", [] { ExitProcess(3); }, 3 << 8},
-      {"exit()", [] { std::exit(5); }, 5 << 8},
-      {"abort()", [] { std::abort(); }, SIGABRT},
-  };
-  // Ctrl+C and Ctrl+Backslash first: the handler sees them, and a control
-  // event it declines ends the program as the signal would.
-  for (const int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-                        SIGPROF, SIGXCPU, SIGXFSZ, SIGTRAP, SIGIO, SIGRTMIN, SIGRTMAX})
-    cases.push_back({strsignal(sig), nullptr, sig});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    ptytest::PtyChild child([&c] {
-      fakeasound::Card stuck;
-      stuck.Stuck = true;
-      fakeasound::Set(stuck);
-      // Notes each control event on the terminal (C: Ctrl+C, B: Ctrl+Break), then declines it.
-      SetConsoleCtrlHandler([](DWORD e) -> BOOL { return write(2, e ? "<B>" : "<C>", 3) < 0; },
-                            TRUE);
-      CHAR_INFO hello[5];
-      for (int i = 0; i < 5; ++i) hello[i] = {{static_cast<WCHAR>("hello"[i])}, 7};
-      SMALL_RECT region{0, 0, 4, 0};
-      WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), hello, {5, 1}, {0, 0}, &region);
-      if (sound::alsa::Compiled()) Beep(2000, 100);
-      MessageBeep(0);
-      Sleep(1);
-      const bool rung = sound::ActiveDevice() == sound::Device::SoundCard;
-      Report(rung || !sound::alsa::Compiled() ? "ready" : "the test card not taken");
-      Sleep(1);
-      if (c.Then != nullptr) c.Then();
-      for (;;) pause();
-    });
-    ASSERT_TRUE(child.WaitFor(Reported("ready")));
-    const auto sent = std::chrono::steady_clock::now();
-    if (c.Then == nullptr) kill(child.Pid(), c.Status);
-    EXPECT_EQ(child.WaitExit(), c.Status) << child.Output();
-    EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s * Slowdown);
-    const std::string& out = child.Output();
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 2) << "title, one bell";
-    const bool ctrlEvent = c.Status == SIGINT || c.Status == SIGQUIT;
-    EXPECT_EQ(Count(out, c.Status == SIGINT ? "<C>" : "<B>"), ctrlEvent ? 1u : 0u);
-    const std::string last = out.substr(std::min(out.rfind(Enter), out.size()));
-    ASSERT_NE(last.find("hello"), std::string::npos);
-    const size_t leave = last.find(Leave);
-    ASSERT_NE(leave, std::string::npos) << "terminal not handed back";
-    EXPECT_TRUE(child.ModeRestored());
-    // Lines end in CR LF (the user's output processing may add a CR).
-    EXPECT_EQ(last.find("hello\r", leave) == leave + Leave.size(), c.Status >= 256);
-  }
+struct WayOut {
+  const char* Name;
+  void (*Then)();  // nullptr: the test sends the signal Status names
+  int Status;      // as waitpid reports it
+};
+class WaysOut : public ::testing::TestWithParam<WayOut> {};
+
+TEST_P(WaysOut, HandTheTerminalBack) {
+  const WayOut& c = GetParam();
+  ptytest::PtyChild child([&c] {
+    fakeasound::Card stuck;
+    stuck.Stuck = true;
+    fakeasound::Set(stuck);
+    // Notes each control event on the terminal (C: Ctrl+C, B: Ctrl+Break), then declines it.
+    SetConsoleCtrlHandler([](DWORD e) -> BOOL { return write(2, e ? "<B>" : "<C>", 3) < 0; }, TRUE);
+    CHAR_INFO hello[5];
+    for (int i = 0; i < 5; ++i) hello[i] = {{static_cast<WCHAR>("hello"[i])}, 7};
+    SMALL_RECT region{0, 0, 4, 0};
+    WriteConsoleOutputA(GetStdHandle(STD_OUTPUT_HANDLE), hello, {5, 1}, {0, 0}, &region);
+    if (sound::alsa::Compiled()) Beep(2000, 100);
+    MessageBeep(0);
+    Sleep(1);
+    const bool rung = sound::ActiveDevice() == sound::Device::SoundCard;
+    Report(rung || !sound::alsa::Compiled() ? "ready" : "the test card not taken");
+    Sleep(1);
+    if (c.Then != nullptr) c.Then();
+    for (;;) pause();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  const auto sent = std::chrono::steady_clock::now();
+  if (c.Then == nullptr) kill(child.Pid(), c.Status);
+  EXPECT_EQ(child.WaitExit(), c.Status) << child.Output();
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 1s * Slowdown);
+  const std::string& out = child.Output();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 2) << "title, one bell";
+  const bool ctrlEvent = c.Status == SIGINT || c.Status == SIGQUIT;
+  EXPECT_EQ(Count(out, c.Status == SIGINT ? "<C>" : "<B>"), ctrlEvent ? 1u : 0u);
+  const std::string last = out.substr(std::min(out.rfind(Enter), out.size()));
+  ASSERT_NE(last.find("hello"), std::string::npos);
+  const size_t leave = last.find(Leave);
+  ASSERT_NE(leave, std::string::npos) << "terminal not handed back";
+  EXPECT_TRUE(child.ModeRestored());
+  // Lines end in CR LF (the user's output processing may add a CR).
+  EXPECT_EQ(last.find("hello\r", leave) == leave + Leave.size(), c.Status >= 256);
 }
+
+// Ctrl+C and Ctrl+Backslash among the signals: the handler sees them, and a
+// control event it declines ends the program as the signal would.
+INSTANTIATE_TEST_SUITE_P(
+    Session, WaysOut,
+    ::testing::Values(WayOut{"ExitProcess", [] { ExitProcess(3); }, 3 << 8},
+                      WayOut{"Exit", [] { std::exit(5); }, 5 << 8},
+                      WayOut{"Abort", [] { std::abort(); }, SIGABRT},
+                      WayOut{"SIGINT", nullptr, SIGINT}, WayOut{"SIGQUIT", nullptr, SIGQUIT},
+                      WayOut{"SIGTERM", nullptr, SIGTERM}, WayOut{"SIGHUP", nullptr, SIGHUP},
+                      WayOut{"SIGUSR1", nullptr, SIGUSR1}, WayOut{"SIGUSR2", nullptr, SIGUSR2},
+                      WayOut{"SIGALRM", nullptr, SIGALRM}, WayOut{"SIGVTALRM", nullptr, SIGVTALRM},
+                      WayOut{"SIGPROF", nullptr, SIGPROF}, WayOut{"SIGXCPU", nullptr, SIGXCPU},
+                      WayOut{"SIGXFSZ", nullptr, SIGXFSZ}, WayOut{"SIGTRAP", nullptr, SIGTRAP},
+                      WayOut{"SIGIO", nullptr, SIGIO}, WayOut{"SIGRTMIN", nullptr, SIGRTMIN},
+                      WayOut{"SIGRTMAX", nullptr, SIGRTMAX}),
+    [](const ::testing::TestParamInfo<WayOut>& info) { return std::string(info.param.Name); });
 
 // A signal that ends the program while it rings: the exit steps silence the
 // sound, and the program's thread, ringing on until the process is gone,
