@@ -162,19 +162,26 @@ def label(m):
 
 
 def load_equivalent():
-    """file + exact mutated line -> reason, from blocks of 'file:', 'line:', 'why:'."""
+    """(file, exact mutated line) -> reason, from blocks of 'file:', 'line:',
+    'why:'; a block with 'op:' in place of 'line:' covers every mutant of
+    that kind in the file."""
     known, entry = {}, {}
     if EQUIVALENT.exists():
         for raw in EQUIVALENT.read_text().split("\n") + [""]:
             key, _, value = raw.partition(":")
             if raw.startswith("#"):
                 continue
-            if key in ("file", "line", "why"):
+            if key in ("file", "line", "op", "why"):
                 entry[key] = value.strip()
             elif not raw.strip() and entry:
-                known[(entry.get("file"), entry.get("line"))] = entry.get("why", "")
+                what = entry.get("line") or "op: " + entry.get("op", "")
+                known[(entry.get("file"), what)] = entry.get("why", "")
                 entry = {}
     return known
+
+
+def why_equivalent(known, m):
+    return known.get((m["file"], label(m))) or known.get((m["file"], "op: " + m["op"]))
 
 
 def mark_equivalent(mutants):
@@ -183,8 +190,8 @@ def mark_equivalent(mutants):
     for m in mutants:
         if m["status"] == "equivalent":
             m["status"], _ = m.pop("was"), m.pop("why")
-        if m["status"] in ("survived", "not built") and (m["file"], label(m)) in known:
-            m["was"], m["status"], m["why"] = m["status"], "equivalent", known[m["file"], label(m)]
+        if m["status"] in ("survived", "not built") and why_equivalent(known, m):
+            m["was"], m["status"], m["why"] = m["status"], "equivalent", why_equivalent(known, m)
     return mutants
 
 
@@ -417,7 +424,7 @@ def main():
         # Those on the equivalent list are left out of a score anyway.
         known = load_equivalent()
         sample = [m for m in sample if same(m["file"], m["line"], m["op"], m["new"]) in lived
-                  and (m["file"], label(m)) not in known]
+                  and not why_equivalent(known, m)]
     sample.sort(key=lambda m: (m["file"], m["line"]))
     if args.list:
         for m in sample:

@@ -123,7 +123,18 @@ TEST(KeyDecoderTest, BytesDecodeToTheirKeys) {
        {}},
       {"kitty Ctrl+[", ESC "[91;5u"s, {{0xDB, 26, 27, Ctrl}}},
       {"kitty keys it lacks", ESC "[57428u" ESC "[97;1:4u" ESC "[1u" ESC "[233u"s, {}},
-      {"too many parameters, or not 1", ESC "[1;2;3A" ESC "[97;1;97;1u" ESC "[2;5A"s, {}},
+      {"too many parameters, or not 1",
+       ESC "[1;2;3A" ESC "[97;1;97;1u" ESC "[2;5A" ESC "[1;1;1;1;1;1:1;1A" ESC "[3;2;1~"s,
+       {}},
+      {"a private byte past the first", ESC "[1;?A"s, {}},
+      {"kitty a third sub-part, ignored", ESC "[97:65:97:3u"s, {A}},
+      {"rxvt Ctrl+Shift+Home, / intermediate",
+       ESC "[1@" ESC "[1/xa"s,
+       {{VK_HOME, 71, 0, Enh | Ctrl | Shift}, A}},
+      {"rxvt Shift+Insert, Shift+F9, $ alone",
+       ESC "[2$" ESC "[20$" ESC "[$a"s,
+       {{VK_INSERT, 82, 0, Enh | Shift}, F(9, Shift)}},
+      {"w32 a sub-part in the last field", ESC "[65;30;97;1;0;1:1_"s, {{'A', 30, 'a', 0, Down}}},
       {"UTF-8 that is no 866 byte",
        "\x80\xff\xc0\x9b\xe0\x90\xb5\xed\xa0\x80\xc3\xa9\xc2\x9b\xe2\x98\xba\xe2\x84"s + "a",
        {A}},
@@ -206,14 +217,14 @@ TEST(KeyDecoderTest, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
 // drops exactly at its edge, and a clock going back fires nothing.
 TEST(KeyDecoderTest, TheEscapeTimeoutDecidesAtItsEdge) {
   const uint64_t t = 10000;
-  const uint64_t timeout = EscapeTimeoutMs;
+  const uint64_t timeout = 50;  // how long Esc alone takes to arrive
   const uint64_t e = t + timeout;
   using Steps = std::vector<std::pair<uint64_t, std::string>>;
   // Name, steps, PendingTimeoutMs at the last step, keys.
   const std::tuple<const char*, Steps, int, Keys> cases[] = {
       {"lone Esc, just before", {{t, ESC}, {e - 1, ""}}, 1, {}},
       {"lone Esc, at the edge", {{t, ESC}, {e, ""}}, -1, {Esc}},
-      {"the clock goes back", {{t, ESC}, {10, ""}}, EscapeTimeoutMs, {}},
+      {"the clock goes back", {{t, ESC}, {10, ""}}, 50, {}},
       {"x just inside joins", {{t, ESC}, {e - 1, "x"}}, -1, {{'X', 45, 'x', Alt}}},
       {"x at the edge does not", {{t, ESC}, {e, "x"}}, -1, {Esc, {'X', 45, 'x', 0}}},
       {"tail skipped", {{t, ESC "[1;"}, {e, ""}, {e + 9, "5"}, {e + 9 + timeout, "a"}}, -1, {A}},

@@ -34,6 +34,7 @@ TEST(KeyProtocolsTest, TheAnswerChoosesWhateverItsTimeAndEveryPushHasItsPop) {
       {"flags, the mode permanently reset", {ESC "[?9001;4$y" + flags, taken}, push, Kitty},
       {"xterm", {ESC "[?9001;0$y" ESC "[?64;1;2;6;9;15;16;17;18;21;22;28c"}, "", Legacy},
       {"a mode report after DA1", {ESC "[?62c" + win32}, "", Legacy},
+      {"a flags report without flags", {ESC "[?u" ESC "[?62c"}, "", Legacy},
       {"answered while handed back", {"s", kitty, "t", taken}, push, Kitty},
       {"continues while held, stops",
        {kitty, taken, "c", "c", "s", "t", "c", "s", "s", "t"},

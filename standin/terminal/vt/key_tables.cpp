@@ -298,6 +298,37 @@ constexpr ModifierBit KittyModifierBits[] = {{1, SHIFT_PRESSED},     {2, LEFT_AL
                                              {32, LEFT_ALT_PRESSED}, {4, LEFT_CTRL_PRESSED},
                                              {64, CAPSLOCK_ON},      {128, NUMLOCK_ON}};
 
+// Each table is looked up by its key, so no two rows may share one: the
+// later row would never be found.  The rows' order is then free.
+template <typename Row, size_t N, typename Key>
+constexpr bool Distinct(const Row (&rows)[N], Key Row::*key) {
+  for (size_t i = 0; i < N; ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (rows[i].*key == rows[j].*key) return false;
+    }
+  }
+  return true;
+}
+
+// No character is typed by two keys of the layout.
+constexpr bool LayoutDistinct() {
+  std::array<bool, 128> typed{};
+  for (const LayoutKey& k : UsLayout) {
+    for (const char c : {k.Plain, k.Shifted}) {
+      if (typed[static_cast<uint8_t>(c)] && (c != k.Shifted || k.Shifted != k.Plain)) return false;
+      typed[static_cast<uint8_t>(c)] = true;
+    }
+  }
+  return true;
+}
+
+static_assert(LayoutDistinct() && Distinct(ControlKeys, &ControlKey::Byte) &&
+              Distinct(Jcuken, &CyrillicKey::Letter) && Distinct(CsiFinals, &CodeKey::Code) &&
+              Distinct(CsiNumbers, &CodeKey::Code) && Distinct(LinuxConsole, &CodeKey::Code) &&
+              Distinct(Ss3Finals, &CodeKey::Code) && Distinct(KittyKeys, &KittyKey::Code) &&
+              Distinct(XtermModifierBits, &ModifierBit::Bit) &&
+              Distinct(KittyModifierBits, &ModifierBit::Bit));
+
 template <size_t N>
 DWORD ModifierState(unsigned param, const ModifierBit (&table)[N]) {
   if (param < 2) return 0;
