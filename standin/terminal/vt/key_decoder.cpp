@@ -24,7 +24,6 @@ const int EscapeTimeoutMs = 50;
 namespace {
 
 constexpr uint8_t Esc = 0x1B;
-constexpr KeyEvent EscKey{VK_ESCAPE, 1, Esc, 0};
 
 // DecodeKey's result, with one thing more for the streaming decoder.
 struct Decoded {
@@ -473,11 +472,18 @@ Decoded DecodeControlString(const uint8_t* b, size_t n, bool timedOut) {
 
 Decoded DecodeOne(const uint8_t* b, size_t n, bool timedOut);
 
+// The Esc key, as the byte alone types it.
+Decoded EscKey() {
+  KeyEvent key;
+  keys::AsciiKey(Esc, &key);
+  return Key(key, 1);
+}
+
 Decoded DecodeEscape(const uint8_t* b, size_t n, bool timedOut) {
-  if (n == 1) return timedOut ? Key(EscKey, 1) : Partial();
+  if (n == 1) return timedOut ? EscKey() : Partial();
   switch (b[1]) {
     case Esc:  // Esc, then the second ESC starts afresh
-      return Key(EscKey, 1);
+      return EscKey();
     case '[':
       return DecodeCsi(b, n, timedOut);
     case 'O':
@@ -501,7 +507,7 @@ Decoded DecodeEscape(const uint8_t* b, size_t n, bool timedOut) {
     case DecodeStatus::NotAKey:
       break;
   }
-  return Key(EscKey, 1);
+  return EscKey();
 }
 
 Decoded DecodeOne(const uint8_t* b, size_t n, bool timedOut) {
