@@ -224,9 +224,25 @@ TEST(KeyDecoderTest, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
   for (int n = 1; n <= 5; ++n) EXPECT_EQ(Decoded(ESC "[["s + char('@' + n)), F(n)) << n;
   for (const char c : {'\t', '\r', '\x7f'})
     EXPECT_EQ(Decoded(ESC "[" + std::to_string(c) + "u"), Decoded(std::string(1, c))) << c;
-  // Home and End by the Linux console's, tmux's and rxvt's numbers.
-  for (const auto& [number, same] : {std::pair{"1~", "H"}, {"4~", "F"}, {"7~", "H"}, {"8~", "F"}})
-    EXPECT_EQ(Decoded(ESC "["s + number), Decoded(ESC "["s + same)) << number;
+  // Home and End by the Linux console's, tmux's and rxvt's numbers; rxvt's
+  // Shift and Ctrl arrows; F1..F4 as CSI finals.
+  for (const auto& [form, same] : {std::pair{"[1~", "[H"},
+                                   {"[4~", "[F"},
+                                   {"[7~", "[H"},
+                                   {"[8~", "[F"},
+                                   {"[a", "[1;2A"},
+                                   {"[b", "[1;2B"},
+                                   {"[c", "[1;2C"},
+                                   {"[d", "[1;2D"},
+                                   {"Oa", "[1;5A"},
+                                   {"Ob", "[1;5B"},
+                                   {"Oc", "[1;5C"},
+                                   {"Od", "[1;5D"},
+                                   {"[P", "[11~"},
+                                   {"[Q", "[12~"},
+                                   {"[R", "[13~"},
+                                   {"[S", "[14~"}})
+    EXPECT_EQ(Decoded(ESC + std::string(form)), Decoded(ESC + std::string(same))) << form;
   // The keypad: 0..9 . / * - + Enter =, and without Num Lock the cursor keys
   // on 4 6 8 2 9 3 7 1 0 . 5 (the enhancement protocol's codes from 57417).
   const std::string_view ss3 = "pqrstuvwxynojmkMX";
