@@ -185,6 +185,7 @@ TEST(KeyDecoderTest, BytesDecodeToTheirKeys) {
        ESC "[99$" ESC "[[z" ESC "[[ " ESC "[[~" ESC "[[\x7f"s + "a",
        {{VK_BACK, 14, 8, 0}, A}},
       {"kitty code with a leading zero", ESC "[097u"s, {A}},
+      {"SS3 with an unknown final", ESC "O1za"s, {A}},
       {"OSC ending in BEL", ESC "]4;1;"s + std::string(60, 'f') + "\aa", {A}},
       {"OSC cut off by a sequence", ESC "]11;rgb:12" ESC "[A"s, {UpKey}},
       {"ESC ESC is Esc and a fresh start", ESC ESC "[A"s, {Esc, UpKey}},
@@ -258,8 +259,8 @@ TEST(KeyDecoderTest, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
     const KeyEvent key = Decoded(ESC "O"s + ss3[i]);
     EXPECT_EQ(Decoded(ESC "[" + std::to_string(57399 + i) + "u"), key) << i;
     if (i < 10) {
-      EXPECT_EQ(std::pair(key.VirtualKey, key.Char),
-                std::pair(WORD(VK_NUMPAD0 + i), uint8_t('0' + i)));
+      EXPECT_EQ(std::tuple(key.VirtualKey, key.Char, key.ControlState),
+                std::tuple(WORD(VK_NUMPAD0 + i), uint8_t('0' + i), DWORD{0}));
     }
     if (i >= onKey.size()) continue;
     KeyEvent cursor = Decoded(ESC + std::string(cursorKeys[i]));
@@ -284,6 +285,11 @@ TEST(KeyDecoderTest, TheEscapeTimeoutDecidesAtItsEdge) {
       {"x just inside joins", {{t, ESC}, {e - 1, "x"}}, -1, {{'X', 45, 'x', Alt}}},
       {"x at the edge does not", {{t, ESC}, {e, "x"}}, -1, {Esc, {'X', 45, 'x', 0}}},
       {"a whole mouse report waits for nothing", {{t, ESC "[M !!"}}, -1, {}},
+      {"a sequence at the bound waits for nothing",
+       {{t, ESC "[" + std::string(MaxSequenceBytes - 2, '1')}},
+       -1,
+       {}},
+      {"SS3 tail skipped", {{t, ESC "O1"}, {e, ""}, {e + 9, "5Pa"}}, -1, {A}},
       {"tail skipped", {{t, ESC "[1;"}, {e, ""}, {e + 9, "5"}, {e + 9 + timeout, "a"}}, -1, {A}},
       {"string paused", {{t, ESC "]1;2"}, {t + 9, "3"}, {e, ""}, {e + 9 + timeout, "a"}}, -1, {A}},
       {"string paused less", {{t, ESC "]1;2"}, {t + 9, "3"}, {e + 9 + timeout - 1, "a"}}, -1, {}},
