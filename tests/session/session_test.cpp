@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WayOut{"SIGXFSZ", nullptr, SIGXFSZ}, WayOut{"SIGTRAP", nullptr, SIGTRAP},
                       WayOut{"SIGIO", nullptr, SIGIO}, WayOut{"SIGRTMIN", nullptr, SIGRTMIN},
                       WayOut{"SIGRTMAX", nullptr, SIGRTMAX}),
-    [](const ::testing::TestParamInfo<WayOut>& info) { return std::string(info.param.Name); });
+    [](const ::testing::TestParamInfo<WayOut>& row) { return std::string(row.param.Name); });
 
 // A signal that ends the program while it rings: the exit steps silence the
 // sound, and the program's thread, ringing on until the process is gone,
