@@ -213,6 +213,22 @@ def start(cmd, cwd=None, env=None):
                             stderr=subprocess.DEVNULL, start_new_session=True)
 
 
+def end_strays(exe):
+    """Kills what is left running of an executable after its run: a test's
+    pseudo-terminal children lead sessions of their own, so killing the
+    test's process group misses them, and a mutant may have left them
+    spinning.  Each worker's executables are its own, so nothing of another
+    worker's is touched; nor anything built elsewhere (a scenario's shell)."""
+    if not exe.startswith(str(WORK) + "/"):
+        return
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and os.readlink(entry / "exe").startswith(exe):
+                os.kill(int(entry.name), signal.SIGKILL)
+        except OSError:
+            pass
+
+
 def run(cmd, timeout=None, cwd=None, env=None):
     """Exit status of a command in its own process group; None on timeout."""
     with start(cmd, cwd, env) as proc:
@@ -221,6 +237,8 @@ def run(cmd, timeout=None, cwd=None, env=None):
         except subprocess.TimeoutExpired:
             stop(proc)
             return None
+        finally:
+            end_strays(cmd[0])
 
 
 def shard_env(index, shards):
@@ -242,6 +260,7 @@ def run_sharded(cmd, shards, timeout, cwd):
     for p in procs:
         if p.poll() is None:
             stop(p)
+    end_strays(cmd[0])
     if failed is None and not late:
         return 0
     if failed is None:

@@ -161,4 +161,39 @@ TEST(OutputTest, AWriteTakenInPartGoesOnWhereItStopped) {
     ASSERT_TRUE(c == '\x1b' || c == '\a' || c == '\r' || (c >= ' ' && c < 127));
 }
 
+// The crash path's write into a pipe it fills: what a slow reader takes is
+// every byte in order, however the writes are cut; with no time to wait
+// (and no reader) it stops at what the pipe took, and with some, once that
+// time has passed.
+TEST(OutputTest, WriteWithinGoesOnFromWhereEachPartStopped) {
+  std::string sent(size_t{256} * 1024 + 1, '\0');  // the last part a single byte
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i % 23);
+  for (const int waitMs : {5000, 0, 200}) {
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+    std::string got;
+    std::thread reader;
+    if (waitMs == 5000) {
+      reader = std::thread([&] {
+        char buffer[4096];
+        for (;;) {
+          const ssize_t n = read(ends[0], buffer, sizeof buffer);
+          if (n == 0) break;
+          if (n > 0) got.append(buffer, static_cast<size_t>(n));
+          std::this_thread::sleep_for(100us);
+        }
+      });
+    }
+    session::WriteWithin(ends[1], sent.data(), sent.size(), waitMs);
+    close(ends[1]);
+    if (reader.joinable()) reader.join();
+    char buffer[4096];
+    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;)
+      got.append(buffer, static_cast<size_t>(n));
+    close(ends[0]);
+    EXPECT_EQ(got, waitMs == 5000 ? sent : sent.substr(0, got.size())) << waitMs;
+    EXPECT_EQ(got.size() < sent.size(), waitMs != 5000) << waitMs;
+  }
+}
+
 }  // namespace
