@@ -92,7 +92,7 @@ TEST(RendererTest, ASmallTerminalShowsTheWindowAroundTheCursor) {
     Put(f.Console, 70, 20, "far away", 0x1F);
     f.Step();
     vtscreen::VtScreen vt(40, 12, false);
-    vt.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J");
+    vt.Feed(std::string(vt::EnterSequence()) + "\x1b[35;42m\x1b[2J\x1b[7;9H");
     f.Renderer.SetViewport(40, 12);
     f.Console.SetWindowSize(40, 12);
     vt.Feed(f.Renderer.Render(f.Console));
@@ -144,6 +144,57 @@ TEST(RendererTest, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
   }
   EXPECT_EQ(vt::ScreenText(model::Console(5, 3).Screen, 0, vt::Charset::Utf8), "");
   EXPECT_EQ(vt::LineAfterText(model::Console(5, 3).Screen, 0), "\x1b[H");
+  // Text in the first column of the bottom row alone; in the top row alone.
+  model::Console corner(4, 3, model::Cell{' ', 7});
+  Put(corner, 0, 2, "x", 7);
+  EXPECT_EQ(vt::ScreenText(corner.Screen, 0, vt::Charset::Utf8), "\r\n\r\nx\r\n");
+  model::Console top(4, 3, model::Cell{' ', 7});
+  Put(top, 0, 0, "x", 7);
+  EXPECT_EQ(vt::LineAfterText(top.Screen, 1), "\x1b[H\r\n");
+  // Byte 1 is a character (a smiley), not a blank.
+  model::Console smiley(3, 1, model::Cell{' ', 7});
+  Put(smiley, 0, 0, "a\x01", 7);
+  EXPECT_EQ(vt::ScreenText(smiley.Screen, 0, vt::Charset::Utf8), "a\xe2\x98\xba\r\n");
+}
+
+// Once told the terminal may show anything (after a stop, or another program
+// drew on it), the next render draws every cell, the colours, the cursor and
+// its visibility afresh.
+TEST(RendererTest, AfterInvalidateTheTerminalIsDrawnAgainWhateverItShows) {
+  Fixture f;
+  Put(f.Console, 3, 2, "abc", 0x1F);
+  f.Console.SetCursorPosition({5, 4});
+  f.Step();
+  f.Vt.Feed("\x1b[35;42m\x1b[2J\x1b[7;9H\x1b[?25l");
+  f.Renderer.Invalidate();
+  f.Step();
+  EXPECT_EQ(f.Differs(), "");
+}
+
+// A terminal without UTF-8 gets a Latin letter for each Cyrillic one and a
+// mark for each other character of the code page; a title drops the control
+// bytes and ends at a NUL.  Only the Linux console has no alternate screen.
+TEST(RendererTest, AnAsciiTerminalSeesALetterOrAMarkForEveryByte) {
+  model::Console console(32, 8, model::Cell{' ', 7});
+  for (int b = 0; b < 256; ++b) console.Screen.At(b % 32, b / 32) = {static_cast<uint8_t>(b), 7};
+  EXPECT_EQ(vt::ScreenText(console.Screen, 0, vt::Charset::Ascii),
+            " ??????.????????????????????????\r\n"
+            " !\"#$%&'()*+,-./0123456789:;<=>?\r\n"
+            "@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_\r\n"
+            "`abcdefghijklmnopqrstuvwxyz{|}~?\r\n"
+            "ABVGDEZZIJKLMNOPRSTUFHCCSS'Y'EUA\r\n"
+            "abvgdezzijklmnop###|++++++|+++++\r\n"
+            "++++-++++++++-+++++++++++++#####\r\n"
+            "rstufhccss'y'euaEeEeIiUuo..vN?# \r\n");
+  using namespace std::string_view_literals;
+  EXPECT_EQ(vt::TitleSequence("a\x1f\x7f~\x80"
+                              "b\0c"sv,
+                              vt::Charset::Ascii),
+            "\x1b]2;a~Ab\a");
+  for (const auto& [term, alternate] :
+       {std::pair{"linux", false}, {"linux-16color", false}, {"linu", true}, {"xlinux", true}})
+    EXPECT_EQ(vt::HasAlternateScreen(term), alternate) << term;
+  EXPECT_TRUE(vt::HasAlternateScreen(nullptr));
 }
 
 }  // namespace
