@@ -2,6 +2,7 @@
 // end: what Windows refuses is refused, before anything is touched.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <tuple>
 
 #include "standin/model/console_model.h"
@@ -36,6 +37,45 @@ TEST(Win32ConsoleTest, CallsWithoutTheirArgumentsFail) {
   EXPECT_EQ(SetConsoleTitleA(nullptr), FALSE);
   EXPECT_EQ(GetStdHandle(7), INVALID_HANDLE_VALUE);
   EXPECT_TRUE(testend::Console().Input.empty());
+}
+
+// A scroll moves the rectangle (the part inside the buffer, the destination
+// moved with it) and fills what it leaves; a clipping rectangle keeps every
+// cell outside it as it was.
+TEST(Win32ConsoleTest, AScrollMovesTheRectangleAndFillsWhatItLeaves) {
+  struct Row {
+    const char* Name;
+    SMALL_RECT Scroll;
+    bool Clipped;  // to columns 0..2
+    COORD To;
+    const char* Rows;  // the three rows after it
+  };
+  const Row rows[] = {
+      {"RightByTwo", {0, 0, 3, 0}, false, {2, 0}, "..abcd|ghijkl|mnopqr"},
+      {"UpLeftPastTheRightEdge", {2, 1, 7, 2}, false, {0, 0}, "ijklef|opqr..|mn...."},
+      {"FromLeftOfTheBuffer", {-2, 0, 1, 0}, false, {3, 0}, "..cdea|ghijkl|mnopqr"},
+      {"DownWithinTheClip", {0, 0, 5, 0}, true, {0, 1}, "...def|abcjkl|mnopqr"},
+  };
+  for (const Row& row : rows) {
+    testend::Reset({.Width = 6, .Height = 3});
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    CHAR_INFO cells[18];
+    for (int i = 0; i < 18; ++i) cells[i] = {{static_cast<WCHAR>('a' + i)}, 7};
+    SMALL_RECT all{0, 0, 5, 2};
+    ASSERT_EQ(WriteConsoleOutputA(out, cells, {6, 3}, {0, 0}, &all), TRUE);
+    const SMALL_RECT clip{0, 0, 2, 2};
+    const CHAR_INFO fill{{'.'}, 7};
+    EXPECT_EQ(
+        ScrollConsoleScreenBufferA(out, &row.Scroll, row.Clipped ? &clip : nullptr, row.To, &fill),
+        TRUE);
+    std::string shown;
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < 6; ++x)
+        shown += static_cast<char>(testend::Console().Screen.At(x, y).Char);
+      if (y < 2) shown += '|';
+    }
+    EXPECT_EQ(shown, row.Rows) << row.Name;
+  }
 }
 
 // A cursor outside the buffer is refused and stays where it was; a cursor
