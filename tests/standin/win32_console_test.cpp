@@ -39,6 +39,20 @@ TEST(Win32ConsoleTest, CallsWithoutTheirArgumentsFail) {
   EXPECT_TRUE(testend::Console().Input.empty());
 }
 
+// The test end's 6 x 3 screen, rows apart by '|'.
+std::string Shown() {
+  std::string shown;
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 6; ++x) shown += static_cast<char>(testend::Console().Screen.At(x, y).Char);
+    if (y < 2) shown += '|';
+  }
+  return shown;
+}
+
+auto Corners(const SMALL_RECT& r) {
+  return std::tuple(r.Left, r.Top, r.Right, r.Bottom);
+}
+
 // A scroll moves the rectangle (the part inside the buffer, the destination
 // moved with it) and fills what it leaves; a clipping rectangle keeps every
 // cell outside it as it was.
@@ -68,13 +82,39 @@ TEST(Win32ConsoleTest, AScrollMovesTheRectangleAndFillsWhatItLeaves) {
     EXPECT_EQ(
         ScrollConsoleScreenBufferA(out, &row.Scroll, row.Clipped ? &clip : nullptr, row.To, &fill),
         TRUE);
-    std::string shown;
-    for (int y = 0; y < 3; ++y) {
-      for (int x = 0; x < 6; ++x)
-        shown += static_cast<char>(testend::Console().Screen.At(x, y).Char);
-      if (y < 2) shown += '|';
-    }
-    EXPECT_EQ(shown, row.Rows) << row.Name;
+    EXPECT_EQ(Shown(), row.Rows) << row.Name;
+  }
+}
+
+// A write takes no more than the source buffer holds from its coordinate and
+// no more than the screen has, and says which rectangle it wrote (an empty
+// one, left of and above its corner, when it wrote none); a coordinate
+// outside the source buffer is refused.
+TEST(Win32ConsoleTest, AWriteTakesWhatBothBuffersHoldAndSaysWhere) {
+  struct Row {
+    const char* Name;
+    COORD Coord;  // in the 3 x 2 source "ABC" / "DEF"
+    SMALL_RECT Region;
+    BOOL Result;
+    SMALL_RECT Written;
+    const char* Rows;
+  };
+  const Row rows[] = {
+      {"FromTheSourcesLastCell", {2, 1}, {1, 1, 5, 2}, TRUE, {1, 1, 1, 1}, "......|.F....|......"},
+      {"PastTheScreensCorner", {0, 0}, {4, 2, 9, 9}, TRUE, {4, 2, 5, 2}, "......|......|....AB"},
+      {"OffTheScreen", {0, 0}, {7, 4, 9, 5}, TRUE, {7, 4, 6, 3}, "......|......|......"},
+      {"ColumnPastTheSource", {3, 0}, {0, 0, 1, 1}, FALSE, {0, 0, 1, 1}, "......|......|......"},
+      {"RowPastTheSource", {0, 2}, {0, 0, 1, 1}, FALSE, {0, 0, 1, 1}, "......|......|......"},
+  };
+  for (const Row& row : rows) {
+    testend::Reset({.Width = 6, .Height = 3, .Fill = model::Cell{'.', 7}});
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    CHAR_INFO source[6];
+    for (int i = 0; i < 6; ++i) source[i] = {{static_cast<WCHAR>('A' + i)}, 7};
+    SMALL_RECT region = row.Region;
+    EXPECT_EQ(WriteConsoleOutputA(out, source, {3, 2}, row.Coord, &region), row.Result) << row.Name;
+    EXPECT_EQ(Corners(region), Corners(row.Written)) << row.Name;
+    EXPECT_EQ(Shown(), row.Rows) << row.Name;
   }
 }
 
@@ -99,10 +139,6 @@ TEST(Win32ConsoleTest, PositionsAndShapesOutsideAreRefused) {
 // window nearest the top left corner that shows the cursor's cell, so it
 // goes back as far as the cursor lets it, and never leaves the buffer; a
 // resized window shows the cursor too.
-auto Corners(const SMALL_RECT& r) {
-  return std::tuple(r.Left, r.Top, r.Right, r.Bottom);
-}
-
 TEST(Win32ConsoleTest, ASmallWindowFollowsTheCursor) {
   struct Step {
     COORD Cursor;
