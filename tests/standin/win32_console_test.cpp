@@ -105,6 +105,7 @@ TEST(Win32ConsoleTest, AWriteTakesWhatBothBuffersHoldAndSaysWhere) {
       {"OffTheScreen", {0, 0}, {7, 4, 9, 5}, TRUE, {7, 4, 6, 3}, "......|......|......"},
       {"ColumnPastTheSource", {3, 0}, {0, 0, 1, 1}, FALSE, {0, 0, 1, 1}, "......|......|......"},
       {"RowPastTheSource", {0, 2}, {0, 0, 1, 1}, FALSE, {0, 0, 1, 1}, "......|......|......"},
+      {"ColumnLeftOfTheSource", {-1, 0}, {0, 0, 1, 1}, FALSE, {0, 0, 1, 1}, "......|......|......"},
   };
   for (const Row& row : rows) {
     testend::Reset({.Width = 6, .Height = 3, .Fill = model::Cell{'.', 7}});
