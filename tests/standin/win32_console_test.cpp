@@ -4,6 +4,7 @@
 
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "standin/model/console_model.h"
 #include "standin/model/kernel_objects.h"
@@ -116,6 +117,33 @@ TEST(Win32ConsoleTest, AWriteTakesWhatBothBuffersHoldAndSaysWhere) {
     EXPECT_EQ(WriteConsoleOutputA(out, source, {3, 2}, row.Coord, &region), row.Result) << row.Name;
     EXPECT_EQ(Corners(region), Corners(row.Written)) << row.Name;
     EXPECT_EQ(Shown(), row.Rows) << row.Name;
+  }
+}
+
+// Attributes are read from a cell on, row after row, up to the buffer's
+// end; from a cell outside it nothing is read and the call fails.
+TEST(Win32ConsoleTest, AttributesAreReadOnUpToTheBuffersEnd) {
+  testend::Reset({.Width = 6, .Height = 3, .Fill = model::Cell{'.', 7}});
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  CHAR_INFO cells[3] = {{{'x'}, 0x1F}, {{'y'}, 0x2E}, {{'z'}, 0x4A}};
+  SMALL_RECT region{5, 1, 5, 1};
+  ASSERT_EQ(WriteConsoleOutputA(out, cells, {3, 1}, {0, 0}, &region), TRUE);
+  region = {0, 2, 1, 2};
+  ASSERT_EQ(WriteConsoleOutputA(out, cells + 1, {2, 1}, {0, 0}, &region), TRUE);
+  const std::tuple<COORD, DWORD, BOOL, std::vector<WORD>> rows[] = {
+      {{5, 1}, 3, TRUE, {0x1F, 0x2E, 0x4A}},  // on into the next row
+      {{4, 2}, 5, TRUE, {7, 7}},              // the buffer's last cells
+      {{6, 0}, 1, FALSE, {}},
+      {{0, 3}, 1, FALSE, {}},
+      {{-1, 0}, 1, FALSE, {}},
+      {{0, -1}, 1, FALSE, {}},
+  };
+  for (const auto& [at, n, result, attrs] : rows) {
+    std::vector<WORD> got(n, 0xFFFF);
+    DWORD read = 99;
+    EXPECT_EQ(ReadConsoleOutputAttribute(out, got.data(), n, at, &read), result) << at.X << at.Y;
+    got.resize(read);
+    EXPECT_EQ(got, attrs) << at.X << "," << at.Y;
   }
 }
 
