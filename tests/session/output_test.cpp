@@ -188,7 +188,7 @@ TEST(OutputTest, WriteWithinGoesOnFromWhereEachPartStopped) {
     close(ends[1]);
     if (reader.joinable()) reader.join();
     char buffer[4096];
-    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;)
+    for (ssize_t n = 0; (n = read(ends[0], buffer, sizeof buffer)) > 0;)
       got.append(buffer, static_cast<size_t>(n));
     close(ends[0]);
     EXPECT_EQ(got, waitMs == 5000 ? sent : sent.substr(0, got.size())) << waitMs;
