@@ -67,6 +67,16 @@ pid_t HelperLeftBy(pid_t session) {
   return helper;
 }
 
+// Fills what the terminal still takes, past the program's queue: nothing
+// more fits until the test resumes it.
+void FillTheTerminal() {
+  const int fd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY);
+  const std::string filler(4096, ' ');
+  while (write(fd, filler.data(), filler.size()) > 0) {
+  }
+  close(fd);
+}
+
 // Alt+X while the terminal takes nothing: the program ends within a second,
 // and a helper writes the hand-back and the exit banner once the terminal
 // takes output again.  The helper is a copy program, with no signal blocked
@@ -90,13 +100,7 @@ TEST(OutputTest, AStalledExitLeavesTheBannerToAHelperThatHoldsNothing) {
       INPUT_RECORD record{};
       DWORD read = 0;
       ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);  // the test's go
-      // Fill what the terminal still takes: nothing more fits until the test
-      // resumes it.
-      const int fd = open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY);
-      const std::string filler(4096, ' ');
-      while (write(fd, filler.data(), filler.size()) > 0) {
-      }
-      close(fd);
+      FillTheTerminal();
       CHAR_INFO bye[3];
       for (int i = 0; i < 3; ++i) bye[i] = {{static_cast<WCHAR>("bye"[i])}, 7};
       SMALL_RECT region{0, 0, 2, 0};
@@ -194,6 +198,66 @@ TEST(OutputTest, WriteWithinGoesOnFromWhereEachPartStopped) {
     EXPECT_EQ(got, waitMs == 5000 ? sent : sent.substr(0, got.size())) << waitMs;
     EXPECT_EQ(got.size() < sent.size(), waitMs != 5000) << waitMs;
   }
+}
+
+// What waits unwritten: a bell with one that waits is one bell, a title
+// replaces the one that waits, a whole screen replaces the screens before
+// it, and screen bytes past the bound are refused and take the screens that
+// wait with them, while what is not a screen stays.  Written bytes no longer
+// count against the bound.  Once a stalled terminal has taken everything,
+// what comes later is written too.
+TEST(OutputTest, WhatWaitsIsMergedAndBounded) {
+  ptytest::PtyChild child([] {
+    SetConsoleTitleA("ready");
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);
+    std::string log;
+    const auto queue = [&log](const std::string& bytes, session::Stream stream, bool whole) {
+      log += session::Queue(bytes, stream, whole, false) ? '+' : '-';
+      log += std::to_string(session::Backlog()) + ' ';
+    };
+    using enum session::Stream;
+    const size_t bound = size_t{64} * 1024;
+    queue("<s1>", Screen, false);
+    queue("\a", Bell, false);
+    queue("\a", Bell, false);
+    queue("<t1>", Title, false);
+    queue("<t2>", Title, false);
+    queue("<c>", Control, false);
+    queue(std::string(bound - 4, 's'), Screen, false);  // up to the bound exactly
+    queue("!", Screen, false);
+    queue("<s2>", Screen, false);
+    queue("<s3>", Screen, true);
+    queue("", Control, false);
+    session::Flush();
+    session::Drain(2000 * Slowdown);
+    queue(std::string(bound, 's'), Screen, false);
+    queue("!", Screen, false);
+    queue("s", Screen, false);
+    queue(std::string(bound, 's'), Screen, false);
+    session::Queue("<log " + log + ">", Control);
+    ReadConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &read);
+    FillTheTerminal();
+    session::Queue("<stalled>", Control);
+    session::Drain(5000 * Slowdown);
+    session::Queue("<later>", Control);
+    Sleep(INFINITE);
+  });
+  ASSERT_TRUE(child.WaitFor("\x1b]2;ready\a"));
+  size_t mark = child.Output().size();
+  child.Type("q");
+  ASSERT_TRUE(child.WaitFor("<log", mark));
+  ASSERT_TRUE(child.WaitFor(">", child.Output().find("<log", mark)));
+  const size_t end = child.Output().find('>', child.Output().find("<log", mark)) + 1;
+  EXPECT_EQ(child.Output().substr(mark, end - mark),
+            "\a<t2><c><s3><log +4 +5 +5 +9 +9 +12 +65544 -8 +12 +12 +12 +65536 -0 +1 -0 >");
+  mark = child.Output().size();
+  child.SuspendOutput(true);
+  child.Type("r");
+  std::this_thread::sleep_for(200ms);
+  child.SuspendOutput(false);
+  EXPECT_TRUE(child.WaitFor("<stalled><later>", mark));
 }
 
 }  // namespace
