@@ -1,7 +1,6 @@
 #include "standin/model/console_model.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace model {
 
@@ -147,32 +146,10 @@ bool ScreenBuffer::ReadAttributes(WORD* out, DWORD n, COORD at, DWORD* read) con
   return true;
 }
 
-std::string ScreenBuffer::RowText(int y, bool raw) const {
+std::string ScreenBuffer::RowText(int y) const {
   std::string text;
-  for (int x = 0; x < width_; ++x) {
-    const uint8_t c = At(x, y).Char;
-    text.push_back(raw || (c >= 32 && c < 127) ? static_cast<char>(c) : '?');
-  }
+  for (int x = 0; x < width_; ++x) text.push_back(static_cast<char>(At(x, y).Char));
   while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-std::string ScreenBuffer::RowAttrs(int y) const {
-  std::string text;
-  char hex[3];
-  for (int x = 0; x < width_; ++x) {
-    std::snprintf(hex, sizeof hex, "%02X", At(x, y).Attr);
-    text += hex;
-  }
-  return text;
-}
-
-std::string ScreenBuffer::Dump() const {
-  std::string text;
-  for (int y = 0; y < height_; ++y) {
-    text += RowText(y);
-    text += '\n';
-  }
   return text;
 }
 

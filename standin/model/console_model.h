@@ -87,12 +87,8 @@ class ScreenBuffer {
   // the following rows, stopping at the end of the buffer.
   bool ReadAttributes(WORD* out, DWORD n, COORD at, DWORD* read) const;
 
-  // Golden-file helpers: one row's characters (trailing blanks cut, bytes
-  // outside printable ASCII as '?' unless raw), the attribute of every cell
-  // as two hex digits, and the whole screen as text.
-  [[nodiscard]] std::string RowText(int y, bool raw = false) const;
-  [[nodiscard]] std::string RowAttrs(int y) const;
-  [[nodiscard]] std::string Dump() const;
+  // One row's characters, trailing blanks cut (what a test compares).
+  [[nodiscard]] std::string RowText(int y) const;
 
  private:
   [[nodiscard]] size_t Index(int x, int y) const {

@@ -158,7 +158,7 @@ const std::vector<std::string>& Titles() {
 }
 
 std::string Row(int row) {
-  return Console().Screen.RowText(row - 1, true);
+  return Console().Screen.RowText(row - 1);
 }
 uint8_t AttrAt(int column, int row) {
   return Console().Screen.At(column - 1, row - 1).Attr;

@@ -2,6 +2,7 @@
 // end: what Windows refuses is refused, before anything is touched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -150,18 +151,72 @@ TEST(Win32ConsoleTest, AttributesAreReadOnUpToTheBuffersEnd) {
 // A cursor outside the buffer is refused and stays where it was; a cursor
 // shape outside 1..100 too.
 TEST(Win32ConsoleTest, PositionsAndShapesOutsideAreRefused) {
+  model::PublishCursor(COORD{5, 5});  // for the console before: the new one has its own
   testend::Reset({.Width = 80, .Height = 25, .Cursor = COORD{3, 4}});
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  for (const COORD at : {COORD{80, 0}, COORD{0, 25}, COORD{-1, 0}})
-    EXPECT_EQ(SetConsoleCursorPosition(out, at), FALSE) << at.X << "," << at.Y;
-  EXPECT_EQ(SetConsoleCursorPosition(out, COORD{79, 24}), TRUE);
   CONSOLE_SCREEN_BUFFER_INFO info{};
   ASSERT_EQ(GetConsoleScreenBufferInfo(out, &info), TRUE);
+  EXPECT_EQ(info.dwCursorPosition.X * 100 + info.dwCursorPosition.Y, 304);
+  for (const COORD at : {COORD{80, 0}, COORD{0, 25}, COORD{-1, 0}, COORD{0, -1}})
+    EXPECT_EQ(SetConsoleCursorPosition(out, at), FALSE) << at.X << "," << at.Y;
+  EXPECT_EQ(SetConsoleCursorPosition(out, COORD{79, 24}), TRUE);
+  ASSERT_EQ(GetConsoleScreenBufferInfo(out, &info), TRUE);
   EXPECT_EQ(info.dwCursorPosition.X * 100 + info.dwCursorPosition.Y, 7924);
-  for (const DWORD size : {0u, 101u}) {
-    const CONSOLE_CURSOR_INFO shape{size, TRUE};
-    EXPECT_EQ(SetConsoleCursorInfo(out, &shape), FALSE) << size;
+  // Refused shapes leave the cursor shown; a taken one says whether it is.
+  for (const auto& [size, visible, taken, shown] :
+       {std::tuple{0u, FALSE, FALSE, true}, std::tuple{101u, FALSE, FALSE, true},
+        std::tuple{1u, FALSE, TRUE, false}, std::tuple{100u, TRUE, TRUE, true}}) {
+    const CONSOLE_CURSOR_INFO shape{size, visible};
+    EXPECT_EQ(SetConsoleCursorInfo(out, &shape), taken) << size;
+    EXPECT_EQ(model::CursorShown(), shown) << size;
   }
+}
+
+// What the buffer reports of itself: its size (none for a console that
+// reports none, though it has at least one cell), the default attribute,
+// and a window that can grow no larger than it is now.
+TEST(Win32ConsoleTest, TheBufferReportsItsSizeAndWindow) {
+  struct Row {
+    int Width, Height, Columns, Rows;
+    COORD Cursor;
+    std::tuple<int, int> Reported, Cells, MaximumWindow;
+  };
+  const Row rows[] = {
+      {0, -3, 0, 0, {0, 0}, {0, 0}, {1, 1}, {1, 1}},
+      {80, 25, 40, 12, {79, 24}, {80, 25}, {80, 25}, {40, 12}},
+      {132, 50, 0, 0, {0, 0}, {132, 50}, {132, 50}, {132, 50}},
+  };
+  for (const Row& row : rows) {
+    testend::Reset({.Width = row.Width,
+                    .Height = row.Height,
+                    .Cursor = row.Cursor,
+                    .CursorInfo = {25, FALSE},
+                    .WindowColumns = row.Columns,
+                    .WindowRows = row.Rows});
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    ASSERT_EQ(GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info), TRUE);
+    const auto xy = [](COORD c) { return std::tuple<int, int>(c.X, c.Y); };
+    EXPECT_EQ(xy(info.dwSize), row.Reported) << row.Width;
+    EXPECT_EQ(xy(model::ConsoleSize()), row.Cells) << row.Width;
+    EXPECT_EQ(xy(info.dwMaximumWindowSize), row.MaximumWindow) << row.Width;
+    EXPECT_EQ(info.wAttributes, 7);
+    EXPECT_FALSE(model::CursorShown());
+  }
+}
+
+// The cells that changed are kept row by row until whoever shows the buffer
+// clears them; a cleared buffer has nothing left, its last row included.
+TEST(Win32ConsoleTest, ChangedCellsAreKeptUntilCleared) {
+  model::ScreenBuffer screen(6, 3);
+  EXPECT_EQ(std::tuple(screen.ChangedTop(), screen.ChangedBottom()), std::tuple(0, 2));
+  screen.ClearChanged();
+  EXPECT_GT(screen.ChangedTop(), screen.ChangedBottom());
+  for (int y = 0; y < 3; ++y) EXPECT_GT(screen.ChangedIn(y).Left, screen.ChangedIn(y).Right) << y;
+  screen.At(4, 1).Char = 'x';
+  screen.At(2, 1).Char = 'y';
+  EXPECT_EQ(std::tuple(screen.ChangedTop(), screen.ChangedBottom()), std::tuple(1, 1));
+  EXPECT_EQ(std::tuple(screen.ChangedIn(1).Left, screen.ChangedIn(1).Right), std::tuple(2, 4));
+  EXPECT_EQ(screen.RowText(1), "  y x");
 }
 
 // A window smaller than the buffer follows the cursor, shown or hidden: the
