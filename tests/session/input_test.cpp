@@ -2,6 +2,7 @@
 // falls into reads, up to the bound of one pump, and no key of a long paste
 // is lost (the decoder keeps only so many between pops); a lone Esc comes
 // out after its timeout; a closed terminal is reported gone.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -56,6 +57,57 @@ TEST(InputTest, ReadsWhatWaitsInPiecesUpToItsBound) {
     EXPECT_TRUE(records.empty());
     close(ends[0]);
   }
+}
+
+// A key protocol's Ctrl+C is a signal, not a key: once for each press, with
+// the keys around it kept; without a place for signals it is a key.
+TEST(InputTest, AKeyThatStandsForASignalIsASignalForEachPress) {
+  for (const bool withSignals : {true, false}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    // Ctrl+C pressed, released and pressed again.
+    const std::string bytes = "a\x1b[99;5u\x1b[99;5:3u\x1b[99;5ub";
+    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    InputSource source(ends[0]);
+    std::vector<INPUT_RECORD> records;
+    std::vector<vt::LineSignal> signals;
+    ASSERT_EQ(source.Pump(&records, withSignals ? &signals : nullptr), InputSource::Status::Ok);
+    // As keys: Ctrl's own press, then Ctrl+C's, twice.
+    const std::string asKeys = std::string("a\0\x03\0\x03", 5) + "b";
+    EXPECT_EQ(Typed(records), withSignals ? "ab" : asKeys);
+    EXPECT_EQ(signals, withSignals ? std::vector(2, vt::LineSignal::Interrupt)
+                                   : std::vector<vt::LineSignal>{});
+    close(ends[0]);
+    close(ends[1]);
+  }
+}
+
+// A pump bound that is no multiple of a read stops at it; bytes another
+// reader took since the wait leave nothing to read, which is no hang-up
+// unless the terminal has gone.
+TEST(InputTest, APumpStopsAtItsBoundAndAnEmptyReadIsNoHangUp) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_NONBLOCK), 0);
+  const std::string bytes(1500, 'x');
+  ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  InputSource source(ends[0]);
+  std::vector<INPUT_RECORD> records;
+  ASSERT_EQ(source.Pump(&records, nullptr, 1000), InputSource::Status::Ok);
+  EXPECT_EQ(Typed(records).size(), 1000u);
+  ASSERT_EQ(source.Wait(5000), InputSource::Status::Ok);
+  char taken[500];
+  ASSERT_EQ(read(ends[0], taken, sizeof taken), 500);
+  records.clear();
+  EXPECT_EQ(source.Pump(&records), InputSource::Status::Ok);
+  EXPECT_TRUE(records.empty());
+  // The same, with the terminal gone by then: the end of the file is.
+  ASSERT_EQ(write(ends[1], "x", 1), 1);
+  ASSERT_EQ(source.Wait(5000), InputSource::Status::Ok);
+  ASSERT_EQ(read(ends[0], taken, 1), 1);
+  close(ends[1]);
+  EXPECT_EQ(source.Pump(&records), InputSource::Status::Gone);
+  EXPECT_TRUE(records.empty());
+  close(ends[0]);
 }
 
 }  // namespace
