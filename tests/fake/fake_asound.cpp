@@ -87,6 +87,10 @@ snd_pcm_sframes_t snd_pcm_writei(snd_pcm_t* /*pcm*/, const void* buffer, snd_pcm
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }
   if (!Prepared) return -EBADFD;
+  if (TheCard.Underruns > 0) {
+    --TheCard.Underruns;
+    return -EPIPE;
+  }
   const snd_pcm_uframes_t taken = std::min<snd_pcm_uframes_t>(size, TheCard.MostPerWrite);
   const auto* samples = static_cast<const int16_t*>(buffer);
   TheCard.Samples.insert(TheCard.Samples.end(), samples, samples + taken);
@@ -102,8 +106,11 @@ int snd_pcm_get_params(snd_pcm_t* /*pcm*/, snd_pcm_uframes_t* buffer, snd_pcm_uf
   *period = 2400;
   return 0;
 }
-int snd_pcm_recover(snd_pcm_t* /*pcm*/, int err, int /*silent*/) {
-  return err;
+// An underrun is recovered (the stream prepared again); nothing else is.
+int snd_pcm_recover(snd_pcm_t* /*pcm*/, int err, int silent) {
+  std::lock_guard lock(Lock);
+  TheCard.Loud = TheCard.Loud || silent == 0;
+  return err == -EPIPE ? 0 : err;
 }
 int snd_pcm_nonblock(snd_pcm_t* /*pcm*/, int /*nonblock*/) {
   return 0;
