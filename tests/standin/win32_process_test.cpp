@@ -33,10 +33,38 @@ TEST(Win32ProcessTest, FailuresAreReportedAsFailures) {
   EXPECT_TRUE(testend::Beeps().empty());
 }
 
+// Events start as asked; a null handle does not close; a version block has
+// no service pack text; the ports but the speaker gate read 0.
+TEST(Win32ProcessTest, ObjectsAndBlocksAreAsWindowsGivesThem) {
+  testend::Reset();
+  for (const BOOL initial : {TRUE, FALSE}) {
+    const HANDLE event = CreateEventA(nullptr, TRUE, initial, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), initial != FALSE ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+    EXPECT_EQ(CloseHandle(event), TRUE);
+  }
+  EXPECT_EQ(CloseHandle(nullptr), FALSE);
+  OSVERSIONINFOA info{};
+  std::memset(&info, 'x', sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  ASSERT_EQ(GetVersionExA(&info), TRUE);
+  EXPECT_EQ(std::string(info.szCSDVersion, sizeof info.szCSDVersion),
+            std::string(sizeof info.szCSDVersion, '\0'));
+  PortWriteByte(0x61, 3);
+  EXPECT_EQ(PortReadByte(0x61), 3);
+  EXPECT_EQ(PortReadByte(0x42), 0);
+  PortWriteByte(0x61, 0);
+}
+
 TEST(Win32ProcessTest, User32LooksUpTheKeyboardCodePageOnly) {
   testend::Reset({.KeyboardCodePage = 437});
-  const std::pair<const char*, bool> libraries[] = {
-      {"user32.dll", true}, {"USER32.DLL", true}, {"user32", true}, {"kernel32.dll", false}};
+  const std::pair<const char*, bool> libraries[] = {{"user32.dll", true},
+                                                    {"USER32.DLL", true},
+                                                    {"user32", true},
+                                                    {"kernel32.dll", false},
+                                                    {"gdi32.dll", false}};
+  EXPECT_EQ(LoadLibraryA("gdi32.dll"), nullptr);
+  EXPECT_EQ(LoadLibraryA("KERNEL32"), LoadLibraryA("kernel32.dll"));
   for (const auto& [library, has] : libraries) {
     const HMODULE module = LoadLibraryA(library);
     const FARPROC found = module != nullptr ? GetProcAddress(module, "GetKBCodePage") : nullptr;
@@ -56,6 +84,10 @@ TEST(Win32ProcessTest, SystemTimesBecomeFileTimesWhereWindowsTakesThem) {
       {{2024, 2, 0, 29, 23, 59, 59, 999}, 133537247999990000},
       {{2025, 2, 6, 29, 0, 0, 0, 0}, Refused},
       {{1600, 12, 0, 31, 0, 0, 0, 0}, Refused},
+      {{1601, 1, 1, 1, 0, 0, 0, 0}, 0},
+      {{30827, 12, 0, 31, 0, 0, 0, 0}, 9223149024000000000},
+      {{30828, 1, 0, 1, 0, 0, 0, 0}, Refused},
+      {{2026, 1, 0, 1, 0, 0, 60, 0}, Refused},
       {{2026, 1, 0, 1, 24, 0, 0, 0}, Refused},
       {{2026, 1, 0, 1, 0, 60, 0, 0}, Refused},
       {{2026, 1, 0, 1, 0, 0, 0, 1000}, Refused}};
@@ -109,6 +141,8 @@ TEST(Win32ProcessTest, TheSystemStaysAwakeForTheEarliestWakeTimer) {
             (std::vector<std::string>{"StayAwake Alarm at 07:30", "StayAwake Alarm at 12:10",
                                       "StayAwake Alarm pending", "AllowSleep"}));
   EXPECT_EQ(setTimer(GetCurrentProcess(), &in10Minutes, 0, nullptr, nullptr, TRUE), FALSE);
+  EXPECT_EQ(setTimer(soon, nullptr, 0, nullptr, nullptr, TRUE), FALSE);
+  EXPECT_EQ(setTimer(soon, &in10Minutes, -1, nullptr, nullptr, TRUE), FALSE);
 }
 
 TEST(Win32ProcessTest, SecureZeroMemoryClears) {
