@@ -116,6 +116,50 @@ TEST(ToneTest, PlacesTonesAndReturnsOneLeadBeforeTheirEndIsHeard) {
   }
 }
 
+// Pitches the rate carries sound, from 1 Hz up to below half the rate; no
+// pitch and those from half the rate on are silence, not an alias.
+TEST(ToneTest, OnlyPitchesBelowHalfTheRateSound) {
+  for (const auto& [frequency, sounds] : {std::pair{0u, false}, std::pair{1u, true},
+                                          std::pair{20000u, true}, std::pair{30000u, false}}) {
+    const ToneSpan span{0, 48000, frequency};
+    bool heard = false;
+    for (int64_t k = 0; k < span.Frames && !heard; ++k)
+      heard = sound::ToneSample(span, k, 48000) != 0;
+    EXPECT_EQ(heard, sounds) << frequency << " Hz";
+  }
+}
+
+// The frame clock, 100 ms handed over and 50 ms heard: a device that holds
+// less than the model says takes a quarter of the difference into the
+// anchor, unless the difference is within the deadband; after an underrun
+// the next frame is heard now.  Times are the first nanosecond a frame is
+// heard, before the anchor too; what is owed keeps one lead queued.
+TEST(ToneTest, TheFrameClockFollowsTheDeviceByAQuarter) {
+  const Clock::time_point t0{1000h};
+  const auto nanos = [t0](Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t - t0).count();
+  };
+  for (const auto& [queued, shift] : {std::pair{2400, 0}, std::pair{2160, 0},
+                                      std::pair{2159, -1'250'000}, std::pair{3600, 6'250'000}}) {
+    sound::Timeline clock(48000, 960);
+    clock.Start(t0);
+    clock.Advance(4800);
+    clock.Follow(t0 + 50ms, queued, 240);
+    EXPECT_EQ(nanos(clock.TimeOf(0)), shift) << queued;
+  }
+  sound::Timeline clock(48000, 960);
+  clock.Start(t0);
+  EXPECT_EQ(nanos(clock.TimeOf(3)), 62'500);
+  EXPECT_EQ(nanos(clock.TimeOf(-1)), -20'833);
+  EXPECT_EQ(clock.FrameAt(t0 - 1ns), -1);
+  EXPECT_EQ(clock.FrameAt(t0 + 1ns), 0);
+  clock.Advance(4800);
+  EXPECT_EQ(clock.Due(t0 + 50ms), 0) << "more than a lead is queued";
+  EXPECT_EQ(clock.Due(t0 + 100ms), 960);
+  clock.Resync(t0 + 1s);
+  EXPECT_EQ(nanos(clock.TimeOf(4800)), 1'000'000'000);
+}
+
 void WaitWhileStreaming() {
   for (int i = 0; i < 500 && sound::SoundCardStreamingForTesting(); ++i)
     std::this_thread::sleep_for(10ms);

@@ -99,7 +99,7 @@ class Timeline {
 
   // The frame heard at `t` (rounded down; negative before the anchor).
   int64_t FrameAt(Clock::time_point t) const;
-  // When frame `frame` is heard (rounded down to the nanosecond).
+  // When frame `frame` is heard: the first nanosecond it has begun.
   Clock::time_point TimeOf(int64_t frame) const;
 
   // Frames the writer owes at `now` to keep `lead` frames queued.
