@@ -4,6 +4,7 @@
 // the console delivers them.  What the program does while the terminal does
 // not read is the suspended-output scenario's.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -280,6 +281,33 @@ TEST(SessionTest, TheKeyProtocolIsTakenWheneverTheAnswerComesAndRepliesAreNeverT
     const size_t off = out.rfind(enabled == Mode::Kitty ? "\x1b[<u" : "\x1b[?9001l");
     EXPECT_EQ(off != std::string::npos, enabled != Mode::None);
     EXPECT_TRUE(off == std::string::npos || off < out.rfind(Leave)) << "off before the rest";
+  }
+}
+
+// The console's buffer is never smaller than the 80x25 a console program is
+// written for and as large as the terminal beyond that; a smaller terminal's
+// window shows part of it, and a terminal that tells no size gets 80x25.
+TEST(SessionTest, TheBufferIsAtLeast80x25AndAsLargeAsTheTerminal) {
+  const std::tuple<unsigned short, unsigned short, const char*> sizes[] = {
+      {60, 20, "buffer 80x25, window 60x20"},
+      {100, 30, "buffer 100x30, window 100x30"},
+      {100, 0, "buffer 80x25, window 80x25"},
+      {0, 30, "buffer 80x25, window 80x25"},
+  };
+  for (const auto& [columns, rows, expected] : sizes) {
+    ptytest::PtyChild child([columns, rows] {
+      const winsize size{rows, columns, 0, 0};
+      ioctl(0, TIOCSWINSZ, &size);
+      CONSOLE_SCREEN_BUFFER_INFO info{};
+      GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info);
+      const SMALL_RECT& w = info.srWindow;
+      Report("buffer " + std::to_string(info.dwSize.X) + "x" + std::to_string(info.dwSize.Y) +
+             ", window " + std::to_string(w.Right - w.Left + 1) + "x" +
+             std::to_string(w.Bottom - w.Top + 1));
+      ExitProcess(0);
+    });
+    EXPECT_TRUE(child.WaitFor(Reported(expected))) << expected;
+    EXPECT_EQ(child.WaitExit(), 0);
   }
 }
 
