@@ -288,15 +288,18 @@ TEST(SessionTest, TheKeyProtocolIsTakenWheneverTheAnswerComesAndRepliesAreNeverT
 // written for and as large as the terminal beyond that; a smaller terminal's
 // window shows part of it, and a terminal that tells no size gets 80x25.
 TEST(SessionTest, TheBufferIsAtLeast80x25AndAsLargeAsTheTerminal) {
-  const std::tuple<unsigned short, unsigned short, const char*> sizes[] = {
-      {60, 20, "buffer 80x25, window 60x20"},
-      {100, 30, "buffer 100x30, window 100x30"},
-      {100, 0, "buffer 80x25, window 80x25"},
-      {0, 30, "buffer 80x25, window 80x25"},
+  struct Row {
+    winsize Size;  // rows, columns
+    const char* Seen;
   };
-  for (const auto& [columns, rows, expected] : sizes) {
-    ptytest::PtyChild child([columns, rows] {
-      const winsize size{rows, columns, 0, 0};
+  const Row rows[] = {
+      {{20, 60, 0, 0}, "buffer 80x25, window 60x20"},
+      {{30, 100, 0, 0}, "buffer 100x30, window 100x30"},
+      {{0, 100, 0, 0}, "buffer 80x25, window 80x25"},
+      {{30, 0, 0, 0}, "buffer 80x25, window 80x25"},
+  };
+  for (const Row& row : rows) {
+    ptytest::PtyChild child([size = row.Size] {
       ioctl(0, TIOCSWINSZ, &size);
       CONSOLE_SCREEN_BUFFER_INFO info{};
       GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info);
@@ -306,7 +309,7 @@ TEST(SessionTest, TheBufferIsAtLeast80x25AndAsLargeAsTheTerminal) {
              std::to_string(w.Bottom - w.Top + 1));
       ExitProcess(0);
     });
-    EXPECT_TRUE(child.WaitFor(Reported(expected))) << expected;
+    EXPECT_TRUE(child.WaitFor(Reported(row.Seen))) << row.Seen;
     EXPECT_EQ(child.WaitExit(), 0);
   }
 }
