@@ -99,7 +99,6 @@ thread_local size_t NextRemembered = 0;
 
 Object* AsObject(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-  if (handle == &InputObject || handle == &OutputObject) return static_cast<Object*>(handle);
   for (const void* known : Remembered)
     if (known == handle) return static_cast<Object*>(handle);
   {
@@ -123,12 +122,6 @@ HANDLE ConsoleOutputHandle() {
 }
 HANDLE CurrentProcessHandle() {
   return INVALID_HANDLE_VALUE;
-}
-
-ObjectKind KindOf(HANDLE handle) {
-  if (handle == INVALID_HANDLE_VALUE) return ObjectKind::Process;
-  const Object* object = AsObject(handle);
-  return object != nullptr ? object->Kind : ObjectKind::Unknown;
 }
 
 HANDLE NewEvent(bool manualReset, bool initiallySignalled) {

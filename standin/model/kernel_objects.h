@@ -1,21 +1,19 @@
 // Win32 kernel objects on the C++ standard library: events (auto- and
 // manual-reset) and threads, addressed by HANDLE, and the pseudo handles of
-// the console's buffers and of the process; KindOf() tells them apart.
+// the console's buffers and of the process.
 #pragma once
 
 #include "win32/win32.h"
 
 namespace model {
 
-enum class ObjectKind { Unknown, Event, Thread, ConsoleInput, ConsoleOutput, Process };
+enum class ObjectKind { Event, Thread, ConsoleInput, ConsoleOutput };
 
 // Fixed pseudo handles for the console's input and output buffers and for the
 // current process (GetCurrentProcess returns -1 on Windows too).
 HANDLE ConsoleInputHandle();
 HANDLE ConsoleOutputHandle();
 HANDLE CurrentProcessHandle();
-
-ObjectKind KindOf(HANDLE handle);
 
 HANDLE NewEvent(bool manualReset, bool initiallySignalled);
 bool SignalEvent(HANDLE event);
