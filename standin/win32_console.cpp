@@ -33,12 +33,6 @@ bool IsOpenInput(HANDLE handle) {
   return handle == model::ConsoleInputHandle() && standin::end::Open();
 }
 
-bool InputReady(HANDLE handle) {
-  if (!IsOpenInput(handle)) return false;
-  std::lock_guard lock(model::ConsoleMutex());
-  return model::ConsoleLocked().InputIsConsole;
-}
-
 Call Rectangle(const char* name, const SMALL_RECT& r) {
   return Call(name, {r.Left, r.Top, r.Right, r.Bottom});
 }
@@ -176,7 +170,8 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
       !IsOpenInput(hConsoleInput))
     return FALSE;
   if (nLength == 0) {
-    if (!InputReady(hConsoleInput)) return FALSE;
+    std::lock_guard lock(model::ConsoleMutex());
+    if (!model::ConsoleLocked().InputIsConsole) return FALSE;
     *lpNumberOfEventsRead = 0;
     return TRUE;
   }
@@ -187,7 +182,6 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
       std::lock_guard lock(model::ConsoleMutex());
       model::Console& console = model::ConsoleLocked();
       if (!console.InputIsConsole) return FALSE;
-      *lpNumberOfEventsRead = 0;
       auto& input = console.Input;
       if (!input.empty()) {
         const DWORD n = std::min<DWORD>(nLength, static_cast<DWORD>(input.size()));

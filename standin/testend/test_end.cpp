@@ -1,6 +1,7 @@
 #include "standin/testend/test_end.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,12 @@ State& S() {
   static State state;
   return state;
 }
+
+// What the end was told.  Told under the console's lock, so not kept in the
+// state, whose lock comes first.
+std::atomic<int> ToldChanges{0};
+std::atomic<int> ToldTitles{0};
+std::atomic<int> ToldShows{0};
 
 // Delivers the scripted input that is due by now.
 void DeliverDue() {
@@ -76,6 +83,7 @@ void Reset(const Options& options) {
   State& s = S();
   s = State{};
   s.Setup = options;
+  ToldChanges = ToldTitles = ToldShows = 0;
   auto console = std::make_unique<model::Console>(options.Width, options.Height, options.Fill);
   console->Cursor = options.Cursor;
   console->CursorInfo = options.CursorInfo;
@@ -157,6 +165,10 @@ const std::vector<std::string>& Titles() {
   return S().Titles;
 }
 
+Told ToldEnd() {
+  return Told{ToldChanges, ToldTitles, ToldShows};
+}
+
 std::string Row(int row) {
   return Console().Screen.RowText(row - 1);
 }
@@ -189,9 +201,15 @@ System SystemInfo() {
                 options.PowerFunctions};
 }
 
-void ChangedLocked() {}
-void TitleChangedLocked() {}
-void Show() {}
+void ChangedLocked() {
+  ++testend::ToldChanges;
+}
+void TitleChangedLocked() {
+  ++testend::ToldTitles;
+}
+void Show() {
+  ++testend::ToldShows;
+}
 void ShowWhenDue() {}
 
 void DeliverInput() {

@@ -107,6 +107,15 @@ const std::vector<Tone>& Beeps();
 int MessageBeeps();
 // Every title set, in order.
 const std::vector<std::string>& Titles();
+// What the end was told: the screen changed (cells, cursor or its shape),
+// the title changed, a change is to be shown at once.
+struct Told {
+  int Changes;
+  int Titles;
+  int Shows;
+  bool operator==(const Told&) const = default;
+};
+Told ToldEnd();
 
 // Screen helpers: row text (1-based row, trailing blanks cut) and the
 // attribute at a 1-based column and row.

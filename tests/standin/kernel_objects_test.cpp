@@ -9,9 +9,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "standin/testend/test_end.h"
 #include "win32/win32.h"
@@ -125,24 +127,46 @@ TEST(KernelObjectsTest, ASignalWakesTheSleeper) {
 
 // Once a thread works in passes (it has slept), a sleeper on an event it
 // signals is woken when the pass ends, not before: as on one CPU, where the
-// signaller runs on until it blocks.
+// signaller runs on until it blocks.  A pass ends wherever the thread
+// sleeps or waits.
 TEST(KernelObjectsTest, AWakeWaitsForTheSignallersPassToEnd) {
-  testend::Reset();
-  const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  const auto waiter = StartWaiter(event);
-  auto result = waiter->Result.get_future();
-  std::future_status early{};
-  BOOL signalled = FALSE;
-  std::thread([&] {
-    Sleep(0);
-    signalled = SetEvent(event);
-    early = result.wait_for(milliseconds(200));
-    Sleep(0);
-  }).join();
-  EXPECT_EQ(signalled, TRUE);
-  EXPECT_EQ(early, std::future_status::timeout);
-  ASSERT_EQ(result.wait_for(WakeBound), std::future_status::ready);
-  EXPECT_EQ(result.get(), WAIT_OBJECT_0);
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  struct Row {
+    const char* Name;
+    std::function<void()> EndPass;
+  };
+  const std::vector<Row> rows = {
+      {"a sleep", [] { Sleep(0); }},
+      {"a wait on another event",
+       [] { WaitForSingleObject(CreateEventA(nullptr, FALSE, FALSE, nullptr), 0); }},
+      {"a wait for input", [in] { WaitForSingleObject(in, 0); }},
+      {"a read that waits for input",
+       [in] {
+         testend::PushAt(testend::NowMs() + 100, [] { testend::TypeBytes("k"); });
+         INPUT_RECORD record{};
+         DWORD read = 0;
+         ReadConsoleInputA(in, &record, 1, &read);
+       }},
+      {"a tone", [] { Beep(2000, 10); }},
+  };
+  for (const Row& row : rows) {
+    testend::Reset();
+    const HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    const auto waiter = StartWaiter(event);
+    auto result = waiter->Result.get_future();
+    std::future_status early{};
+    BOOL signalled = FALSE;
+    std::thread([&] {
+      Sleep(0);
+      signalled = SetEvent(event);
+      early = result.wait_for(milliseconds(100));
+      row.EndPass();
+    }).join();
+    EXPECT_EQ(signalled, TRUE) << row.Name;
+    EXPECT_EQ(early, std::future_status::timeout) << row.Name;
+    ASSERT_EQ(result.wait_for(WakeBound), std::future_status::ready) << row.Name;
+    EXPECT_EQ(result.get(), WAIT_OBJECT_0) << row.Name;
+  }
 }
 
 // A timed wait on an event nobody signals ends when its time is up, not

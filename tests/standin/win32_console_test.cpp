@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -32,10 +33,14 @@ TEST(Win32ConsoleTest, CallsWithoutTheirArgumentsFail) {
   EXPECT_EQ(GetConsoleScreenBufferInfo(in, &info), FALSE);
   EXPECT_EQ(GetConsoleScreenBufferInfo(out, nullptr), FALSE);
   EXPECT_EQ(GetConsoleCursorInfo(out, nullptr), FALSE);
+  EXPECT_EQ(GetConsoleCursorInfo(in, &cursor), FALSE);
   EXPECT_EQ(SetConsoleCursorInfo(in, &cursor), FALSE);
   EXPECT_EQ(WriteConsoleOutputA(in, &cell, COORD{1, 1}, COORD{0, 0}, &region), FALSE);
   EXPECT_EQ(WriteConsoleOutputA(out, nullptr, COORD{1, 1}, COORD{0, 0}, &region), FALSE);
   EXPECT_EQ(ScrollConsoleScreenBufferA(out, nullptr, nullptr, COORD{0, 0}, &cell), FALSE);
+  WORD attribute = 0;
+  EXPECT_EQ(ReadConsoleOutputAttribute(out, nullptr, 1, COORD{0, 0}, &count), FALSE);
+  EXPECT_EQ(ReadConsoleOutputAttribute(in, &attribute, 1, COORD{0, 0}, &count), FALSE);
   EXPECT_EQ(SetConsoleTitleA(nullptr), FALSE);
   EXPECT_EQ(GetStdHandle(7), INVALID_HANDLE_VALUE);
   EXPECT_TRUE(testend::Console().Input.empty());
@@ -266,6 +271,92 @@ TEST(Win32ConsoleTest, ASmallWindowFollowsTheCursor) {
   }
 }
 
+// Every change to what the console shows is told to the end, which would
+// otherwise never draw it; a refused call tells it nothing, and neither does
+// a hidden cursor moved within the window, which changes nothing shown.
+TEST(Win32ConsoleTest, EveryChangeShownIsToldToTheEnd) {
+  const HANDLE out = model::ConsoleOutputHandle();
+  const CHAR_INFO cell{{'x'}, 7};
+  const CONSOLE_CURSOR_INFO shown{25, TRUE};
+  const CONSOLE_CURSOR_INFO hidden{25, FALSE};
+  struct Row {
+    const char* Name;
+    CONSOLE_CURSOR_INFO Cursor;
+    std::function<BOOL()> Call;
+    BOOL Result;
+    testend::Told Told;
+  };
+  const std::vector<Row> rows = {
+      {"a write",
+       shown,
+       [&] {
+         SMALL_RECT region{0, 0, 0, 0};
+         return WriteConsoleOutputA(out, &cell, COORD{1, 1}, COORD{0, 0}, &region);
+       },
+       TRUE,
+       {1, 0, 0}},
+      {"a write from outside its source",
+       shown,
+       [&] {
+         SMALL_RECT region{0, 0, 0, 0};
+         return WriteConsoleOutputA(out, &cell, COORD{1, 1}, COORD{1, 0}, &region);
+       },
+       FALSE,
+       {0, 0, 0}},
+      {"a scroll",
+       shown,
+       [&] {
+         const SMALL_RECT rectangle{0, 0, 5, 0};
+         return ScrollConsoleScreenBufferA(out, &rectangle, nullptr, COORD{0, 1}, &cell);
+       },
+       TRUE,
+       {1, 0, 0}},
+      {"a shown cursor moved",
+       shown,
+       [&] {
+         return SetConsoleCursorPosition(out, COORD{3, 2});
+       },
+       TRUE,
+       {1, 0, 1}},
+      {"a hidden cursor moved",
+       hidden,
+       [&] {
+         return SetConsoleCursorPosition(out, COORD{3, 2});
+       },
+       TRUE,
+       {0, 0, 0}},
+      {"a cursor moved off the buffer",
+       shown,
+       [&] {
+         return SetConsoleCursorPosition(out, COORD{80, 0});
+       },
+       FALSE,
+       {0, 0, 0}},
+      {"a cursor shape",
+       shown,
+       [&] {
+         const CONSOLE_CURSOR_INFO half{50, TRUE};
+         return SetConsoleCursorInfo(out, &half);
+       },
+       TRUE,
+       {1, 0, 0}},
+      {"a cursor shape refused",
+       shown,
+       [&] {
+         const CONSOLE_CURSOR_INFO none{0, TRUE};
+         return SetConsoleCursorInfo(out, &none);
+       },
+       FALSE,
+       {0, 0, 0}},
+      {"a title", shown, [] { return SetConsoleTitleA("Alarm"); }, TRUE, {0, 1, 0}},
+  };
+  for (const Row& row : rows) {
+    testend::Reset({.CursorInfo = row.Cursor});
+    EXPECT_EQ(row.Call(), row.Result) << row.Name;
+    EXPECT_EQ(testend::ToldEnd(), row.Told) << row.Name;
+  }
+}
+
 // Records read are gone from the queue, in order; the queue's memory keeps
 // no copy of them.
 TEST(Win32ConsoleTest, InputIsReadInOrderAndLeftNowhere) {
@@ -276,7 +367,9 @@ TEST(Win32ConsoleTest, InputIsReadInOrderAndLeftNowhere) {
   ASSERT_EQ(GetNumberOfConsoleInputEvents(in, &waiting), TRUE);
   EXPECT_EQ(waiting, 4u);
   INPUT_RECORD records[3]{};
-  DWORD read = 0;
+  DWORD read = 7;
+  ASSERT_EQ(ReadConsoleInputA(in, records, 0, &read), TRUE);  // reads none
+  EXPECT_EQ(read, 0u);
   ASSERT_EQ(ReadConsoleInputA(in, records, 3, &read), TRUE);
   EXPECT_EQ(read, 3u);
   EXPECT_EQ(records[2].Event.KeyEvent.uChar.AsciiChar, 'w');
