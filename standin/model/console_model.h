@@ -30,9 +30,6 @@ struct Rect {
   int Right = -1;
   int Bottom = -1;
   [[nodiscard]] bool Empty() const { return Left > Right || Top > Bottom; }
-  [[nodiscard]] bool Contains(int x, int y) const {
-    return x >= Left && x <= Right && y >= Top && y <= Bottom;
-  }
 };
 
 Rect Intersect(const Rect& a, const Rect& b);
@@ -40,7 +37,7 @@ Rect Union(const Rect& a, const Rect& b);
 
 class ScreenBuffer {
  public:
-  ScreenBuffer(int width, int height, Cell fill = {});
+  ScreenBuffer(int width, int height, Cell fill);
 
   [[nodiscard]] int Width() const { return width_; }
   [[nodiscard]] int Height() const { return height_; }
@@ -104,7 +101,7 @@ class ScreenBuffer {
 
 // The rest of a console's state that the Win32 functions reach.
 struct Console {
-  explicit Console(int width, int height, Cell fill = {})
+  Console(int width, int height, Cell fill)
       : Screen(width, height, fill), Window(Screen.Bounds()) {}
   ScreenBuffer Screen;
   COORD Cursor{0, 0};

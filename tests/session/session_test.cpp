@@ -314,6 +314,28 @@ TEST(SessionTest, TheBufferIsAtLeast80x25AndAsLargeAsTheTerminal) {
   }
 }
 
+// The console opens as the Windows console does: a cursor of 25 % shown,
+// blank cells in light grey, and a scroll that moves rows out of the top
+// taken.
+TEST(SessionTest, TheConsoleOpensAsWindowsOpensOne) {
+  ptytest::PtyChild child([] {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    CONSOLE_CURSOR_INFO cursor{};
+    GetConsoleCursorInfo(out, &cursor);
+    WORD attribute = 0;
+    DWORD read = 0;
+    ReadConsoleOutputAttribute(out, &attribute, 1, COORD{5, 5}, &read);
+    const SMALL_RECT all{0, 0, 79, 24};
+    const CHAR_INFO fill{{' '}, 7};
+    const BOOL scrolled = ScrollConsoleScreenBufferA(out, &all, nullptr, COORD{0, -1}, &fill);
+    Report("cursor " + std::to_string(cursor.dwSize) + (cursor.bVisible != FALSE ? " shown" : "") +
+           ", attribute " + std::to_string(attribute) + (scrolled != FALSE ? ", scrolled" : ""));
+    ExitProcess(0);
+  });
+  EXPECT_TRUE(child.WaitFor(Reported("cursor 25 shown, attribute 7, scrolled")));
+  EXPECT_EQ(child.WaitExit(), 0);
+}
+
 // A second copy started on a terminal the first one holds is refused with
 // one line, before it changes anything; when the first leaves, the terminal
 // is as the user had it.

@@ -62,7 +62,8 @@ auto Corners(const SMALL_RECT& r) {
 
 // A scroll moves the rectangle (the part inside the buffer, the destination
 // moved with it) and fills what it leaves; a clipping rectangle keeps every
-// cell outside it as it was.
+// cell outside it as it was; a rectangle wholly outside the buffer is
+// refused.
 TEST(Win32ConsoleTest, AScrollMovesTheRectangleAndFillsWhatItLeaves) {
   struct Row {
     const char* Name;
@@ -70,12 +71,14 @@ TEST(Win32ConsoleTest, AScrollMovesTheRectangleAndFillsWhatItLeaves) {
     bool Clipped;  // to columns 0..2
     COORD To;
     const char* Rows;  // the three rows after it
+    BOOL Result = TRUE;
   };
   const Row rows[] = {
       {"RightByTwo", {0, 0, 3, 0}, false, {2, 0}, "..abcd|ghijkl|mnopqr"},
       {"UpLeftPastTheRightEdge", {2, 1, 7, 2}, false, {0, 0}, "ijklef|opqr..|mn...."},
       {"FromLeftOfTheBuffer", {-2, 0, 1, 0}, false, {3, 0}, "..cdea|ghijkl|mnopqr"},
       {"DownWithinTheClip", {0, 0, 5, 0}, true, {0, 1}, "...def|abcjkl|mnopqr"},
+      {"RightOfTheBufferOnItsRows", {7, 0, 9, 2}, false, {0, 0}, "abcdef|ghijkl|mnopqr", FALSE},
   };
   for (const Row& row : rows) {
     testend::Reset({.Width = 6, .Height = 3});
@@ -88,7 +91,8 @@ TEST(Win32ConsoleTest, AScrollMovesTheRectangleAndFillsWhatItLeaves) {
     const CHAR_INFO fill{{'.'}, 7};
     EXPECT_EQ(
         ScrollConsoleScreenBufferA(out, &row.Scroll, row.Clipped ? &clip : nullptr, row.To, &fill),
-        TRUE);
+        row.Result)
+        << row.Name;
     EXPECT_EQ(Shown(), row.Rows) << row.Name;
   }
 }
@@ -110,6 +114,12 @@ TEST(Win32ConsoleTest, AWriteTakesWhatBothBuffersHoldAndSaysWhere) {
       {"FromTheSourcesLastCell", {2, 1}, {1, 1, 5, 2}, TRUE, {1, 1, 1, 1}, "......|.F....|......"},
       {"PastTheScreensCorner", {0, 0}, {4, 2, 9, 9}, TRUE, {4, 2, 5, 2}, "......|......|....AB"},
       {"OffTheScreen", {0, 0}, {7, 4, 9, 5}, TRUE, {7, 4, 6, 3}, "......|......|......"},
+      {"RightOfTheScreenOnItsRows",
+       {0, 0},
+       {7, 0, 9, 1},
+       TRUE,
+       {7, 0, 6, -1},
+       "......|......|......"},
       {"ColumnPastTheSource", {3, 0}, {0, 0, 1, 1}, FALSE, {0, 0, 1, 1}, "......|......|......"},
       {"RowPastTheSource", {0, 2}, {0, 0, 1, 1}, FALSE, {0, 0, 1, 1}, "......|......|......"},
       {"ColumnLeftOfTheSource", {-1, 0}, {0, 0, 1, 1}, FALSE, {0, 0, 1, 1}, "......|......|......"},
@@ -212,7 +222,7 @@ TEST(Win32ConsoleTest, TheBufferReportsItsSizeAndWindow) {
 // The cells that changed are kept row by row until whoever shows the buffer
 // clears them; a cleared buffer has nothing left, its last row included.
 TEST(Win32ConsoleTest, ChangedCellsAreKeptUntilCleared) {
-  model::ScreenBuffer screen(6, 3);
+  model::ScreenBuffer screen(6, 3, model::Cell{' ', 7});
   EXPECT_EQ(std::tuple(screen.ChangedTop(), screen.ChangedBottom()), std::tuple(0, 2));
   screen.ClearChanged();
   EXPECT_GT(screen.ChangedTop(), screen.ChangedBottom());

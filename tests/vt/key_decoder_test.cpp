@@ -55,6 +55,33 @@ KeyEvent Decoded(const std::string& bytes) {
   return keys.size() == 1 ? keys[0] : KeyEvent{};
 }
 
+// A key typed becomes the records the Windows console gives for it: its
+// modifiers pressed before it and released after it, in reverse order, each
+// record holding the modifiers down at that moment and counted once; a press
+// or a release the terminal reports alone keeps its own count.
+TEST(KeyDecoderTest, AKeyBecomesTheRecordsTheConsoleGives) {
+  const std::tuple<const char*, KeyEvent, std::string> cases[] = {
+      {"a", A, "+65/0x1 -65/0x1"},
+      {"Alt+Ctrl+A",
+       {'A', 30, 1, Alt | Ctrl},
+       "+17/8x1 +18/10x1 +65/10x1 -65/10x1 -18/8x1 -17/0x1"},
+      {"Shift+Up", {VK_UP, 72, 0, Enh | Shift}, "+16/16x1 +38/272x1 -38/272x1 -16/0x1"},
+      {"a release alone", {'A', 30, 'a', 0, Up, 3}, "-65/0x3"},
+  };
+  for (const auto& [name, key, expected] : cases) {
+    std::vector<INPUT_RECORD> records;
+    AppendKeyRecords(key, &records);
+    std::string seen;
+    for (const INPUT_RECORD& record : records) {
+      const KEY_EVENT_RECORD& k = record.Event.KeyEvent;
+      seen += (seen.empty() ? "" : " ") + std::string(k.bKeyDown != FALSE ? "+" : "-") +
+              std::to_string(k.wVirtualKeyCode) + "/" + std::to_string(k.dwControlKeyState) + "x" +
+              std::to_string(k.wRepeatCount);
+    }
+    EXPECT_EQ(seen, expected) << name;
+  }
+}
+
 // Every legacy form, win32-input-mode record and enhancement-protocol event
 // with its keys; terminal replies and control strings type nothing, and
 // broken input takes no real key down with it.

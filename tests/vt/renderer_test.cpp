@@ -142,8 +142,9 @@ TEST(RendererTest, ScreenTextLeavesTheRowsUpToTheCursorOrTheLastText) {
               std::string("Rousel\r\n\r\n\xc2\xb7|\r\n") + tail);
     EXPECT_EQ(vt::LineAfterText(console.Screen, row), lineAfter);
   }
-  EXPECT_EQ(vt::ScreenText(model::Console(5, 3).Screen, 0, vt::Charset::Utf8), "");
-  EXPECT_EQ(vt::LineAfterText(model::Console(5, 3).Screen, 0), "\x1b[H");
+  EXPECT_EQ(vt::ScreenText(model::Console(5, 3, model::Cell{' ', 7}).Screen, 0, vt::Charset::Utf8),
+            "");
+  EXPECT_EQ(vt::LineAfterText(model::Console(5, 3, model::Cell{' ', 7}).Screen, 0), "\x1b[H");
   // Text in the first column of the bottom row alone; in the top row alone.
   model::Console corner(4, 3, model::Cell{' ', 7});
   Put(corner, 0, 2, "x", 7);
