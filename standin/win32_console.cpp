@@ -201,6 +201,6 @@ BOOL WINAPI ReadConsoleInputA(HANDLE hConsoleInput, PINPUT_RECORD lpBuffer, DWOR
   }
 }
 
-BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE HandlerRoutine, BOOL Add) {
-  return model::SetCtrlHandler(HandlerRoutine, Add != FALSE) ? TRUE : FALSE;
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handlerRoutine, BOOL add) {
+  return model::SetCtrlHandler(handlerRoutine, add != FALSE) ? TRUE : FALSE;
 }

@@ -49,6 +49,8 @@ int SigpipeChange() {
 
 }  // namespace fakedbus
 
+// The library's own names, as the program looks them up.
+// NOLINTBEGIN(readability-identifier-naming)
 extern "C" {
 
 // libdbus's DBusError: the program's own storage, opaque here.
@@ -132,8 +134,10 @@ uint32_t dbus_message_append_args(DBusMessage* /*message*/, int firstType, ...) 
   va_start(args, firstType);
   std::string appended;
   int type = firstType;
-  for (; type == 's'; type = va_arg(args, int))
+  while (type == 's') {
     appended += std::string(" ") + *va_arg(args, const char**);
+    type = va_arg(args, int);
+  }
   va_end(args);
   if (type != 0) return 0;
   TheBus.Calls.back() += appended;
@@ -174,3 +178,4 @@ void dbus_message_unref(DBusMessage* message) {
 }
 
 }  // extern "C"
+// NOLINTEND(readability-identifier-naming)

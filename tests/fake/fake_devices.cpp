@@ -21,12 +21,15 @@
 #include <linux/input.h>
 #include <linux/kd.h>
 
+// The linker's names for the wrapped calls and the originals.
+// NOLINTBEGIN(readability-identifier-naming,bugprone-reserved-identifier)
 extern "C" {
 int __real_open(const char* path, int flags, ...);
 int __real_ioctl(int fd, unsigned long request, ...);
 ssize_t __real_write(int fd, const void* buffer, size_t size);
 int __real_glob(const char* pattern, int flags, int (*error)(const char*, int), glob_t* found);
 }
+// NOLINTEND(readability-identifier-naming,bugprone-reserved-identifier)
 
 namespace {
 
@@ -71,13 +74,17 @@ bool StillOpen(const std::string& path) {
 
 }  // namespace fakedevices
 
+// NOLINTBEGIN(readability-identifier-naming,bugprone-reserved-identifier)
 extern "C" {
 
 int __wrap_open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = (flags & O_CREAT) != 0 ? va_arg(args, mode_t) : 0;
-  va_end(args);
+  mode_t mode = 0;
+  if ((flags & O_CREAT) != 0) {
+    va_list args;
+    va_start(args, flags);
+    mode = va_arg(args, mode_t);
+    va_end(args);
+  }
   const std::string name(path);
   if (name != "/dev/tty" && name.rfind("/dev/input/", 0) != 0)
     return __real_open(path, flags, mode);
@@ -166,3 +173,4 @@ int __wrap_glob(const char* pattern, int flags, int (*error)(const char*, int), 
 }
 
 }  // extern "C"
+// NOLINTEND(readability-identifier-naming,bugprone-reserved-identifier)
