@@ -135,6 +135,7 @@ uint32_t dbus_message_append_args(DBusMessage* /*message*/, int firstType, ...) 
   std::string appended;
   int type = firstType;
   while (type == 's') {
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started above
     appended += std::string(" ") + *va_arg(args, const char**);
     type = va_arg(args, int);
   }
@@ -162,6 +163,7 @@ uint32_t dbus_message_get_args(DBusMessage* /*message*/, DBusError* /*error*/, i
   if (firstType != 'h' || !TheBus.ReplyHasDescriptor) return 0;
   va_list args;
   va_start(args, firstType);
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started above
   int* const fd = va_arg(args, int*);
   const int end = va_arg(args, int);
   va_end(args);

@@ -27,7 +27,7 @@ constexpr const char* Inhibit =
     "Inhibit org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager "
     "sleep:idle Rousel ";
 
-std::vector<std::string> Asked(std::vector<std::string> whys) {
+std::vector<std::string> Asked(const std::vector<std::string>& whys) {
   std::vector<std::string> calls;
   for (const std::string& why : whys) {
     calls.emplace_back(Hello);

@@ -104,8 +104,8 @@ TEST(SpeakerTest, EachSpeakerGetsItsTone) {
     std::vector<Step> Steps;
     Log Stop;
   };
-  const std::string On = "event 18 2 ";      // EV_SND, SND_TONE
-  const std::string Report = "event 0 0 0";  // EV_SYN, SYN_REPORT
+  const std::string on = "event 18 2 ";      // EV_SND, SND_TONE
+  const std::string report = "event 0 0 0";  // EV_SYN, SYN_REPORT
   const std::vector<Row> rows = {
       {"the console",
        {.VirtualConsole = true},
@@ -117,12 +117,12 @@ TEST(SpeakerTest, EachSpeakerGetsItsTone) {
        {"KIOCSOUND 0"}},
       {"the input device",
        {.Inputs = {{Spkr, true}}},
-       {{2000, 500, true, {On + "2000", Report}}, {0, 0, false, {On + "0", Report}}},
-       {On + "0", Report}},
+       {{2000, 500, true, {on + "2000", report}}, {0, 0, false, {on + "0", report}}},
+       {on + "0", report}},
       {"an input device that takes part of an event",
        {.Inputs = {{Spkr, true}}, .ShortWrites = true},
-       {{2000, 500, false, {On + "2000", Report}}},
-       {On + "0", Report}},
+       {{2000, 500, false, {on + "2000", report}}},
+       {on + "0", report}},
   };
   for (const Row& row : rows) {
     sound::speaker::Close();
