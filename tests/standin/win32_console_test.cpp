@@ -34,7 +34,8 @@ TEST(Win32ConsoleTest, CallsWithoutTheirArgumentsFail) {
   EXPECT_EQ(GetConsoleScreenBufferInfo(out, nullptr), FALSE);
   EXPECT_EQ(GetConsoleCursorInfo(out, nullptr), FALSE);
   EXPECT_EQ(GetConsoleCursorInfo(in, &cursor), FALSE);
-  EXPECT_EQ(SetConsoleCursorInfo(in, &cursor), FALSE);
+  const CONSOLE_CURSOR_INFO shape{25, TRUE};  // a shape the output would take
+  EXPECT_EQ(SetConsoleCursorInfo(in, &shape), FALSE);
   EXPECT_EQ(WriteConsoleOutputA(in, &cell, COORD{1, 1}, COORD{0, 0}, &region), FALSE);
   EXPECT_EQ(WriteConsoleOutputA(out, nullptr, COORD{1, 1}, COORD{0, 0}, &region), FALSE);
   EXPECT_EQ(ScrollConsoleScreenBufferA(out, nullptr, nullptr, COORD{0, 0}, &cell), FALSE);
