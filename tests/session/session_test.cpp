@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -71,8 +72,9 @@ void KeyLoop() {
 // not again with each later pass.
 struct WayOut {
   const char* Name;
-  void (*Then)();  // nullptr: the test sends the signal Status names
-  int Status;      // as waitpid reports it
+  void (*Then)();    // nullptr: the test sends the signal Status names
+  int Status;        // as waitpid reports it
+  bool KeepsScreen;  // the last screen's text is left on the user's
 };
 class WaysOut : public ::testing::TestWithParam<WayOut> {};
 
@@ -112,24 +114,26 @@ TEST_P(WaysOut, HandTheTerminalBack) {
   ASSERT_NE(leave, std::string::npos) << "terminal not handed back";
   EXPECT_TRUE(child.ModeRestored());
   // Lines end in CR LF (the user's output processing may add a CR).
-  EXPECT_EQ(last.find("hello\r", leave) == leave + Leave.size(), c.Status >= 256);
+  EXPECT_EQ(last.find("hello\r", leave) == leave + Leave.size(), c.KeepsScreen);
 }
 
 // Ctrl+C and Ctrl+Backslash among the signals: the handler sees them, and a
 // control event it declines ends the program as the signal would.
 INSTANTIATE_TEST_SUITE_P(
     Session, WaysOut,
-    ::testing::Values(WayOut{"ExitProcess", [] { ExitProcess(3); }, 3 << 8},
-                      WayOut{"Exit", [] { std::exit(5); }, 5 << 8},
-                      WayOut{"Abort", [] { std::abort(); }, SIGABRT},
-                      WayOut{"SIGINT", nullptr, SIGINT}, WayOut{"SIGQUIT", nullptr, SIGQUIT},
-                      WayOut{"SIGTERM", nullptr, SIGTERM}, WayOut{"SIGHUP", nullptr, SIGHUP},
-                      WayOut{"SIGUSR1", nullptr, SIGUSR1}, WayOut{"SIGUSR2", nullptr, SIGUSR2},
-                      WayOut{"SIGALRM", nullptr, SIGALRM}, WayOut{"SIGVTALRM", nullptr, SIGVTALRM},
-                      WayOut{"SIGPROF", nullptr, SIGPROF}, WayOut{"SIGXCPU", nullptr, SIGXCPU},
-                      WayOut{"SIGXFSZ", nullptr, SIGXFSZ}, WayOut{"SIGTRAP", nullptr, SIGTRAP},
-                      WayOut{"SIGIO", nullptr, SIGIO}, WayOut{"SIGRTMIN", nullptr, SIGRTMIN},
-                      WayOut{"SIGRTMAX", nullptr, SIGRTMAX}),
+    ::testing::Values(
+        WayOut{"ExitProcess", [] { ExitProcess(3); }, 3 << 8, true},
+        WayOut{"Exit", [] { std::exit(5); }, 5 << 8, true},
+        WayOut{"TerminalGone", [] { session::EndTerminalGone(); }, 129 << 8, false},
+        WayOut{"Abort", [] { std::abort(); }, SIGABRT, false},
+        WayOut{"SIGINT", nullptr, SIGINT, false}, WayOut{"SIGQUIT", nullptr, SIGQUIT, false},
+        WayOut{"SIGTERM", nullptr, SIGTERM, false}, WayOut{"SIGHUP", nullptr, SIGHUP, false},
+        WayOut{"SIGUSR1", nullptr, SIGUSR1, false}, WayOut{"SIGUSR2", nullptr, SIGUSR2, false},
+        WayOut{"SIGALRM", nullptr, SIGALRM, false}, WayOut{"SIGVTALRM", nullptr, SIGVTALRM, false},
+        WayOut{"SIGPROF", nullptr, SIGPROF, false}, WayOut{"SIGXCPU", nullptr, SIGXCPU, false},
+        WayOut{"SIGXFSZ", nullptr, SIGXFSZ, false}, WayOut{"SIGTRAP", nullptr, SIGTRAP, false},
+        WayOut{"SIGIO", nullptr, SIGIO, false}, WayOut{"SIGRTMIN", nullptr, SIGRTMIN, false},
+        WayOut{"SIGRTMAX", nullptr, SIGRTMAX, false}),
     [](const ::testing::TestParamInfo<WayOut>& row) { return std::string(row.param.Name); });
 
 // A signal that ends the program while it rings: the exit steps silence the
@@ -157,6 +161,53 @@ TEST(SessionTest, NoToneStartsAfterTheExitStepsSilencedIt) {
   kill(child.Pid(), SIGTERM);
   EXPECT_EQ(child.WaitExit(), SIGTERM);
   EXPECT_NE(child.Output().find(Reported("silent")), std::string::npos) << child.Output();
+}
+
+// An exit step that notes its number on the terminal.
+template <int N>
+void NoteStep() {
+  const char note[] = {'<', static_cast<char>('0' + N), '>'};
+  std::ignore = write(2, note, sizeof note);
+}
+
+// The exit steps run once each, the last registered first, before the
+// terminal is handed back; there is room for eight, and a ninth is left out
+// rather than written past the end.
+TEST(SessionTest, ExitStepsRunLastFirstEightAtMost) {
+  ptytest::PtyChild child([] {
+    for (void (*step)() : {NoteStep<1>, NoteStep<2>, NoteStep<3>, NoteStep<4>, NoteStep<5>,
+                           NoteStep<6>, NoteStep<7>, NoteStep<8>, NoteStep<9>})
+      session::AtTerminalExit(step);
+    Report("ready");
+    std::printf("<stdio>");  // no new line: it waits in the stream's buffer
+    ExitProcess(0);
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  EXPECT_EQ(child.WaitExit(), 0);
+  const std::string& out = child.Output();
+  const size_t steps = out.find("<8><7><6><5><4><3><2><1>");
+  ASSERT_NE(steps, std::string::npos) << out;
+  EXPECT_LT(steps, out.rfind(Leave));
+  EXPECT_EQ(Count(out, "<1>"), 1u);
+  EXPECT_EQ(out.find("<9>"), std::string::npos);
+  EXPECT_GT(out.find("<stdio>"), out.rfind(Leave)) << "flushed, after the hand-back";
+}
+
+// A signal that comes while the exit steps run ends the program without
+// running them again.
+TEST(SessionTest, ExitStepsRunOnceThoughASignalComesMeanwhile) {
+  ptytest::PtyChild child([] {
+    session::AtTerminalExit([] {
+      std::ignore = write(2, "<step>", 6);
+      std::this_thread::sleep_for(300ms);
+    });
+    Report("ready");
+    ExitProcess(0);
+  });
+  ASSERT_TRUE(child.WaitFor("<step>"));
+  kill(child.Pid(), SIGTERM);
+  child.WaitExit();
+  EXPECT_EQ(Count(child.Output(), "<step>"), 1u);
 }
 
 // Ctrl+Z hands the terminal over only where someone could continue the
