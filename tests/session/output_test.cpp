@@ -4,10 +4,12 @@
 // program, and bells do not pile up.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -15,9 +17,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "standin/terminal/session/output.h"
@@ -259,5 +263,136 @@ TEST(OutputTest, WhatWaitsIsMergedAndBounded) {
   child.SuspendOutput(false);
   EXPECT_TRUE(child.WaitFor("<stalled><later>", mark));
 }
+
+// The writer on a pipe, in a child of its own (the writer is one per
+// process): a pipe is no terminal, so its thread does the writing, on the
+// description it was given.
+struct PipeRow {
+  const char* Name;
+  void (*Body)(int readEnd, int writeEnd);  // reports what it saw on fd 1
+  const char* Seen;
+};
+
+void Say(const std::string& what) {
+  std::ignore = write(1, what.data(), what.size());
+}
+
+// The bytes a pipe holds, read until it stays empty for a while.
+std::string ReadAll(int fd) {
+  std::string got;
+  char buffer[4096];
+  for (pollfd ready{fd, POLLIN, 0}; poll(&ready, 1, 200 * Slowdown) > 0;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+// Runs of one byte as the byte and their length: "a10000".
+std::string Runs(const std::string& bytes) {
+  std::string runs;
+  for (size_t at = 0; at < bytes.size();) {
+    size_t end = at;
+    while (end < bytes.size() && bytes[end] == bytes[at]) ++end;
+    runs += bytes[at] + std::to_string(end - at);
+    at = end;
+  }
+  return runs;
+}
+
+// Waits until the queue holds `bytes` (the writer thread has taken what the
+// pipe had room for), at most five seconds.
+bool BacklogIs(size_t bytes) {
+  return Within(5000ms * Slowdown, [bytes] { return session::Backlog() == bytes; });
+}
+
+class OutputOnAPipe : public ::testing::TestWithParam<PipeRow> {};
+
+TEST_P(OutputOnAPipe, Writes) {
+  const PipeRow& row = GetParam();
+  ptytest::PtyChild child([&row] {
+    int ends[2];
+    if (pipe2(ends, O_NONBLOCK) != 0) _exit(2);
+    row.Body(ends[0], ends[1]);
+  });
+  EXPECT_TRUE(child.WaitFor(std::string("<") + row.Seen + ">")) << child.Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Output, OutputOnAPipe,
+    ::testing::Values(
+        // A screen the pipe took in part is finished before the whole screen
+        // that replaces it (a sequence cut in half would garble the next);
+        // a screen not yet begun is dropped.  The new screen is more than the
+        // pipe holds: a write that ends inside it goes on where it stopped.
+        PipeRow{"AScreenCutInHalfIsFinished",
+                [](int in, int out) {
+                  const std::string fill(size_t{60} * 1024, 'f');  // room for 4 KiB more
+                  std::ignore = write(out, fill.data(), fill.size());
+                  session::OpenOutput(out);
+                  session::Queue(std::string(10000, 'a'), session::Stream::Screen, false, false);
+                  session::Queue(std::string(100, 'b'), session::Stream::Screen, false, false);
+                  session::Flush();
+                  if (!BacklogIs(10100 - 4096)) Say("<not taken in part>");
+                  session::Queue(std::string(70000, 'c'), session::Stream::Screen, true);
+                  std::string got = ReadAll(in);
+                  session::Drain(5000 * Slowdown);
+                  got += ReadAll(in);
+                  Say("<" + Runs(got.substr(fill.size())) + ">");
+                },
+                "a10000c70000"},
+        // A pipe whose reader has gone refuses the write: what waits is
+        // dropped, and nothing more is queued; the writes still report success.
+        PipeRow{"AGoneReaderEndsTheOutput",
+                [](int in, int out) {
+                  std::signal(SIGPIPE, SIG_IGN);
+                  close(in);
+                  session::OpenOutput(out);
+                  const bool queued = session::Queue("x", session::Stream::Control);
+                  const bool drained = session::Drain(60000 * Slowdown);
+                  const bool later = session::Queue("y", session::Stream::Control, false, false);
+                  Say("<" + std::to_string(queued) + std::to_string(drained) +
+                      std::to_string(later) + " " + std::to_string(session::Backlog()) + ">");
+                },
+                "111 0"},
+        // A blocking description is written by the writer thread alone: the
+        // caller returns at once though the pipe is full, and what waits
+        // goes out once the reader reads.  One writer thread, however often
+        // the pipe fills.  The crash path writes to the same description,
+        // and no descriptor is left open on the way.
+        PipeRow{"ABlockingPipeIsWrittenByOneThread",
+                [](int in, int out) {
+                  fcntl(out, F_SETFL, 0);
+                  const std::string fill(size_t{64} * 1024, 'f');
+                  std::ignore = write(out, fill.data(), fill.size());
+                  const auto files = [] {
+                    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                         std::filesystem::directory_iterator{});
+                  };
+                  const auto threads = [] {
+                    return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                         std::filesystem::directory_iterator{});
+                  };
+                  const auto filesBefore = files();
+                  session::OpenOutput(out);
+                  const bool same = files() == filesBefore && session::CrashOutputFd() == out;
+                  std::string got;
+                  std::array<long, 2> after{};  // threads after each round
+                  for (const char round : {'a', 'b'}) {
+                    session::Queue(std::string(100, round), session::Stream::Control);
+                    Say("<queued>");
+                    got += ReadAll(in);
+                    session::Drain(60000 * Slowdown);
+                    got += ReadAll(in);
+                    std::ignore = write(out, fill.data(), fill.size());
+                    after[round - 'a'] = threads();
+                  }
+                  ReadAll(in);
+                  Say("<" + std::to_string(same) + " " + Runs(got) + " " +
+                      std::to_string(after[1] - after[0]) + ">");
+                },
+                "1 f65536a100f65536b100 0"}),
+    [](const ::testing::TestParamInfo<PipeRow>& row) { return std::string(row.param.Name); });
 
 }  // namespace
