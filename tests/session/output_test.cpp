@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "standin/terminal/session/output.h"
@@ -295,7 +296,10 @@ std::string Runs(const std::string& bytes) {
   for (size_t at = 0; at < bytes.size();) {
     size_t end = at;
     while (end < bytes.size() && bytes[end] == bytes[at]) ++end;
-    runs += bytes[at] + std::to_string(end - at);
+    const auto byte = static_cast<unsigned char>(bytes[at]);
+    runs +=
+        byte < ' ' ? std::string{'^', static_cast<char>(byte + '@')} : std::string(1, bytes[at]);
+    runs += std::to_string(end - at);
     at = end;
   }
   return runs;
@@ -305,6 +309,39 @@ std::string Runs(const std::string& bytes) {
 // pipe had room for), at most five seconds.
 bool BacklogIs(size_t bytes) {
   return Within(5000ms * Slowdown, [bytes] { return session::Backlog() == bytes; });
+}
+
+// The pipe filled but for 4 KiB, `queued` queued and written as far as it
+// goes, and the rest left to the helper as the program ends.  Its parent,
+// as a shell would, stays; once the pipe has been full a while, it reports
+// everything after the filler.
+void LeaveToTheHelper(int in, int out,
+                      const std::vector<std::pair<std::string, session::Stream>>& queued) {
+  const std::string fill(size_t{60} * 1024, 'f');
+  std::ignore = write(out, fill.data(), fill.size());
+  const pid_t program = fork();
+  if (program == 0) {
+    close(in);
+    session::OpenOutput(out);
+    size_t total = 0;
+    for (const auto& [bytes, stream] : queued) {
+      session::Queue(bytes, stream, false, false);
+      total += bytes.size();
+    }
+    session::Flush();
+    if (!BacklogIs(total - 4096)) Say("<not taken in part>");
+    session::LeaveWhenDrained();
+    _exit(0);
+  }
+  close(out);
+  waitpid(program, nullptr, 0);
+  std::this_thread::sleep_for(300ms);
+  fcntl(in, F_SETFL, 0);
+  std::string got;
+  char buffer[4096];
+  for (ssize_t n = 0; (n = read(in, buffer, sizeof buffer)) > 0;)
+    got.append(buffer, static_cast<size_t>(n));
+  Say("<" + Runs(got.substr(std::min(got.size(), fill.size()))) + ">");
 }
 
 class OutputOnAPipe : public ::testing::TestWithParam<PipeRow> {};
@@ -392,7 +429,35 @@ INSTANTIATE_TEST_SUITE_P(
                   Say("<" + std::to_string(same) + " " + Runs(got) + " " +
                       std::to_string(after[1] - after[0]) + ">");
                 },
-                "1 f65536a100f65536b100 0"}),
+                "1 f65536a100f65536b100 0"},
+        // What the pipe has not taken when the program ends goes to a copy
+        // program: a control chunk cut in half goes on where it stopped (a
+        // sequence the terminal must see whole), the screens are left out,
+        // the rest follows in order, though the pipe was full at first.
+        PipeRow{"AControlChunkCutInHalfIsFinishedByTheHelper",
+                [](int in, int out) {
+                  using enum session::Stream;
+                  LeaveToTheHelper(in, out,
+                                   {{std::string(10000, 'a'), Control},
+                                    {std::string(100, 'b'), Screen},
+                                    {"yy", Title},
+                                    {"z", Control}});
+                },
+                "a10000y2z1"},
+        // A screen cut in half is left, a CAN ending the sequence it began.
+        PipeRow{"AScreenCutInHalfEndsInCan",
+                [](int in, int out) {
+                  using enum session::Stream;
+                  LeaveToTheHelper(in, out, {{std::string(10000, 'a'), Screen}, {"z", Control}});
+                },
+                "a4096^X1z1"},
+        // What is more than the helper's pipe holds is dropped, not waited for.
+        PipeRow{"WhatTheHelpersPipeCannotHoldIsDropped",
+                [](int in, int out) {
+                  using enum session::Stream;
+                  LeaveToTheHelper(in, out, {{std::string(80000, 'a'), Control}, {"z", Control}});
+                },
+                "a69632"}),
     [](const ::testing::TestParamInfo<PipeRow>& row) { return std::string(row.param.Name); });
 
 }  // namespace

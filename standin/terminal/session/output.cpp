@@ -285,16 +285,19 @@ size_t Backlog() {
 namespace {
 
 // What the terminal has not taken yet and still must: every byte but a
-// screen that the hand-back leaves anyway; a CAN first when a sequence was
-// cut in half.
+// screen that the hand-back leaves anyway.  A chunk the terminal took in part
+// is finished where it stopped, so that a sequence cut in half is whole; a
+// screen cut in half is not, and a CAN ends the sequence it may have begun.
 std::string LeftToWriteLocked(const Output& o) {
   std::string left;
   bool first = true;
   for (const Chunk& chunk : o.Pending) {
     const size_t from = first ? o.Offset : 0;
-    if (first && from > 0) left += '\x18';
     first = false;
-    if (chunk.Kind == Stream::Screen) continue;
+    if (chunk.Kind == Stream::Screen) {
+      if (from > 0) left += '\x18';
+      continue;
+    }
     left.append(chunk.Bytes, from);
   }
   return left;
