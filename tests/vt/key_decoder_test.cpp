@@ -19,6 +19,7 @@ constexpr DWORD Shift = SHIFT_PRESSED;
 constexpr DWORD Ctrl = LEFT_CTRL_PRESSED;
 constexpr DWORD Alt = LEFT_ALT_PRESSED;
 constexpr DWORD RAlt = RIGHT_ALT_PRESSED;
+constexpr DWORD RCtrl = RIGHT_CTRL_PRESSED;
 constexpr DWORD Enh = ENHANCED_KEY;
 constexpr Stroke Down = Stroke::Press;
 constexpr Stroke Up = Stroke::Release;
@@ -57,16 +58,20 @@ KeyEvent Decoded(const std::string& bytes) {
 
 // A key typed becomes the records the Windows console gives for it: its
 // modifiers pressed before it and released after it, in reverse order, each
-// record holding the modifiers down at that moment and counted once; a press
-// or a release the terminal reports alone keeps its own count.
+// record holding the modifiers down at that moment and counted once, only the
+// key's own records holding its character; a press or a release the terminal
+// reports alone keeps its own count.
 TEST(KeyDecoderTest, AKeyBecomesTheRecordsTheConsoleGives) {
   const std::tuple<const char*, KeyEvent, std::string> cases[] = {
-      {"a", A, "+65/0x1 -65/0x1"},
+      {"a", A, "+65=97/0x1 -65=97/0x1"},
       {"Alt+Ctrl+A",
        {'A', 30, 1, Alt | Ctrl},
-       "+17/8x1 +18/10x1 +65/10x1 -65/10x1 -18/8x1 -17/0x1"},
+       "+17/8x1 +18/10x1 +65=1/10x1 -65=1/10x1 -18/8x1 -17/0x1"},
       {"Shift+Up", {VK_UP, 72, 0, Enh | Shift}, "+16/16x1 +38/272x1 -38/272x1 -16/0x1"},
-      {"a release alone", {'A', 30, 'a', 0, Up, 3}, "-65/0x3"},
+      {"Ctrl+Shift+Home",
+       {VK_HOME, 71, 0, Enh | Ctrl | Shift},
+       "+16/16x1 +17/24x1 +36/280x1 -36/280x1 -17/16x1 -16/0x1"},
+      {"a release alone", {'A', 30, 'a', 0, Up, 3}, "-65=97/0x3"},
   };
   for (const auto& [name, key, expected] : cases) {
     std::vector<INPUT_RECORD> records;
@@ -75,8 +80,9 @@ TEST(KeyDecoderTest, AKeyBecomesTheRecordsTheConsoleGives) {
     for (const INPUT_RECORD& record : records) {
       const KEY_EVENT_RECORD& k = record.Event.KeyEvent;
       seen += (seen.empty() ? "" : " ") + std::string(k.bKeyDown != FALSE ? "+" : "-") +
-              std::to_string(k.wVirtualKeyCode) + "/" + std::to_string(k.dwControlKeyState) + "x" +
-              std::to_string(k.wRepeatCount);
+              std::to_string(k.wVirtualKeyCode) +
+              (k.uChar.AsciiChar != 0 ? "=" + std::to_string(uint8_t(k.uChar.AsciiChar)) : "") +
+              "/" + std::to_string(k.dwControlKeyState) + "x" + std::to_string(k.wRepeatCount);
     }
     EXPECT_EQ(seen, expected) << name;
   }
@@ -120,6 +126,25 @@ TEST(KeyDecoderTest, BytesDecodeToTheirKeys) {
        ESC "[57443;3:1u" ESC "[57443;3:3u"s,
        {{VK_MENU, 56, 0, Alt, Down}, {VK_MENU, 56, 0, 0, Up}}},
       {"kitty right Shift", ESC "[57447;2:1u"s, {{VK_SHIFT, 54, 0, Shift, Down}}},
+      {"kitty left Ctrl, left and right Meta, pressed and released",
+       ESC "[57442;5:1u" ESC "[57442;1:3u" ESC "[57446;33:1u" ESC "[57446;1:3u" ESC
+           "[57452;33:1u" ESC "[57452;1:3u"s,
+       {{VK_CONTROL, 29, 0, Ctrl, Down},
+        {VK_CONTROL, 29, 0, 0, Up},
+        {VK_MENU, 56, 0, Alt, Down},
+        {VK_MENU, 56, 0, 0, Up},
+        {VK_MENU, 56, 0, Enh | RAlt, Down},
+        {VK_MENU, 56, 0, Enh, Up}}},
+      // The lock keys and Print Screen: Num Lock and Print Screen are
+      // extended keys, Caps Lock and Scroll Lock are not.
+      {"kitty Caps Lock, Scroll Lock, Num Lock, Print Screen",
+       ESC "[57358u" ESC "[57359u" ESC "[57360u" ESC "[57361u"s,
+       {{0x14, 58, 0, 0}, {0x91, 70, 0, 0}, {0x90, 69, 0, Enh}, {0x2C, 55, 0, Enh}}},
+      // A keypad whose decimal key types a comma.
+      {"kitty keypad separator", ESC "[57416u"s, {{0x6E, 83, ',', 0}}},
+      {"kitty Ctrl+a, Ctrl+], the ends of the control letters and brackets",
+       ESC "[97;5u" ESC "[93;5u"s,
+       {{'A', 30, 1, Ctrl}, {0xDD, 27, 29, Ctrl}}},
       // Pause and Menu, the ends of the lock and system keys.
       {"kitty Pause, Menu", ESC "[57362u" ESC "[57363u"s, {{0x13, 69, 0, 0}, {0x5D, 93, 0, Enh}}},
       // Event types asked for: AltGr as its own press and release, the right
@@ -194,6 +219,21 @@ TEST(KeyDecoderTest, BytesDecodeToTheirKeys) {
       {"kitty at the edges of the refused codes",
        ESC "[57344;1;97u" ESC "[128;1;97u" ESC "[63744;1;97u" ESC "[97;1;128u" ESC "[97;1<u"s,
        {{0xE7, 0, 'a', 0}}},
+      // The right Ctrl key's press tells which Ctrl a key after it holds.
+      {"with event types, right Ctrl",
+       ESC "[?31u" ESC "[57448;5u" ESC "[97;5u" ESC "[57448;1:3u"s,
+       {{VK_CONTROL, 29, 0, Enh | RCtrl, Down},
+        {'A', 30, 1, RCtrl, Down},
+        {VK_CONTROL, 29, 0, Enh, Up}}},
+      // The left Alt key's press leaves a key after it on the left Alt.
+      {"with event types, left Alt",
+       ESC "[?31u" ESC "[57443;3u" ESC "[120;3u"s,
+       {{VK_MENU, 56, 0, Alt, Down}, {'X', 45, 'x', Alt, Down}}},
+      // Raw bytes are no sequence of the protocol, even with event types.
+      {"with event types, raw bytes typed whole",
+       ESC "[?3u"
+           "a["s,
+       {A, {0xDB, 26, '[', 0}}},
       {"kitty left Shift released",
        ESC "[57441;2:1u" ESC "[57441;2:3u"s,
        {{VK_SHIFT, 42, 0, Shift, Down}, {VK_SHIFT, 42, 0, 0, Up}}},
@@ -203,6 +243,7 @@ TEST(KeyDecoderTest, BytesDecodeToTheirKeys) {
        {A}},
       // Stray and 4-byte leads whose bits would spell U+2500 were they taken.
       {"no character from stray bytes", "\x80\x82\x94\x80\x82\x94\x80\xf2\x94\x80"s + "a", {A}},
+      {"YA, the last capital", "\xd0\xaf"s, {{'Z', 44, 0x9F, Shift}}},
       {"UTF-8 with the continuation's edge bytes",
        "\xe2\x94\x80\xd0\xbf\xd0\x90"s,
        {{0xE7, 0, 0xC4, 0}, {'G', 34, 0xAF, 0}, {'F', 33, 0x80, Shift}}},
@@ -219,6 +260,11 @@ TEST(KeyDecoderTest, BytesDecodeToTheirKeys) {
        {{VK_BACK, 14, 8, 0}, A}},
       {"kitty code with a leading zero", ESC "[097u"s, {A}},
       {"SS3 with an unknown final", ESC "O1za"s, {A}},
+      {"OSC past the bound ending in BEL", ESC "]" + std::string(300, '1') + "\aa", {A}},
+      {"OSC ending in a backslash, cut off by a sequence", ESC "]1;C:\\" ESC "[A"s, {UpKey}},
+      {"SS3 keypad space, Tab and comma",
+       ESC "O " ESC "OI" ESC "Ol"s,
+       {{VK_SPACE, 57, ' ', 0}, {VK_TAB, 15, 9, 0}, {VK_ADD, 78, '+', 0}}},
       {"OSC ending in BEL", ESC "]4;1;"s + std::string(60, 'f') + "\aa", {A}},
       {"OSC cut off by a sequence", ESC "]11;rgb:12" ESC "[A"s, {UpKey}},
       {"ESC ESC is Esc and a fresh start", ESC ESC "[A"s, {Esc, UpKey}},
@@ -230,6 +276,9 @@ TEST(KeyDecoderTest, BytesDecodeToTheirKeys) {
       {"timed out: cut mouse report", ESC "[M !"s, {}},
       {"timed out: cut UTF-8", "\xe2\x84"s, {}},
       {"timed out: ESC and cut UTF-8", ESC "\xd0"s, {Esc}},
+      {"timed out: OSC and ESC", ESC "]1" ESC ""s, {Esc}},
+      // Asked for event types, Esc alone is still typed whole.
+      {"timed out: Esc after event types", ESC "[?31u" ESC ""s, {Esc}},
   };
   for (const auto& [name, bytes, expected] : cases) {
     // Only a prefix that could still grow waits for the timeout.
@@ -262,6 +311,16 @@ TEST(KeyDecoderTest, TypedCharactersFunctionAndKeypadKeysArriveOnTheirPcKeys) {
     EXPECT_EQ(Decoded(ESC "[" + std::to_string(vt220[n - 1]) + "~"), F(n));
   for (int n = 1; n <= 4; ++n) EXPECT_EQ(Decoded(ESC "O"s + char('O' + n)), F(n)) << n;
   for (int n = 1; n <= 5; ++n) EXPECT_EQ(Decoded(ESC "[["s + char('@' + n)), F(n)) << n;
+  // F13..F24 by the enhancement protocol's codes; none past them.
+  for (int n = 13; n <= 25; ++n) {
+    const Keys keys = Decode(ESC "[" + std::to_string(57376 + n - 13) + "u");
+    ASSERT_EQ(keys.size(), n <= 24 ? 1U : 0U) << n;
+    if (n > 24) continue;
+    const KeyEvent& key = keys[0];
+    EXPECT_EQ(std::tuple(key.VirtualKey, key.Char, key.ControlState, key.Stroke),
+              std::tuple(WORD(VK_F1 + n - 1), uint8_t{0}, DWORD{0}, Stroke::PressAndRelease))
+        << n;
+  }
   for (const char c : {'\t', '\r', '\x7f'})
     EXPECT_EQ(Decoded(ESC "[" + std::to_string(c) + "u"), Decoded(std::string(1, c))) << c;
   // Home and End by the Linux console's, tmux's and rxvt's numbers; rxvt's
@@ -314,6 +373,7 @@ TEST(KeyDecoderTest, TheEscapeTimeoutDecidesAtItsEdge) {
   // Name, steps, PendingTimeoutMs at the last step, keys.
   const std::tuple<const char*, Steps, int, Keys> cases[] = {
       {"lone Esc, just before", {{t, ESC}, {e - 1, ""}}, 1, {}},
+      {"from time 0 the first bytes count", {{0, "1"}}, -1, {{'1', 2, '1', 0}}},
       {"lone Esc, at the edge", {{t, ESC}, {e, ""}}, -1, {Esc}},
       {"the clock goes back", {{t, ESC}, {10, ""}}, 50, {}},
       {"x just inside joins", {{t, ESC}, {e - 1, "x"}}, -1, {{'X', 45, 'x', Alt}}},
@@ -321,6 +381,10 @@ TEST(KeyDecoderTest, TheEscapeTimeoutDecidesAtItsEdge) {
       {"a whole mouse report waits for nothing", {{t, ESC "[M !!"}}, -1, {}},
       {"a sequence at the bound waits for nothing",
        {{t, ESC "[" + std::string(MaxSequenceBytes - 2, '1')}},
+       -1,
+       {}},
+      {"a string at the bound waits for nothing",
+       {{t, ESC "]" + std::string(MaxSequenceBytes - 2, '1')}},
        -1,
        {}},
       {"SS3 tail skipped", {{t, ESC "O1"}, {e, ""}, {e + 9, "5Pa"}}, -1, {A}},
@@ -337,6 +401,10 @@ TEST(KeyDecoderTest, TheEscapeTimeoutDecidesAtItsEdge) {
     EXPECT_EQ(decoder.PendingTimeoutMs(steps.back().first), pending) << name;
     EXPECT_EQ(PopAll(decoder), expected) << name;
   }
+  // Asked past the edge before a tick, what waits is due at once.
+  KeyDecoder decoder;
+  Feed(decoder, ESC, t);
+  EXPECT_EQ(decoder.PendingTimeoutMs(e + 1), 0);
 }
 
 // A sequence as long as the bound is still a key; one byte longer is cut.
@@ -346,6 +414,50 @@ TEST(KeyDecoderTest, TheSequenceBoundIsExact) {
     const size_t keys = length == MaxSequenceBytes ? 2 : 1;
     EXPECT_EQ(Decode(ESC "[" + rest).size(), keys) << length;
     EXPECT_EQ(Decode(ESC "O" + rest).size(), keys) << length;
+  }
+}
+
+// Keys beyond the queue's bound are dropped, as a full keyboard buffer drops
+// them; replies nobody collects keep only the newest.
+TEST(KeyDecoderTest, TheQueuesKeepTheirBounds) {
+  KeyDecoder decoder;
+  Feed(decoder, std::string(KeyDecoder::MaxQueuedKeys + 5, 'a'), 1000);
+  EXPECT_EQ(decoder.QueuedKeys(), KeyDecoder::MaxQueuedKeys);
+  for (size_t mode = 1; mode <= KeyDecoder::MaxQueuedReplies + 3; ++mode)
+    Feed(decoder, ESC "[?" + std::to_string(mode) + ";2$y", 1000);
+  Reply reply;
+  ASSERT_TRUE(decoder.PopReply(&reply));
+  EXPECT_EQ(reply, (Reply{Reply::Kind::Mode, 4, 2}));
+}
+
+// Replies are told apart from keys and from other reports: private, whole,
+// in the order they came.  The flags reported are kept; none before any.
+TEST(KeyDecoderTest, RepliesAreNotedOnlyWhenWholeAndPrivate) {
+  using Steps = std::vector<std::pair<uint64_t, std::string>>;
+  using enum Reply::Kind;
+  const uint64_t t = 10000;
+  const uint64_t e = t + 50;
+  const std::tuple<const char*, Steps, std::vector<Reply>, int> cases[] = {
+      {"nothing yet", {}, {}, -1},
+      {"mode, flags, DA1",
+       {{t, ESC "[?9001;1$y" ESC "[?31u" ESC "[?62;22c"}},
+       {{Mode, 9001, 1}, {KeyboardFlags, 0, 31}, Reply{DeviceAttributes}},
+       31},
+      {"DA1 without attributes", {{t, ESC "[?c"}}, {Reply{DeviceAttributes}}, -1},
+      {"not private: no reply", {{t, ESC "[9001;2$y" ESC "[2c"}}, {}, -1},
+      // A SS3 sequence cut off by the timeout is skipped to its end, which
+      // is no DA1 even when it is a 'c'.
+      {"SS3 tail ending in c", {{t, ESC "O1"}, {e, ""}, {e + 9, "c"}}, {}, -1},
+  };
+  for (const auto& [name, steps, expected, flags] : cases) {
+    KeyDecoder decoder;
+    for (const auto& [at, bytes] : steps) Feed(decoder, bytes, at);
+    std::vector<Reply> replies;
+    Reply reply;
+    while (decoder.PopReply(&reply)) replies.push_back(reply);
+    EXPECT_EQ(replies, expected) << name;
+    EXPECT_EQ(decoder.KeyboardFlags(), flags) << name;
+    EXPECT_EQ(PopAll(decoder), Keys{}) << name;
   }
 }
 
@@ -365,6 +477,10 @@ TEST(KeyDecoderTest, ControlKeysStandForTheSignalsTheTerminalWouldRaise) {
       {"w32 Ctrl+C", ESC "[67;46;3;1;8;1_"s, LineSignal::Interrupt, LineSignal::None},
       {"w32 Ctrl+Break", ESC "[3;70;0;1;8;1_"s, LineSignal::Quit, LineSignal::Quit},
       {"c", "c"s, LineSignal::None, LineSignal::None},
+      // Pause without Ctrl is no Break; a key without a character matches
+      // no signal character, not even a switched-off one.
+      {"kitty Pause", ESC "[57362u"s, LineSignal::None, LineSignal::None},
+      {"Up", ESC "[A"s, LineSignal::None, LineSignal::None},
   };
   for (const auto& [name, bytes, withStock, withMoved] : cases) {
     const KeyEvent key = Decoded(bytes);
