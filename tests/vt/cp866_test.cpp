@@ -22,10 +22,29 @@ TEST(Cp866Test, BytesShowAsTheirGlyphsAndHighBytesRoundTrip) {
     EXPECT_TRUE(cp >= 0x20 && !(cp >= 0x7F && cp <= 0x9F)) << "byte " << b;
     EXPECT_EQ(b < 128 ? b : UnicodeToCp866(cp), b);
   }
-  // Only this test reaches the four-byte form: every glyph lies in the BMP.
-  std::string astral;
-  AppendUtf8(astral, U'\U0001F600');
-  EXPECT_EQ(astral, "\xf0\x9f\x98\x80");
+  // A character the code page lacks, the first past ASCII among them.
+  for (const char32_t cp : {U'\u0080', U'\u00E9', U'\u2501'})
+    EXPECT_EQ(UnicodeToCp866(cp), -1) << int(cp);
+}
+
+// Each UTF-8 length at both of its ends; only this test reaches the
+// four-byte form, since every glyph lies in the BMP.
+TEST(Cp866Test, CodePointsEncodeInTheShortestUtf8) {
+  const std::pair<char32_t, std::string> cases[] = {
+      {U'\u007F', "\x7f"},
+      {U'\u0080', "\xc2\x80"},
+      {U'\u07FF', "\xdf\xbf"},
+      {U'\u0800', "\xe0\xa0\x80"},
+      {U'\uFFFF', "\xef\xbf\xbf"},
+      {U'\U00010000', "\xf0\x90\x80\x80"},
+      {U'\U0001F600', "\xf0\x9f\x98\x80"},
+      {U'\U0010FFFF', "\xf4\x8f\xbf\xbf"},
+  };
+  for (const auto& [cp, utf8] : cases) {
+    std::string out;
+    AppendUtf8(out, cp);
+    EXPECT_EQ(out, utf8) << int(cp);
+  }
 }
 
 }  // namespace
