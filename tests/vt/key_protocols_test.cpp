@@ -29,6 +29,7 @@ TEST(KeyProtocolsTest, TheAnswerChoosesWhateverItsTimeAndEveryPushHasItsPop) {
   const std::string on = ESC "[?9001h|";
   const std::tuple<const char*, std::vector<std::string>, std::string, KeyProtocol> cases[] = {
       {"win32-input-mode", {win32, "s", "t"}, on + ESC "[?9001l|" + on, Win32Input},
+      {"win32-input-mode, set", {ESC "[?9001;1$y" + flags}, on, Win32Input},
       {"both, the mode always on", {ESC "[?9001;3$y" ESC "[?31u" ESC "[?1;2c"}, on, Win32Input},
       {"flags, no mode report", {flags, taken}, push, Kitty},
       {"flags, the mode permanently reset", {ESC "[?9001;4$y" + flags, taken}, push, Kitty},
@@ -73,6 +74,29 @@ TEST(KeyProtocolsTest, TheAnswerChoosesWhateverItsTimeAndEveryPushHasItsPop) {
     EXPECT_EQ(keys.Protocol(), protocol) << name;
     EXPECT_FALSE(keys.AwaitingReplies()) << name;
   }
+}
+
+// Each query awaits its answer; given up on, a late answer still decides,
+// and the flags query that its push sends is awaited afresh.
+TEST(KeyProtocolsTest, ALateAnswerLeavesTheNextQueryAwaited) {
+  KeyProtocols keys;
+  keys.Query();
+  EXPECT_TRUE(keys.AwaitingReplies());
+  keys.GiveUpReplies();
+  EXPECT_FALSE(keys.AwaitingReplies());
+  KeyDecoder decoder;
+  std::string sent;
+  const auto answer = [&](const std::string& bytes) {
+    decoder.Feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0);
+    Reply reply;
+    while (decoder.PopReply(&reply)) sent += keys.OnReply(reply, true);
+  };
+  answer(ESC "[?9001;0$y" ESC "[?0u" ESC "[?62c");
+  EXPECT_EQ(sent, ESC "[>31u" ESC "[?u" ESC "[c");
+  EXPECT_TRUE(keys.AwaitingReplies());
+  answer(ESC "[?31u" ESC "[?62c");
+  EXPECT_FALSE(keys.AwaitingReplies());
+  EXPECT_EQ(keys.Protocol(), KeyProtocol::Kitty);
 }
 
 }  // namespace
