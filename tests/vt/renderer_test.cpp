@@ -68,6 +68,13 @@ TEST(RendererTest, EachChangeCostsTheShortestBytes) {
       {0, 19, "X", 7, ""},                          // the same cell again: nothing
       {20, 19, " ", 0x0F, ""},                      // a blank in another foreground: nothing
       {20, 19, " ", 0x1F, "\x1b[12C\x1b[97;44m "},  // a blank on another background
+      {21, 19, "Y", 0x18, "\x1b[90mY"},             // still bright: no SGR 22
+      {22, 19, "Z", 0x17, "\x1b[22;37mZ"},          // dark grey ends: bright ends
+      {23, 19, "W", 0x11, "\x1b[34mW"},             // neither bright: no SGR 22
+      {30, 21, "abcdef", 0x1F, "\x1b[22;31H\x1b[97mabcdef"},
+      {29, 21, "z", 0x1F, "\x1b[7Dz"},  // back over the row: CUB
+      {34, 21, "Y", 0x1F, "\x1b[4CY"},  // four cells cost as much as CUF: CUF
+      {37, 21, "V", 0x1F, "\x1b[2CV"},  // a cell in other colours between: not written again
   };
   for (const auto& [x, y, text, attr, expected] : cases) {
     Put(f.Console, x, y, text, attr);
@@ -76,6 +83,62 @@ TEST(RendererTest, EachChangeCostsTheShortestBytes) {
     EXPECT_EQ(f.Step(), "");
     EXPECT_EQ(f.Differs(), "");
   }
+}
+
+// The cursor shown moves the cheapest way, ties going to CUP, then to the
+// relative moves before CHA: each row moves it from one cell to another.
+TEST(RendererTest, TheCursorMovesTheCheapestWay) {
+  model::Console console(120, 30, model::Cell{' ', 7});
+  vt::Renderer renderer(120, 30, vt::Charset::Utf8);
+  vtscreen::VtScreen vt(120, 30, false);
+  vt.Feed(vt::EnterSequence());
+  vt.Feed(renderer.Render(console));
+  const std::tuple<COORD, COORD, std::string> cases[] = {
+      {{4, 8}, {5, 9}, "\x1b[B\x1b[C"},     // into row 10: CUP would be longer
+      {{8, 2}, {9, 3}, "\x1b[B\x1b[C"},     // into column 10
+      {{4, 7}, {5, 8}, "\x1b[9;6H"},        // as long as CUD and CUF: CUP
+      {{7, 0}, {8, 1}, "\x1b[2;9H"},        // into column 9, a tie too
+      {{0, 1}, {0, 0}, "\x1b[H"},           // the home position, a tie with CUU
+      {{5, 7}, {0, 8}, "\x1b[9H"},          // a tie with CR and CUD
+      {{97, 0}, {99, 1}, "\x1b[B\x1b[2C"},  // into column 100
+      {{85, 0}, {89, 1}, "\x1b[2;90H"},     // into column 90, a tie
+      {{6, 4}, {5, 4}, "\x1b[D"},           // one back
+      {{4, 4}, {2, 4}, "\x1b[2D"},          // CUB before an as long CHA
+      {{3, 4}, {1, 4}, "\x1b[2D"},         {{18, 4}, {8, 4}, "\x1b[9G"},  // CHA shorter than CUB
+  };
+  for (const auto& [from, to, expected] : cases) {
+    console.SetCursorPosition(from);
+    vt.Feed(renderer.Render(console));
+    console.SetCursorPosition(to);
+    const std::string out = renderer.Render(console);
+    vt.Feed(out);
+    EXPECT_EQ(out, expected) << to.X << "," << to.Y;
+    EXPECT_EQ(vt.Differs(console, 120, 30, vt::Charset::Utf8), "");
+  }
+}
+
+// The first render, and the first after a resize, clears the terminal and
+// sets the cursor, the colours and the cursor's visibility, none of which
+// it can know.  A size below one cell counts as one.
+TEST(RendererTest, TheFirstRenderSetsEverything) {
+  const std::tuple<const char*, int, int, std::string> cases[] = {
+      {"as large as the console", 3, 2, "\x1b[0m\x1b[2J\x1b[H\x1b[0;37;40mab \x1b[2H   \x1b[?25l"},
+      {"a terminal of no size", 0, 0, "\x1b[0m\x1b[2J\x1b[H\x1b[0;37;40ma\x1b[?25l"},
+  };
+  for (const auto& [name, columns, rows, expected] : cases) {
+    model::Console console(3, 2, model::Cell{' ', 7});
+    Put(console, 0, 0, "ab", 7);
+    console.CursorInfo.bVisible = FALSE;
+    vt::Renderer renderer(3, 2, vt::Charset::Utf8);
+    EXPECT_TRUE(renderer.Fresh());
+    if (columns != 3) renderer.SetViewport(columns, rows);
+    EXPECT_EQ(renderer.Render(console), expected) << name;
+  }
+  model::Console console(3, 2, model::Cell{' ', 7});
+  Put(console, 0, 0, "ab", 7);
+  console.CursorInfo.bVisible = FALSE;
+  vt::Renderer none(0, 0, vt::Charset::Utf8);
+  EXPECT_EQ(none.Render(console), "\x1b[0m\x1b[2J\x1b[H\x1b[0;37;40ma\x1b[?25l");
 }
 
 // A terminal smaller than the console shows the console's window, which
@@ -107,6 +170,8 @@ TEST(RendererTest, ASmallTerminalShowsTheWindowAroundTheCursor) {
         {{44, 2}, {}, "", false},
         {{44, 3}, {}, "", true},
         {{44, 2}, {36, 2}, "08:53:44", true},
+        {{44, 14}, {}, "", false},  // down only: the window moves down alone
+        {{44, 2}, {}, "", false},
         {{77, 21}, {}, "", false},  // the far corner
         {{77, 21}, {74, 20}, "AWAY", true},
         {{0, 0}, {}, "", false},
@@ -126,6 +191,34 @@ TEST(RendererTest, ASmallTerminalShowsTheWindowAroundTheCursor) {
       }
     }
   }
+}
+
+// A terminal smaller than the console's window shows its top left part;
+// what lies past the terminal's last column or row, the cursor included, is
+// never sent.  A window at the buffer's end shows no cell past it.
+TEST(RendererTest, NothingPastTheTerminalsEdgeIsSent) {
+  Fixture f;
+  f.Renderer.SetViewport(40, 12);
+  f.Step();
+  const std::tuple<COORD, COORD, std::string> cases[] = {
+      {{0, 12}, {0, 12}, "\x1b[?25l"},                           // the row below, the cursor on it
+      {{40, 0}, {40, 0}, ""},                                    // the column to the right
+      {{39, 11}, {39, 11}, "\x1b[12;40Hx\x1b[12;40H\x1b[?25h"},  // the last cell
+  };
+  for (const auto& [cell, cursor, expected] : cases) {
+    Put(f.Console, cell.X, cell.Y, "x", 7);
+    f.Console.SetCursorPosition(cursor);
+    EXPECT_EQ(f.Renderer.Render(f.Console), expected) << cursor.X << "," << cursor.Y;
+  }
+  // The terminal as large as the buffer, the window a quarter of it in its
+  // bottom right corner: the terminal shows the window, which ends where
+  // the buffer ends, and nothing past it.
+  Fixture g;
+  g.Console.SetWindowSize(40, 12);
+  Put(g.Console, 40, 13, "corner", 0x1F);
+  g.Console.SetCursorPosition({79, 24});
+  g.Step();
+  EXPECT_EQ(g.Vt.Differs(g.Console, 40, 12, vt::Charset::Utf8), "");
 }
 
 // The last screen's text, for the normal screen; a terminal without an
