@@ -119,7 +119,8 @@ TEST(RendererTest, TheCursorMovesTheCheapestWay) {
 
 // The first render, and the first after a resize, clears the terminal and
 // sets the cursor, the colours and the cursor's visibility, none of which
-// it can know.  A size below one cell counts as one.
+// it can know, and clears the model's change marks.  A size below one cell
+// counts as one.
 TEST(RendererTest, TheFirstRenderSetsEverything) {
   const std::tuple<const char*, int, int, std::string> cases[] = {
       {"as large as the console", 3, 2, "\x1b[0m\x1b[2J\x1b[H\x1b[0;37;40mab \x1b[2H   \x1b[?25l"},
@@ -133,6 +134,8 @@ TEST(RendererTest, TheFirstRenderSetsEverything) {
     EXPECT_TRUE(renderer.Fresh());
     if (columns != 3) renderer.SetViewport(columns, rows);
     EXPECT_EQ(renderer.Render(console), expected) << name;
+    // The changes it drew are no longer marked.
+    EXPECT_LT(console.Screen.ChangedBottom(), console.Screen.ChangedTop()) << name;
   }
   model::Console console(3, 2, model::Cell{' ', 7});
   Put(console, 0, 0, "ab", 7);
