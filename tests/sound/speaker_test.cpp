@@ -1,18 +1,24 @@
 // The PC speaker (standin/terminal/sound/speaker.cpp) on the test devices:
 // which speaker is found and how it is probed, and the tones each one is
-// given.
+// given; and the tone (tone.cpp) falling to it from the test sound card.
 #include "standin/terminal/sound/speaker.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "standin/terminal/sound/tone.h"
+#include "tests/fake/fake_asound.h"
 #include "tests/fake/fake_devices.h"
 
 namespace {
 
+using namespace std::chrono_literals;
 using sound::speaker::Kind;
 using Log = std::vector<std::string>;
 
@@ -147,6 +153,99 @@ TEST(SpeakerTest, EachSpeakerGetsItsTone) {
     sound::speaker::Stop();
     EXPECT_EQ(Since(before), row.Stop) << row.Name << ": closed";
   }
+}
+
+// Where the sound card does not sound, the tone goes to the PC speaker
+// (switched off once its length has passed, which the caller waits out),
+// and where the speaker refuses too, or there is none, to the terminal's
+// bell, for good; a card that opens but will not play gives way to the
+// speaker as well.
+TEST(ToneTest, WithoutASoundCardTheSpeakerSoundsAndThenTheBell) {
+  struct Row {
+    const char* Name;
+    fakeasound::Card Card;
+    fakedevices::Devices Devices;
+    bool Sounded;
+    sound::Device Chosen;
+    Log Did;
+  };
+  const std::string on = "event 18 2 ";      // EV_SND, SND_TONE
+  const std::string report = "event 0 0 0";  // EV_SYN, SYN_REPORT
+  const std::vector<Row> rows = {
+      {"the console",
+       {.Absent = true},
+       {.VirtualConsole = true},
+       true,
+       sound::Device::ConsoleSpeaker,
+       {TtyOpen, "KDGKBTYPE", "KIOCSOUND 0", "KDMKTONE 20 596", "KIOCSOUND 0"}},
+      {"a card that will not play, then the console",
+       {.Broken = true},
+       {.VirtualConsole = true},
+       true,
+       sound::Device::ConsoleSpeaker,
+       {TtyOpen, "KDGKBTYPE", "KIOCSOUND 0", "KDMKTONE 20 596", "KIOCSOUND 0"}},
+      {"the input device",
+       {.Absent = true},
+       {.Inputs = {{Spkr, true}}},
+       true,
+       sound::Device::Speaker,
+       {TtyOpen, "KDGKBTYPE", InputOpen(Spkr), "EVIOCGBIT", on + "2000", report, on + "0", report}},
+      {"an input device that refuses the tone",
+       {.Absent = true},
+       {.Inputs = {{Spkr, true}}, .ShortWrites = true},
+       false,
+       sound::Device::Bell,
+       {TtyOpen, "KDGKBTYPE", InputOpen(Spkr), "EVIOCGBIT", on + "2000", report}},
+      {"no speaker", {.Absent = true}, {.Tty = false}, false, sound::Device::Bell, {TtyOpen}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.Name);
+    sound::Shutdown();
+    fakeasound::Set(row.Card);
+    fakedevices::Set(row.Devices);
+    for (int tone = 0; tone < 2; ++tone) {
+      const auto call = std::chrono::steady_clock::now();
+      EXPECT_EQ(sound::Play(2000, 20, call), row.Sounded);
+      if (row.Sounded) {
+        EXPECT_GE(std::chrono::steady_clock::now() - call, 20ms) << "waited out";
+      }
+      EXPECT_EQ(sound::ActiveDevice(), row.Chosen);
+      if (tone == 0) {
+        EXPECT_EQ(fakedevices::Get().Log, row.Did);
+      }
+    }
+  }
+  sound::Shutdown();
+}
+
+// A tone under way on another thread: the speaker can be switched off at
+// once (a fatal signal's handler), and a shutdown that cannot wait for the
+// tone switches it off; one that can closes it.
+TEST(ToneTest, TheSpeakerIsSilencedWhileATonePlays) {
+  const std::string off = "event 18 2 0";
+  for (const bool signal : {true, false}) {
+    SCOPED_TRACE(signal ? "silenced" : "shut down");
+    sound::Shutdown();
+    fakeasound::Set({.Absent = true});
+    fakedevices::Set({.Inputs = {{Spkr, true}}});
+    std::thread ringing([] { sound::Play(2000, 1000, std::chrono::steady_clock::now()); });
+    const auto sounding = [] {
+      const Log log = fakedevices::Get().Log;
+      return std::find(log.begin(), log.end(), "event 18 2 2000") != log.end();
+    };
+    while (!sounding()) std::this_thread::sleep_for(1ms);
+    const size_t before = fakedevices::Get().Log.size();
+    if (signal) {
+      sound::SilenceSpeaker();
+    } else {
+      sound::Shutdown();  // gives up on the tone's lock after 300 ms
+    }
+    const Log since = Since(before);
+    EXPECT_NE(std::find(since.begin(), since.end(), off), since.end());
+    ringing.join();
+  }
+  sound::Shutdown();
+  EXPECT_FALSE(fakedevices::StillOpen(Spkr)) << "closed";
 }
 
 }  // namespace
