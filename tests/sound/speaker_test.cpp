@@ -233,7 +233,8 @@ TEST(ToneTest, TheSpeakerIsSilencedWhileATonePlays) {
       const Log log = fakedevices::Get().Log;
       return std::find(log.begin(), log.end(), "event 18 2 2000") != log.end();
     };
-    while (!sounding()) std::this_thread::sleep_for(1ms);
+    for (int wait = 0; wait < 2000 && !sounding(); ++wait) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(sounding()) << "no tone on the speaker";
     const size_t before = fakedevices::Get().Log.size();
     if (signal) {
       sound::SilenceSpeaker();
