@@ -454,8 +454,8 @@ TEST(ToneTest, TheWriterFollowsWhatTheCardHolds) {
   const Case cases[] = {
       {"a sink", {}, 0},
       {"a card holding the lead", {.Avail = {12000 - 8640}}, 0},
-      {"a card that holds next to nothing", {.Avail = {11999}}, 8639 / 4},
-      {"a full card", {.Avail = {0}}, (8640 - 12000) / 4},
+      {"a card that holds next to nothing", {.Avail = {11999}}, 2159},  // a quarter of 8639
+      {"a full card", {.Avail = {0}}, -840},                            // of 8640 - 12000
       {"an underrun", {.Underruns = 1}, 8640},
   };
   for (const Case& c : cases) {
