@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -105,15 +106,16 @@ TEST(PriorityTest, ARealProcessTakesWhatItIsPermittedAndComesBack) {
   EXPECT_EXIT(_exit(PriorityClassesAsNobody()), testing::ExitedWithCode(0), "");
 }
 
-// Whether this process has CAP_SYS_NICE in its effective set, and taking it
-// out: root that may not raise priorities.
-bool CapSysNice(bool drop) {
+// Whether this process has a capability (bits 0 to 31) in its effective
+// set, and taking it out: CAP_SYS_NICE's, root that may not raise
+// priorities.
+bool Capable(int capability, bool drop) {
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
   if (syscall(SYS_capget, &header, data) != 0) return false;
-  const bool has = (data[0].effective & (1u << CAP_SYS_NICE)) != 0;
+  const bool has = (data[0].effective & (1u << capability)) != 0;
   if (!drop) return has;
-  data[0].effective &= ~(1u << CAP_SYS_NICE);
+  data[0].effective &= ~(1u << capability);
   return syscall(SYS_capset, &header, data) == 0;
 }
 
@@ -138,7 +140,15 @@ struct Step {
 struct Scenario {
   const char* Name;
   std::vector<Step> Steps;
+  bool WithoutProc = false;  // /proc hidden: no capabilities and no thread list to read
 };
+
+// Hides /proc from this process alone, in a mount namespace of its own.
+bool HideProc() {
+  return unshare(CLONE_NEWNS) == 0 &&
+         mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("none", "/proc", "tmpfs", 0, nullptr) == 0;
+}
 
 // Runs the steps from nice 3 with RLIMIT_NICE 0, so that only
 // CAP_SYS_NICE permits lowering; returns 10 * (step + 1) plus what differed
@@ -147,11 +157,12 @@ struct Scenario {
 int RunScenario(const Scenario& scenario) {
   const rlimit none{0, 0};
   if (setrlimit(RLIMIT_NICE, &none) != 0 || setpriority(PRIO_PROCESS, 0, 3) != 0) return 1;
+  if (scenario.WithoutProc && !HideProc()) return 5;
   const int descriptors = OpenDescriptors();
   for (size_t i = 0; i < scenario.Steps.size(); ++i) {
     const Step& step = scenario.Steps[i];
     const int at = 10 * static_cast<int>(i + 1);
-    if (step.DropCapSysNiceFirst && !CapSysNice(true)) return 2;
+    if (step.DropCapSysNiceFirst && !Capable(CAP_SYS_NICE, true)) return 2;
     if (SetPriorityClass(GetCurrentProcess(), step.Class) != step.Taken) return at + 1;
     if (sched_getscheduler(0) != step.Policy) return at + 2;
     if (getpriority(PRIO_PROCESS, 0) != step.Nice) return at + 3;
@@ -165,9 +176,12 @@ int RunScenario(const Scenario& scenario) {
 // where the process started and idle is SCHED_IDLE; without it neither
 // lowers anything (idle is SCHED_BATCH); a change the system refuses (the
 // permission gone after the limits were taken) is reported as failed, and
-// normal always comes back to the start where permitted.
+// normal always comes back to the start where permitted.  Where /proc
+// cannot be read, root is taken to have CAP_SYS_NICE (hiding it takes
+// CAP_SYS_ADMIN).
 TEST(PriorityTest, ARootProcessTakesWhatItsCapabilitiesPermit) {
-  if (geteuid() != 0 || !CapSysNice(false)) GTEST_SKIP() << "needs root with CAP_SYS_NICE";
+  if (geteuid() != 0 || !Capable(CAP_SYS_NICE, false))
+    GTEST_SKIP() << "needs root with CAP_SYS_NICE";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const DWORD normal = NORMAL_PRIORITY_CLASS, idle = IDLE_PRIORITY_CLASS,
               high = HIGH_PRIORITY_CLASS;
@@ -186,8 +200,12 @@ TEST(PriorityTest, ARootProcessTakesWhatItsCapabilitiesPermit) {
         {true, high, FALSE, SCHED_OTHER, 3},
         {false, idle, TRUE, SCHED_IDLE, 3},
         {false, normal, FALSE, SCHED_IDLE, 3}}},
+      {"without /proc root is taken to have CAP_SYS_NICE",
+       {{false, high, TRUE, SCHED_OTHER, -7}, {false, normal, TRUE, SCHED_OTHER, 3}},
+       true},
   };
   for (const Scenario& scenario : scenarios) {
+    if (scenario.WithoutProc && !Capable(CAP_SYS_ADMIN, false)) continue;
     EXPECT_EXIT(_exit(RunScenario(scenario)), testing::ExitedWithCode(0), "") << scenario.Name;
   }
 }
