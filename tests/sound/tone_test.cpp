@@ -2,6 +2,8 @@
 // on the test sound card, sample by sample.  A card that hangs is the
 // session tests'.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -603,6 +605,27 @@ TEST(ToneTest, ACardStuckInAWriteIsLeftAndTheNextToneOpensAfresh) {
   if (!sound::alsa::Compiled()) GTEST_SKIP() << "built without ALSA: no sound card path";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(_exit(StuckCardLeftBehind()), testing::ExitedWithCode(0), "");
+}
+
+// A process that may start no thread more (RLIMIT_NPROC, as nobody): a
+// tone on the card opened before fails at once for want of a writer, and
+// the card, opened again, says it is unusable rather than open.
+int NoThreadMore() {
+  fakeasound::Set({});
+  if (!sound::alsa::Open()) return 1;
+  const rlimit none{0, 0};
+  if (setrlimit(RLIMIT_NPROC, &none) != 0 || setuid(65534) != 0) return 2;
+  if (sound::alsa::Play(2000, 20, Clock::now())) return 3;
+  if (sound::alsa::Streaming()) return 4;
+  if (sound::alsa::Open()) return 5;
+  return 0;
+}
+
+TEST(ToneTest, WithoutAThreadTheCardFailsAndSaysSo) {
+  if (!sound::alsa::Compiled()) GTEST_SKIP() << "built without ALSA: no sound card path";
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to become nobody";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(_exit(NoThreadMore()), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
