@@ -1,5 +1,6 @@
 // The tone: its samples checked by the numbers, and Beep checked end to end
-// on the test sound card, sample by sample.  A card that hangs is the
+// on the test sound card, sample by sample, with what the card was asked
+// and given.  A card that hangs holding up the program's exit is the
 // session tests'.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
