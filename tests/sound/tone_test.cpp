@@ -473,7 +473,9 @@ TEST(ToneTest, TheWriterFollowsWhatTheCardHolds) {
     ASSERT_GE(writes.size(), 3u);
     const double played =
         std::chrono::duration<double>(writes[1].At - writes[0].At).count() * 48000;
-    EXPECT_NEAR(static_cast<double>(writes[1].Frames) - played, c.Shift, 240);
+    // Within 10 ms: the writer reads its clock a moment before the card
+    // notes the write, a moment a busy machine may stretch.
+    EXPECT_NEAR(static_cast<double>(writes[1].Frames) - played, c.Shift, 480);
     if (c.Shift != 0) continue;
     for (size_t i = 1; i < writes.size(); ++i) EXPECT_GE(writes[i].Frames, 7200u / 2) << i;
   }
