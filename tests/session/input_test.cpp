@@ -4,9 +4,14 @@
 // out after its timeout; a closed terminal is reported gone.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -109,5 +114,61 @@ TEST(InputTest, APumpStopsAtItsBoundAndAnEmptyReadIsNoHangUp) {
   EXPECT_TRUE(records.empty());
   close(ends[0]);
 }
+
+// How a wait ends: when its time is up, when an Esc held for its timeout is
+// due (at once if it is overdue, though no time was given), or when a signal
+// comes, which is no hang-up.  Each row runs in a child with a few seconds
+// to live: a wait that does not end fails the row instead of the suite.
+struct WaitRow {
+  const char* Name;
+  const char* Typed;  // before the first pump
+  int SleepMs;        // between the first pump and the wait
+  int TimeoutMs;      // of the wait
+  bool Signal;        // a signal comes during the wait
+  const char* Keys;   // the pump after the wait
+};
+
+class InputWait : public ::testing::TestWithParam<WaitRow> {};
+
+void Interrupted(int /*sig*/) {}
+
+int WaitAndPump(const WaitRow& row) {
+  alarm(5);
+  int ends[2];
+  if (pipe(ends) != 0) return 10;
+  if (write(ends[1], row.Typed, std::strlen(row.Typed)) < 0) return 11;
+  InputSource source(ends[0]);
+  std::vector<INPUT_RECORD> records;
+  if (source.Pump(&records) != InputSource::Status::Ok || !records.empty()) return 12;
+  std::this_thread::sleep_for(std::chrono::milliseconds(row.SleepMs));
+  std::thread signaller;
+  if (row.Signal) {
+    struct sigaction action {};
+    action.sa_handler = Interrupted;  // no SA_RESTART: poll() returns EINTR
+    sigaction(SIGUSR1, &action, nullptr);
+    signaller = std::thread([waiter = pthread_self()] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      pthread_kill(waiter, SIGUSR1);
+    });
+  }
+  const InputSource::Status waited = source.Wait(row.TimeoutMs);
+  if (signaller.joinable()) signaller.join();
+  if (waited != InputSource::Status::Ok) return 13;
+  if (source.Pump(&records) != InputSource::Status::Ok) return 14;
+  return Typed(records) == row.Keys ? 0 : 15;
+}
+
+TEST_P(InputWait, EndsAndPumps) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(_exit(WaitAndPump(GetParam())), testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Input, InputWait,
+    ::testing::Values(WaitRow{"NothingPendingTimeUp", "", 0, 50, false, ""},
+                      WaitRow{"AnEscDueWithNoTimeGiven", "\x1b", 0, -1, false, "\x1b"},
+                      WaitRow{"AnEscOverdue", "\x1b", 200, -1, false, "\x1b"},
+                      WaitRow{"ASignalIsNoHangUp", "", 0, 3000, true, ""}),
+    [](const ::testing::TestParamInfo<WaitRow>& row) { return std::string(row.param.Name); });
 
 }  // namespace

@@ -83,6 +83,11 @@ int PtyChild::WaitExit() {
   return -1;
 }
 
+void PtyChild::HangUp() {
+  close(master_);
+  master_ = -1;
+}
+
 bool PtyChild::ModeRestored() const {
   termios now{};
   tcgetattr(slave_, &now);

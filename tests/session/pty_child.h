@@ -32,6 +32,9 @@ class PtyChild {
   // Stops or restarts the terminal's output (tcflow), as Scroll Lock or a
   // stalled link does: the child's writes then find no room.
   void SuspendOutput(bool suspend) { tcflow(slave_, suspend ? TCOOFF : TCOON); }
+  // Closes the terminal's master side, as a closed window or a dropped link
+  // does: the child's reads fail with EIO.
+  void HangUp();
   // Whether the parts of the terminal mode a program must give back are as
   // the user had them before the child started.
   [[nodiscard]] bool ModeRestored() const;

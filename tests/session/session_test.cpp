@@ -210,6 +210,19 @@ TEST(SessionTest, ExitStepsRunOnceThoughASignalComesMeanwhile) {
   EXPECT_EQ(Count(child.Output(), "<step>"), 1u);
 }
 
+// A terminal that goes away (its window closed) ends the program with 129,
+// as a hang-up would, also where SIGHUP is ignored (nohup) and only the
+// failed read tells: a read refused in the foreground is no background job's.
+TEST(SessionTest, ATerminalThatGoesAwayEndsTheProgram) {
+  ptytest::PtyChild child([] {
+    std::signal(SIGHUP, SIG_IGN);
+    KeyLoop();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  child.HangUp();
+  EXPECT_EQ(child.WaitExit(), 129 << 8);
+}
+
 // Ctrl+Z hands the terminal over only where someone could continue the
 // program: never as the session leader (xterm -e, ssh -t), and only for a
 // moment as a child of a wrapper that leads the session (its process group
