@@ -228,6 +228,36 @@ TEST(SessionTest, ATerminalThatGoesAwayEndsTheProgram) {
   EXPECT_EQ(child.WaitExit(), 129 << 8);
 }
 
+// With no sound card and no speaker a tone is one bell on the terminal, and
+// Beep still returns only when the tone's length has passed, as a real
+// tone's does.
+TEST(SessionTest, AToneWithNoDeviceIsOneBellOfItsLength) {
+  ptytest::PtyChild child([] {
+    fakeasound::Card absent;
+    absent.Absent = true;
+    fakeasound::Set(absent);
+    GetStdHandle(STD_OUTPUT_HANDLE);  // the terminal first, as the program takes it
+    Report("ready");
+    const auto call = std::chrono::steady_clock::now();
+    Beep(2000, 200);
+    const bool waited = std::chrono::steady_clock::now() - call >= 200ms;
+    if (sound::ActiveDevice() != sound::Device::Bell)
+      Report("tone: a speaker");
+    else
+      Report(waited ? "tone: waited" : "tone: returned early");
+    for (;;) pause();
+  });
+  ASSERT_TRUE(child.WaitFor(Reported("ready")));
+  const size_t mark = child.Output().find(Reported("ready")) + Reported("ready").size();
+  ASSERT_TRUE(child.WaitFor("\x1b]2;tone: ", mark));
+  ASSERT_TRUE(child.WaitFor("\a", child.Output().find("\x1b]2;tone: ", mark)));
+  const std::string after = child.Output().substr(mark);
+  if (after.find(Reported("tone: a speaker")) != std::string::npos)
+    GTEST_SKIP() << "this machine has a PC speaker";
+  EXPECT_NE(after.find(Reported("tone: waited")), std::string::npos) << after;
+  EXPECT_EQ(Count(after, "\a"), 2u) << "the tone's bell and the report's title";
+}
+
 // Ctrl+Z hands the terminal over only where someone could continue the
 // program: never as the session leader (xterm -e, ssh -t), and only for a
 // moment as a child of a wrapper that leads the session (its process group
