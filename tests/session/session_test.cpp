@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -257,6 +258,49 @@ TEST(SessionTest, AToneWithNoDeviceIsOneBellOfItsLength) {
   EXPECT_NE(after.find(Reported("tone: waited")), std::string::npos) << after;
   EXPECT_EQ(Count(after, "\a"), 2u) << "the tone's bell and the report's title";
 }
+
+// The terminal's character set is the user's locale's (LC_ALL, LC_CTYPE,
+// LANG), looked up without changing the program's own locale: UTF-8 where
+// the locale says so, plain ASCII elsewhere.  The title shows it: the code
+// page's capital A (0x80) is U+0410, two bytes in UTF-8.
+struct LocaleRow {
+  const char* Name;
+  const char* UserLocale;  // LC_ALL
+  const char* OwnLocale;   // the program's LC_CTYPE before it takes the terminal; nullptr: "C"
+  bool Utf8;
+};
+
+class SessionLocale : public ::testing::TestWithParam<LocaleRow> {};
+
+TEST_P(SessionLocale, TheTerminalsCharsetIsTheUsersLocales) {
+  const LocaleRow& row = GetParam();
+  ptytest::PtyChild child([&row] {
+    setenv("LC_ALL", row.UserLocale, 1);
+    if (row.OwnLocale != nullptr && std::setlocale(LC_CTYPE, row.OwnLocale) == nullptr)
+      Report("no such locale");
+    SetConsoleTitleA("\x80");
+    const char* own = std::setlocale(LC_CTYPE, nullptr);
+    Report(std::string("own ") + (own != nullptr ? own : "none"));
+    for (;;) pause();
+  });
+  ASSERT_TRUE(child.WaitFor("\x1b]2;own "));
+  ASSERT_TRUE(child.WaitFor("\a", child.Output().find("\x1b]2;own ")));
+  const std::string& out = child.Output();
+  if (out.find(Reported("no such locale")) != std::string::npos)
+    GTEST_SKIP() << row.OwnLocale << " is not installed";
+  EXPECT_EQ(out.find("\x1b]2;\xd0\x90\a") != std::string::npos, row.Utf8) << out;
+  EXPECT_NE(out.find(Reported(std::string("own ") + (row.OwnLocale ? row.OwnLocale : "C"))),
+            std::string::npos)
+      << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Session, SessionLocale,
+                         ::testing::Values(LocaleRow{"Utf8", "C.UTF-8", nullptr, true},
+                                           LocaleRow{"Ascii", "C", nullptr, false},
+                                           LocaleRow{"OwnLocaleKept", "C", "C.UTF-8", false}),
+                         [](const ::testing::TestParamInfo<LocaleRow>& row) {
+                           return std::string(row.param.Name);
+                         });
 
 // Ctrl+Z hands the terminal over only where someone could continue the
 // program: never as the session leader (xterm -e, ssh -t), and only for a
