@@ -3,6 +3,7 @@
 // the key protocol without hanging, and keys and control events arrive as
 // the console delivers them.  What the program does while the terminal does
 // not read is the suspended-output scenario's.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -301,6 +302,25 @@ INSTANTIATE_TEST_SUITE_P(Session, SessionLocale,
                          [](const ::testing::TestParamInfo<LocaleRow>& row) {
                            return std::string(row.param.Name);
                          });
+
+// Without a terminal on its standard input or output there is no console:
+// the console functions fail, as on Windows in a process without one.
+TEST(SessionTest, WithoutATerminalTheConsoleFunctionsFail) {
+  for (const int redirected : {0, 1}) {
+    SCOPED_TRACE(redirected == 0 ? "input from /dev/null" : "output to /dev/null");
+    ptytest::PtyChild child([redirected] {
+      const int nothing = open("/dev/null", O_RDWR);
+      dup2(nothing, redirected);
+      CONSOLE_SCREEN_BUFFER_INFO info{};
+      const BOOL got = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info);
+      const std::string said = got != FALSE ? "<a console>" : "<no console>";
+      std::ignore = write(2, said.data(), said.size());
+      _exit(0);
+    });
+    EXPECT_EQ(child.WaitExit(), 0);
+    EXPECT_EQ(child.Output(), "<no console>");
+  }
+}
 
 // Ctrl+Z hands the terminal over only where someone could continue the
 // program: never as the session leader (xterm -e, ssh -t), and only for a
