@@ -1,5 +1,6 @@
-// The terminal end's clock (standin/terminal/end.cpp): the local time of
-// day and the zone's offset from UTC, as the system's time zone gives them.
+// The terminal end (standin/terminal/end.cpp): the system it reports, and its
+// clock, the local time of day and the zone's offset from UTC as the
+// system's time zone gives them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "standin/end/end.h"
+#include "win32/win32.h"
 
 namespace {
 
@@ -32,6 +34,26 @@ class Zone {
   std::string old_;
   bool had_ = false;
 };
+
+// An NT 10 console whose keyboard gives code page 866, with every function
+// the program looks up by name: GetKBCodePage in user32, the power
+// functions in kernel32.
+TEST(TerminalEndTest, ReportsAnNtConsoleWithEveryFunction) {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  ASSERT_EQ(GetVersionExA(&info), TRUE);
+  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+  EXPECT_EQ(info.dwMajorVersion, 10u);
+  EXPECT_EQ(info.dwMinorVersion, 0u);
+  EXPECT_EQ(info.dwBuildNumber, 0u);
+  const FARPROC codePage = GetProcAddress(LoadLibraryA("user32.dll"), "GetKBCodePage");
+  ASSERT_NE(codePage, nullptr);
+  EXPECT_EQ(reinterpret_cast<UINT(WINAPI*)()>(reinterpret_cast<void (*)()>(codePage))(), 866u);
+  const HMODULE kernel32 = LoadLibraryA("kernel32.dll");
+  for (const char* name : {"SetThreadExecutionState", "CreateWaitableTimerA", "SetWaitableTimer",
+                           "CancelWaitableTimer"})
+    EXPECT_NE(GetProcAddress(kernel32, name), nullptr) << name;
+}
 
 struct ZoneRow {
   const char* Name;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "standin/model/control.h"
 #include "standin/testend/test_end.h"
 #include "win32/win32.h"
 
@@ -31,6 +32,66 @@ TEST(Win32ProcessTest, FailuresAreReportedAsFailures) {
   for (const DWORD frequency : {36U, 37U, 32767U, 32768U})  // Windows' range; a tone of no length
     EXPECT_EQ(Beep(frequency, 0), frequency >= 37 && frequency <= 32767 ? TRUE : FALSE);
   EXPECT_TRUE(testend::Beeps().empty());
+}
+
+// Control handlers as Windows asks them: the last added first, until one
+// takes the event; one removed is asked no more, and one never added cannot
+// be removed; SetConsoleCtrlHandler(NULL, TRUE) ignores Ctrl+C alone.  An
+// event no handler takes ends the process (false here).
+std::string Asked;
+BOOL WINAPI Declines(DWORD event) {
+  Asked += event == CTRL_C_EVENT ? "d" : "D";
+  return FALSE;
+}
+BOOL WINAPI Takes(DWORD event) {
+  Asked += event == CTRL_C_EVENT ? "t" : "T";
+  return TRUE;
+}
+
+TEST(Win32ProcessTest, ControlHandlersAreAskedLastAddedFirst) {
+  struct Step {
+    const char* Name;
+    PHANDLER_ROUTINE Handler;  // set (nullptr: the Ctrl+C switch), or none when Event is set
+    BOOL Add;
+    BOOL Result;  // of SetConsoleCtrlHandler
+    DWORD Event;  // dispatched when there is no handler to set
+    bool Taken;   // by a handler, or ignored
+    const char* Seen;
+  };
+  constexpr DWORD None = ~DWORD{0};
+  const Step steps[] = {
+      {"removing one never added", Takes, FALSE, FALSE, None, false, ""},
+      {"no handler", nullptr, FALSE, TRUE, None, false, ""},
+      {"Ctrl+C with none", nullptr, FALSE, FALSE, CTRL_C_EVENT, false, ""},
+      {"add one that declines", Declines, TRUE, TRUE, None, false, ""},
+      {"add it again", Declines, TRUE, TRUE, None, false, ""},
+      {"add one that takes", Takes, TRUE, TRUE, None, false, ""},
+      {"Ctrl+C: the last first", nullptr, FALSE, FALSE, CTRL_C_EVENT, true, "t"},
+      {"remove the one that takes", Takes, FALSE, TRUE, None, false, ""},
+      {"Ctrl+Break: both copies decline", nullptr, FALSE, FALSE, CTRL_BREAK_EVENT, false, "DD"},
+      {"remove one copy", Declines, FALSE, TRUE, None, false, ""},
+      {"Ctrl+Break: one left", nullptr, FALSE, FALSE, CTRL_BREAK_EVENT, false, "D"},
+      {"ignore Ctrl+C", nullptr, TRUE, TRUE, None, false, ""},
+      {"Ctrl+C ignored, no one asked", nullptr, FALSE, FALSE, CTRL_C_EVENT, true, ""},
+      {"Ctrl+Break still asked", nullptr, FALSE, FALSE, CTRL_BREAK_EVENT, false, "D"},
+      {"Ctrl+C again", nullptr, FALSE, TRUE, None, false, ""},
+      {"Ctrl+C asked again", nullptr, FALSE, FALSE, CTRL_C_EVENT, false, "d"},
+  };
+  testend::Reset();
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.Name);
+    Asked.clear();
+    if (step.Event == None) {
+      EXPECT_EQ(SetConsoleCtrlHandler(step.Handler, step.Add), step.Result);
+    } else {
+      EXPECT_EQ(model::DispatchCtrlEvent(step.Event), step.Taken);
+    }
+    EXPECT_EQ(Asked, step.Seen);
+  }
+  testend::Reset();
+  Asked.clear();
+  EXPECT_FALSE(model::DispatchCtrlEvent(CTRL_BREAK_EVENT)) << "a reset removes every handler";
+  EXPECT_EQ(Asked, "");
 }
 
 // Events start as asked; a null handle does not close; a version block has
