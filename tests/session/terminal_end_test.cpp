@@ -8,6 +8,7 @@
 #include <string>
 
 #include "standin/end/end.h"
+#include "win32/speaker_ports.h"
 #include "win32/win32.h"
 
 namespace {
@@ -53,6 +54,7 @@ TEST(TerminalEndTest, ReportsAnNtConsoleWithEveryFunction) {
   for (const char* name : {"SetThreadExecutionState", "CreateWaitableTimerA", "SetWaitableTimer",
                            "CancelWaitableTimer"})
     EXPECT_NE(GetProcAddress(kernel32, name), nullptr) << name;
+  EXPECT_EQ(PortReadByte(0x61), 0) << "the speaker gate starts closed";
 }
 
 struct ZoneRow {

@@ -186,8 +186,11 @@ TEST(Win32ProcessTest, TheSystemStaysAwakeForTheEarliestWakeTimer) {
   const HANDLE soon = create(nullptr, TRUE, nullptr);
   const LARGE_INTEGER at0430{.QuadPart = 134118018000000000};  // tomorrow, 07:30 local
   const LARGE_INTEGER in10Minutes{.QuadPart = -600LL * 10000000};
+  EXPECT_EQ(WaitForSingleObject(tomorrow, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "not yet set";
   testend::ClearCalls();
   EXPECT_EQ(setState(ES_SYSTEM_REQUIRED), ES_CONTINUOUS);
+  EXPECT_EQ(testend::CallsStarting({"SetThreadExecutionState"}),
+            std::vector<std::string>{"SetThreadExecutionState 1,0"});
   ASSERT_EQ(setTimer(tomorrow, &at0430, 0, nullptr, nullptr, TRUE), TRUE);
   ASSERT_EQ(setTimer(soon, &in10Minutes, 0, nullptr, nullptr, FALSE), TRUE);  // wakes nothing
   EXPECT_EQ(setState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED), ES_CONTINUOUS);
