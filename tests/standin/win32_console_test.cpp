@@ -388,4 +388,24 @@ TEST(Win32ConsoleTest, InputIsReadInOrderAndLeftNowhere) {
   EXPECT_EQ(waiting, 1u);
 }
 
+// A move of a hidden cursor from another thread need not be shown when the
+// window drawn around the new position is the one already shown: the
+// window, as published, is the one the console has, at the start and after
+// it has followed the cursor.
+TEST(Win32ConsoleTest, TheWindowStaysOnlyWhereTheWindowAroundThePositionIsTheSame) {
+  testend::Reset({.Width = 20, .Height = 10, .WindowColumns = 8, .WindowRows = 4});
+  const std::tuple<COORD, bool> atStart[] = {
+      {{0, 0}, true}, {{7, 3}, true}, {{8, 3}, false}, {{7, 4}, false}};
+  for (const auto& [position, stays] : atStart)
+    EXPECT_EQ(model::WindowStays(position), stays) << position.X << "," << position.Y;
+  ASSERT_EQ(SetConsoleCursorPosition(model::ConsoleOutputHandle(), COORD{12, 6}), TRUE);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  ASSERT_EQ(GetConsoleScreenBufferInfo(model::ConsoleOutputHandle(), &info), TRUE);
+  ASSERT_EQ(Corners(info.srWindow), std::tuple(5, 3, 12, 6));
+  const std::tuple<COORD, bool> followed[] = {
+      {{12, 6}, true}, {{11, 6}, false}, {{12, 5}, false}, {{13, 6}, false}, {{12, 7}, false}};
+  for (const auto& [position, stays] : followed)
+    EXPECT_EQ(model::WindowStays(position), stays) << position.X << "," << position.Y;
+}
+
 }  // namespace
