@@ -78,6 +78,7 @@ TEST(Win32ConsoleTest, AScrollMovesTheRectangleAndFillsWhatItLeaves) {
       {"RightByTwo", {0, 0, 3, 0}, false, {2, 0}, "..abcd|ghijkl|mnopqr"},
       {"UpLeftPastTheRightEdge", {2, 1, 7, 2}, false, {0, 0}, "ijklef|opqr..|mn...."},
       {"FromLeftOfTheBuffer", {-2, 0, 1, 0}, false, {3, 0}, "..cdea|ghijkl|mnopqr"},
+      {"FromAboveTheBuffer", {0, -1, 5, 0}, false, {0, 1}, "......|ghijkl|abcdef"},
       {"DownWithinTheClip", {0, 0, 5, 0}, true, {0, 1}, "...def|abcjkl|mnopqr"},
       {"RightOfTheBufferOnItsRows", {7, 0, 9, 2}, false, {0, 0}, "abcdef|ghijkl|mnopqr", FALSE},
   };
