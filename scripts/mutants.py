@@ -347,7 +347,31 @@ def baseline(unit, e2e, with_e2e):
     return limits, kept
 
 
-def verdict(build_cmd, unit, e2e, limits, rousel):
+def failing_tests(cmd, timeout, cwd, report):
+    """The names of the GoogleTest cases that fail, all of them (no stop at
+    the first); a run that crashes or hangs names the case it was in."""
+    report.unlink(missing_ok=True)
+    args = [a for a in cmd if a != "--gtest_fail_fast"] + [f"--gtest_output=json:{report}"]
+    with subprocess.Popen(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          start_new_session=True) as proc:
+        try:
+            text = proc.communicate(timeout=timeout)[0]
+        except subprocess.TimeoutExpired:
+            stop(proc)
+            text = proc.stdout.read() if proc.stdout else b""
+        finally:
+            end_strays(cmd[0])
+    if report.exists():
+        suites = json.loads(report.read_text())["testsuites"]
+        return [f'{s["name"]}.{t["name"]}' for s in suites for t in s["testsuite"]
+                if t.get("failures")]
+    lines = text.decode(errors="replace").split("\n")
+    began = [l.split("]", 1)[1].strip() for l in lines if l.startswith("[ RUN")]
+    ended = {l.split("]", 1)[1].split(" (")[0].strip() for l in lines if l.startswith("[       OK")}
+    return [t for t in began if t not in ended][-1:] or ["(crashed before any test)"]
+
+
+def verdict(build_cmd, unit, e2e, limits, rousel, by_test=None):
     """Builds and runs the test executables one at a time, the quickest first,
     each only if the mutant changed it: most mutants die in the first, before
     the others are even linked.  The program itself is linked last."""
@@ -363,11 +387,18 @@ def verdict(build_cmd, unit, e2e, limits, rousel):
         if exe == rousel:
             break
         cmd, cwd = unit[exe]
+        if by_test is not None:
+            # Every executable the mutant changed runs whole: which tests
+            # catch it is the question, not whether one does.
+            by_test += failing_tests(cmd, limits[exe], cwd, Path(exe).parent / "by-test.json")
+            continue
         status = (run_sharded(cmd, SHARDS, limits[exe], cwd) if Path(exe).name in SHARDED
                   else run(cmd, timeout=limits[exe], cwd=cwd))
         if status != 0:
             return "killed (unit)" if status is not None else "killed (timeout)"
-    if rousel in changed and e2e:
+    if by_test:
+        return "killed (unit)"
+    if rousel in changed and e2e and by_test is None:
         # The scenarios mostly wait on the terminal: two at a time.
         with ThreadPoolExecutor(2) as pool:
             runs = {pool.submit(run, cmd, limits[name], cwd): name for name, cmd, cwd in e2e}
@@ -397,7 +428,16 @@ def main():
     ap.add_argument("--survivors", action="store_true",
                     help="judge again only the mutants that survived in any earlier run "
                     "(after new tests: quick, but not a score of the whole tree)")
+    ap.add_argument("--by-test", action="store_true",
+                    help="run every changed test executable whole and note which tests catch "
+                    "each mutant (unit tests only)")
+    ap.add_argument("--test-exe", action="append",
+                    help="only this test executable (by name) judges the mutants")
+    ap.add_argument("--redundant", action="store_true",
+                    help="from the notes of --by-test on this tree: the tests whose every catch "
+                    "another test also makes, and how few lines of tests keep the catches")
     args = ap.parse_args()
+    args.no_e2e = args.no_e2e or args.by_test
 
     if args.rescore:
         last = json.loads((WORK / "results.json").read_text())
@@ -407,7 +447,6 @@ def main():
              if not any(f.startswith(x + "/") for x in EXCLUDED)]
     if args.files:
         files = [f for f in files if any(fnmatch.fnmatch(f, g) for g in args.files)]
-    sync_tree(git_files(["*"]))
     # Every verdict goes to a journal keyed by the tree's content (its prose
     # and this script aside, which no build or test reads), so a run of the whole tree (hours
     # on two CPUs) can be taken in pieces: with --resume a mutant already
@@ -424,8 +463,16 @@ def main():
             entry = json.loads(entry) if entry.strip() else {}
             # A survivor of the unit tests alone is judged again by a run
             # with the scenarios; a kill stands for any run.
+            if entry and args.by_test and "tests" not in entry:
+                continue
             if entry and (entry.get("e2e") or args.no_e2e or not entry["status"].startswith("surv")):
                 judged[json.dumps(entry["key"])] = entry["status"]
+    if args.redundant:
+        # Reads the journal only: a run in progress keeps its scratch tree.
+        notes = [json.loads(e) for e in journal.read_text().splitlines()
+                 if e.strip()] if journal.exists() else []
+        return redundant([n["tests"] for n in notes if n["key"][0] == digest and n.get("tests")])
+    sync_tree(git_files(["*"]))
     rng, sample = random.Random(args.seed), []
     for folder in FOLDERS:
         pool = [m for f in files if folder_of(f) == folder for m in candidates(f)]
@@ -457,6 +504,10 @@ def main():
     for tree, _ in trees[1:]:
         sync_tree(git_files(["*"]), tree)
     setups = [configure(args.jobs, tree, build) for tree, build in trees]
+    if args.test_exe:
+        setups = [(cmd, {exe: run_cmd for exe, run_cmd in tests.items()
+                         if Path(exe).name in args.test_exe}, scenarios)
+                  for cmd, tests, scenarios in setups]
     build_cmd, unit, e2e = setups[0]
     limits, kept = baseline(unit, e2e, not args.no_e2e)
     if workers > 1:
@@ -493,11 +544,15 @@ def main():
                     lines = original.split("\n")
                     lines[m["line"]:m["line"] + len(m["new"])] = m["new"]
                     target.write_text("\n".join(lines))
-                    m["status"] = verdict(cmd, tests, scenarios, ours, str(build / "rousel"))
+                    caught = [] if args.by_test else None
+                    m["status"] = verdict(cmd, tests, scenarios, ours, str(build / "rousel"),
+                                          caught)
                     with lock:
                         with journal.open("a") as out:
                             out.write(json.dumps({"key": json.loads(key(m)), "status": m["status"],
-                                              "e2e": not args.no_e2e}) + "\n")
+                                              "e2e": not args.no_e2e,
+                                              **({"tests": caught} if args.by_test else {})})
+                                  + "\n")
                     mark_equivalent([m])
                     with lock:
                         done[0] += 1
@@ -512,6 +567,50 @@ def main():
             future.result()
     (WORK / "results.json").write_text(json.dumps({"args": vars(args), "mutants": sample}))
     report(sample, args)
+    return 0
+
+
+def test_sizes():
+    """Lines of each TEST body under tests/ by "Suite.Name"; a row of a
+    parameterised table counts as one line."""
+    sizes = {}
+    for path in git_files(["tests/*.cpp"]):
+        lines = (ROOT / path).read_text().split("\n")
+        for i, line in enumerate(lines):
+            found = re.match(r"^TEST(?:_F|_P)?\((\w+),\s*(\w+)\)", line)
+            if found:
+                end = next((j for j in range(i, len(lines)) if lines[j].startswith("}")), i)
+                sizes[f"{found[1]}.{found[2]}"] = sum(
+                    1 for l in lines[i:end + 1] if l.strip() and not l.strip().startswith("//"))
+    return sizes
+
+
+def redundant(caught):
+    """Reads which tests caught each mutant: the tests that can go with no
+    catch lost (largest first, each checked against those kept), and how
+    many lines of test bodies keep 90, 95 and 100 % of the catches."""
+    sizes = test_sizes()
+    unit = lambda t: "/".join(t.split("/")[1:]) if t.count("/") == 2 else t
+    size = lambda t: sizes.get(t, 1)
+    caught = [set(map(unit, c)) for c in caught]
+    tests = set().union(*caught) if caught else set()
+    keep = set(tests)
+    for test in sorted(tests, key=lambda t: -size(t)):
+        if all(len(c & keep) > 1 for c in caught if test in c):
+            keep.discard(test)
+    print(f"{len(caught)} mutants caught by {len(tests)} test(s); these "
+          f"{len(tests - keep)} catch nothing the others miss "
+          f"({sum(size(t) for t in tests - keep)} lines):")
+    for test in sorted(tests - keep, key=lambda t: -size(t)):
+        print(f"  {size(test):4}  {test}")
+    left, lines, chosen, marks = list(caught), 0, set(), [0.9, 0.95, 1.0]
+    while left and marks:
+        best = max(tests - chosen, key=lambda t: sum(t in c for c in left) / size(t))
+        chosen.add(best)
+        lines += size(best)
+        left = [c for c in left if best not in c]
+        while marks and len(left) <= (1 - marks[0]) * len(caught):
+            print(f"{int(100 * marks.pop(0))} % of the catches: {lines} lines of test bodies")
     return 0
 
 
